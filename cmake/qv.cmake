@@ -1,0 +1,32 @@
+# Helpers shared by every folder's CMakeLists.txt.
+
+# qv_library(NAME SOURCES a.cpp b.cpp DEPS other_lib ...)
+function(qv_library name)
+  cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${A_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${A_DEPS})
+endfunction()
+
+# qv_tests(NAME SOURCES x_test.cpp ... DEPS lib ...): one GoogleTest program, its cases
+# registered with CTest one by one.
+function(qv_tests name)
+  if(NOT QV_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "QV_BUILD_DIR=${PROJECT_BINARY_DIR}")
+endfunction()
+
+# qv_tool(NAME SOURCES main.cpp DEPS lib ...): a command-line program put in bin/.
+function(qv_tool name)
+  cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${A_DEPS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+endfunction()

@@ -1,0 +1,30 @@
+#include "common/context.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace qv {
+
+HRESULT SystemUserName(std::string& out) {
+  out.clear();
+  passwd pw{};
+  passwd* result = nullptr;
+  std::string buf(16384, '\0');
+  const int rc = getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &result);
+  if (rc != 0) return HresultFromErrno(rc);
+  if (!result || !pw.pw_name || !*pw.pw_name) return S_OK;
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0) return HresultFromErrno(errno);
+  out = std::string(host) + "\\" + pw.pw_name;
+  return S_OK;
+}
+
+Installation::Installation(std::filesystem::path root, std::unique_ptr<Clock> clock)
+    : clock_(std::move(clock)),
+      registry_(root),
+      eventLog_(root, *clock_),
+      context_{root, registry_, eventLog_, *clock_, classes_, SystemUserName} {}
+
+}  // namespace qv

@@ -1,0 +1,24 @@
+#pragma once
+// UTF-8 inside the program; UTF-16LE only where a format fixes the bytes.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qv {
+
+// Invalid UTF-8 sequences become U+FFFD; `ok`, when given, tells whether the input was valid.
+std::u16string Utf8ToUtf16(std::string_view s, bool* ok = nullptr);
+// Unpaired surrogates become U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view s, bool* ok = nullptr);
+// The UTF-16LE bytes of a UTF-8 string, without terminator.
+std::vector<std::uint8_t> Utf8ToUtf16LeBytes(std::string_view s);
+// Decodes UTF-16LE bytes (an odd trailing byte is ignored, `ok` set false).
+std::string Utf16LeBytesToUtf8(std::span<const std::uint8_t> bytes, bool* ok = nullptr);
+// ASCII-only lower-casing, used where keys compare without case.
+std::string AsciiLower(std::string_view s);
+// Case-insensitive comparison for ASCII letters; other bytes compare exactly.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+}  // namespace qv

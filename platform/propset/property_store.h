@@ -1,0 +1,50 @@
+#pragma once
+// Property sets kept beside a file's data, in its extended attribute user.quillon.{FMTID}.
+// A writer opens the file for writing and takes an open-file-description lock on it
+// (F_OFD_SETLK, never waiting); meeting another holder's lock gives STG_E_LOCKVIOLATION.
+// Readers take no lock. Each set is replaced whole by one fsetxattr, so a reader sees the
+// old or the new set, never a mixture.
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "common/guid.h"
+#include "common/hresult.h"
+#include "platform/propset/property_set.h"
+
+namespace qv::platform {
+
+std::string PropertySetAttributeName(const Guid& fmtid);
+
+class PropertyStorage {
+ public:
+  enum class Mode { Read, ReadWriteExclusive };
+
+  // Read: O_RDONLY, no lock. ReadWriteExclusive: O_RDWR plus the writer's lock.
+  // Missing file: STG_E_FILENOTFOUND; permission: STG_E_ACCESSDENIED; a held lock:
+  // STG_E_LOCKVIOLATION; a file system without user extended attributes:
+  // STG_E_INVALIDFUNCTION.
+  static HRESULT Open(const std::filesystem::path& file, Mode mode,
+                      std::unique_ptr<PropertyStorage>& out);
+  ~PropertyStorage();
+  PropertyStorage(const PropertyStorage&) = delete;
+  PropertyStorage& operator=(const PropertyStorage&) = delete;
+
+  // STG_E_FILENOTFOUND when the file has no such set; STG_E_DOCFILECORRUPT (or the
+  // parser's code) when the stored bytes are not a property set.
+  HRESULT Read(const Guid& fmtid, PropertySet& out) const;
+  // Replaces the set named by set.fmtid in one step. Needs ReadWriteExclusive.
+  HRESULT Write(const PropertySet& set);
+  // STG_E_FILENOTFOUND when there is no such set. Needs ReadWriteExclusive.
+  HRESULT Remove(const Guid& fmtid);
+
+  int fd() const { return fd_; }
+  Mode mode() const { return mode_; }
+
+ private:
+  PropertyStorage(int fd, Mode mode) : fd_(fd), mode_(mode) {}
+  int fd_;
+  Mode mode_;
+};
+
+}  // namespace qv::platform
