@@ -90,7 +90,7 @@ std::string FormatIsoDate(DATE d) {
   std::int64_t y;
   unsigned m, dd;
   CivilFromDays(days, y, m, dd);
-  char buf[48];
+  char buf[96];
   if (frac != 0) {
     std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02lld:%02lld:%02lld.%03dZ",
                   static_cast<long long>(y), m, dd, static_cast<long long>(rem / 3600),

@@ -1,0 +1,82 @@
+#include "platform/eventlog/event_log.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <set>
+
+#include "common/temp_dir.h"
+#include "platform/eventlog/json_line.h"
+
+namespace qv::platform {
+namespace {
+
+TEST(EventLog, RoundTripsAwkwardStringsAndKeepsOrder) {
+  TempDir dir;
+  ManualClock clock;
+  clock.SetNowDate(*ParseIsoDate("2026-12-07T10:00:00Z"));
+  EventLog log(dir.path(), clock);
+  log.Report("Quillon Vesper", EventType::Error, 2, 0xC000001F,
+             {"Pelion.BaseActivation::CalcRankingSet", "0x80070057", "quote \" back \\ nl \n\x01"});
+  log.Report("Quillon Vesper", EventType::Warning, 1, 0xC0000410, {});
+  const auto all = log.ReadAll();
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[0].eventId, 0xC000001Fu);
+  EXPECT_EQ(all[0].category, 2);
+  EXPECT_EQ(all[0].type, EventType::Error);
+  ASSERT_EQ(all[0].strings.size(), 3u);
+  EXPECT_EQ(all[0].strings[2], "quote \" back \\ nl \n\x01");
+  EXPECT_EQ(all[0].time, clock.Now());
+  EXPECT_EQ(all[1].type, EventType::Warning);
+  EXPECT_TRUE(all[1].strings.empty());
+}
+
+TEST(EventLog, KeepsAtMostThirtyTwoInsertionStrings) {
+  TempDir dir;
+  SystemClock clock;
+  EventLog log(dir.path(), clock);
+  log.Report("s", EventType::Information, 0, 1, std::vector<std::string>(40, "x"));
+  EXPECT_EQ(log.ReadAll().at(0).strings.size(), kMaxInsertionStrings);
+}
+
+TEST(EventLog, SkipsLinesThatDoNotParse) {
+  EventRecord rec;
+  EXPECT_FALSE(ParseEventLine("{\"time\":\"garbage\"}", rec));
+  EXPECT_FALSE(ParseEventLine("{\"strings\":[\"unterminated]}", rec));
+  EXPECT_FALSE(ParseEventLine("", rec));
+}
+
+TEST(EventLog, ConcurrentWritersNeverInterleave) {
+  TempDir dir;
+  constexpr int kProcs = 4, kEach = 300;
+  for (int p = 0; p < kProcs; ++p) {
+    if (fork() == 0) {
+      SystemClock clock;
+      EventLog log(dir.path(), clock);
+      for (int i = 0; i < kEach; ++i) {
+        log.Report("w", EventType::Information, 0, static_cast<std::uint32_t>(p),
+                   {std::to_string(i), std::string(500, 'a' + p)});
+      }
+      _exit(0);
+    }
+  }
+  for (int p = 0; p < kProcs; ++p) {
+    int status = 0;
+    wait(&status);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  SystemClock clock;
+  const auto all = EventLog(dir.path(), clock).ReadAll();
+  ASSERT_EQ(all.size(), static_cast<std::size_t>(kProcs * kEach));
+  std::set<std::pair<std::uint32_t, std::string>> seen;
+  for (const auto& r : all) {
+    ASSERT_EQ(r.strings.size(), 2u);
+    EXPECT_EQ(r.strings[1], std::string(500, static_cast<char>('a' + r.eventId)));
+    seen.insert({r.eventId, r.strings[0]});
+  }
+  EXPECT_EQ(seen.size(), all.size());
+}
+
+}  // namespace
+}  // namespace qv::platform
