@@ -32,9 +32,14 @@ inline constexpr std::uint32_t PID_DICTIONARY = 0;
 inline constexpr std::uint32_t PID_CODEPAGE = 1;
 inline constexpr std::uint16_t kCodePageUtf8 = 65001;
 inline constexpr std::uint16_t kCodePageUnicode = 1200;
+// Single-byte code pages converted to and from UTF-8. Strings in any other code page are kept
+// as their stored bytes, so they are written back unchanged.
+inline constexpr std::uint16_t kCodePageWindows1252 = 1252;
+inline constexpr std::uint16_t kCodePageLatin1 = 28591;
 
-// One typed value. Strings are UTF-8 in memory whatever their stored form; a value of a type
-// this reader does not know keeps its raw bytes so it can be written back unchanged.
+// One typed value. Strings are UTF-8 in memory whatever their stored form and end at their
+// first NUL; a value of a type this reader does not know keeps its raw bytes (everything after
+// the type field up to the next value) so it can be written back unchanged.
 struct PropVariant {
   std::uint16_t vt = VT_EMPTY;
   std::int32_t i4 = 0;          // VT_I2, VT_I4
@@ -45,6 +50,7 @@ struct PropVariant {
   FileTime filetime = 0;        // VT_FILETIME
   std::vector<std::uint8_t> blob;  // VT_BLOB, or the raw value of an unknown type
 
+  static PropVariant I2(std::int16_t v);
   static PropVariant I4(std::int32_t v);
   static PropVariant UI4(std::uint32_t v);
   static PropVariant Date(double v);

@@ -1,0 +1,178 @@
+#include "platform/propset/property_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+#include <vector>
+
+namespace qv::platform {
+namespace {
+
+constexpr char kAttributePrefix[] = "user.quillon.";
+// Asked for when opening, to learn whether the file system keeps user attributes at all.
+constexpr char kProbeAttribute[] = "user.quillon.probe";
+constexpr std::size_t kInitialReadBuffer = 4096;
+
+// Owns a descriptor until it is handed over.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+HRESULT OpenError(int err) {
+  switch (err) {
+    case ENOENT: return STG_E_FILENOTFOUND;
+    case ENOTDIR:
+    case ELOOP: return STG_E_PATHNOTFOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS: return STG_E_ACCESSDENIED;
+    case ETXTBSY: return STG_E_SHAREVIOLATION;  // a running program's image
+    case ENAMETOOLONG: return STG_E_INVALIDNAME;
+    case ENOMEM: return STG_E_INSUFFICIENTMEMORY;
+    default: return HresultFromErrno(err);
+  }
+}
+
+// Errors of the attribute calls that are not about a missing attribute.
+HRESULT AttributeError(int err) {
+  switch (err) {
+    case ENOTSUP: return STG_E_INVALIDFUNCTION;
+    case EACCES:
+    case EPERM:
+    case EROFS: return STG_E_ACCESSDENIED;
+    case ENOSPC:
+    case EDQUOT:
+    case E2BIG: return STG_E_MEDIUMFULL;
+    case ENOMEM: return STG_E_INSUFFICIENTMEMORY;
+    default: return HresultFromErrno(err);
+  }
+}
+
+std::size_t PropertyCount(const PropertySet& set) {
+  std::size_t n = 1 + (set.names.empty() ? 0 : 1);  // code page, dictionary
+  for (const auto& [propid, value] : set.values) {
+    if (propid != PID_CODEPAGE && propid != PID_DICTIONARY) ++n;
+  }
+  return n;
+}
+
+}  // namespace
+
+std::string PropertySetAttributeName(const Guid& fmtid) {
+  return kAttributePrefix + FormatGuid(fmtid);
+}
+
+HRESULT PropertyStorage::Open(const std::filesystem::path& file, Mode mode,
+                              std::unique_ptr<PropertyStorage>& out) {
+  out.reset();
+  // O_NONBLOCK keeps a FIFO or device from blocking the open; they are refused below.
+  const int flags = (mode == Mode::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  UniqueFd fd(::open(file.c_str(), flags));
+  if (fd.get() < 0) return OpenError(errno);
+
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return HresultFromErrno(errno);
+  if (S_ISDIR(st.st_mode)) return STG_E_ACCESSDENIED;
+  if (!S_ISREG(st.st_mode)) return STG_E_INVALIDFUNCTION;
+
+  if (::fgetxattr(fd.get(), kProbeAttribute, nullptr, 0) < 0 && errno != ENODATA) {
+    return AttributeError(errno);
+  }
+
+  if (mode == Mode::ReadWriteExclusive) {
+    // Whole file, write lock, never waiting. OFD locks belong to this open file description,
+    // so a second open in the same process conflicts as another process would, and closing
+    // our descriptor releases the lock.
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0;
+    if (::fcntl(fd.get(), F_OFD_SETLK, &lock) != 0) {
+      const int err = errno;
+      if (err == EAGAIN || err == EACCES) return STG_E_LOCKVIOLATION;
+      return HresultFromErrno(err);
+    }
+  }
+  // The constructor is private; make_unique cannot reach it.
+  out.reset(new PropertyStorage(fd.release(), mode));
+  return S_OK;
+}
+
+PropertyStorage::~PropertyStorage() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+HRESULT PropertyStorage::Read(const Guid& fmtid, PropertySet& out) const {
+  const std::string name = PropertySetAttributeName(fmtid);
+  std::vector<std::uint8_t> buffer(kInitialReadBuffer);
+  for (;;) {
+    const ssize_t n = ::fgetxattr(fd_, name.c_str(), buffer.data(), buffer.size());
+    if (n >= 0) {
+      buffer.resize(static_cast<std::size_t>(n));
+      break;
+    }
+    if (errno == ENODATA) return STG_E_FILENOTFOUND;
+    if (errno != ERANGE) return AttributeError(errno);
+    // The value grew or is larger than the buffer: ask for its size and try again.
+    if (buffer.size() >= kMaxPropertySetStream) return STG_E_DOCFILECORRUPT;
+    const ssize_t needed = ::fgetxattr(fd_, name.c_str(), nullptr, 0);
+    if (needed < 0) {
+      if (errno == ENODATA) return STG_E_FILENOTFOUND;
+      return AttributeError(errno);
+    }
+    const std::size_t next = std::max(static_cast<std::size_t>(needed), buffer.size() * 2);
+    buffer.resize(std::min(next, kMaxPropertySetStream));
+  }
+
+  PropertySet set;
+  if (const HRESULT hr = ParsePropertySet(buffer, set); Failed(hr)) return hr;
+  // The attribute's name and the set inside must agree.
+  if (set.fmtid != fmtid) return STG_E_DOCFILECORRUPT;
+  out = std::move(set);
+  return S_OK;
+}
+
+HRESULT PropertyStorage::Write(const PropertySet& set) {
+  if (mode_ != Mode::ReadWriteExclusive) return STG_E_ACCESSDENIED;
+  // Never store what the reader would refuse.
+  if (PropertyCount(set) > kMaxPropertiesPerSet || set.names.size() > kMaxPropertiesPerSet) {
+    return STG_E_INVALIDPARAMETER;
+  }
+  const std::vector<std::uint8_t> bytes = SerializePropertySet(set);
+  if (bytes.size() > kMaxPropertySetStream) return STG_E_INVALIDPARAMETER;
+  const std::string name = PropertySetAttributeName(set.fmtid);
+  // One call replaces the whole value: readers see the old set or the new one.
+  if (::fsetxattr(fd_, name.c_str(), bytes.data(), bytes.size(), 0) != 0) {
+    return AttributeError(errno);
+  }
+  return S_OK;
+}
+
+HRESULT PropertyStorage::Remove(const Guid& fmtid) {
+  if (mode_ != Mode::ReadWriteExclusive) return STG_E_ACCESSDENIED;
+  if (::fremovexattr(fd_, PropertySetAttributeName(fmtid).c_str()) != 0) {
+    if (errno == ENODATA) return STG_E_FILENOTFOUND;
+    return AttributeError(errno);
+  }
+  return S_OK;
+}
+
+}  // namespace qv::platform
