@@ -2,14 +2,20 @@
 // The registry: typed values in hive files QV_ROOT/registry/<hive>.reg, kept in the
 // "Windows Registry Editor Version 5.00" text format. Key names compare without case;
 // every write is atomic (temporary file + rename) under a file lock, so several processes
-// may share one root. Errors are Win32 codes (win32::ERROR_*), 0 on success.
+// may share one root. Errors are Win32 codes (win32::ERROR_*), 0 on success:
+// ERROR_INVALID_PARAMETER or ERROR_FILENAME_EXCED_RANGE for a bad key path, name or value;
+// ERROR_BADDB when the hive file does not parse (writes then fail too and leave the file as
+// it is, for the user to repair).
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace qv::platform {
+
+struct RegistryCache;
 
 enum class Hive { LocalMachine, CurrentUser, ClassesRoot };
 
@@ -64,9 +70,15 @@ class Registry {
   std::int32_t Export(Hive hive, std::string_view key, std::string& out) const;
 
   const std::filesystem::path& root() const { return root_; }
+  // root/registry/<HiveName>.reg
+  std::filesystem::path HivePath(Hive hive) const;
+  // Reads and parses the hive file: 0, or the error with `detail` saying what is wrong and
+  // where ("line 12: ..."), for messages that tell the user what to repair.
+  std::int32_t CheckHive(Hive hive, std::string& detail) const;
 
  private:
   std::filesystem::path root_;
+  std::shared_ptr<RegistryCache> cache_;  // last parse of each hive; shared by copies
 };
 
 }  // namespace qv::platform
