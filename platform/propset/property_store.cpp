@@ -16,7 +16,8 @@ namespace {
 constexpr char kAttributePrefix[] = "user.quillon.";
 // Asked for when opening, to learn whether the file system keeps user attributes at all.
 constexpr char kProbeAttribute[] = "user.quillon.probe";
-constexpr std::size_t kInitialReadBuffer = 4096;
+// A ranking record is a few hundred bytes; larger sets take the growing path.
+constexpr std::size_t kInitialReadBuffer = 1024;
 
 // Owns a descriptor until it is handed over.
 class UniqueFd {
