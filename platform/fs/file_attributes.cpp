@@ -1,0 +1,120 @@
+#include "platform/fs/file_attributes.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/magic.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/utf.h"
+
+namespace qv::platform {
+namespace {
+
+// File system magic numbers not all kernels' headers carry.
+constexpr long kCifsMagic = 0xFF534D42;
+constexpr long kSmb2Magic = 0xFE534D42;
+constexpr long kFuseMagic = 0x65735546;
+constexpr long kCephMagic = 0x00C36400;
+constexpr long kAfsFsMagic = 0x6B414653;
+constexpr long kUdfMagic = 0x15013346;
+constexpr long kExfatMagic = 0x2011BAB0;
+constexpr long kV9fsMagic = 0x01021997;
+
+}  // namespace
+
+HRESULT GetFileAttributes(const std::filesystem::path& file, FileAttributes& out) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return HresultFromErrno(errno);
+  out = FileAttributes{};
+  out.directory = S_ISDIR(st.st_mode);
+  out.size = static_cast<std::uint64_t>(st.st_size);
+  out.lastWrite = TimespecToFileTime(st.st_mtim);
+  out.lastChange = TimespecToFileTime(st.st_ctim);
+  // Root may write anything; the permission bits still say whether the user meant the file
+  // to be read-only, as the read-only attribute does.
+  out.readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+                 ::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0;
+  if (!out.directory) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd >= 0) {
+      int flags = 0;
+      if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+        out.encrypted = (flags & FS_ENCRYPT_FL) != 0;
+        out.notContentIndexed = (flags & FS_NODUMP_FL) != 0;
+      }
+      ::close(fd);
+    }
+  }
+  return S_OK;
+}
+
+HRESULT GetVolumeInfo(const std::filesystem::path& file, VolumeInfo& out) {
+  struct statfs fs {};
+  if (::statfs(file.c_str(), &fs) != 0) return HresultFromErrno(errno);
+  struct statvfs vfs {};
+  if (::statvfs(file.c_str(), &vfs) != 0) return HresultFromErrno(errno);
+  out = VolumeInfo{};
+  out.readOnly = (vfs.f_flag & ST_RDONLY) != 0;
+  const long magic = static_cast<long>(fs.f_type);
+  switch (magic) {
+    case NFS_SUPER_MAGIC:
+    case SMB_SUPER_MAGIC:
+    case kCifsMagic:
+    case kSmb2Magic:
+    case kFuseMagic:  // sshfs and most FUSE mounts are remote or virtual
+    case kCephMagic:
+    case kAfsFsMagic:
+    case kV9fsMagic:
+    case CODA_SUPER_MAGIC:
+      out.type = DriveType::Remote;
+      break;
+    case ISOFS_SUPER_MAGIC:
+    case kUdfMagic:
+      out.type = DriveType::CdRom;
+      break;
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEVPTS_SUPER_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case DEBUGFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case PIPEFS_MAGIC:
+    case SOCKFS_MAGIC:
+      out.type = DriveType::Unknown;
+      break;
+    case MSDOS_SUPER_MAGIC:
+    case kExfatMagic:
+      out.type = DriveType::Fixed;
+      out.persistentAcls = false;
+      break;
+    default:
+      out.type = DriveType::Fixed;
+  }
+  return S_OK;
+}
+
+bool HasProgramExtension(const std::filesystem::path& file) {
+  const std::string ext = AsciiLower(file.extension().string());
+  for (const char* e : {".exe", ".com", ".bat", ".cmd", ".pif", ".scf", ".scr"}) {
+    if (ext == e) return true;
+  }
+  return false;
+}
+
+HRESULT SetLastWriteTime(const std::filesystem::path& file, FileTime t) {
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1] = FileTimeToTimespec(t);
+  if (::utimensat(AT_FDCWD, file.c_str(), times, 0) != 0) return HresultFromErrno(errno);
+  return S_OK;
+}
+
+}  // namespace qv::platform

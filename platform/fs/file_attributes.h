@@ -1,0 +1,46 @@
+#pragma once
+// What the system asks of a file and its volume: the Windows notions of read-only,
+// encrypted and not-content-indexed files, and of fixed, remote, CD-ROM and read-only
+// volumes, answered from stat(2), the inode flags and statfs(2).
+#include <filesystem>
+
+#include "common/hresult.h"
+#include "common/oledate.h"
+
+namespace qv::platform {
+
+struct FileAttributes {
+  bool directory = false;
+  bool readOnly = false;          // no write permission bits, or the user may not write it
+  bool encrypted = false;         // fscrypt-encrypted inode
+  bool notContentIndexed = false; // the no-dump inode flag (chattr +d): left out of indexing
+  FileTime lastWrite = 0;
+  FileTime lastChange = 0;        // inode change time (ctime)
+  std::uint64_t size = 0;
+};
+
+// The Win32-style failure of stat (ERROR_FILE_NOT_FOUND, ...) as an HRESULT.
+HRESULT GetFileAttributes(const std::filesystem::path& file, FileAttributes& out);
+
+enum class DriveType {
+  Unknown,     // nothing mounted there, or a pseudo file system (proc, sysfs, ...)
+  Fixed,       // a local disk file system
+  Remote,      // NFS, SMB/CIFS, sshfs and other network file systems
+  CdRom,       // ISO 9660 and UDF
+};
+
+struct VolumeInfo {
+  DriveType type = DriveType::Unknown;
+  bool readOnly = false;        // mounted read-only
+  bool persistentAcls = true;   // false for FAT and exFAT, which keep no permissions
+};
+
+HRESULT GetVolumeInfo(const std::filesystem::path& file, VolumeInfo& out);
+
+// Extensions the shell treats as programs (compared without case).
+bool HasProgramExtension(const std::filesystem::path& file);
+
+// Sets the last-write time only (the access time is left alone).
+HRESULT SetLastWriteTime(const std::filesystem::path& file, FileTime t);
+
+}  // namespace qv::platform

@@ -1,0 +1,331 @@
+#include "provider/ranking/file_ranking.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <optional>
+
+#include "common/event_report.h"
+#include "common/registry_values.h"
+#include "platform/fs/file_attributes.h"
+#include "platform/propset/property_store.h"
+#include "provider/ranking/base_activation.h"
+#include "provider/ranking/ranking_record.h"
+
+namespace qv {
+namespace {
+
+using platform::PropertyStorage;
+
+bool IsLockCode(HRESULT hr) {
+  return hr == STG_E_LOCKVIOLATION || hr == STG_E_SHAREVIOLATION || hr == STG_E_ACCESSDENIED;
+}
+
+// Codes that look like a lock but arose elsewhere must not send the visit to the service.
+HRESULT NotALock(HRESULT hr) { return IsLockCode(hr) ? E_FAIL : hr; }
+
+}  // namespace
+
+bool IsRankableFile(const std::filesystem::path& file) {
+  if (file.empty() || !file.is_absolute()) return false;
+  const std::string s = file.string();
+  if (s.rfind("//", 0) == 0) return false;  // a network path
+  platform::VolumeInfo vol;
+  if (Failed(platform::GetVolumeInfo(file, vol)) || vol.type != platform::DriveType::Fixed) {
+    return false;
+  }
+  platform::FileAttributes attrs;
+  if (Failed(platform::GetFileAttributes(file, attrs)) || attrs.directory) return false;
+  return !platform::HasProgramExtension(file);
+}
+
+bool FileRanking::NoSearchKeys() const {
+  return ReadFlag(ctx_.registry, platform::Hive::LocalMachine, kFilesKey,
+                  ranking::kNoSearchKeysValue);
+}
+
+HRESULT FileRanking::IsLockViolation(ULONG hr) {
+  return IsLockCode(static_cast<HRESULT>(hr)) ? S_OK : S_FALSE;
+}
+
+HRESULT FileRanking::IsUpdateable(const std::string* bstrFile) {
+  if (!bstrFile || bstrFile->empty()) return E_INVALIDARG;
+  platform::FileAttributes attrs;
+  if (const HRESULT hr = platform::GetFileAttributes(*bstrFile, attrs); Failed(hr)) return hr;
+  if (attrs.readOnly || attrs.directory || attrs.notContentIndexed || attrs.encrypted) {
+    return S_FALSE;
+  }
+  return S_OK;
+}
+
+HRESULT FileRanking::AccessCheck(const std::string* bstrFile, VARIANT_BOOL /*bCOMClient*/) {
+  // Callers and this process run as the same user here, so the client's identity and the
+  // process's are one: the check is made with the effective ids.
+  if (!bstrFile || !IsRankableFile(*bstrFile)) {
+    return HresultFromWin32(win32::ERROR_UNSUPPORTED_TYPE);
+  }
+  platform::VolumeInfo vol;
+  if (const HRESULT hr = platform::GetVolumeInfo(*bstrFile, vol); Failed(hr)) return hr;
+  if (vol.type == platform::DriveType::Unknown) return E_INVALIDARG;
+  if (vol.type == platform::DriveType::Remote || vol.type == platform::DriveType::CdRom ||
+      vol.readOnly) {
+    return HresultFromWin32(win32::ERROR_WRITE_FAULT);
+  }
+  if (!vol.persistentAcls) return S_OK;  // FAT keeps no permissions: everyone may read
+  return ::faccessat(AT_FDCWD, bstrFile->c_str(), R_OK, AT_EACCESS) == 0 ? S_OK : E_ACCESSDENIED;
+}
+
+HRESULT FileRanking::Update(const std::string& file, ULONG nUnits, ULONG nVisits, DATE dtStart,
+                            DATE dtFinish, ULONG working, ULONG active, ULONG lScope,
+                            const std::string* searchKey) {
+  if (AccessCheck(&file, VARIANT_FALSE) != S_OK) return S_FALSE;
+  if (const HRESULT hr = IsUpdateable(&file); hr != S_OK) return hr;
+  platform::FileAttributes before;
+  if (const HRESULT hr = platform::GetFileAttributes(file, before); Failed(hr)) return hr;
+
+  std::shared_ptr<BaseActivation> activation;
+  {
+    std::shared_ptr<IBaseActivation> obj;
+    if (const HRESULT hr = ctx_.classes.CreateInstance(CLSID_BaseActivation, obj); Failed(hr)) {
+      return NotALock(hr);
+    }
+    activation = std::dynamic_pointer_cast<BaseActivation>(obj);
+    if (!activation) return E_NOINTERFACE;
+  }
+
+  std::unique_ptr<PropertyStorage> storage;
+  if (const HRESULT hr = PropertyStorage::Open(file, PropertyStorage::Mode::ReadWriteExclusive,
+                                               storage);
+      Failed(hr)) {
+    return hr;  // another program's lock arrives here as a lock violation
+  }
+
+  bool isNew = true;
+  Guid storedKey;
+  ranking::RankingSet set;
+  platform::PropertySet ps;
+  const HRESULT readHr = storage->Read(ranking::kRankingFmtid, ps);
+  if (Succeeded(readHr)) {
+    ranking::RankingSet stored;
+    if (ranking::ReadRankingProperties(ps, storedKey, stored) && stored.scope == lScope) {
+      set = stored;
+      isNew = false;
+    }
+  } else if (readHr == STG_E_ACCESSDENIED) {
+    return readHr;
+  } else if (readHr == STG_E_DOCFILECORRUPT || readHr == STG_E_INVALIDHEADER) {
+    ReportItemWarning(ctx_, kCategoryProvider, kEventRecordReadFailed, file, readHr);
+  } else if (readHr != STG_E_FILENOTFOUND) {
+    return readHr;
+  }
+  if (isNew) set = ranking::RankingSet{};
+
+  if (const HRESULT hr = activation->CalcRankingSet(lScope, nUnits, nVisits, dtStart, dtFinish,
+                                                    working, active,
+                                                    isNew ? VARIANT_TRUE : VARIANT_FALSE, set);
+      Failed(hr)) {
+    return NotALock(hr);
+  }
+
+  Guid key;  // GUID_NULL when search keys are switched off
+  if (!NoSearchKeys()) {
+    if (!isNew) {
+      key = storedKey;
+    } else if (!searchKey || searchKey->empty()) {
+      if (const HRESULT hr = NewGuid(key); Failed(hr)) return NotALock(hr);
+    } else if (auto parsed = ParseGuid(*searchKey)) {
+      key = *parsed;
+    } else {
+      ReportItemWarning(ctx_, kCategoryProvider, kEventBadSearchKey, file, CO_E_CLASSSTRING);
+      if (const HRESULT hr = NewGuid(key); Failed(hr)) return NotALock(hr);
+    }
+  }
+
+  if (const HRESULT hr = storage->Write(ranking::MakeRankingPropertySet(key, set)); Failed(hr)) {
+    return hr;
+  }
+  storage.reset();
+
+  // The property write counts as a change of the file at the moment it happened (the inode
+  // change time); the modification time then moves to that moment, but never more than
+  // 2 s past where it was, so indexers notice the change and the file does not look new.
+  platform::FileAttributes after;
+  HRESULT hr = platform::GetFileAttributes(file, after);
+  if (Succeeded(hr)) {
+    const FileTime limit = before.lastWrite + kModificationSlack;
+    const FileTime target = std::max(after.lastWrite, std::min(after.lastChange, limit));
+    if (after.lastWrite > limit) {
+      hr = platform::SetLastWriteTime(file, limit);
+    } else if (target != after.lastWrite) {
+      hr = platform::SetLastWriteTime(file, target);
+    }
+  }
+  if (Failed(hr)) ReportItemWarning(ctx_, kCategoryProvider, kEventRestoreTimeFailed, file, hr);
+  return S_OK;
+}
+
+HRESULT FileRanking::UpdateRank(const std::string* bstrFile, ULONG nUnits, ULONG nVisits,
+                                DATE dtStart, DATE dtFinish, ULONG ulWorkingTime,
+                                ULONG ulActiveTime, ULONG lScope, ULONG ulRetry,
+                                const std::string* bstrSearchKey) {
+  const HRESULT hr = bstrFile ? Update(*bstrFile, nUnits, nVisits, dtStart, dtFinish,
+                                       ulWorkingTime, ulActiveTime, lScope, bstrSearchKey)
+                              : S_FALSE;
+  // Access denied is not a lock: the service would retry with the same rights it has, so
+  // the visit would only wait to fail. Only real lock and sharing violations are deferred.
+  if (hr == STG_E_ACCESSDENIED || IsLockViolation(static_cast<ULONG>(hr)) != S_OK) return hr;
+  std::shared_ptr<IKivListener> listener;
+  if (const HRESULT c = ctx_.classes.CreateInstance(CLSID_KivListener, listener); Failed(c)) {
+    return c;
+  }
+  return listener->UpdatePending(bstrFile, nUnits, nVisits, dtStart, dtFinish, ulWorkingTime,
+                                 ulActiveTime, lScope, ulRetry, bstrSearchKey);
+}
+
+HRESULT FileRanking::GetRankingSet(const std::string* bstrFile, VARIANT_BOOL* pbValidSet,
+                                   Guid* pSearchKey, ULONG* pdwScope, ULONG* plWorkingTime,
+                                   ULONG* plActiveTime, ULONG* plVisits, DATE* pdFirstVisitStart,
+                                   DATE* pdLastVisitEnd, ULONG* plLvT, ULONG* plLvN,
+                                   DATE* pdBlVisitEnd, ULONG* plBlT, ULONG* plBlN) {
+  if (!bstrFile || !pbValidSet) return E_INVALIDARG;
+  std::unique_ptr<PropertyStorage> storage;
+  if (const HRESULT hr = PropertyStorage::Open(*bstrFile, PropertyStorage::Mode::Read, storage);
+      Failed(hr)) {
+    return hr;
+  }
+  platform::PropertySet ps;
+  if (const HRESULT hr = storage->Read(ranking::kRankingFmtid, ps); Failed(hr)) return hr;
+  Guid key;
+  ranking::RankingSet s;
+  if (!ranking::ReadRankingProperties(ps, key, s)) return E_FAIL;
+
+  ULONG scope = 0;
+  BaseActivation scoper(ctx_);
+  if (Failed(scoper.ComputeScope(scope)) || scope != s.scope) {
+    *pbValidSet = VARIANT_FALSE;
+    return S_OK;
+  }
+  auto put = [](auto* p, auto v) {
+    if (p) *p = v;
+  };
+  put(pSearchKey, key);
+  put(pdwScope, s.scope);
+  put(plWorkingTime, s.workingTime);
+  put(plActiveTime, s.activeTime);
+  put(plVisits, s.visits);
+  put(pdFirstVisitStart, s.firstVisitStart);
+  put(pdLastVisitEnd, s.last.end);
+  put(plLvT, s.last.t);
+  put(plLvN, s.last.n);
+  put(pdBlVisitEnd, s.blended.end);
+  put(plBlT, s.blended.t);
+  put(plBlN, s.blended.n);
+  *pbValidSet = VARIANT_TRUE;
+  return S_OK;
+}
+
+HRESULT FileRanking::GetStatistics(const std::string* bstrFile, VARIANT_BOOL* pbValidSet,
+                                   std::string* bstrSearchKey, ULONG* pWorkingTime,
+                                   ULONG* pActiveTime, ULONG* pVisits, DATE* pFirstVisit,
+                                   DATE* pLastVisit, float* pfActivation,
+                                   ULONG* pForgetingScale) {
+  if (!pbValidSet) return E_INVALIDARG;
+  *pbValidSet = VARIANT_FALSE;
+  std::shared_ptr<IBaseActivation> activation;
+  if (const HRESULT hr = ctx_.classes.CreateInstance(CLSID_BaseActivation, activation);
+      Failed(hr)) {
+    return hr;
+  }
+  Guid key;
+  DATE lv = 0, be = 0;
+  ULONG lt = 0, ln = 0, bt = 0, bn = 0;
+  if (const HRESULT hr = GetRankingSet(bstrFile, pbValidSet, &key, nullptr, pWorkingTime,
+                                       pActiveTime, pVisits, pFirstVisit, &lv, &lt, &ln, &be, &bt,
+                                       &bn);
+      Failed(hr)) {
+    return hr;
+  }
+  if (*pbValidSet != VARIANT_TRUE) return S_OK;
+  if (bstrSearchKey) *bstrSearchKey = FormatGuid(key);
+  if (pLastVisit) *pLastVisit = lv;
+  if (pfActivation || pForgetingScale) {
+    float a = 0.0f;
+    ULONG scale = 0;  // GetActivationScale leaves it alone for small activations
+    if (Failed(activation->GetCurrentActivation(lv, ln, lt, be, bn, bt, &a))) {
+      a = 0.0f;
+    } else if (pForgetingScale && Failed(activation->GetActivationScale(a, &scale))) {
+      scale = 0;
+    }
+    if (pfActivation) *pfActivation = a;
+    if (pForgetingScale) *pForgetingScale = scale;
+  }
+  return S_OK;
+}
+
+HRESULT FileRanking::DeleteRank(const std::string* bstrFile) {
+  if (!bstrFile) return E_INVALIDARG;
+  std::unique_ptr<PropertyStorage> storage;
+  if (const HRESULT hr = PropertyStorage::Open(
+          *bstrFile, PropertyStorage::Mode::ReadWriteExclusive, storage);
+      Failed(hr)) {
+    return hr;
+  }
+  const HRESULT hr = storage->Remove(ranking::kRankingFmtid);
+  return hr == STG_E_FILENOTFOUND ? S_OK : hr;
+}
+
+HRESULT FileRanking::get_CurrentScope(ULONG* pVal) {
+  if (!pVal) return E_INVALIDARG;
+  return BaseActivation(ctx_).ComputeScope(*pVal);
+}
+
+HRESULT FileRanking::PreRank(const std::string* bstrFile, ULONG* pulScope,
+                             std::string* pbstrSearchKey, VARIANT_BOOL* pSetNotFound) {
+  if (pSetNotFound) *pSetNotFound = VARIANT_FALSE;
+  ULONG scope = 0;
+  if (const HRESULT hr = BaseActivation(ctx_).ComputeScope(scope); Failed(hr)) return hr;
+  if (pulScope) *pulScope = scope;
+  if (!bstrFile || !pbstrSearchKey || NoSearchKeys()) return S_OK;
+
+  std::unique_ptr<PropertyStorage> storage;
+  if (!IsRankableFile(*bstrFile) ||
+      Failed(PropertyStorage::Open(*bstrFile, PropertyStorage::Mode::Read, storage))) {
+    return S_FALSE;
+  }
+  std::optional<Guid> key;
+  platform::PropertySet ps;
+  const HRESULT readHr = storage->Read(ranking::kRankingFmtid, ps);
+  if (readHr == STG_E_FILENOTFOUND && pSetNotFound) {
+    *pSetNotFound = VARIANT_TRUE;
+  } else if (Succeeded(readHr)) {
+    // Only the key and the scope matter here; the rest of the record may be damaged.
+    auto k = ps.values.find(ranking::kPidSearchKey);
+    auto s = ps.values.find(ranking::kPidScope);
+    if (k != ps.values.end() && k->second.vt == platform::VT_CLSID && s != ps.values.end() &&
+        s->second.vt == platform::VT_UI4 && s->second.ui4 == scope) {
+      key = k->second.clsid;
+    }
+  }
+  if (!key) {
+    Guid fresh;
+    if (Failed(NewGuid(fresh))) {
+      if (pbstrSearchKey->empty()) return S_FALSE;
+    } else {
+      key = fresh;
+    }
+  }
+  if (pbstrSearchKey->empty() && key) *pbstrSearchKey = FormatGuid(*key);
+  return S_OK;
+}
+
+void RegisterRankingClasses(Context& ctx) {
+  RegisterBaseActivation(ctx);
+  ctx.classes.Register(CLSID_FileRanking, kProgIdFileRanking, kProgIdFileRankingIndependent,
+                       [&ctx](std::shared_ptr<platform::ComObject>& out) {
+                         out = std::make_shared<FileRanking>(ctx);
+                         return S_OK;
+                       });
+}
+
+}  // namespace qv

@@ -1,0 +1,60 @@
+#pragma once
+// FileRanking: the ranking record kept on a file, in its extended attribute. Updates a
+// record for a finished visit, reads it back, gives statistics and the search key, deletes
+// it, and decides whether a file may be ranked at all. An update that meets another
+// program's lock is handed to the ranking service's listener.
+#include <filesystem>
+
+#include "common/context.h"
+#include "interfaces/ikiv_file_ranking.h"
+#include "interfaces/ikiv_listener.h"
+#include "provider/ranking/ranking.h"
+
+namespace qv {
+
+inline constexpr std::uint32_t kEventRecordReadFailed = 0xC0000410;
+inline constexpr std::uint32_t kEventBadSearchKey = 0xC0000411;
+inline constexpr std::uint32_t kEventRestoreTimeFailed = 0xC0000412;
+// A ranking update moves the file's modification time forward by at most this much.
+inline constexpr FileTime kModificationSlack = 2 * kFileTimeTicksPerSecond;
+
+// Not empty, absolute, on a local fixed volume, existing, not a directory, not a program.
+bool IsRankableFile(const std::filesystem::path& file);
+
+class FileRanking final : public IKivFileRanking {
+ public:
+  explicit FileRanking(const Context& ctx) : ctx_(ctx) {}
+
+  HRESULT UpdateRank(const std::string* bstrFile, ULONG nUnits, ULONG nVisits, DATE dtStart,
+                     DATE dtFinish, ULONG ulWorkingTime, ULONG ulActiveTime, ULONG lScope,
+                     ULONG ulRetry, const std::string* bstrSearchKey) override;
+  HRESULT IsLockViolation(ULONG hr) override;
+  HRESULT IsUpdateable(const std::string* bstrFile) override;
+  HRESULT AccessCheck(const std::string* bstrFile, VARIANT_BOOL bCOMClient) override;
+  HRESULT GetStatistics(const std::string* bstrFile, VARIANT_BOOL* pbValidSet,
+                        std::string* bstrSearchKey, ULONG* pWorkingTime, ULONG* pActiveTime,
+                        ULONG* pVisits, DATE* pFirstVisit, DATE* pLastVisit, float* pfActivation,
+                        ULONG* pForgetingScale) override;
+  HRESULT GetRankingSet(const std::string* bstrFile, VARIANT_BOOL* pbValidSet, Guid* pSearchKey,
+                        ULONG* pdwScope, ULONG* plWorkingTime, ULONG* plActiveTime,
+                        ULONG* plVisits, DATE* pdFirstVisitStart, DATE* pdLastVisitEnd,
+                        ULONG* plLvT, ULONG* plLvN, DATE* pdBlVisitEnd, ULONG* plBlT,
+                        ULONG* plBlN) override;
+  HRESULT DeleteRank(const std::string* bstrFile) override;
+  HRESULT get_CurrentScope(ULONG* pVal) override;
+  HRESULT PreRank(const std::string* bstrFile, ULONG* pulScope, std::string* pbstrSearchKey,
+                  VARIANT_BOOL* pSetNotFound) override;
+
+ private:
+  HRESULT Update(const std::string& file, ULONG nUnits, ULONG nVisits, DATE dtStart,
+                 DATE dtFinish, ULONG working, ULONG active, ULONG lScope,
+                 const std::string* searchKey);
+  bool NoSearchKeys() const;
+
+  const Context& ctx_;
+};
+
+// Registers BaseActivation and FileRanking in ctx.classes.
+void RegisterRankingClasses(Context& ctx);
+
+}  // namespace qv
