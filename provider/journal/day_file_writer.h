@@ -1,0 +1,51 @@
+#pragma once
+// Appending records to journal day files. Writers of one file are serialised by an
+// open-file-description lock on it; readers take none and see each record once it is
+// written whole.
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <span>
+
+#include "common/clock.h"
+#include "common/hresult.h"
+
+namespace qv::journal {
+
+// How long a writer waits for another writer of the same day file before giving up.
+inline constexpr std::chrono::milliseconds kWriterLockWait{10'000};
+
+class DayFileAppender {
+ public:
+  explicit DayFileAppender(const Clock& clock, std::chrono::milliseconds lockWait = kWriterLockWait)
+      : clock_(clock), lockWait_(lockWait) {}
+
+  // Appends one record holding `payload`, creating the file (and its header) if it does not
+  // exist; `created` tells whether this call created it. A torn tail left by a writer that
+  // died is cut off first; damage is left as it is for readers to skip.
+  // STG_E_LOCKVIOLATION when another writer holds the file longer than the lock wait;
+  // STG_E_INVALIDHEADER when the file is not a day file (it is left untouched);
+  // STG_E_PATHNOTFOUND when the folder is missing; I/O errors as HRESULTs.
+  HRESULT Append(const std::filesystem::path& file, std::span<const std::uint8_t> payload,
+                 bool& created);
+
+ private:
+  HRESULT LockWithWait(int fd) const;
+
+  // Per file, the end of the records this appender has already checked, so that the next
+  // append reads only what other writers added since.
+  struct Checked {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::uint64_t end = 0;
+  };
+
+  const Clock& clock_;
+  std::chrono::milliseconds lockWait_;
+  std::map<std::filesystem::path, Checked> checked_;
+};
+
+}  // namespace qv::journal
