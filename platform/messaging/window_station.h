@@ -10,7 +10,9 @@
 //   ... another process: station.PostMessage(station.FindWindow("QvTracerWindow"), ...)
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,7 +38,34 @@ struct WindowSpec {
   bool messageOnly = false;  // created under HWND_MESSAGE: found only by FindMessageWindow
 };
 
-class Window;
+// A window created by WindowStation::CreateWindow. Destroying it withdraws it: later finds
+// miss it and later messages to it fail; messages still queued for it are dropped (a send
+// among them fails with ERROR_INVALID_WINDOW_HANDLE).
+class Window {
+ public:
+  ~Window();
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
+
+  Hwnd handle() const;
+  const std::string& className() const;
+  std::string title() const;
+  // SetWindowText: finds see the new title from now on.
+  void SetTitle(std::string title);
+
+  // Posts to this window directly (the owner posting to itself); false if the loop is gone.
+  bool Post(std::uint32_t message, WPARAM wParam, LPARAM lParam);
+  // SetTimer/KillTimer: WM_TIMER with wParam = id every `interval` (at least 1 ms) on the
+  // window's loop. Setting an existing id restarts it.
+  void SetTimer(std::uintptr_t id, std::chrono::milliseconds interval);
+  bool KillTimer(std::uintptr_t id);
+
+ private:
+  friend class WindowStation;
+  struct State;
+  explicit Window(std::shared_ptr<State> state);
+  std::shared_ptr<State> state_;
+};
 
 class WindowStation {
  public:
@@ -81,36 +110,13 @@ class WindowStation {
 
   std::shared_ptr<Transport> transport_;
   const Clock& clock_;
+  // Windows made here, so that a send from a window's own loop thread calls the procedure
+  // directly instead of waiting for a loop that cannot run.
+  std::mutex mutex_;
+  std::map<Hwnd, std::weak_ptr<Window::State>> local_;
 };
 
-// A window created by WindowStation::CreateWindow. Destroying it withdraws it: later finds
-// miss it and later messages to it fail; messages still queued for it are dropped (a send
-// among them fails with ERROR_INVALID_WINDOW_HANDLE).
-class Window {
- public:
-  ~Window();
-  Window(const Window&) = delete;
-  Window& operator=(const Window&) = delete;
 
-  Hwnd handle() const;
-  const std::string& className() const;
-  std::string title() const;
-  // SetWindowText: finds see the new title from now on.
-  void SetTitle(std::string title);
-
-  // Posts to this window directly (the owner posting to itself); false if the loop is gone.
-  bool Post(std::uint32_t message, WPARAM wParam, LPARAM lParam);
-  // SetTimer/KillTimer: WM_TIMER with wParam = id every `interval` (at least 1 ms) on the
-  // window's loop. Setting an existing id restarts it.
-  void SetTimer(std::uintptr_t id, std::chrono::milliseconds interval);
-  bool KillTimer(std::uintptr_t id);
-
- private:
-  friend class WindowStation;
-  struct State;
-  explicit Window(std::shared_ptr<State> state);
-  std::shared_ptr<State> state_;
-};
 
 // A station on the socket transport in the calling user's runtime folder; refusals of
 // foreign peers go to `eventLog` when given.
