@@ -78,6 +78,14 @@ HRESULT DayFileAppender::LockWithWait(int fd) const {
   }
 }
 
+bool DayFileAppender::StillChecked(int fd, const Checked& c, dev_t dev, ino_t ino,
+                                   std::uint64_t size) const {
+  if (c.dev != dev || c.ino != ino || c.end > size) return false;
+  std::vector<std::uint8_t> header(c.lastHeader.size());
+  return Succeeded(PreadAll(fd, c.lastRecord, header)) &&
+         std::equal(header.begin(), header.end(), c.lastHeader.begin(), c.lastHeader.end());
+}
+
 HRESULT DayFileAppender::Append(const std::filesystem::path& file,
                                 std::span<const std::uint8_t> payload, bool& created) {
   created = false;
@@ -103,8 +111,8 @@ HRESULT DayFileAppender::Append(const std::filesystem::path& file,
   std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
 
   auto known = checked_.find(file);
-  const bool trusted = known != checked_.end() && known->second.dev == st.st_dev &&
-                       known->second.ino == st.st_ino && known->second.end <= size;
+  const bool trusted = known != checked_.end() &&
+                       StillChecked(fd.get(), known->second, st.st_dev, st.st_ino, size);
   std::uint64_t start = trusted ? known->second.end : 0;
 
   if (!trusted) {
@@ -144,7 +152,9 @@ HRESULT DayFileAppender::Append(const std::filesystem::path& file,
     checked_.erase(file);
     return hr;
   }
-  checked_[file] = Checked{st.st_dev, st.st_ino, appendAt + record.size()};
+  Checked done{st.st_dev, st.st_ino, appendAt, {}, appendAt + record.size()};
+  std::copy_n(record.begin(), done.lastHeader.size(), done.lastHeader.begin());
+  checked_[file] = done;
   return S_OK;
 }
 

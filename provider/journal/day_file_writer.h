@@ -4,6 +4,7 @@
 // written whole.
 #include <sys/types.h>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -12,6 +13,7 @@
 
 #include "common/clock.h"
 #include "common/hresult.h"
+#include "provider/journal/day_file_format.h"
 
 namespace qv::journal {
 
@@ -36,12 +38,17 @@ class DayFileAppender {
   HRESULT LockWithWait(int fd) const;
 
   // Per file, the end of the records this appender has already checked, so that the next
-  // append reads only what other writers added since.
+  // append reads only what other writers added since. The last record's header (its CRC
+  // covers a unique entry) proves that the file is still the one checked, even when a new
+  // file got the old inode number.
   struct Checked {
     dev_t dev = 0;
     ino_t ino = 0;
+    std::uint64_t lastRecord = 0;
+    std::array<std::uint8_t, dayfile::kRecordHeaderSize> lastHeader{};
     std::uint64_t end = 0;
   };
+  bool StillChecked(int fd, const Checked& c, dev_t dev, ino_t ino, std::uint64_t size) const;
 
   const Clock& clock_;
   std::chrono::milliseconds lockWait_;
