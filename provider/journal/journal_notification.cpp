@@ -20,9 +20,10 @@ std::uint16_t LoadLe16(const std::uint8_t* p) {
 
 std::optional<SystemTime> LocalSystemTimeOf(DATE utc) {
   if (!IsValidDate(utc)) return std::nullopt;
-  // Whole seconds downwards, as the day folders count them: 23:59:59.9 is still that day.
-  const double unix = DateToUnixSeconds(utc);
-  const double whole = std::floor(unix);
+  // Dates are days in a double, so midnight may come out a hair before it: round to the
+  // millisecond first, then count whole seconds downwards (23:59:59.9 is still that day).
+  const double ms = std::round(DateToUnixSeconds(utc) * 1000.0);
+  const double whole = std::floor(ms / 1000.0);
   const time_t t = static_cast<time_t>(whole);
   tm local{};
   if (!localtime_r(&t, &local)) return std::nullopt;
@@ -35,7 +36,7 @@ std::optional<SystemTime> LocalSystemTimeOf(DATE utc) {
   st.hour = static_cast<std::uint16_t>(local.tm_hour);
   st.minute = static_cast<std::uint16_t>(local.tm_min);
   st.second = static_cast<std::uint16_t>(local.tm_sec);
-  st.milliseconds = static_cast<std::uint16_t>(std::min(999.0, std::floor((unix - whole) * 1000)));
+  st.milliseconds = static_cast<std::uint16_t>(ms - whole * 1000.0);
   return st;
 }
 
