@@ -1,0 +1,257 @@
+#include "provider/ranking/qvrank_cli.h"
+
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "provider/ranking/base_activation.h"
+#include "provider/ranking/file_ranking.h"
+
+namespace qv {
+namespace {
+
+constexpr std::string_view kUsage =
+    R"(Usage: qvrank COMMAND ...
+Shows and changes the ranking records that Quillon Vesper keeps on files.
+
+  show FILE...                 print each file's ranking record (name=value lines),
+                               then its activation now and its bar (0-100)
+  visit FILE --start ISO --end ISO [--working SECONDS] [--active SECONDS] [--units N]
+                               record one visit the way the tracer does (PreRank, then
+                               UpdateRank); working and active time default to the visit's
+                               length, units to working seconds x 5
+  delete FILE                  remove the file's ranking record
+  activation --at ISO LV LN LT BE BN BT
+                               activation at a moment of a last-visit triple (end, units,
+                               seconds) and a blended triple; dates as ISO or 0
+  scale A                      the bar value (0-100) of activation A
+
+Dates are ISO 8601 (2026-12-07T13:08:00Z; no offset means UTC). State lives under QV_ROOT.
+Exit status: 0 done, 1 usage error, 2 the operation failed (its HRESULT is printed).
+)";
+
+std::string Hex(HRESULT hr) { return FormatHresult(hr); }
+
+int Fail(std::ostream& err, std::string_view what, HRESULT hr) {
+  err << "qvrank: " << what << " failed: " << Hex(hr);
+  if (const std::string msg = SystemMessage(hr); !msg.empty()) err << " (" << msg << ")";
+  err << "\n";
+  return kExitFailed;
+}
+
+int Usage(std::ostream& err, std::string_view problem) {
+  err << "qvrank: " << problem << "\nRun 'qvrank --help' for the commands.\n";
+  return kExitUsage;
+}
+
+std::string Date(DATE d) { return d == 0.0 ? "0" : FormatIsoDate(d); }
+
+std::optional<DATE> ParseDateArg(std::string_view s) {
+  if (s == "0") return 0.0;
+  return ParseIsoDate(s);
+}
+
+std::optional<std::uint32_t> ParseUnsigned(std::string_view s) {
+  std::uint32_t v = 0;
+  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (ec != std::errc() || p != s.data() + s.size()) return std::nullopt;
+  return v;
+}
+
+// Seconds with up to one decimal, as tenths of a second.
+std::optional<std::uint32_t> ParseTenths(std::string_view s) {
+  double v = 0;
+  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (ec != std::errc() || p != s.data() + s.size() || !(v >= 0) || v * 10 > 4294967295.0) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(std::llround(v * 10));
+}
+
+std::string Absolute(std::string_view file) {
+  std::error_code ec;
+  auto p = std::filesystem::absolute(std::filesystem::path(file), ec);
+  return ec ? std::string(file) : p.lexically_normal().string();
+}
+
+int Show(std::span<const std::string_view> files, Context& ctx, std::ostream& out,
+         std::ostream& err) {
+  if (files.empty()) return Usage(err, "show needs at least one FILE");
+  FileRanking fr(ctx);
+  BaseActivation ba(ctx);
+  int rc = kExitOk;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string file = Absolute(files[i]);
+    VARIANT_BOOL valid = VARIANT_FALSE;
+    Guid key;
+    ranking::RankingSet s;
+    const HRESULT hr = fr.GetRankingSet(&file, &valid, &key, &s.scope, &s.workingTime,
+                                        &s.activeTime, &s.visits, &s.firstVisitStart, &s.last.end,
+                                        &s.last.t, &s.last.n, &s.blended.end, &s.blended.t,
+                                        &s.blended.n);
+    if (files.size() > 1) out << (i ? "\n" : "") << "file=" << file << "\n";
+    if (hr == STG_E_FILENOTFOUND && std::filesystem::exists(file)) {
+      out << "valid=0\n";  // no record yet
+      continue;
+    }
+    if (Failed(hr)) {
+      rc = Fail(err, "reading the ranking record of " + file, hr);
+      continue;
+    }
+    out << "valid=" << (valid == VARIANT_TRUE ? 1 : 0) << "\n";
+    if (valid != VARIANT_TRUE) continue;
+    out << "searchkey=" << FormatGuid(key) << "\n"
+        << "scope=" << s.scope << "\n"
+        << "working=" << s.workingTime << "\n"
+        << "active=" << s.activeTime << "\n"
+        << "visits=" << s.visits << "\n"
+        << "first=" << Date(s.firstVisitStart) << "\n"
+        << "lastend=" << Date(s.last.end) << "\n"
+        << "lastT=" << s.last.t << "\n"
+        << "lastN=" << s.last.n << "\n"
+        << "blendedend=" << Date(s.blended.end) << "\n"
+        << "blendedT=" << s.blended.t << "\n"
+        << "blendedN=" << s.blended.n << "\n";
+    float a = 0;
+    if (const HRESULT ah = ba.GetCurrentActivation(s.last.end, s.last.n, s.last.t, s.blended.end,
+                                                   s.blended.n, s.blended.t, &a);
+        Failed(ah)) {
+      rc = Fail(err, "computing the activation of " + file, ah);
+      continue;
+    }
+    ULONG bar = 0;  // left alone for activations too small to show
+    ba.GetActivationScale(a, &bar);
+    out << "activation=" << a << "\n" << "bar=" << bar << "\n";
+  }
+  return rc;
+}
+
+int Visit(std::span<const std::string_view> args, Context& ctx, std::ostream& out,
+          std::ostream& err) {
+  if (args.empty()) return Usage(err, "visit needs a FILE");
+  const std::string file = Absolute(args[0]);
+  std::map<std::string_view, std::string_view> opts;
+  for (std::size_t i = 1; i < args.size(); i += 2) {
+    const std::string_view k = args[i];
+    if (k != "--start" && k != "--end" && k != "--working" && k != "--active" && k != "--units") {
+      return Usage(err, "unknown option '" + std::string(k) + "'");
+    }
+    if (i + 1 >= args.size()) return Usage(err, std::string(k) + " needs a value");
+    opts[k] = args[i + 1];
+  }
+  if (!opts.count("--start") || !opts.count("--end")) {
+    return Usage(err, "visit needs --start ISO and --end ISO");
+  }
+  const auto start = ParseIsoDate(opts["--start"]);
+  const auto end = ParseIsoDate(opts["--end"]);
+  if (!start || !end) return Usage(err, "dates must be ISO 8601, like 2026-12-07T13:08:00Z");
+  if (*end <= *start) return Usage(err, "--end must be later than --start");
+  const double lengthSeconds = std::round((*end - *start) * kSecondsPerDay * 10) / 10;
+  if (lengthSeconds * 10 > 4294967295.0) return Usage(err, "the visit is too long");
+  std::uint32_t working = static_cast<std::uint32_t>(lengthSeconds * 10);
+  std::uint32_t active = working;
+  if (opts.count("--working")) {
+    auto v = ParseTenths(opts["--working"]);
+    if (!v) return Usage(err, "--working takes seconds, like 42 or 4.5");
+    working = *v;
+  }
+  if (opts.count("--active")) {
+    auto v = ParseTenths(opts["--active"]);
+    if (!v) return Usage(err, "--active takes seconds, like 42 or 4.5");
+    active = *v;
+  }
+  std::uint32_t units = working / 2;  // one unit per 0.2 s of working time
+  if (opts.count("--units")) {
+    auto v = ParseUnsigned(opts["--units"]);
+    if (!v) return Usage(err, "--units takes a whole number");
+    units = *v;
+  }
+
+  FileRanking fr(ctx);
+  ULONG scope = 0;
+  std::string key;
+  if (const HRESULT hr = fr.PreRank(&file, &scope, &key, nullptr); Failed(hr)) {
+    return Fail(err, "PreRank of " + file, hr);
+  }
+  const HRESULT hr = fr.UpdateRank(&file, units, 1, *start, *end, working, active, scope, 0,
+                                   key.empty() ? nullptr : &key);
+  if (Failed(hr)) return Fail(err, "UpdateRank of " + file, hr);
+  if (hr == S_FALSE) {
+    out << "not ranked: " << file
+        << " (read-only, not on a local disk, a program, or excluded from indexing)\n";
+    return kExitOk;
+  }
+  out << "ranked: " << file << "\n";
+  return kExitOk;
+}
+
+int Activation(std::span<const std::string_view> args, Context& ctx, std::ostream& out,
+               std::ostream& err) {
+  if (args.size() != 8 || args[0] != "--at") {
+    return Usage(err, "activation needs --at ISO LV LN LT BE BN BT");
+  }
+  const auto at = ParseIsoDate(args[1]);
+  const auto lv = ParseDateArg(args[2]);
+  const auto be = ParseDateArg(args[5]);
+  const auto ln = ParseUnsigned(args[3]), lt = ParseUnsigned(args[4]);
+  const auto bn = ParseUnsigned(args[6]), bt = ParseUnsigned(args[7]);
+  if (!at || !lv || !be) return Usage(err, "dates must be ISO 8601 or 0");
+  if (!ln || !lt || !bn || !bt) return Usage(err, "units and seconds must be whole numbers");
+  float a = 0;
+  BaseActivation ba(ctx);
+  if (const HRESULT hr = ba.GetActivation(*at, *lv, *ln, *lt, *be, *bn, *bt, &a); Failed(hr)) {
+    return Fail(err, "GetActivation", hr);
+  }
+  out << a << "\n";
+  return kExitOk;
+}
+
+int Scale(std::span<const std::string_view> args, Context& ctx, std::ostream& out,
+          std::ostream& err) {
+  if (args.size() != 1) return Usage(err, "scale needs one activation value");
+  float a = 0;
+  auto [p, ec] = std::from_chars(args[0].data(), args[0].data() + args[0].size(), a);
+  if (ec != std::errc() || p != args[0].data() + args[0].size()) {
+    return Usage(err, "the activation must be a number, like 1.5");
+  }
+  ULONG bar = 0;  // left alone for activations too small to show
+  BaseActivation ba(ctx);
+  if (const HRESULT hr = ba.GetActivationScale(a, &bar); Failed(hr)) {
+    return Fail(err, "GetActivationScale", hr);
+  }
+  out << bar << "\n";
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunQvrank(std::span<const std::string_view> args, Context& ctx, std::ostream& out,
+              std::ostream& err) {
+  if (args.empty()) return Usage(err, "no command given");
+  const std::string_view cmd = args[0];
+  const auto rest = args.subspan(1);
+  if (cmd == "--help" || cmd == "-h" || cmd == "help") {
+    out << kUsage;
+    return kExitOk;
+  }
+  if (cmd == "show") return Show(rest, ctx, out, err);
+  if (cmd == "visit") return Visit(rest, ctx, out, err);
+  if (cmd == "delete") {
+    if (rest.size() != 1) return Usage(err, "delete needs one FILE");
+    const std::string file = Absolute(rest[0]);
+    FileRanking fr(ctx);
+    if (const HRESULT hr = fr.DeleteRank(&file); Failed(hr)) {
+      return Fail(err, "DeleteRank of " + file, hr);
+    }
+    out << "deleted: " << file << "\n";
+    return kExitOk;
+  }
+  if (cmd == "activation") return Activation(rest, ctx, out, err);
+  if (cmd == "scale") return Scale(rest, ctx, out, err);
+  return Usage(err, "unknown command '" + std::string(cmd) + "'");
+}
+
+}  // namespace qv

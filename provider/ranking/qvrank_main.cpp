@@ -1,0 +1,14 @@
+#include <iostream>
+#include <string_view>
+#include <vector>
+
+#include "platform/folders/folders.h"
+#include "provider/ranking/file_ranking.h"
+#include "provider/ranking/qvrank_cli.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string_view> args(argv + 1, argv + argc);
+  qv::Installation installation(qv::platform::DefaultRoot());
+  qv::RegisterRankingClasses(installation.context());
+  return qv::RunQvrank(args, installation.context(), std::cout, std::cerr);
+}
