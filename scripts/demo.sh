@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Builds Quillon Vesper and runs its demo session: a scripted desktop session whose visits
+# are recorded and ranked, then shown. Installs what is missing first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+cmake --build build -j"$(nproc)" --target qvdemo
+exec build/bin/qvdemo "$@"
