@@ -29,6 +29,43 @@ constexpr long kV9fsMagic = 0x01021997;
 }  // namespace
 
 HRESULT GetFileAttributes(const std::filesystem::path& file, FileAttributes& out) {
+  if (const HRESULT hr = StatFile(file, out); Failed(hr)) return hr;
+  if (!out.directory) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd >= 0) {
+      ReadInodeFlags(fd, out);
+      ::close(fd);
+    }
+  }
+  return S_OK;
+}
+
+void ReadInodeFlags(int fd, FileAttributes& out) {
+  int flags = 0;
+  if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+    out.encrypted = (flags & FS_ENCRYPT_FL) != 0;
+    out.notContentIndexed = (flags & FS_NODUMP_FL) != 0;
+  }
+}
+
+HRESULT StatTimes(int fd, FileAttributes& out) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return HresultFromErrno(errno);
+  out.lastWrite = TimespecToFileTime(st.st_mtim);
+  out.lastChange = TimespecToFileTime(st.st_ctim);
+  return S_OK;
+}
+
+HRESULT SetLastWriteTime(int fd, FileTime t) {
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1] = FileTimeToTimespec(t);
+  if (::futimens(fd, times) != 0) return HresultFromErrno(errno);
+  return S_OK;
+}
+
+HRESULT StatFile(const std::filesystem::path& file, FileAttributes& out) {
   struct stat st {};
   if (::stat(file.c_str(), &st) != 0) return HresultFromErrno(errno);
   out = FileAttributes{};
@@ -38,29 +75,20 @@ HRESULT GetFileAttributes(const std::filesystem::path& file, FileAttributes& out
   out.lastChange = TimespecToFileTime(st.st_ctim);
   // Root may write anything; the permission bits still say whether the user meant the file
   // to be read-only, as the read-only attribute does.
+  out.mode = st.st_mode;
+  out.ownedByUser = st.st_uid == ::geteuid();
+  // The owner with the write bit may write (the common case, without asking the kernel).
   out.readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
-                 ::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0;
-  if (!out.directory) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd >= 0) {
-      int flags = 0;
-      if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-        out.encrypted = (flags & FS_ENCRYPT_FL) != 0;
-        out.notContentIndexed = (flags & FS_NODUMP_FL) != 0;
-      }
-      ::close(fd);
-    }
-  }
+                 (!(out.ownedByUser && (st.st_mode & S_IWUSR)) &&
+                  ::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0);
   return S_OK;
 }
 
 HRESULT GetVolumeInfo(const std::filesystem::path& file, VolumeInfo& out) {
   struct statfs fs {};
   if (::statfs(file.c_str(), &fs) != 0) return HresultFromErrno(errno);
-  struct statvfs vfs {};
-  if (::statvfs(file.c_str(), &vfs) != 0) return HresultFromErrno(errno);
   out = VolumeInfo{};
-  out.readOnly = (vfs.f_flag & ST_RDONLY) != 0;
+  out.readOnly = (fs.f_flags & ST_RDONLY) != 0;
   const long magic = static_cast<long>(fs.f_type);
   switch (magic) {
     case NFS_SUPER_MAGIC:

@@ -17,10 +17,19 @@ struct FileAttributes {
   FileTime lastWrite = 0;
   FileTime lastChange = 0;        // inode change time (ctime)
   std::uint64_t size = 0;
+  std::uint32_t mode = 0;         // st_mode
+  bool ownedByUser = false;       // owned by the effective user
 };
 
 // The Win32-style failure of stat (ERROR_FILE_NOT_FOUND, ...) as an HRESULT.
 HRESULT GetFileAttributes(const std::filesystem::path& file, FileAttributes& out);
+// The same without the inode flags (encrypted, no-dump), which need the file opened; read
+// them later from an open descriptor with ReadInodeFlags.
+HRESULT StatFile(const std::filesystem::path& file, FileAttributes& out);
+void ReadInodeFlags(int fd, FileAttributes& out);
+// Times from an open descriptor.
+HRESULT StatTimes(int fd, FileAttributes& out);
+HRESULT SetLastWriteTime(int fd, FileTime t);
 
 enum class DriveType {
   Unknown,     // nothing mounted there, or a pseudo file system (proc, sysfs, ...)

@@ -1,6 +1,7 @@
 #include "provider/ranking/file_ranking.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,18 +28,60 @@ HRESULT NotALock(HRESULT hr) { return IsLockCode(hr) ? E_FAIL : hr; }
 
 }  // namespace
 
-bool IsRankableFile(const std::filesystem::path& file) {
-  if (file.empty() || !file.is_absolute()) return false;
-  const std::string s = file.string();
-  if (s.rfind("//", 0) == 0) return false;  // a network path
-  platform::VolumeInfo vol;
-  if (Failed(platform::GetVolumeInfo(file, vol)) || vol.type != platform::DriveType::Fixed) {
-    return false;
-  }
+// What the checks before an update need to know of a file and its volume, gathered once.
+struct FileFacts {
+  HRESULT statHr = E_FAIL;
   platform::FileAttributes attrs;
-  if (Failed(platform::GetFileAttributes(file, attrs)) || attrs.directory) return false;
-  return !platform::HasProgramExtension(file);
+  HRESULT volumeHr = E_FAIL;
+  platform::VolumeInfo volume;
+};
+
+namespace {
+
+bool LooksLocal(const std::filesystem::path& file) {
+  // Absolute (the "drive letter") and not a network path.
+  return !file.empty() && file.is_absolute() && file.string().rfind("//", 0) != 0;
 }
+
+FileFacts Gather(const std::filesystem::path& file) {
+  FileFacts f;
+  if (LooksLocal(file)) {
+    f.volumeHr = platform::GetVolumeInfo(file, f.volume);
+    f.statHr = platform::StatFile(file, f.attrs);
+  }
+  return f;
+}
+
+bool Rankable(const std::filesystem::path& file, const FileFacts& f) {
+  return LooksLocal(file) && Succeeded(f.volumeHr) &&
+         f.volume.type == platform::DriveType::Fixed && Succeeded(f.statHr) &&
+         !f.attrs.directory && !platform::HasProgramExtension(file);
+}
+
+// Callers and this process run as the same user here, so the COM client's identity and the
+// process's are one: the check is made with the effective ids.
+HRESULT CheckAccess(const std::string& file, const FileFacts& f) {
+  if (!Rankable(file, f)) return HresultFromWin32(win32::ERROR_UNSUPPORTED_TYPE);
+  if (f.volume.type == platform::DriveType::Unknown) return E_INVALIDARG;
+  if (f.volume.type == platform::DriveType::Remote || f.volume.type == platform::DriveType::CdRom ||
+      f.volume.readOnly) {
+    return HresultFromWin32(win32::ERROR_WRITE_FAULT);
+  }
+  if (!f.volume.persistentAcls) return S_OK;  // FAT keeps no permissions: everyone may read
+  if (f.attrs.ownedByUser && (f.attrs.mode & S_IRUSR)) return S_OK;
+  return ::faccessat(AT_FDCWD, file.c_str(), R_OK, AT_EACCESS) == 0 ? S_OK : E_ACCESSDENIED;
+}
+
+// Read-only files and directories are not updated; encrypted and no-dump files neither,
+// but their inode flags need an open descriptor and are checked by the caller.
+HRESULT CheckUpdateable(const FileFacts& f) {
+  if (Failed(f.statHr)) return f.statHr;
+  return f.attrs.readOnly || f.attrs.directory ? S_FALSE : S_OK;
+}
+
+}  // namespace
+
+bool IsRankableFile(const std::filesystem::path& file) { return Rankable(file, Gather(file)); }
 
 bool FileRanking::NoSearchKeys() const {
   return ReadFlag(ctx_.registry, platform::Hive::LocalMachine, kFilesKey,
@@ -60,29 +103,18 @@ HRESULT FileRanking::IsUpdateable(const std::string* bstrFile) {
 }
 
 HRESULT FileRanking::AccessCheck(const std::string* bstrFile, VARIANT_BOOL /*bCOMClient*/) {
-  // Callers and this process run as the same user here, so the client's identity and the
-  // process's are one: the check is made with the effective ids.
-  if (!bstrFile || !IsRankableFile(*bstrFile)) {
-    return HresultFromWin32(win32::ERROR_UNSUPPORTED_TYPE);
-  }
-  platform::VolumeInfo vol;
-  if (const HRESULT hr = platform::GetVolumeInfo(*bstrFile, vol); Failed(hr)) return hr;
-  if (vol.type == platform::DriveType::Unknown) return E_INVALIDARG;
-  if (vol.type == platform::DriveType::Remote || vol.type == platform::DriveType::CdRom ||
-      vol.readOnly) {
-    return HresultFromWin32(win32::ERROR_WRITE_FAULT);
-  }
-  if (!vol.persistentAcls) return S_OK;  // FAT keeps no permissions: everyone may read
-  return ::faccessat(AT_FDCWD, bstrFile->c_str(), R_OK, AT_EACCESS) == 0 ? S_OK : E_ACCESSDENIED;
+  if (!bstrFile) return HresultFromWin32(win32::ERROR_UNSUPPORTED_TYPE);
+  return CheckAccess(*bstrFile, Gather(*bstrFile));
 }
 
 HRESULT FileRanking::Update(const std::string& file, ULONG nUnits, ULONG nVisits, DATE dtStart,
                             DATE dtFinish, ULONG working, ULONG active, ULONG lScope,
                             const std::string* searchKey) {
-  if (AccessCheck(&file, VARIANT_FALSE) != S_OK) return S_FALSE;
-  if (const HRESULT hr = IsUpdateable(&file); hr != S_OK) return hr;
-  platform::FileAttributes before;
-  if (const HRESULT hr = platform::GetFileAttributes(file, before); Failed(hr)) return hr;
+  const FileFacts facts = Gather(file);
+  if (CheckAccess(file, facts) != S_OK) return S_FALSE;
+  if (file.empty()) return E_INVALIDARG;
+  if (const HRESULT hr = CheckUpdateable(facts); hr != S_OK) return hr;
+  const FileTime lastWriteBefore = facts.attrs.lastWrite;
 
   std::shared_ptr<BaseActivation> activation;
   {
@@ -100,6 +132,9 @@ HRESULT FileRanking::Update(const std::string& file, ULONG nUnits, ULONG nVisits
       Failed(hr)) {
     return hr;  // another program's lock arrives here as a lock violation
   }
+  platform::FileAttributes flags;
+  platform::ReadInodeFlags(storage->fd(), flags);
+  if (flags.encrypted || flags.notContentIndexed) return S_FALSE;
 
   bool isNew = true;
   Guid storedKey;
@@ -145,21 +180,18 @@ HRESULT FileRanking::Update(const std::string& file, ULONG nUnits, ULONG nVisits
   if (const HRESULT hr = storage->Write(ranking::MakeRankingPropertySet(key, set)); Failed(hr)) {
     return hr;
   }
-  storage.reset();
 
   // The property write counts as a change of the file at the moment it happened (the inode
   // change time); the modification time then moves to that moment, but never more than
   // 2 s past where it was, so indexers notice the change and the file does not look new.
   platform::FileAttributes after;
-  HRESULT hr = platform::GetFileAttributes(file, after);
+  HRESULT hr = platform::StatTimes(storage->fd(), after);
   if (Succeeded(hr)) {
-    const FileTime limit = before.lastWrite + kModificationSlack;
-    const FileTime target = std::max(after.lastWrite, std::min(after.lastChange, limit));
-    if (after.lastWrite > limit) {
-      hr = platform::SetLastWriteTime(file, limit);
-    } else if (target != after.lastWrite) {
-      hr = platform::SetLastWriteTime(file, target);
-    }
+    const FileTime limit = lastWriteBefore + kModificationSlack;
+    const FileTime target = after.lastWrite > limit
+                                ? limit
+                                : std::max(after.lastWrite, std::min(after.lastChange, limit));
+    if (target != after.lastWrite) hr = platform::SetLastWriteTime(storage->fd(), target);
   }
   if (Failed(hr)) ReportItemWarning(ctx_, kCategoryProvider, kEventRestoreTimeFailed, file, hr);
   return S_OK;

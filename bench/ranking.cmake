@@ -1,0 +1,1 @@
+qv_bench(ranking_bench SOURCES ranking_bench.cpp DEPS qv_ranking)

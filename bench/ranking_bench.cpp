@@ -1,0 +1,139 @@
+// Costs of the ranking core: GetActivation and CalcRankingSet per call, and UpdateRank per
+// file against the floor of the system calls it cannot avoid (open, lock, read and write the
+// extended attribute, set the modification time), measured in the same run.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <vector>
+
+#include "common/test_context.h"
+#include "platform/propset/property_store.h"
+#include "provider/ranking/base_activation.h"
+#include "provider/ranking/file_ranking.h"
+#include "provider/ranking/ranking_record.h"
+
+namespace {
+
+using namespace qv;
+
+constexpr double kSecond = 1.0 / 86400.0;
+const DATE kT0 = 46000.0;
+
+void BM_GetActivation(benchmark::State& state) {
+  TestContext tc;
+  BaseActivation ba(tc.ctx());
+  float a = 0;
+  DATE t = kT0 + 1;
+  for (auto _ : state) {
+    ba.GetActivation(t, kT0, 500, 600, kT0 - 3, 4000, 86400, &a);
+    benchmark::DoNotOptimize(a);
+    t += 1e-9;
+  }
+}
+BENCHMARK(BM_GetActivation);
+
+void BM_CalcRankingSet(benchmark::State& state) {
+  TestContext tc;
+  BaseActivation ba(tc.ctx());
+  ranking::RankingSet s;
+  DATE end = kT0;
+  for (auto _ : state) {
+    end += 0.01;
+    ba.CalcRankingSet(7, 300, 1, end - 60 * kSecond, end, 600, 600, VARIANT_FALSE, s);
+    benchmark::DoNotOptimize(s);
+  }
+}
+BENCHMARK(BM_CalcRankingSet);
+
+struct Files {
+  explicit Files(const std::filesystem::path& dir, int n) {
+    for (int i = 0; i < n; ++i) {
+      paths.push_back((dir / ("doc" + std::to_string(i) + ".txt")).string());
+      std::ofstream(paths.back()) << "document " << i;
+    }
+  }
+  std::vector<std::string> paths;
+};
+
+void BM_UpdateRank(benchmark::State& state) {
+  TestContext tc;
+  RegisterRankingClasses(tc.ctx());
+  FileRanking fr(tc.ctx());
+  ULONG scope = 0;
+  fr.get_CurrentScope(&scope);
+  Files files(tc.root(), 64);
+  DATE end = kT0;
+  std::size_t i = 0;
+  for (auto _ : state) {
+    const std::string& f = files.paths[i++ % files.paths.size()];
+    end += 0.001;
+    if (fr.UpdateRank(&f, 300, 1, end - 60 * kSecond, end, 600, 600, scope, 0, nullptr) != S_OK) {
+      state.SkipWithError("UpdateRank failed");
+      break;
+    }
+  }
+}
+BENCHMARK(BM_UpdateRank);
+
+// The same work without our code: the system calls an update has to make.
+void BM_UpdateRankSyscallFloor(benchmark::State& state) {
+  TestContext tc;
+  Files files(tc.root(), 64);
+  const std::string attr = platform::PropertySetAttributeName(ranking::kRankingFmtid);
+  const auto bytes = platform::SerializePropertySet(
+      ranking::MakeRankingPropertySet(Guid{}, ranking::RankingSet{}));
+  std::vector<char> buf(4096);
+  std::size_t i = 0;
+  for (auto _ : state) {
+    const std::string& f = files.paths[i++ % files.paths.size()];
+    const int fd = ::open(f.c_str(), O_RDWR | O_CLOEXEC);
+    struct flock lk {};
+    lk.l_type = F_WRLCK;
+    lk.l_whence = SEEK_SET;
+    ::fcntl(fd, F_OFD_SETLK, &lk);
+    benchmark::DoNotOptimize(::fgetxattr(fd, attr.c_str(), buf.data(), buf.size()));
+    ::fsetxattr(fd, attr.c_str(), bytes.data(), bytes.size(), 0);
+    ::close(fd);
+    timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+    ::utimensat(AT_FDCWD, f.c_str(), times, 0);
+  }
+}
+BENCHMARK(BM_UpdateRankSyscallFloor);
+
+// Prints the usual table, then UpdateRank's cost as a multiple of the floor.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const auto& r : runs) {
+      if (r.run_type == Run::RT_Iteration) ns_[r.benchmark_name()] = r.GetAdjustedRealTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    const double update = ns_["BM_UpdateRank"], floor = ns_["BM_UpdateRankSyscallFloor"];
+    if (update > 0 && floor > 0) {
+      std::printf("UpdateRank / syscall floor = %.2f (%.0f ns vs %.0f ns per file)\n",
+                  update / floor, update, floor);
+    }
+  }
+
+ private:
+  std::map<std::string, double> ns_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
