@@ -1,0 +1,224 @@
+#include "platform/indexing/document_reader.h"
+
+#include <fcntl.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "common/utf.h"
+#include "platform/indexing/builtin_filters.h"
+#include "platform/propset/property_store.h"
+
+namespace qv::platform::indexing {
+namespace {
+
+constexpr std::size_t kTextPiece = 64 * 1024;
+constexpr std::size_t kSniffBytes = 4096;
+constexpr std::string_view kPropSetAttributePrefix = "user.quillon.";
+
+std::optional<Guid> RegistryGuid(const Registry& reg, const std::string& key) {
+  RegValue v;
+  if (reg.GetValue(Hive::ClassesRoot, key, "", v) != 0) return std::nullopt;
+  if (v.type != RegType::Sz && v.type != RegType::ExpandSz) return std::nullopt;
+  Guid g;
+  if (!ParseLooseGuid(v.text, g)) return std::nullopt;
+  return g;
+}
+
+// Text files without a registered extension are still worth indexing: the head has no NUL
+// byte and reads as UTF-8 (a sequence cut by the sniff window is allowed).
+bool LooksLikeText(const std::filesystem::path& file) {
+  const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  char buf[kSniffBytes];
+  const ssize_t n = read(fd, buf, sizeof buf);
+  close(fd);
+  if (n <= 0) return false;
+  std::string_view head(buf, static_cast<std::size_t>(n));
+  if (head.find('\0') != std::string_view::npos) return false;
+  // Drop a trailing partial sequence before the check.
+  std::size_t end = head.size();
+  for (std::size_t back = 0; back < 3 && end > 0; ++back) {
+    const auto c = static_cast<unsigned char>(head[end - 1]);
+    if ((c & 0xC0) == 0x80) {
+      --end;
+      continue;
+    }
+    if (c >= 0xC0) --end;
+    break;
+  }
+  bool ok = true;
+  Utf8ToUtf16(head.substr(0, end), &ok);
+  return ok;
+}
+
+bool SpecMatches(const CachedProperty& p, const FullPropSpec& spec) {
+  if (p.fmtid != spec.fmtid) return false;
+  if (const auto* n = std::get_if<std::uint32_t>(&p.id)) {
+    const auto* m = std::get_if<std::uint32_t>(&spec.id);
+    return m && *m == *n;
+  }
+  const auto* m = std::get_if<std::string>(&spec.id);
+  return m && EqualsNoCase(*m, std::get<std::string>(p.id));
+}
+
+void AppendBounded(std::string& to, std::string_view text) {
+  if (to.size() >= kMaxDocumentText) return;
+  if (!to.empty()) to += '\n';
+  to.append(text.substr(0, kMaxDocumentText - std::min(to.size(), kMaxDocumentText)));
+}
+
+}  // namespace
+
+DocumentReader::DocumentReader(const Registry& registry, const ClassRegistry& classes,
+                               std::vector<CachedProperty> props)
+    : registry_(registry), classes_(classes), props_(std::move(props)) {}
+
+HRESULT DocumentReader::FindFilter(const std::filesystem::path& file,
+                                   std::shared_ptr<Filter>& out) {
+  out.reset();
+  const std::string ext = AsciiLower(file.extension().string());
+  auto it = filterByExtension_.find(ext);
+  if (it == filterByExtension_.end()) {
+    std::optional<Guid> clsid;
+    if (!ext.empty()) {
+      if (auto handler = RegistryGuid(registry_, ext + "\\PersistentHandler")) {
+        clsid = RegistryGuid(registry_, "CLSID\\" + FormatGuid(*handler) +
+                                            "\\PersistentAddinsRegistered\\" +
+                                            FormatGuid(kFilterInterfaceId));
+      }
+    }
+    it = filterByExtension_.emplace(ext, clsid).first;
+  }
+  Guid clsid;
+  if (it->second) {
+    clsid = *it->second;
+  } else if (LooksLikeText(file)) {
+    clsid = kTextFilterClsid;
+  } else {
+    return S_FALSE;
+  }
+  return classes_.CreateInstance(clsid, out);
+}
+
+void DocumentReader::AddValue(const FullPropSpec& spec, const PropVariant& v,
+                              DocContent& out) const {
+  if (spec.fmtid == kSummaryInfoPropSet && spec.id == decltype(spec.id){kPidTitle} &&
+      (v.vt == VT_LPWSTR || v.vt == VT_LPSTR) && out.title.empty()) {
+    out.title = v.str;
+  }
+  if (v.vt == VT_LPWSTR || v.vt == VT_LPSTR) AppendBounded(out.propText, v.str);
+  for (const auto& p : props_) {
+    PropVariant typed;
+    if (SpecMatches(p, spec) && CoerceToColumn(v, p.vt, typed)) {
+      const std::string key = p.Key();
+      bool replaced = false;
+      for (auto& [k, value] : out.props) {
+        if (k == key) {
+          value = typed;
+          replaced = true;
+        }
+      }
+      if (!replaced) out.props.emplace_back(key, std::move(typed));
+    }
+  }
+}
+
+HRESULT DocumentReader::RunFilter(Filter& filter, DocContent& out) const {
+  std::uint32_t flags = 0;
+  HRESULT hr = filter.Init(IFILTER_INIT_CANON_PARAGRAPHS | IFILTER_INIT_APPLY_INDEX_ATTRIBUTES |
+                               IFILTER_INIT_APPLY_OTHER_ATTRIBUTES,
+                           flags);
+  if (Failed(hr)) return hr;
+  for (;;) {
+    StatChunk chunk;
+    hr = filter.GetChunk(chunk);
+    if (hr == FILTER_E_END_OF_CHUNKS) break;
+    if (hr == FILTER_E_EMBEDDING_UNAVAILABLE) continue;  // that part is skipped
+    if (Failed(hr)) return hr;
+    if (chunk.flags == ChunkState::Text) {
+      std::string text;
+      for (;;) {
+        const HRESULT t = filter.GetText(text, kTextPiece);
+        if (t == FILTER_E_NO_MORE_TEXT || Failed(t)) break;
+        if (text.size() > kMaxDocumentText) break;
+        if (t == FILTER_S_LAST_TEXT) break;
+      }
+      if (chunk.attribute.fmtid == kStoragePropSet &&
+          chunk.attribute.id == decltype(chunk.attribute.id){kPidContents}) {
+        AppendBounded(out.contents, text);
+      } else {
+        AddValue(chunk.attribute, PropVariant::Lpwstr(text), out);
+      }
+    } else {
+      PropVariant v;
+      if (Succeeded(filter.GetValue(v))) AddValue(chunk.attribute, v, out);
+    }
+  }
+  return S_OK;
+}
+
+HRESULT DocumentReader::Read(const std::filesystem::path& file, DocContent& out) {
+  out = DocContent{};
+  std::shared_ptr<Filter> filter;
+  HRESULT hr = FindFilter(file, filter);
+  HRESULT result = S_OK;
+  if (hr == S_OK) {
+    hr = filter->Load(file);
+    if (Succeeded(hr)) hr = RunFilter(*filter, out);
+    if (Failed(hr)) result = hr;
+  } else if (Failed(hr)) {
+    result = hr;
+  }
+  ReadPropertySets(file, out);
+  return result;
+}
+
+void DocumentReader::ReadPropertySets(const std::filesystem::path& file, DocContent& out) const {
+  // One listxattr tells whether the file carries any property set at all.
+  char names[4096];
+  const ssize_t n = llistxattr(file.c_str(), names, sizeof names);
+  if (n <= 0) return;
+  const std::string_view list(names, static_cast<std::size_t>(n));
+  if (list.find(kPropSetAttributePrefix) == std::string_view::npos) return;
+  std::unique_ptr<PropertyStorage> storage;
+  if (Failed(PropertyStorage::Open(file, PropertyStorage::Mode::Read, storage))) return;
+  std::vector<Guid> done;
+  for (const auto& p : props_) {
+    if (std::find(done.begin(), done.end(), p.fmtid) != done.end()) continue;
+    done.push_back(p.fmtid);
+    if (list.find(PropertySetAttributeName(p.fmtid)) == std::string_view::npos) continue;
+    PropertySet set;
+    if (Failed(storage->Read(p.fmtid, set))) continue;
+    for (const auto& [pid, value] : set.values) {
+      AddValue({p.fmtid, pid}, value, out);
+      if (auto name = set.names.find(pid); name != set.names.end()) {
+        AddValue({p.fmtid, name->second}, value, out);
+      }
+    }
+  }
+}
+
+HRESULT DrainFilter(Filter& filter, std::string& text, std::string& title) {
+  text.clear();
+  title.clear();
+  std::uint32_t flags = 0;
+  HRESULT hr = filter.Init(0, flags);
+  if (Failed(hr)) return hr;
+  for (;;) {
+    StatChunk chunk;
+    hr = filter.GetChunk(chunk);
+    if (hr == FILTER_E_END_OF_CHUNKS) return S_OK;
+    if (Failed(hr)) return hr;
+    if (chunk.flags == ChunkState::Text) {
+      for (;;) {
+        const HRESULT t = filter.GetText(text, 7);
+        if (t != S_OK) break;
+      }
+    } else {
+      PropVariant v;
+      if (Succeeded(filter.GetValue(v))) title = v.str;
+    }
+  }
+}
+
+}  // namespace qv::platform::indexing

@@ -1,0 +1,269 @@
+#include "platform/indexing/indexer.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+
+namespace qv::platform::indexing {
+namespace {
+
+constexpr std::int64_t kNotesPerTransaction = 2000;
+constexpr int kMaxFolderDepth = 64;
+
+std::int64_t ParseInt(const std::string& s) {
+  std::int64_t v = 0;
+  std::from_chars(s.data(), s.data() + s.size(), v);
+  return v;
+}
+
+std::int64_t Nanos(const timespec& ts) {
+  return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+}  // namespace
+
+FileStat MakeFileStat(const std::string& path, const struct stat& st) {
+  FileStat f;
+  f.path = path;
+  f.size = st.st_size;
+  f.mtimeNs = Nanos(st.st_mtim);
+  f.ctimeNs = Nanos(st.st_ctim);
+  f.write = UnixSecondsToDate(static_cast<double>(st.st_mtim.tv_sec) +
+                              static_cast<double>(st.st_mtim.tv_nsec) / 1e9);
+  f.attrib = kAttribArchive;
+  if ((st.st_mode & S_IWUSR) == 0) f.attrib |= kAttribReadOnly;
+  const auto slash = path.rfind('/');
+  if (slash != std::string::npos && slash + 1 < path.size() && path[slash + 1] == '.') {
+    f.attrib |= kAttribHidden;
+  }
+  return f;
+}
+
+CatalogIndexer::CatalogIndexer(const Context& ctx, const CatalogAdmin& admin, std::string name,
+                               IndexerOptions options)
+    : ctx_(ctx), admin_(admin), name_(std::move(name)), options_(std::move(options)) {
+  progress_.catalog = name_;
+}
+
+HRESULT CatalogIndexer::Open() {
+  HRESULT hr = admin_.GetLocation(name_, location_);
+  if (Failed(hr)) return hr;
+  std::vector<ScopeEntry> scopes;
+  hr = admin_.GetScopes(name_, scopes);
+  if (Failed(hr)) return hr;
+  scopes_ = std::make_unique<ScopeSet>(scopes);
+  std::vector<CachedProperty> props;
+  hr = admin_.GetCachedProperties(name_, props);
+  if (Failed(hr)) return hr;
+  hr = CatalogDb::Open(location_, props, db_);
+  if (Failed(hr)) return hr;
+  reader_ = std::make_unique<DocumentReader>(ctx_.registry, ctx_.classes, std::move(props));
+  return S_OK;
+}
+
+void CatalogIndexer::Report(const char* phase) {
+  progress_.phase = phase;
+  if (options_.progress) options_.progress(progress_);
+}
+
+bool CatalogIndexer::CrawlInterrupted() {
+  std::string v;
+  return db_ && db_->GetMeta("crawl_gen", v) == S_OK;
+}
+
+HRESULT CatalogIndexer::Note(const std::string& path, const struct stat& st, std::int64_t gen,
+                             std::int64_t& noted, std::unique_ptr<Transaction>& tx) {
+  if (!tx) {
+    tx = std::make_unique<Transaction>(db_->db());
+    if (Failed(tx->status())) return tx->status();
+  }
+  DocState state;
+  const HRESULT hr = db_->NoteFile(MakeFileStat(path, st), gen, state);
+  if (Failed(hr)) return hr;
+  ++progress_.scanned;
+  if (++noted % kNotesPerTransaction == 0) {
+    const HRESULT c = tx->Commit();
+    tx.reset();
+    if (Failed(c)) return c;
+    Report("scanning");
+  }
+  return S_OK;
+}
+
+HRESULT CatalogIndexer::Walk(const std::string& folder, std::int64_t gen, std::int64_t& noted,
+                             std::unique_ptr<Transaction>& tx) {
+  struct Frame {
+    std::string path;
+    int depth;
+  };
+  std::vector<Frame> stack{{folder, 0}};
+  while (!stack.empty()) {
+    if (Stopping()) return E_ABORT;
+    Frame f = std::move(stack.back());
+    stack.pop_back();
+    DIR* dir = opendir(f.path.c_str());
+    if (!dir) continue;  // unreadable or gone: its documents go at the end of the crawl
+    std::vector<std::string> subfolders;
+    while (dirent* e = readdir(dir)) {
+      const std::string_view name = e->d_name;
+      if (name == "." || name == ".." || name == kIndexFolder) continue;
+      std::string path = f.path == "/" ? "/" + std::string(name) : f.path + "/" + std::string(name);
+      struct stat st {};
+      // Links are never followed: a link could lead out of the scope or into a loop.
+      if (fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      if (S_ISDIR(st.st_mode)) {
+        if (f.depth < kMaxFolderDepth && !scopes_->IsExcluded(path)) {
+          subfolders.push_back(std::move(path));
+        }
+      } else if (S_ISREG(st.st_mode) && !scopes_->IsExcluded(path)) {
+        const HRESULT hr = Note(path, st, gen, noted, tx);
+        if (Failed(hr)) {
+          closedir(dir);
+          return hr;
+        }
+      }
+    }
+    closedir(dir);
+    for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it) {
+      stack.push_back({std::move(*it), f.depth + 1});
+    }
+  }
+  return S_OK;
+}
+
+HRESULT CatalogIndexer::Crawl() {
+  std::string value;
+  std::int64_t gen = 0;
+  HRESULT hr = db_->GetMeta("crawl_gen", value);
+  if (Failed(hr)) return hr;
+  if (hr == S_OK) {
+    gen = ParseInt(value);
+    Report("recovering");
+    hr = db_->SetMeta("phase", "recovering");
+  } else {
+    hr = db_->GetMeta("generation", value);
+    if (Failed(hr)) return hr;
+    gen = ParseInt(value) + 1;
+    hr = db_->SetMeta("crawl_gen", std::to_string(gen));
+    if (Succeeded(hr)) hr = db_->SetMeta("phase", "scanning");
+  }
+  if (Failed(hr)) return hr;
+  progress_.scanned = 0;
+  progress_.filtered = 0;
+  Report("scanning");
+  std::int64_t noted = 0;
+  std::unique_ptr<Transaction> tx;
+  for (const auto& root : scopes_->roots()) {
+    if (scopes_->IsExcluded(root)) continue;
+    struct stat st {};
+    if (lstat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+    hr = Walk(root, gen, noted, tx);
+    if (Failed(hr)) {
+      if (tx) tx->Commit();  // what was noted stays noted; the crawl resumes from there
+      return hr;
+    }
+  }
+  if (tx) {
+    hr = tx->Commit();
+    tx.reset();
+    if (Failed(hr)) return hr;
+  }
+  hr = db_->SetMeta("phase", "filtering");
+  if (Failed(hr)) return hr;
+  hr = FilterPending();
+  if (Failed(hr)) return hr;
+
+  Transaction done(db_->db());
+  if (Failed(done.status())) return done.status();
+  std::int64_t removed = 0;
+  if (Failed(hr = db_->RemoveUnseen(gen, removed)) ||
+      Failed(hr = db_->SetMeta("generation", std::to_string(gen))) ||
+      Failed(hr = db_->db().Exec("DELETE FROM meta WHERE key='crawl_gen'")) ||
+      Failed(hr = db_->SetMeta("complete", "1")) || Failed(hr = db_->SetMeta("phase", "idle"))) {
+    return hr;
+  }
+  hr = done.Commit();
+  if (Succeeded(hr)) Report("idle");
+  return hr;
+}
+
+HRESULT CatalogIndexer::IndexOne(const PendingDoc& doc) {
+  struct stat st {};
+  if (lstat(doc.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    std::int64_t removed = 0;
+    return db_->RemovePath(doc.path, removed);
+  }
+  DocContent content;
+  if (doc.state == DocState::NeedsProperties) {
+    reader_->ReadPropertySets(doc.path, content);
+    return db_->StoreProperties(doc.id, content.props);
+  }
+  const HRESULT read = reader_->Read(doc.path, content);
+  const auto slash = doc.path.rfind('/');
+  const std::string_view filename =
+      std::string_view(doc.path).substr(slash == std::string::npos ? 0 : slash + 1);
+  if (!content.propText.empty()) content.propText += '\n';
+  content.propText.append(filename);
+  return db_->StoreDocument(doc.id, content, Failed(read) ? DocState::Failed : DocState::Filtered);
+}
+
+HRESULT CatalogIndexer::FilterPending() {
+  std::vector<PendingDoc> batch;
+  for (;;) {
+    HRESULT hr = db_->Pending(options_.batchSize, batch);
+    if (Failed(hr)) return hr;
+    if (batch.empty()) break;
+    Transaction tx(db_->db());
+    if (Failed(tx.status())) return tx.status();
+    bool stopped = false;
+    for (const auto& doc : batch) {
+      if (Stopping()) {
+        stopped = true;
+        break;
+      }
+      hr = IndexOne(doc);
+      if (Failed(hr)) return hr;
+      ++progress_.filtered;
+    }
+    hr = tx.Commit();
+    if (Failed(hr)) return hr;
+    std::int64_t total = 0;
+    db_->Counts(total, progress_.pending);
+    Report("filtering");
+    if (stopped) return E_ABORT;
+  }
+  progress_.pending = 0;
+  return S_OK;
+}
+
+HRESULT CatalogIndexer::Refresh(const std::string& raw) {
+  const std::string path = NormalizeScopePath(raw);
+  if (path.empty() || !scopes_->Covers(path)) return S_FALSE;
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) {
+    Transaction tx(db_->db());
+    if (Failed(tx.status())) return tx.status();
+    std::int64_t removed = 0;
+    const HRESULT hr = db_->RemovePath(path, removed);
+    if (Failed(hr)) return hr;
+    return tx.Commit();
+  }
+  std::string value;
+  HRESULT hr = db_->GetMeta("generation", value);
+  if (Failed(hr)) return hr;
+  const std::int64_t gen = ParseInt(value);
+  std::int64_t noted = 0;
+  std::unique_ptr<Transaction> tx;
+  hr = S_ISDIR(st.st_mode) ? Walk(path, gen, noted, tx) : Note(path, st, gen, noted, tx);
+  if (tx) {
+    const HRESULT c = tx->Commit();
+    if (Succeeded(hr)) hr = c;
+  }
+  if (Failed(hr)) return hr;
+  return FilterPending();
+}
+
+}  // namespace qv::platform::indexing

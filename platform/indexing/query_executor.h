@@ -1,0 +1,84 @@
+#pragma once
+// Runs the query text the search client composes against the catalogs and returns typed
+// rows, as the OLE DB provider of the Indexing Service does.
+//
+// Columns: rank (I4, 0 to 1000), write (DATE, UTC), attrib (UI4), Path, filename, DocTitle,
+// directory (WSTR), size (I8), and every alias declared with SET PROPERTYNAME, typed as
+// declared. A property that a catalog does not cache reads as NULL.
+//
+// Rank: the first CONTAINS or FREETEXT condition that every row must meet (one joined to the
+// rest of the condition by AND, not under NOT) ranks the rows: with s the BM25 score of the
+// row's text for that condition, rank = max(1, round(1000 * s / (s + 1))). Rows selected without
+// such a condition have rank 1000.
+//
+// NULL: a comparison, LIKE or NOT LIKE with a missing value is false (NOT around it makes it
+// true); IS NULL tests for a missing value. In ORDER BY a missing value sorts below every
+// value: last when descending, first when ascending. Rows that tie on every key come in path
+// order. UNION ALL joins the tables' rows, sorted as a whole.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/guid.h"
+#include "common/hresult.h"
+#include "platform/indexing/catalog_admin.h"
+#include "platform/indexing/catalog_db.h"
+#include "platform/indexing/query_parser.h"
+
+namespace qv::platform::indexing {
+
+enum class ValueKind : std::uint8_t { Null, I4, UI4, I8, Date, Str, Guid };
+
+struct Value {
+  ValueKind kind = ValueKind::Null;
+  std::int64_t i = 0;  // I4, UI4, I8
+  double d = 0.0;      // Date
+  std::string s;       // Str
+  Guid g;              // Guid
+  bool IsNull() const { return kind == ValueKind::Null; }
+  std::string ToString() const;
+  friend bool operator==(const Value&, const Value&) = default;
+};
+
+// Orders two values of one column; NULL is below everything.
+int CompareValues(const Value& a, const Value& b);
+
+struct ResultSet {
+  std::vector<std::string> columns;
+  std::vector<ValueKind> types;
+  std::vector<std::vector<Value>> rows;
+};
+
+struct QueryOptions {
+  std::size_t maxRows = 0;  // 0: no limit
+  // The catalog a table without a catalog name reads.
+  std::string defaultCatalog = "System";
+};
+
+// 'YYYY/MM/DD hh:mm:ss', 'YYYY-MM-DD', 'YYYY/MM/DD' and ISO forms, UTC.
+bool ParseQueryDate(std::string_view text, double& out);
+
+class QueryExecutor {
+ public:
+  explicit QueryExecutor(const CatalogAdmin& admin) : admin_(admin) {}
+  // DB_E_ERRORSINCOMMAND (with `error`) for text that does not read or names an unknown
+  // column; QUERY_E_ALLNOISE for a full-text condition of ignored words only; the HRESULT of
+  // ERROR_NOT_FOUND for a catalog that is not registered.
+  HRESULT Execute(std::string_view text, const QueryOptions& options, ResultSet& out,
+                  std::string& error);
+
+ private:
+  struct OpenCatalog {
+    std::unique_ptr<CatalogDb> db;  // null while the catalog has no index yet
+    std::map<std::string, Statement> statements;
+  };
+  HRESULT Catalog(const std::string& name, OpenCatalog*& out);
+
+  const CatalogAdmin& admin_;
+  std::map<std::string, OpenCatalog> catalogs_;
+};
+
+}  // namespace qv::platform::indexing
