@@ -91,16 +91,19 @@ HRESULT DayFileAppender::Append(const std::filesystem::path& file,
   created = false;
   if (payload.empty() || payload.size() > dayfile::kMaxPayload) return E_INVALIDARG;
 
+  // Open first: the file exists for all but the day's first entry. O_EXCL tells the one
+  // writer that creates it.
   constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW;
-  UniqueFd fd(::open(file.c_str(), kFlags | O_CREAT | O_EXCL, 0600));
-  if (fd) {
-    created = true;
-  } else if (errno == EEXIST) {
-    fd.Reset(::open(file.c_str(), kFlags));
-    if (!fd) return OpenError(errno);
-  } else {
-    return OpenError(errno);
+  UniqueFd fd(::open(file.c_str(), kFlags));
+  if (!fd && errno == ENOENT) {
+    fd.Reset(::open(file.c_str(), kFlags | O_CREAT | O_EXCL, 0600));
+    if (fd) {
+      created = true;
+    } else if (errno == EEXIST) {
+      fd.Reset(::open(file.c_str(), kFlags));
+    }
   }
+  if (!fd) return OpenError(errno);
 
   if (const HRESULT hr = LockWithWait(fd.get()); Failed(hr)) return hr;
   // From here on this process is the only writer; the lock goes with the descriptor.

@@ -109,15 +109,19 @@ HRESULT Journal::LogEntry(const EntryFields& f, std::string* markerPath) {
   // Readers refuse records above this size, so such an entry could never be read back.
   if (payload.size() > dayfile::kMaxPayload) return E_INVALIDARG;
 
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec) return HresultFromErrno(ec.value());
-
   const std::filesystem::path dayFile = folder / kDayFileName;
   bool created = false;
   {
     std::lock_guard lock(mutex_);
-    if (const HRESULT hr = appender_.Append(dayFile, payload, created); Failed(hr)) return hr;
+    HRESULT hr = appender_.Append(dayFile, payload, created);
+    if (hr == STG_E_PATHNOTFOUND) {
+      // The day's first entry: make its folders (with any missing parents), then write.
+      std::error_code ec;
+      std::filesystem::create_directories(folder, ec);
+      if (ec) return HresultFromErrno(ec.value());
+      hr = appender_.Append(dayFile, payload, created);
+    }
+    if (Failed(hr)) return hr;
   }
   if (created) {
     // Only the markers are indexed. Best effort: the entry is written either way, and some

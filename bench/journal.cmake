@@ -1,0 +1,1 @@
+qv_bench(journal_bench SOURCES journal_bench.cpp DEPS qv_journal)

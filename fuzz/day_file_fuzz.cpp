@@ -1,0 +1,77 @@
+// The journal's day-file reader on arbitrary bytes: it must never read outside the image,
+// never loop, and keep its promises about records and the tail; every record's property set
+// goes through the entry reader too.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/propset/property_set.h"
+#include "provider/journal/day_file.h"
+#include "provider/journal/day_file_format.h"
+#include "provider/journal/journal_entry.h"
+
+namespace {
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+struct Walked {
+  std::size_t records = 0;
+  qv::journal::DayFileTail tail;
+  std::size_t tailOffset = 0;
+};
+
+Walked Walk(const std::vector<std::uint8_t>& image) {
+  using namespace qv::journal;
+  Walked w;
+  DayFileReader reader(image, dayfile::kFileHeaderSize);
+  DayFileRecord r;
+  std::size_t end = dayfile::kFileHeaderSize;
+  while (reader.Next(r)) {
+    Check(r.offset >= end);
+    Check(r.payload.data() == image.data() + r.offset + dayfile::kRecordHeaderSize);
+    Check(!r.payload.empty() && r.payload.size() <= dayfile::kMaxPayload);
+    end = r.offset + dayfile::kRecordHeaderSize + r.payload.size();
+    Check(end <= image.size());
+    ++w.records;
+    qv::platform::PropertySet set;
+    if (qv::platform::ParsePropertySet(r.payload, set) == qv::S_OK) {
+      (void)qv::journal::SearchContentsOf(set);
+    }
+  }
+  w.tail = reader.tail();
+  w.tailOffset = reader.tailOffset();
+  Check(w.tailOffset <= image.size());
+  Check(w.tail != DayFileTail::Clean || w.tailOffset == image.size());
+  return w;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace qv::journal;
+  if (size == 0) return 0;
+  // The first byte chooses whether the rest follows a good header, so that most inputs
+  // reach the records.
+  std::vector<std::uint8_t> image;
+  if (data[0] & 1) image = DayFileHeader();
+  image.insert(image.end(), data + 1, data + size);
+
+  if (CheckDayFileHeader(image) != qv::S_OK) return 0;
+  const Walked first = Walk(image);
+
+  // What a writer does next: cut a torn tail, append a record. The old records stay and the
+  // new one is found behind them.
+  if (first.tail == DayFileTail::Torn) image.resize(first.tailOffset);
+  const std::vector<std::uint8_t> payload = {0xFE, 0xFF, 0x00, 0x00, 1, 2, 3, 4};
+  const std::vector<std::uint8_t> record = EncodeDayFileRecord(payload);
+  image.insert(image.end(), record.begin(), record.end());
+  const Walked second = Walk(image);
+  if (first.tail != DayFileTail::Damaged) {
+    Check(second.records == first.records + 1);
+    Check(second.tail == DayFileTail::Clean);
+  }
+  return 0;
+}
