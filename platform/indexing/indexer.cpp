@@ -5,12 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 
 namespace qv::platform::indexing {
 namespace {
 
-constexpr std::int64_t kNotesPerTransaction = 2000;
 constexpr int kMaxFolderDepth = 64;
 
 std::int64_t ParseInt(const std::string& s) {
@@ -84,7 +84,7 @@ HRESULT CatalogIndexer::Note(const std::string& path, const struct stat& st, std
   const HRESULT hr = db_->NoteFile(MakeFileStat(path, st), gen, state);
   if (Failed(hr)) return hr;
   ++progress_.scanned;
-  if (++noted % kNotesPerTransaction == 0) {
+  if (++noted % std::max<std::int64_t>(1, options_.notesPerCommit) == 0) {
     const HRESULT c = tx->Commit();
     tx.reset();
     if (Failed(c)) return c;

@@ -29,7 +29,8 @@ struct IndexProgress {
 };
 
 struct IndexerOptions {
-  std::size_t batchSize = 256;
+  std::size_t batchSize = 256;      // documents filtered per transaction
+  std::int64_t notesPerCommit = 2000;  // files recorded per transaction while scanning
   // Asked between documents; true ends the work early (E_ABORT), to be resumed later.
   std::function<bool()> shouldStop;
   std::function<void(const IndexProgress&)> progress;
