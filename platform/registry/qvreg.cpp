@@ -77,9 +77,8 @@ bool IsOption(std::string_view a, std::string_view name) {
 std::optional<std::string> ParseArgs(int argc, char** argv, Args& a) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view s = argv[i];
-    auto next = [&](std::string_view opt) -> std::optional<std::string> {
+    auto next = [&]() -> std::optional<std::string> {
       if (i + 1 >= argc) return std::nullopt;
-      (void)opt;
       return std::string(argv[++i]);
     };
     if (s == "--help" || s == "-h" || s == "/?" || s == "-?") {
@@ -87,21 +86,21 @@ std::optional<std::string> ParseArgs(int argc, char** argv, Args& a) {
     } else if (a.op.empty()) {
       a.op = qv::AsciiLower(s);
     } else if (IsOption(s, "v")) {
-      a.valueName = next(s);
+      a.valueName = next();
       if (!a.valueName) return "/v needs a value name";
     } else if (IsOption(s, "ve")) {
       a.valueName = "";
     } else if (IsOption(s, "va")) {
       a.allValues = true;
     } else if (IsOption(s, "t")) {
-      a.type = next(s);
+      a.type = next();
       if (!a.type) return "/t needs a type such as REG_SZ";
     } else if (IsOption(s, "d")) {
-      a.data = next(s);
+      a.data = next();
       if (!a.data) return "/d needs the data";
     } else if (IsOption(s, "s")) {
       if (a.op == "add") {
-        a.separator = next(s);
+        a.separator = next();
         if (!a.separator || a.separator->size() != 1) return "/s needs one separator character";
       } else {
         a.recurse = true;
