@@ -333,6 +333,15 @@ TEST_F(JournalTest, RefusesEntriesThatCannotBeFiledOrReadBack) {
   EXPECT_TRUE(notifier_->calls.empty());
 }
 
+TEST_F(JournalTest, RefusesAMarkerPathTooLongToOpenRatherThanCuttingIt) {
+  Context deep = test_.ctx();
+  deep.root = test_.root() / std::string(kMaxPathBytes - test_.root().native().size(), 'r');
+  Journal journal(deep, notifier_);
+  EXPECT_EQ(journal.LogEntry(Web(Utc("2025-02-01T08:00:00Z")), nullptr), E_INVALIDARG);
+  EXPECT_FALSE(std::filesystem::exists(deep.root));
+  EXPECT_TRUE(notifier_->calls.empty());
+}
+
 TEST_F(JournalTest, AnnouncesEachEntryToItsOwnDayOnly) {
   ScopedTimeZone zone("EST5");
   std::string late, early;
