@@ -12,9 +12,18 @@ bool SimInput::TakeFailure(std::int32_t& slot, std::int32_t& error) {
   return true;
 }
 
+bool SimInput::TakeAddFailure(std::int32_t& error) {
+  if (failAdd_ == 0) return false;
+  if (failAddAfter_ > 0) {
+    --failAddAfter_;
+    return false;
+  }
+  return TakeFailure(failAdd_, error);
+}
+
 InputSource::HookId SimInput::AddKeyboardHook(KeyboardHook hook, std::int32_t& error) {
   std::lock_guard lock(mutex_);
-  if (TakeFailure(failAdd_, error)) return 0;
+  if (TakeAddFailure(error)) return 0;
   if (!hook) {
     error = win32::ERROR_INVALID_PARAMETER;
     return 0;
@@ -25,7 +34,7 @@ InputSource::HookId SimInput::AddKeyboardHook(KeyboardHook hook, std::int32_t& e
 
 InputSource::HookId SimInput::AddMouseHook(MouseHook hook, std::int32_t& error) {
   std::lock_guard lock(mutex_);
-  if (TakeFailure(failAdd_, error)) return 0;
+  if (TakeAddFailure(error)) return 0;
   if (!hook) {
     error = win32::ERROR_INVALID_PARAMETER;
     return 0;
@@ -137,9 +146,10 @@ void SimInput::SetKeyDown(int virtualKey, bool down) {
   }
 }
 
-void SimInput::FailNextAdd(std::int32_t error) {
+void SimInput::FailNextAdd(std::int32_t error, std::size_t after) {
   std::lock_guard lock(mutex_);
   failAdd_ = error;
+  failAddAfter_ = after;
 }
 
 void SimInput::FailNextRemove(std::int32_t error) {

@@ -32,8 +32,9 @@ class SimInput final : public InputSource {
   // Holds a key (Shift, Space, a button) down or lets it go without an event.
   void SetKeyDown(int virtualKey, bool down);
 
-  // The next install or removal fails with this Win32 error.
-  void FailNextAdd(std::int32_t error);
+  // An install fails with this Win32 error once `after` more installs have succeeded; the
+  // next removal fails likewise.
+  void FailNextAdd(std::int32_t error, std::size_t after = 0);
   void FailNextRemove(std::int32_t error);
   // Makes LastInputTick fail, as on a desktop without an idle-time source.
   void SetLastInputReadable(bool readable);
@@ -41,6 +42,7 @@ class SimInput final : public InputSource {
 
  private:
   bool TakeFailure(std::int32_t& slot, std::int32_t& error);
+  bool TakeAddFailure(std::int32_t& error);
 
   const Clock& clock_;
   // Hooks are called with `callMutex_` held, so that RemoveHook can wait for a running one.
@@ -54,6 +56,7 @@ class SimInput final : public InputSource {
   std::uint32_t lastInput_ = 0;
   bool lastInputReadable_ = true;
   std::int32_t failAdd_ = 0;
+  std::size_t failAddAfter_ = 0;
   std::int32_t failRemove_ = 0;
 };
 

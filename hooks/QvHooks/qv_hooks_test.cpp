@@ -1,0 +1,90 @@
+// The C exports as a component sees them: libQvHooks.so finds the tracer through the user's
+// runtime folder (here a temporary one).
+#include "hooks/QvHooks/qv_hooks.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "common/temp_dir.h"
+#include "hooks/QvHooks/test_tracer.h"
+#include "platform/desktop/sim_input.h"
+#include "platform/messaging/runtime_folder.h"
+#include "platform/messaging/socket_transport.h"
+
+namespace qv::hooks {
+namespace {
+
+using namespace qv::platform;
+
+// Every test in this program shares the library's per-process state, so the runtime folder is
+// set once, before the library first looks at it.
+class RuntimeFolderEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    dir_ = std::make_unique<TempDir>();
+    ::setenv("XDG_RUNTIME_DIR", dir_->path().c_str(), 1);
+  }
+  void TearDown() override { dir_.reset(); }
+
+ private:
+  std::unique_ptr<TempDir> dir_;
+};
+
+const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new RuntimeFolderEnvironment);
+
+std::unique_ptr<WindowStation> UserStation(const Clock& clock) {
+  std::unique_ptr<WindowStation> station;
+  EXPECT_EQ(OpenUserWindowStation(clock, nullptr, station), S_OK);
+  return station;
+}
+
+TEST(Exports, NoTracerMeansSFalseAndArgumentsAreCheckedAnyway) {
+  EXPECT_EQ(KivIsRunning(), S_FALSE);
+  EXPECT_EQ(KivVisitStart(5, u"http://a/", 1), S_FALSE);
+  EXPECT_EQ(KivVisitUpdate(5, nullptr, 0), S_FALSE);
+  EXPECT_EQ(KivVisitEnd(5, nullptr, 0), S_FALSE);
+  EXPECT_EQ(KivVisitStart(5, nullptr, 1), E_INVALIDARG);
+  EXPECT_EQ(KivVisitStart(0, u"x", 1), E_INVALIDARG);
+  EXPECT_EQ(KivVisitEnd(0, u"x", 0), E_INVALIDARG);
+}
+
+TEST(Exports, VisitReachesTheTracerOfThisUser) {
+  SystemClock clock;
+  auto station = UserStation(clock);
+  TestTracer tracer(*station, clock);
+  EXPECT_EQ(KivIsRunning(), S_OK);
+  EXPECT_EQ(KivVisitStart(0xABC, u"file:///home/u/a.txt", KIV_VF_TRACK), S_OK);
+  const auto got = tracer.WaitFor(1);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].wParam, 0xABCu);
+  EXPECT_EQ(got[0].copyData->dwData, VisitDwData(KIV_VISIT_START, KIV_VF_TRACK));
+}
+
+TEST(Exports, HooksNeedABoundSourceAndInstallOnlyOnce) {
+  SystemClock clock;
+  BindInputSource(nullptr);
+  EXPECT_EQ(KivInstallInputHooks(), HresultFromWin32(win32::ERROR_NOT_SUPPORTED));
+  SimInput input(clock);
+  BindInputSource(&input);
+  EXPECT_EQ(KivInstallInputHooks(), S_OK);
+  EXPECT_EQ(KivInstallInputHooks(), static_cast<HRESULT>(0x800401FC));
+
+  auto station = UserStation(clock);
+  TestTracer tracer(*station, clock);
+  input.KeyDown('Q', 42);
+  const auto got = tracer.WaitFor(1);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].message, KIVM_INPUT);
+  EXPECT_EQ(got[0].lParam, 42);
+
+  EXPECT_EQ(KivRemoveInputHooks(), S_OK);
+  EXPECT_EQ(input.HookCount(), 0u);
+  EXPECT_EQ(KivInstallInputHooks(), S_OK);
+  BindInputSource(nullptr);
+  EXPECT_EQ(input.HookCount(), 0u);
+}
+
+}  // namespace
+}  // namespace qv::hooks
