@@ -335,10 +335,11 @@ TEST_F(JournalTest, RefusesEntriesThatCannotBeFiledOrReadBack) {
 
 TEST_F(JournalTest, RefusesAMarkerPathTooLongToOpenRatherThanCuttingIt) {
   Context deep = test_.ctx();
-  deep.root = test_.root() / std::string(kMaxPathBytes - test_.root().native().size(), 'r');
+  while (deep.root.native().size() < kMaxPathBytes - 100) deep.root /= std::string(200, 'r');
   Journal journal(deep, notifier_);
   EXPECT_EQ(journal.LogEntry(Web(Utc("2025-02-01T08:00:00Z")), nullptr), E_INVALIDARG);
-  EXPECT_FALSE(std::filesystem::exists(deep.root));
+  std::error_code ec;
+  EXPECT_FALSE(std::filesystem::exists(deep.root, ec));
   EXPECT_TRUE(notifier_->calls.empty());
 }
 
