@@ -249,7 +249,7 @@ class Parser {
     } else {
       return Fail("unknown value data (expected \"text\", dword: or hex:)");
     }
-    if (StoredSize(value) > kMaxValueBytes) return Fail("value data larger than 4 MiB");
+    if (StoredSize(value) > kMaxValueBytes) return Fail(kValueTooLarge);
     current_->SetValue(name, value);
     return 0;
   }
@@ -276,7 +276,7 @@ class Parser {
       }
       s.remove_suffix(1);
       list += s;
-      if (list.size() > 3 * kMaxValueBytes) return Fail("value data larger than 4 MiB");
+      if (list.size() > 3 * kMaxValueBytes) return Fail(kValueTooLarge);
       std::string_view next;
       if (!NextLine(next)) return failed_ ? win32::ERROR_BADDB : Fail("the file ends inside a continued value");
       s = TrimLeft(next);
@@ -294,7 +294,7 @@ class Parser {
       rest.remove_prefix(comma + 1);
       if (rest.empty()) return Fail("a hex list must not end with a comma");
     }
-    if (bytes.size() > kMaxValueBytes) return Fail("value data larger than 4 MiB");
+    if (bytes.size() > kMaxValueBytes) return Fail(kValueTooLarge);
 
     switch (type) {
       case 3: value = RegValue::Binary(std::move(bytes)); return 0;
@@ -362,7 +362,7 @@ std::string RegParseError::Describe() const {
 
 std::int32_t ParseRegText(std::string_view text, Hive hive, RegKey& root, RegParseError* err) {
   if (text.size() > kMaxHiveBytes) {
-    if (err) *err = {win32::ERROR_BADDB, 0, "the file is larger than 64 MiB"};
+    if (err) *err = {win32::ERROR_BADDB, 0, kHiveTooLarge};
     return win32::ERROR_BADDB;
   }
   std::string decoded;

@@ -12,9 +12,13 @@ namespace qv::platform {
 inline constexpr std::size_t kMaxKeyNameChars = 255;      // one key path component, UTF-16 units
 inline constexpr std::size_t kMaxValueNameChars = 16383;  // UTF-16 units
 inline constexpr std::size_t kMaxKeyDepth = 512;          // levels below the hive's root
-// Our own bounds, so that a hostile hive file cannot make a reader allocate without end.
-inline constexpr std::size_t kMaxValueBytes = 4u << 20;   // data of one value as stored
-inline constexpr std::size_t kMaxHiveBytes = 64u << 20;   // one hive file
+// Our own bounds, so that a hostile hive file cannot make a reader allocate without end (a
+// file of tiny keys takes some 30 times its size in memory). Configuration is far smaller.
+inline constexpr std::size_t kMaxValueBytes = 1u << 20;   // data of one value as stored
+inline constexpr std::size_t kMaxHiveBytes = 16u << 20;   // one hive file
+
+inline constexpr const char* kValueTooLarge = "value data larger than 1 MiB";
+inline constexpr const char* kHiveTooLarge = "the file is larger than 16 MiB";
 
 bool IsValidUtf8(std::string_view s);
 // UTF-16 code units of valid UTF-8 text.

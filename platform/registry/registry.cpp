@@ -86,7 +86,7 @@ std::int32_t ReadHiveText(const fs::path& file, std::string& out, RegParseError*
     return win32::ERROR_BADDB;
   }
   if (static_cast<std::uint64_t>(st.st_size) > kMaxHiveBytes) {
-    SetError(err, win32::ERROR_BADDB, "the file is larger than 64 MiB");
+    SetError(err, win32::ERROR_BADDB, kHiveTooLarge);
     return win32::ERROR_BADDB;
   }
   out.resize(static_cast<std::size_t>(st.st_size));
@@ -95,7 +95,7 @@ std::int32_t ReadHiveText(const fs::path& file, std::string& out, RegParseError*
     if (got == out.size()) {
       // The file may have grown since fstat (someone else writing it in place).
       if (out.size() > kMaxHiveBytes) {
-        SetError(err, win32::ERROR_BADDB, "the file is larger than 64 MiB");
+        SetError(err, win32::ERROR_BADDB, kHiveTooLarge);
         return win32::ERROR_BADDB;
       }
       out.resize(out.size() + 4096);

@@ -12,6 +12,7 @@
 #include "common/hresult.h"
 #include "common/temp_dir.h"
 #include "platform/registry/reg_file.h"
+#include "platform/registry/reg_names.h"
 
 namespace qv::platform {
 namespace {
@@ -192,6 +193,19 @@ TEST_F(RegistryTest, CorruptHiveIsReportedAndNeverOverwritten) {
   WriteFile(Hkcu(), broken.substr(0, broken.find("\"Bad\"")));
   EXPECT_EQ(reg_.GetValue(Hive::CurrentUser, "Software", "Keep", got), 0);
   EXPECT_EQ(got, RegValue::Sz("precious"));
+}
+
+TEST_F(RegistryTest, OversizedHiveIsRefusedBeforeParsing) {
+  std::string huge = "Windows Registry Editor Version 5.00\n";
+  huge.resize(kMaxHiveBytes + 1, '\n');
+  WriteFile(Hkcu(), huge);
+  RegValue got;
+  EXPECT_EQ(reg_.GetValue(Hive::CurrentUser, "K", "x", got), win32::ERROR_BADDB);
+  EXPECT_EQ(reg_.SetValue(Hive::CurrentUser, "K", "x", RegValue::Dword(1)), win32::ERROR_BADDB);
+  std::string detail;
+  reg_.CheckHive(Hive::CurrentUser, detail);
+  EXPECT_NE(detail.find("larger than"), std::string::npos) << detail;
+  EXPECT_EQ(fs::file_size(Hkcu()), huge.size());
 }
 
 TEST_F(RegistryTest, HivePathThatIsNotAFileIsAnError) {
