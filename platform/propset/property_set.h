@@ -75,6 +75,9 @@ struct PropertySet {
 inline constexpr std::size_t kMaxPropertySetStream = 1 << 20;
 inline constexpr std::uint32_t kMaxPropertiesPerSet = 4096;
 
+// Version 0 stream with one section. Its table and values come in this order: the code page,
+// the dictionary (when there are names), the values by PROPID; values under PROPIDs 0 and 1
+// are not written. The same set always gives the same bytes.
 std::vector<std::uint8_t> SerializePropertySet(const PropertySet& set);
 // Reads the first section of a stream. A stream that is not a property set, or whose
 // counts, offsets or sizes point outside it, gives STG_E_INVALIDHEADER (header) or

@@ -21,9 +21,10 @@ class PropertyStorage {
   enum class Mode { Read, ReadWriteExclusive };
 
   // Read: O_RDONLY, no lock. ReadWriteExclusive: O_RDWR plus the writer's lock.
-  // Missing file: STG_E_FILENOTFOUND; permission: STG_E_ACCESSDENIED; a held lock:
-  // STG_E_LOCKVIOLATION; a file system without user extended attributes:
-  // STG_E_INVALIDFUNCTION.
+  // Missing file: STG_E_FILENOTFOUND; a missing folder on the way: STG_E_PATHNOTFOUND;
+  // permission, a read-only volume or a directory: STG_E_ACCESSDENIED; a held lock:
+  // STG_E_LOCKVIOLATION; a file system without user extended attributes, or a FIFO, socket
+  // or device: STG_E_INVALIDFUNCTION.
   static HRESULT Open(const std::filesystem::path& file, Mode mode,
                       std::unique_ptr<PropertyStorage>& out);
   ~PropertyStorage();
@@ -31,9 +32,12 @@ class PropertyStorage {
   PropertyStorage& operator=(const PropertyStorage&) = delete;
 
   // STG_E_FILENOTFOUND when the file has no such set; STG_E_DOCFILECORRUPT (or the
-  // parser's code) when the stored bytes are not a property set.
+  // parser's code) when the stored bytes are not a property set or hold another FMTID.
   HRESULT Read(const Guid& fmtid, PropertySet& out) const;
-  // Replaces the set named by set.fmtid in one step. Needs ReadWriteExclusive.
+  // Replaces the set named by set.fmtid in one step. Needs ReadWriteExclusive. A set the
+  // reader would refuse (too many properties, too large a stream) gives
+  // STG_E_INVALIDPARAMETER; one larger than the file system keeps, STG_E_MEDIUMFULL. Either
+  // way the stored set stays as it was.
   HRESULT Write(const PropertySet& set);
   // STG_E_FILENOTFOUND when there is no such set. Needs ReadWriteExclusive.
   HRESULT Remove(const Guid& fmtid);
