@@ -3,6 +3,7 @@
 // goes through the entry reader too.
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -53,11 +54,28 @@ Walked Walk(const std::vector<std::uint8_t>& image) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace qv::journal;
   if (size == 0) return 0;
-  // The first byte chooses whether the rest follows a good header, so that most inputs
-  // reach the records.
+  // The first byte chooses how the rest becomes an image: raw bytes behind a good header
+  // (bit 0), or chunks (16-bit length, bytes) framed as records with good CRCs (bit 1), so
+  // that the property-set payloads are reached too; bit 2 then cuts the last bytes off.
   std::vector<std::uint8_t> image;
-  if (data[0] & 1) image = DayFileHeader();
-  image.insert(image.end(), data + 1, data + size);
+  const std::uint8_t mode = data[0];
+  if (mode & 2) {
+    image = DayFileHeader();
+    std::size_t p = 1;
+    while (p + 2 <= size) {
+      const std::size_t len = std::min<std::size_t>(data[p] | data[p + 1] << 8, size - p - 2);
+      p += 2;
+      if (len > 0) {
+        const auto record = EncodeDayFileRecord({data + p, len});
+        image.insert(image.end(), record.begin(), record.end());
+      }
+      p += len;
+    }
+    if (mode & 4) image.resize(image.size() - std::min<std::size_t>(image.size(), mode >> 3));
+  } else {
+    if (mode & 1) image = DayFileHeader();
+    image.insert(image.end(), data + 1, data + size);
+  }
 
   if (CheckDayFileHeader(image) != qv::S_OK) return 0;
   const Walked first = Walk(image);
