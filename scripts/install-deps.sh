@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev            # libFuzzer targets
   libsqlite3-dev sqlite3              # the catalog engine
+  libx11-dev libxi-dev libxss-dev     # the X11 desktop sources
+  xvfb xdotool xterm x11-utils        # desktop tests under a virtual X server
   python3
 )
 if [ -f "$(dirname "$0")/extra-packages.txt" ]; then
