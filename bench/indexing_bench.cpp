@@ -1,0 +1,312 @@
+// The catalog engine and Recoll side by side on one corpus: indexing time, peak memory,
+// index size, re-indexing after 100 files change, and query latency. Every engine answer is
+// checked against the corpus manifest's hit counts.
+//
+//   python3 gen_corpus.py /tmp/qvcorpus/corpus      (writes /tmp/qvcorpus/manifest.json)
+//   QV_BENCH_CORPUS=/tmp/qvcorpus/corpus build/bench/indexing_bench
+//
+// QV_BENCH_COPIES=n indexes n hard-linked copies of the corpus (5 gives 100k documents).
+// Recoll runs when recollindex and recollq are installed (Debian: recollcmd); its query
+// latency includes starting recollq, which is how a program would use it.
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/context.h"
+#include "platform/indexing/builtin_filters.h"
+#include "platform/indexing/catalog_admin.h"
+#include "platform/indexing/indexer.h"
+#include "platform/indexing/query_executor.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace ix = qv::platform::indexing;
+using Clock = std::chrono::steady_clock;
+
+const char* const kWords[] = {"deadline", "invoice", "meeting", "contract",
+                              "quarterly", "report", "budget"};
+
+const std::string kClientPreamble =
+    "SET PROPERTYNAME '48CA09C3-119B-8534-9A91-87848040E351' PROPID 0x3 AS kivScope TYPE "
+    "DBTYPE_UI4; SET PROPERTYNAME '48CA09C3-119B-8534-9A91-87848040E351' PROPID 0x8 AS kivLvE "
+    "TYPE DBTYPE_DATE; SET PROPERTYNAME '48CA09C3-119B-8534-9A91-87848040E351' PROPID 0x6 AS "
+    "kivVisits TYPE DBTYPE_UI4; SELECT rank, write, attrib, Path, filename, DocTitle, kivScope, "
+    "kivLvE, kivVisits FROM ";
+
+struct Setup {
+  fs::path corpus;                       // the generated corpus
+  std::vector<fs::path> tops;            // what both engines index (copies of the corpus)
+  std::map<std::string, long> docFreq;   // manifest: documents per marker word
+  int copies = 1;
+  fs::path work;                         // scratch folder for both indexes
+  fs::path engineRoot, recollConf;
+  bool haveRecoll = false;
+  std::string error;
+};
+
+long JsonNumberAfter(const std::string& json, std::size_t from, const std::string& key) {
+  const auto at = json.find("\"" + key + "\"", from);
+  if (at == std::string::npos) return -1;
+  return std::strtol(json.c_str() + json.find(':', at) + 1, nullptr, 10);
+}
+
+Setup& Get() {
+  static Setup s = [] {
+    Setup s;
+    const char* c = std::getenv("QV_BENCH_CORPUS");
+    if (!c) {
+      s.error = "set QV_BENCH_CORPUS to a corpus made by gen_corpus.py";
+      return s;
+    }
+    s.corpus = fs::absolute(c);
+    std::ifstream m(s.corpus.parent_path() / "manifest.json");
+    std::stringstream ss;
+    ss << m.rdbuf();
+    const std::string json = ss.str();
+    const auto df = json.find("\"doc_freq\"");
+    if (df == std::string::npos) {
+      s.error = "no manifest.json beside the corpus";
+      return s;
+    }
+    if (const char* n = std::getenv("QV_BENCH_COPIES")) s.copies = std::max(1, std::atoi(n));
+    for (const char* w : kWords) s.docFreq[w] = JsonNumberAfter(json, df, w) * s.copies;
+    s.work = fs::temp_directory_path() / ("qv-index-bench-" + std::to_string(getpid()));
+    fs::create_directories(s.work);
+    if (s.copies == 1) {
+      s.tops.push_back(s.corpus);
+    } else {
+      for (int i = 0; i < s.copies; ++i) {
+        const fs::path copy = s.work / "corpus" / ("copy" + std::to_string(i));
+        fs::create_directories(copy.parent_path());
+        // Hard links: the same bytes, a distinct path per copy.
+        const std::string cmd = "cp -al '" + s.corpus.string() + "' '" + copy.string() + "'";
+        if (std::system(cmd.c_str()) != 0) s.error = "cannot copy the corpus";
+        s.tops.push_back(copy);
+      }
+    }
+    s.engineRoot = s.work / "engine";
+    s.recollConf = s.work / "recoll";
+    s.haveRecoll = std::system("command -v recollindex >/dev/null && command -v recollq "
+                               ">/dev/null") == 0;
+    return s;
+  }();
+  return s;
+}
+
+std::uint64_t TreeBytes(const fs::path& p) {
+  std::uint64_t n = 0;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(p, ec); !ec && it != fs::end(it);
+       it.increment(ec)) {
+    if (it->is_regular_file(ec)) n += it->file_size(ec);
+  }
+  return n;
+}
+
+struct RunResult {
+  double seconds = 0;
+  double peakMiB = 0;
+  int status = -1;
+};
+
+// Runs fn in a child process, so that its peak memory is its own.
+template <class Fn>
+RunResult InChild(Fn fn) {
+  RunResult r;
+  const auto t0 = Clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) _exit(fn());
+  int status = 0;
+  rusage ru{};
+  wait4(pid, &status, 0, &ru);
+  r.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  r.peakMiB = static_cast<double>(ru.ru_maxrss) / 1024.0;
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
+}
+
+RunResult RunProgram(std::vector<std::string> argv, const fs::path& out = "/dev/null") {
+  return InChild([&] {
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    freopen(out.c_str(), "w", stdout);
+    freopen("/dev/null", "w", stderr);
+    execvp(args[0], args.data());
+    return 127;
+  });
+}
+
+int EngineCrawl(const Setup& s) {
+  qv::Installation install(s.engineRoot);
+  auto& ctx = install.context();
+  ix::RegisterBuiltinFilterClasses(ctx.classes);
+  ix::RegisterBuiltinFilterExtensions(ctx.registry);
+  ix::CatalogAdmin admin(ctx.registry, s.engineRoot);
+  if (qv::Failed(admin.FindCatalog("System"))) {
+    admin.AddCatalog("System", s.engineRoot / "System Volume Information");
+    for (const auto& t : s.tops) admin.AddScope("System", t.string(), false);
+    for (auto [id, data] : {std::pair{"3", "19,4,0,1"}, {"6", "19,4,0,1"}, {"8", "7,8,0,1"}}) {
+      ctx.registry.SetValue(qv::platform::Hive::LocalMachine, ix::PropertiesKey("System"),
+                            std::string("48CA09C3-119B-8534-9A91-87848040E351 ") + id,
+                            qv::platform::RegValue::Sz(data));
+    }
+  }
+  ix::CatalogIndexer indexer(ctx, admin, "System");
+  if (qv::Failed(indexer.Open())) return 2;
+  return qv::Failed(indexer.Crawl()) ? 3 : 0;
+}
+
+void Report(benchmark::State& state, const RunResult& r, const fs::path& index) {
+  state.counters["seconds"] = r.seconds;
+  state.counters["peak_MiB"] = r.peakMiB;
+  if (!index.empty()) state.counters["index_MiB"] = TreeBytes(index) / 1048576.0;
+  if (r.status != 0) state.SkipWithError(("exit status " + std::to_string(r.status)).c_str());
+}
+
+void BM_EngineIndex(benchmark::State& state) {
+  auto& s = Get();
+  if (!s.error.empty()) return state.SkipWithError(s.error.c_str());
+  for (auto _ : state) {
+    const RunResult r = InChild([&] { return EngineCrawl(s); });
+    state.SetIterationTime(r.seconds);
+    Report(state, r, s.engineRoot / "System Volume Information");
+  }
+}
+
+void BM_RecollIndex(benchmark::State& state) {
+  auto& s = Get();
+  if (!s.error.empty() || !s.haveRecoll) return state.SkipWithError("recollindex not installed");
+  for (auto _ : state) {
+    fs::create_directories(s.recollConf);
+    std::ofstream conf(s.recollConf / "recoll.conf");
+    conf << "topdirs =";
+    for (const auto& t : s.tops) conf << " " << t.string();
+    conf << "\n";
+    conf.close();
+    const RunResult r = RunProgram({"recollindex", "-c", s.recollConf.string(), "-z"});
+    state.SetIterationTime(r.seconds);
+    Report(state, r, s.recollConf / "xapiandb");
+  }
+}
+
+void ChangeHundredFiles(const Setup& s) {
+  // The same 100 files for both engines: the first 100 of the first copy.
+  int n = 0;
+  for (const auto& dir : {s.tops[0] / "d000"}) {
+    for (const auto& e : fs::directory_iterator(dir)) {
+      if (n++ == 100) break;
+      // A fresh file replaces the (possibly hard-linked) old one.
+      std::ifstream in(e.path());
+      std::stringstream text;
+      text << in.rdbuf() << "changed qvchanged\n";
+      in.close();
+      fs::remove(e.path());
+      std::ofstream(e.path()) << text.str();
+    }
+  }
+}
+
+void BM_EngineReindex100(benchmark::State& state) {
+  auto& s = Get();
+  if (!s.error.empty()) return state.SkipWithError(s.error.c_str());
+  ChangeHundredFiles(s);
+  for (auto _ : state) {
+    const RunResult r = InChild([&] { return EngineCrawl(s); });
+    state.SetIterationTime(r.seconds);
+    Report(state, r, {});
+  }
+}
+
+void BM_RecollReindex100(benchmark::State& state) {
+  auto& s = Get();
+  if (!s.error.empty() || !s.haveRecoll) return state.SkipWithError("recollindex not installed");
+  for (auto _ : state) {
+    const RunResult r = RunProgram({"recollindex", "-c", s.recollConf.string()});
+    state.SetIterationTime(r.seconds);
+    Report(state, r, {});
+  }
+}
+
+void Percentiles(benchmark::State& state, std::vector<double>& ms) {
+  if (ms.empty()) return;
+  std::sort(ms.begin(), ms.end());
+  state.counters["p50_ms"] = ms[ms.size() / 2];
+  state.counters["p95_ms"] = ms[std::min(ms.size() - 1, ms.size() * 95 / 100)];
+}
+
+void BM_EngineWordQuery(benchmark::State& state) {
+  auto& s = Get();
+  if (!s.error.empty()) return state.SkipWithError(s.error.c_str());
+  const std::string word = kWords[state.range(0)];
+  qv::Installation install(s.engineRoot);
+  ix::CatalogAdmin admin(install.context().registry, s.engineRoot);
+  ix::QueryExecutor exec(admin);
+  // The query the client sends for one word with activation order.
+  const std::string text = kClientPreamble + "System..Scope()  WHERE  CONTAINS (ALL,'\"" + word +
+                           "\"') ORDER BY kivLvE DESC, rank DESC, write DESC ";
+  std::vector<double> ms;
+  std::size_t rows = 0;
+  for (auto _ : state) {
+    ix::ResultSet rs;
+    std::string error;
+    const auto t0 = Clock::now();
+    const qv::HRESULT hr = exec.Execute(text, {}, rs, error);
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+    if (qv::Failed(hr)) return state.SkipWithError(error.c_str());
+    rows = rs.rows.size();
+  }
+  state.counters["rows"] = static_cast<double>(rows);
+  state.SetLabel(word);
+  if (static_cast<long>(rows) != s.docFreq[word]) {
+    state.SkipWithError(("rows differ from the manifest: " + std::to_string(rows) + " vs " +
+                         std::to_string(s.docFreq[word])).c_str());
+  }
+  Percentiles(state, ms);
+}
+
+void BM_RecollWordQuery(benchmark::State& state) {
+  auto& s = Get();
+  if (!s.error.empty() || !s.haveRecoll) return state.SkipWithError("recollq not installed");
+  const std::string word = kWords[state.range(0)];
+  const fs::path out = s.work / "recollq.out";
+  std::vector<double> ms;
+  for (auto _ : state) {
+    const RunResult r =
+        RunProgram({"recollq", "-c", s.recollConf.string(), "-b", "-n", "0-1000000", word}, out);
+    ms.push_back(r.seconds * 1000.0);
+  }
+  std::ifstream in(out);
+  long lines = 0;
+  for (std::string l; std::getline(in, l);) lines += !l.empty();
+  state.counters["rows"] = static_cast<double>(lines);
+  state.SetLabel(word);
+  Percentiles(state, ms);
+}
+
+BENCHMARK(BM_EngineIndex)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_RecollIndex)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_EngineReindex100)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_RecollReindex100)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_EngineWordQuery)->DenseRange(0, 6)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RecollWordQuery)->DenseRange(0, 6)->Iterations(10)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
