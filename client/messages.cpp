@@ -1,0 +1,54 @@
+#include "client/messages.h"
+
+#include <map>
+
+#include "common/language_module.h"
+
+namespace qv::client {
+namespace {
+
+// Used when no language module can be loaded, so the terminal mode still explains itself.
+const std::map<std::uint32_t, const char*>& EnglishTexts() {
+  static const std::map<std::uint32_t, const char*> texts = {
+      {kMsgNoCatalog, "Choose at least one place to search: files, web history or e-mail."},
+      {kMsgNoCatalogTable, "None of the chosen catalogs can be searched right now."},
+      {kMsgScoring, "Ranking the results..."},
+      {kMsgNoResults, "No items match the search."},
+      {kMsgNoResultsForKeys, "None of the chosen items could be found."},
+      {kMsgColumnName, "Name"},
+      {kMsgColumnBar, "Activation"},
+      {kMsgColumnDate, "Date"},
+      {kMsgStartAfterEnd, "The start date lies after the end date."},
+      {kMsgNoSuchFolder, "The folder does not exist."},
+      {kMsgPhraseExpected, "Type the exact phrase as one text."},
+      {kMsgBadStartDate, "The start date cannot be read and was ignored."},
+      {kMsgBadEndDate, "The end date cannot be read and was ignored."},
+      {kMsgFirstTermExcluded, "The first search term may not be excluded."},
+      {kMsgColumnWorkingTime, "Working time"},
+      {kMsgColumnVisits, "Visits"},
+      {kMsgColumnLocation, "Location"},
+  };
+  return texts;
+}
+
+}  // namespace
+
+std::string MessageText(const LanguageModule* module, std::uint32_t id) {
+  if (module) {
+    if (auto t = module->Text(id)) return std::string(*t);
+  }
+  const auto& texts = EnglishTexts();
+  if (auto it = texts.find(id); it != texts.end()) return it->second;
+  return "Error: #" + std::to_string(id);
+}
+
+std::string JoinMessages(const LanguageModule* module, const Messages& ids) {
+  std::string out;
+  for (auto id : ids) {
+    if (!out.empty()) out += '\n';
+    out += MessageText(module, id);
+  }
+  return out;
+}
+
+}  // namespace qv::client
