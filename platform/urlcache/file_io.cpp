@@ -31,6 +31,26 @@ std::int32_t WriteAll(int fd, std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
+bool IsBelowFolder(const std::filesystem::path& folder, const std::filesystem::path& file) {
+  namespace fs = std::filesystem;
+  auto inside = [](const fs::path& rel) {
+    if (rel.empty()) return false;
+    for (const auto& part : rel) {
+      if (part == ".." || part == ".") return false;
+    }
+    return true;
+  };
+  if (!inside(file.lexically_normal().lexically_relative(folder.lexically_normal()))) {
+    return false;
+  }
+  std::error_code ec;
+  const fs::path realFolder = fs::weakly_canonical(folder, ec);
+  if (ec) return false;
+  const fs::path realFile = fs::weakly_canonical(file, ec);
+  if (ec) return false;
+  return inside(realFile.lexically_relative(realFolder));
+}
+
 Fd& Fd::operator=(Fd&& o) noexcept {
   if (this != &o) {
     if (fd_ >= 0) ::close(fd_);

@@ -8,6 +8,10 @@
 
 namespace qv::platform {
 
+// True when `file` lies below `folder`, both lexically (no ".." leading out) and after
+// resolving symbolic links.
+bool IsBelowFolder(const std::filesystem::path& folder, const std::filesystem::path& file);
+
 // An owned descriptor.
 class Fd {
  public:

@@ -88,21 +88,7 @@ UrlCache::UrlCache(const fs::path& root, const Clock& clock)
 fs::path UrlCache::IndexFolder() const { return folder_ / kIndexFolder; }
 fs::path UrlCache::ContentFolder() const { return folder_ / kContentFolder; }
 
-bool UrlCache::Contains(const fs::path& file) const {
-  const fs::path rel = file.lexically_normal().lexically_relative(folder_.lexically_normal());
-  if (rel.empty() || *rel.begin() == ".." || *rel.begin() == ".") return false;
-  for (const auto& part : rel) {
-    if (part == "..") return false;
-  }
-  // Links inside the cache must not lead out of it either.
-  std::error_code ec;
-  const fs::path realFolder = fs::weakly_canonical(folder_, ec);
-  if (ec) return false;
-  const fs::path realFile = fs::weakly_canonical(file, ec);
-  if (ec) return false;
-  const fs::path realRel = realFile.lexically_relative(realFolder);
-  return !realRel.empty() && *realRel.begin() != ".." && *realRel.begin() != ".";
-}
+bool UrlCache::Contains(const fs::path& file) const { return IsBelowFolder(folder_, file); }
 
 std::int32_t UrlCache::Locate(std::string_view key, fs::path& path, bool& exists,
                               CacheEntry* entry) const {
@@ -213,6 +199,7 @@ std::int32_t UrlCache::CommitEntry(std::string_view url, const fs::path& file,
   bool exists = false;
   CacheEntry old;
   if ((err = Locate(key, path, exists, &old)) != 0) return err;
+  if (exists && options.keepExisting) return win32::ERROR_ALREADY_EXISTS;
   CacheEntry e;
   e.url = std::string(key);
   e.originalUrl = options.originalUrl;

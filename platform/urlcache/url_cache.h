@@ -41,6 +41,9 @@ struct CommitOptions {
   FileTime lastModified = 0;
   FileTime expires = 0;
   FileTime lastSync = 0;     // 0: the clock's time of the commit
+  // When the URL already has an entry, leave it and fail with ERROR_ALREADY_EXISTS (for
+  // content-addressed entries that two writers may make at once).
+  bool keepExisting = false;
 };
 
 struct CacheGroup {
