@@ -1,5 +1,7 @@
 #include "platform/indexing/query_executor.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -12,6 +14,9 @@ namespace qv::platform::indexing {
 namespace {
 
 using Param = std::variant<std::int64_t, double, std::string>;
+
+// Prepared statements kept per catalog; the client repeats a few query shapes.
+constexpr std::size_t kMaxCachedStatements = 64;
 
 struct ColumnInfo {
   std::string expr;
@@ -400,11 +405,21 @@ bool ParseQueryDate(std::string_view text, double& out) {
 HRESULT QueryExecutor::Catalog(const std::string& name, OpenCatalog*& out) {
   const std::string key = AsciiLower(name);
   auto it = catalogs_.find(key);
+  auto inodeOf = [](const std::filesystem::path& f) -> std::uint64_t {
+    struct stat st {};
+    return stat(f.c_str(), &st) == 0 ? st.st_ino : 0;
+  };
+  if (it != catalogs_.end() && it->second.db && inodeOf(it->second.file) != it->second.inode) {
+    catalogs_.erase(it);
+    it = catalogs_.end();
+  }
   if (it == catalogs_.end() || !it->second.db) {
     std::filesystem::path location;
     HRESULT hr = admin_.GetLocation(name, location);
     if (Failed(hr)) return hr;
     OpenCatalog c;
+    c.file = CatalogDb::DatabasePath(location);
+    c.inode = inodeOf(c.file);
     hr = CatalogDb::OpenForQuery(location, c.db);
     if (Failed(hr) && hr != STG_E_FILENOTFOUND) return hr;
     it = catalogs_.insert_or_assign(key, std::move(c)).first;
@@ -492,6 +507,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
 
     auto st = cat->statements.find(sql);
     if (st == cat->statements.end()) {
+      if (cat->statements.size() >= kMaxCachedStatements) cat->statements.clear();
       Statement fresh;
       std::string perr;
       hr = cat->db->db().Prepare(sql, fresh, &perr);

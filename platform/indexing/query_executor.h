@@ -73,6 +73,8 @@ class QueryExecutor {
  private:
   struct OpenCatalog {
     std::unique_ptr<CatalogDb> db;  // null while the catalog has no index yet
+    std::filesystem::path file;
+    std::uint64_t inode = 0;        // a rebuilt index is a new file: open it again
     std::map<std::string, Statement> statements;
   };
   HRESULT Catalog(const std::string& name, OpenCatalog*& out);

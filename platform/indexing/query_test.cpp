@@ -323,6 +323,17 @@ TEST_F(QueryFixture, UnionAllSortsAcrossCatalogs) {
   EXPECT_TRUE(rs.rows[0][1].IsNull());
 }
 
+TEST_F(QueryFixture, RebuiltIndexIsOpenedAgain) {
+  MakeCatalog("System", {{"/f/old.txt", "word", 1.0, {}, {}, {}, {}}});
+  EXPECT_EQ(Paths("SELECT Path FROM System..Scope()"), std::vector<std::string>{"/f/old.txt"});
+  // What a repair does: the index folder goes, and the indexer builds a new one.
+  fs::remove_all(root_ / "cat" / "System" / "Catalog.wci");
+  EXPECT_EQ(Paths("SELECT Path FROM System..Scope()").size(), 0u);
+  ASSERT_EQ(admin_->RemoveCatalog("System"), S_OK);
+  MakeCatalog("System", {{"/f/new.txt", "word", 1.0, {}, {}, {}, {}}});
+  EXPECT_EQ(Paths("SELECT Path FROM System..Scope()"), std::vector<std::string>{"/f/new.txt"});
+}
+
 // ---- model versus engine ----
 
 std::vector<std::string> Tokens(const std::string& text) {
