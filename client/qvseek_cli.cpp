@@ -1,0 +1,170 @@
+#include "client/qvseek_cli.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "client/command_line.h"
+#include "client/print_view.h"
+#include "client/result_columns.h"
+#include "client/search_run.h"
+#include "common/language_module.h"
+#include "platform/indexing/catalog_admin.h"
+#include "provider/ranking/file_ranking.h"
+
+namespace qv::client {
+namespace {
+
+namespace ix = platform::indexing;
+
+constexpr const char* kUsage =
+    "usage: QvSeek --print [QUERY] [options]\n"
+    "       QvSeek --print /q \"&q=QUERY&ct=Files,WebHistory,Email[&exn=1][&sys=1][&dd=1]\"\n"
+    "\n"
+    "Runs one search and prints the ranked rows: score, activation bar, path or URL, last\n"
+    "visit and working time. Without a query it lists the items you used, most active first.\n"
+    "\n"
+    "Query language: words, \"exact phrases\", -excluded, a |either, sdate:1/2/2004,\n"
+    "edate:1/2/2004, dir:FOLDER (that folder only), sdir:FOLDER (and below).\n"
+    "\n"
+    "Options:\n"
+    "  --catalogs LIST      files, web, email (comma-separated; default: the saved options)\n"
+    "  --sort ORDER         activation, date, working, visits (default: the saved sort)\n"
+    "  --ascending, --descending\n"
+    "                       direction for date, working and visits\n"
+    "  --visited-only       only items you used\n"
+    "  --system-folders     include the system's folders\n"
+    "  --keys FILE          search for the items of a search-key list\n"
+    "  --max N              print at most N rows\n"
+    "  --bar-width N        width of the bar in characters (default 10)\n"
+    "  --sql                print the query text that ran (to standard error)\n"
+    "\n"
+    "State is read from QV_ROOT. Exit codes: 0 the search ran, 1 usage, 2 the search failed.\n";
+
+int Usage(std::ostream& err, std::string_view problem) {
+  err << "QvSeek: " << problem << "\nRun 'QvSeek --help' for the options.\n";
+  return kSeekUsage;
+}
+
+std::string Hint(HRESULT hr) {
+  if (hr == HresultFromWin32(win32::ERROR_NOT_FOUND)) {
+    return "Register the catalog first: qvindex add-catalog NAME, then qvindex add-scope.";
+  }
+  return {};
+}
+
+}  // namespace
+
+int RunQvSeek(std::span<const std::string_view> args, Context& ctx, const DateLocale& dates,
+              std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    err << "QvSeek: the search window is not part of this build; use 'QvSeek --print QUERY'.\n"
+        << kUsage;
+    return kSeekUsage;
+  }
+  if (args[0] == "--help" || args[0] == "-h") {
+    out << kUsage;
+    return kSeekOk;
+  }
+  if (args[0] != "--print") return Usage(err, "unknown command '" + std::string(args[0]) + "'");
+  PrintOptions opt;
+  std::string problem;
+  if (!ParsePrintOptions(args.subspan(1), opt, problem)) return Usage(err, problem);
+
+  LanguageModule module;
+  const LanguageModule* texts =
+      Succeeded(LanguageModule::Load(ctx, CurrentLangId(), module)) ? &module : nullptr;
+
+  RegisterRankingClasses(ctx);
+  ix::RegisterAdminClass(ctx.classes, ctx.registry, ctx.root);
+  std::shared_ptr<ix::CatalogAdmin> admin;
+  ctx.classes.CreateInstance(ix::kAdminClsid, admin);
+  std::shared_ptr<IBaseActivation> activation;
+  ctx.classes.CreateInstance(CLSID_BaseActivation, activation);
+
+  ComposeEnvironment env;
+  HRESULT hr = MakeComposeEnvironment(ctx, dates, admin.get(), env);
+  if (Failed(hr)) {
+    err << "QvSeek: the user's scope cannot be read: " << FormatHresult(hr) << " "
+        << SystemMessage(hr) << "\n";
+    return kSeekFailed;
+  }
+
+  // The options of the last search, then the result list's sort, then what was asked for.
+  SearchRequest request;
+  request.params = LoadSearchParams(ctx.registry, !env.mailStores.empty());
+  const ColumnLayout layout = LoadColumnLayout(ctx.registry);
+  request.params.sortOrder = static_cast<std::uint32_t>(layout.sort.column);
+  request.params.sortAscending = layout.sort.ascending;
+  if (opt.seek) {
+    if (opt.seek->usable) {
+      if (opt.seek->journal) return Usage(err, "the journal view is not part of this build");
+      request.queryText = opt.seek->query;
+      request.searchKeyMode = opt.seek->searchKeyMode;
+      request.params.searchFiles = opt.seek->searchFiles;
+      request.params.searchWebHistory = opt.seek->searchWebHistory;
+      request.params.searchEmail = opt.seek->searchEmail;
+      request.params.visitedOnly = opt.seek->visitedOnly;
+      request.params.includeSystemFolders = opt.seek->includeSystemFolders;
+    }
+  } else {
+    request.queryText = opt.query;
+  }
+  if (!opt.keysFile.empty()) {
+    std::ifstream in(opt.keysFile, std::ios::binary);
+    if (!in) return Usage(err, "cannot read the search-key list " + opt.keysFile);
+    std::ostringstream text;
+    text << in.rdbuf();
+    request.queryText = text.str();
+    request.searchKeyMode = true;
+  }
+  if (opt.files) {
+    request.params.searchFiles = *opt.files;
+    request.params.searchWebHistory = *opt.web;
+    request.params.searchEmail = *opt.email;
+  }
+  if (opt.visitedOnly) request.params.visitedOnly = true;
+  if (opt.includeSystemFolders) request.params.includeSystemFolders = true;
+  if (opt.sortOrder) {
+    request.params.sortOrder = *opt.sortOrder;
+    request.params.sortAscending = 0;
+  }
+  if (opt.ascending) {
+    if (*opt.ascending && !AllowsDirection(static_cast<int>(request.params.sortOrder), true)) {
+      return Usage(err, "the activation order is descending only");
+    }
+    request.params.sortAscending = *opt.ascending;
+  }
+
+  ix::QueryExecutor exec(*admin);
+  ScoringContext scoring;
+  scoring.activation = activation.get();
+  scoring.partialMatch = ReadPartialMatch(ctx.registry);
+  SearchResult result;
+  hr = RunSearch(request, env, exec, scoring, result);
+  if (opt.showSql && !result.sql.empty()) err << result.sql << "\n";
+  if (!result.messages.empty()) {
+    err << "QvSeek: " << JoinMessages(texts, result.messages) << "\n";
+  }
+  if (Failed(hr)) {
+    err << "QvSeek: the search failed: " << FormatHresult(hr) << " " << SystemMessage(hr) << "\n";
+    if (!result.detail.empty()) err << "  " << result.detail << "\n";
+    if (auto hint = Hint(hr); !hint.empty()) err << "  " << hint << "\n";
+    return kSeekFailed;
+  }
+  SaveSearchParams(ctx.registry, request.params);
+  if (!result.information.empty()) {
+    out << JoinMessages(texts, result.information) << "\n";
+    return kSeekOk;
+  }
+  PrintView view;
+  view.userScope = env.userScope;
+  view.activation = activation.get();
+  view.texts.dates = &dates;
+  view.barWidth = opt.barWidth;
+  view.maxRows = opt.maxRows;
+  PrintResults(result, view, out);
+  return kSeekOk;
+}
+
+}  // namespace qv::client
