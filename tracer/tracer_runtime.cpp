@@ -76,7 +76,10 @@ TracerRuntime::TracerRuntime(TracerPorts ports, TracerOptions options, TracerWri
       ports_.ctx, ports_.desktop, *recorders_,
       [this](std::string_view title, std::string_view path) {
         return detector_->ScoreTitle(title, path);
-      }});
+      },
+      // Without a pass after the open, a window that nothing moves would never have its
+      // visible share measured, and a visit read without input would gain no working time.
+      [this] { accountingWorker_->Wake(); }});
   pass_ = std::make_unique<AccountingPass>(
       *table_, buckets_, ports_.desktop, flags_, clock,
       [this](DesktopWindow w) { PostToEvents(KIVM_WINDOW_GONE, w, 0); });

@@ -108,6 +108,8 @@ HRESULT VisitTable::Open(DesktopWindow window, std::int32_t kind, std::uint32_t 
     v.recordFlags = flags & hooks::kVisitRecordingMask;
     v.frameData.assign(frameData);
     v.window = window;
+    lock.unlock();
+    deps_.opened();
     return S_OK;
   }
 
@@ -146,6 +148,7 @@ HRESULT VisitTable::Open(DesktopWindow window, std::int32_t kind, std::uint32_t 
     size_ = visits_.size();
   }
   if (replaced) Finish(std::move(replaced));
+  deps_.opened();
   return S_OK;
 }
 

@@ -26,6 +26,8 @@ struct VisitTableDeps {
   const platform::Desktop& desktop;
   VisitRecorders& recorders;
   TitleScorer scoreTitle;
+  // A visit opened or was taken over: its window's coverage is to be measured.
+  std::function<void()> opened = [] {};
 };
 
 // What an end or update message changes: a new identifier (empty: none), the flags' tracking

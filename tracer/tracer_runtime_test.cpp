@@ -1,0 +1,263 @@
+// The tracer's life: marker, single instance, configuration, inactivity, power and lock
+// states, shutdown with and without recording; driven in manual mode on simulated ports.
+#include "tracer/tracer_runtime.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tracer/tracer_harness.h"
+
+namespace qv::tracer {
+namespace {
+
+using namespace std::chrono_literals;
+using platform::Hive;
+using platform::RegValue;
+
+bool Logged(const TracerHarness& h, std::uint32_t id) {
+  const auto ids = h.tc.EventIds();
+  return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+TEST(TracerRuntimeTest, RunsOnlyWithItsMarker) {
+  TracerHarness h;
+  EXPECT_TRUE(Failed(h.Start({"--other", "QV-5E0A9F27"})));
+  EXPECT_EQ(h.tracer->ExitCode(), kExitFailed);
+  EXPECT_TRUE(h.tracer->Ended());
+  EXPECT_EQ(h.station.FindWindow(hooks::kTracerWindowClass), 0u);
+
+  TracerHarness ok;
+  ASSERT_EQ(ok.Start({"-x", "prefix" + std::string(kStartMarker) + "suffix"}), S_OK);
+  EXPECT_NE(ok.station.FindWindow(hooks::kTracerWindowClass), 0u);
+  EXPECT_NE(ok.station.FindMessageWindow(hooks::kTracerEventWindowClass), 0u);
+}
+
+TEST(TracerRuntimeTest, SecondInstanceInTheSessionExitsAndLeavesTheFirstAlone) {
+  TracerHarness h;
+  ASSERT_EQ(h.Start(), S_OK);
+  const auto first = h.tracer->mainWindow();
+  TracerRuntime second(TracerPorts{h.tc.ctx(), h.desktop, h.input, h.session, h.station},
+                       TracerOptions{{std::string(kStartMarker)}, h.sessionDir.path(), true},
+                       TracerWriters{h.file, h.web, h.mail, nullptr},
+                       std::make_unique<TitlePathDetector>(h.desktop));
+  EXPECT_TRUE(Failed(second.Start()));
+  EXPECT_EQ(second.ExitCode(), kExitFailed);
+  EXPECT_EQ(h.station.FindWindow(hooks::kTracerWindowClass), first);
+  EXPECT_FALSE(h.tracer->Ended());
+  // Once the first has ended, the gate is free again.
+  h.Shutdown(false);
+  EXPECT_TRUE(h.tracer->Ended());
+  TracerHarness again;
+  again.tracer.reset();
+  TracerRuntime third(TracerPorts{h.tc.ctx(), h.desktop, h.input, h.session, h.station},
+                      TracerOptions{{std::string(kStartMarker)}, h.sessionDir.path(), true},
+                      TracerWriters{h.file, h.web, h.mail, nullptr},
+                      std::make_unique<TitlePathDetector>(h.desktop));
+  EXPECT_EQ(third.Start(), S_OK);
+}
+
+TEST(TracerRuntimeTest, InactivityTimeoutBounds) {
+  const std::pair<std::uint32_t, std::chrono::milliseconds> cases[] = {
+      {9, 20s}, {10, 10s}, {300, 300s}, {301, 20s}, {0, 20s}};
+  for (const auto& [value, want] : cases) {
+    TestContext tc;
+    tc.registry().SetValue(Hive::CurrentUser, "Software\\Quillon\\Vesper", "InactivityTimeout",
+                           RegValue::Dword(value));
+    EXPECT_EQ(ReadInactivityTimeout(tc.ctx()), want) << value;
+  }
+  TestContext tc;
+  tc.registry().SetValue(Hive::CurrentUser, "Software\\Quillon\\Vesper", "InactivityTimeout",
+                         RegValue::Sz("30"));
+  EXPECT_EQ(ReadInactivityTimeout(tc.ctx()), 20s);
+}
+
+TEST(TracerRuntimeTest, BrowserVersionCheck) {
+  EXPECT_FALSE(BrowserVersionSupported("5.0"));
+  EXPECT_FALSE(BrowserVersionSupported("5"));
+  EXPECT_FALSE(BrowserVersionSupported("4.72.3110"));
+  EXPECT_FALSE(BrowserVersionSupported(""));
+  EXPECT_FALSE(BrowserVersionSupported("x.5"));
+  EXPECT_TRUE(BrowserVersionSupported("5.5"));
+  EXPECT_TRUE(BrowserVersionSupported("6.0.2900.2180"));
+  EXPECT_TRUE(BrowserVersionSupported("10.0"));  // two digits: not read by position
+  EXPECT_TRUE(BrowserVersionSupported("11"));
+
+  TracerHarness h;
+  h.tc.registry().SetValue(Hive::LocalMachine, "Software\\Microsoft\\Internet Explorer",
+                           "Version", RegValue::Sz("5.0"));
+  EXPECT_TRUE(Failed(h.Start()));
+  EXPECT_TRUE(Logged(h, kEvPlatformCheck));
+  TracerHarness dword;
+  dword.tc.registry().SetValue(Hive::LocalMachine, "Software\\Microsoft\\Internet Explorer",
+                               "Version", RegValue::Dword(6));
+  EXPECT_TRUE(Failed(dword.Start()));
+}
+
+TEST(TracerRuntimeTest, InactivityTimesOutOnceAndInputRearms) {
+  TracerHarness h;
+  ASSERT_EQ(h.Start(), S_OK);
+  h.Window(1);
+  EXPECT_TRUE(h.tracer->flags().userActive);
+  EXPECT_TRUE(h.tracer->inactivityTimerArmed());
+  h.Advance(19900ms);
+  EXPECT_TRUE(h.tracer->flags().userActive);
+  h.Advance(200ms);
+  EXPECT_FALSE(h.tracer->flags().userActive);
+  EXPECT_FALSE(h.tracer->inactivityTimerArmed());  // no timer stays armed while inactive
+  h.Advance(60s);
+  EXPECT_FALSE(h.tracer->flags().userActive);
+  h.Key(1);
+  EXPECT_TRUE(h.tracer->flags().userActive);
+  EXPECT_TRUE(h.tracer->inactivityTimerArmed());
+  h.Advance(19900ms);
+  EXPECT_TRUE(h.tracer->flags().userActive);
+  h.Advance(200ms);
+  EXPECT_FALSE(h.tracer->flags().userActive);
+}
+
+TEST(TracerRuntimeTest, IdleTimeIsRightAcrossTheTickWrap) {
+  TracerHarness h;
+  h.tc.clock().SetTick(0xFFFFFFFFu - 5000);  // 5 s before the wrap
+  ASSERT_EQ(h.Start(), S_OK);
+  h.Window(1);
+  h.Key(1);
+  h.Advance(15s);  // the tick wrapped; idle is 15 s, not 4 billion ms
+  EXPECT_LT(h.tc.clock().Tick(), 20000u);
+  EXPECT_TRUE(h.tracer->flags().userActive);
+  h.Advance(6s);
+  EXPECT_FALSE(h.tracer->flags().userActive);
+}
+
+TEST(TracerRuntimeTest, UnreadableLastInputStillArmsTheTimer) {
+  TracerHarness h;
+  h.input.SetLastInputReadable(false);
+  ASSERT_EQ(h.Start(), S_OK);
+  EXPECT_TRUE(h.tracer->inactivityTimerArmed());
+  h.Advance(21s);
+  EXPECT_TRUE(Logged(h, kEvNoLastInput));
+}
+
+TEST(TracerRuntimeTest, ShutdownRecordsOrDropsOpenVisits) {
+  for (const bool discard : {false, true}) {
+    TracerHarness h;
+    ASSERT_EQ(h.Start(), S_OK);
+    for (platform::DesktopWindow w : {1, 2, 3}) {
+      // Side by side: each one visible.
+      const auto left = static_cast<std::int32_t>(w - 1) * 600;
+      h.Window(w, "Editor", {left, 0, left + 600, 1080}, 100 + static_cast<std::uint32_t>(w));
+      ASSERT_EQ(h.StartVisit(w, "http://example.com/" + std::to_string(w)), S_OK);
+    }
+    h.Key(3);
+    h.Advance(3s);
+    h.Shutdown(discard);
+    EXPECT_TRUE(h.tracer->Ended());
+    EXPECT_EQ(h.tracer->ExitCode(), kExitOk);
+    EXPECT_EQ(h.web.visits().size(), discard ? 0u : 3u) << discard;
+    EXPECT_EQ(h.station.FindWindow(hooks::kTracerWindowClass), 0u);
+    EXPECT_EQ(h.station.FindMessageWindow(hooks::kTracerEventWindowClass), 0u);
+    EXPECT_EQ(h.input.HookCount(), 0u);
+    EXPECT_EQ(h.desktop.HookCount(), 0u);
+  }
+}
+
+TEST(TracerRuntimeTest, FatalStopEndsWithFailureAndStillRecords) {
+  TracerHarness h;
+  ASSERT_EQ(h.Start(), S_OK);
+  h.Window(1);
+  ASSERT_EQ(h.StartVisit(1, "http://example.com/"), S_OK);
+  h.Advance(2s);
+  h.Post(KIVM_STOP, 0);
+  EXPECT_TRUE(h.tracer->Ended());
+  EXPECT_EQ(h.tracer->ExitCode(), kExitFailed);
+  EXPECT_TRUE(Logged(h, kEvFatalStop));
+  EXPECT_EQ(h.web.visits().size(), 1u);
+}
+
+TEST(TracerRuntimeTest, MainWindowFailureIsNotSuccess) {
+  TracerHarness h;
+  h.desktop.FailNextHook(5);
+  EXPECT_TRUE(Failed(h.Start()));
+  EXPECT_EQ(h.tracer->ExitCode(), kExitFailed);
+  EXPECT_TRUE(h.tracer->Ended());
+  EXPECT_TRUE(Logged(h, kEvSetupFailed));
+  EXPECT_EQ(h.station.FindMessageWindow(hooks::kTracerEventWindowClass), 0u);
+}
+
+TEST(TracerRuntimeTest, LockAndScreenSaverPauseVisibleCredit) {
+  TracerHarness h;
+  ASSERT_EQ(h.Start(), S_OK);
+  h.Window(1);
+  ASSERT_EQ(h.StartVisit(1, "http://example.com/"), S_OK);
+  h.desktop.SetForeground(1);
+  h.Advance(4s);
+  h.Post(hooks::KIVM_LOCK_STATE, hooks::kLockStateLocked);
+  EXPECT_TRUE(h.tracer->flags().locked);
+  const auto atLock = h.tracer->table().Snapshot().at(0).workingTime;
+  // The time before the lock is credited; nothing while locked, even with the timer running.
+  h.input.KeyDown(0x41, 0);  // input elsewhere keeps the user active
+  h.Advance(10s);
+  const auto locked = h.tracer->table().Snapshot().at(0).workingTime;
+  EXPECT_LE(locked - atLock, 1'000'000u * 11);  // at most the interval up to the lock pass
+  h.Post(hooks::KIVM_LOCK_STATE, hooks::kLockStateUnlocked);
+  h.Post(hooks::KIVM_LOCK_STATE, hooks::kLockStateScreenSaverStarted);
+  EXPECT_TRUE(h.tracer->flags().screenSaver);
+  h.Post(hooks::KIVM_LOCK_STATE, hooks::kLockStateScreenSaverStopped);
+  h.Post(hooks::KIVM_LOCK_STATE, 9);  // unknown: changes nothing
+  EXPECT_FALSE(h.tracer->flags().locked);
+  EXPECT_FALSE(h.tracer->flags().screenSaver);
+}
+
+TEST(TracerRuntimeTest, PowerNotices) {
+  TracerHarness h;
+  ASSERT_EQ(h.Start(), S_OK);
+  h.session.Raise(platform::SessionEvent::Suspend);
+  h.tracer->RunUntilIdle();
+  EXPECT_TRUE(h.tracer->flags().suspended);
+  h.Post(platform::WM_POWERBROADCAST, PBT_APMRESUMECRITICAL);
+  EXPECT_FALSE(h.tracer->flags().suspended);
+  h.Post(platform::WM_POWERBROADCAST, 99);
+  h.session.Raise(platform::SessionEvent::Resume);
+  h.tracer->RunUntilIdle();
+  EXPECT_FALSE(h.tracer->flags().suspended);
+  EXPECT_FALSE(h.tracer->flags().criticalResume);
+}
+
+TEST(TracerRuntimeTest, CriticalResumeDropsActiveTime) {
+  TracerHarness h;
+  ASSERT_EQ(h.Start(), S_OK);
+  h.Window(1, "Editor", {0, 0, 10, 10});
+  ASSERT_EQ(h.StartVisit(1, "http://example.com/"), S_OK);
+  h.Key(1);
+  h.Advance(2s);
+  ASSERT_GT(h.tracer->table().Snapshot().at(0).activeTime, 0u);
+  h.Post(platform::WM_POWERBROADCAST, PBT_APMRESUMECRITICAL);
+  h.Advance(2s);
+  EXPECT_EQ(h.tracer->table().Snapshot().at(0).activeTime, 0u);
+  EXPECT_FALSE(h.tracer->flags().criticalResume);  // cleared by the pass
+}
+
+TEST(TracerRuntimeTest, BusyNoticesGoToTheManagersWindow) {
+  TracerHarness h;
+  platform::MessageLoop hostLoop(h.tc.clock());
+  std::vector<platform::WPARAM> busy;
+  std::unique_ptr<platform::Window> host;
+  ASSERT_EQ(h.station.CreateWindow(hostLoop, {"QvHostWindow", "", false},
+                                   [&](const platform::Message& m) {
+                                     if (m.message == hooks::KIVM_TRACER_BUSY) busy.push_back(m.wParam);
+                                     return platform::LRESULT{0};
+                                   },
+                                   host),
+            S_OK);
+  ASSERT_EQ(h.Start(), S_OK);
+  h.Window(1);
+  ASSERT_EQ(h.StartVisit(1, "http://example.com/"), S_OK);
+  h.Key(1);
+  h.Advance(2s);
+  ASSERT_EQ(h.EndVisit(1), S_OK);
+  hostLoop.Pump();
+  EXPECT_EQ(busy, (std::vector<platform::WPARAM>{1, 2}));
+}
+
+}  // namespace
+}  // namespace qv::tracer
