@@ -58,6 +58,11 @@ struct Setup {
   fs::path engineRoot, recollConf;
   bool haveRecoll = false;
   std::string error;
+  ~Setup() {
+    // Both indexes and the copies are scratch: leave nothing behind.
+    std::error_code ec;
+    if (!work.empty()) fs::remove_all(work, ec);
+  }
 };
 
 long JsonNumberAfter(const std::string& json, std::size_t from, const std::string& key) {
