@@ -40,7 +40,7 @@ struct DetectorSources {
   BrowserPanes* browserPanes = nullptr;
 };
 
-class DesktopItemDetector final : public ItemDetector, private DocumentEvents {
+class DesktopItemDetector final : public ItemDetector, public DocumentEvents {
  public:
   DesktopItemDetector(const Context& ctx, const platform::Desktop& desktop, DetectorSources sources);
   ~DesktopItemDetector() override;
