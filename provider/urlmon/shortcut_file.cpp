@@ -232,7 +232,10 @@ HRESULT ParseShortcut(std::span<const std::uint8_t> bytes, Shortcut& out) {
 HRESULT ReadShortcutFile(const fs::path& file, Shortcut& out) {
   std::vector<std::uint8_t> bytes;
   const std::int32_t err = platform::ReadWholeFile(file, q6w::kMaxFileSize, bytes);
-  if (err == win32::ERROR_FILE_NOT_FOUND) return STG_E_FILENOTFOUND;
+  if (err == win32::ERROR_FILE_NOT_FOUND) {
+    std::error_code ec;
+    return fs::is_directory(file.parent_path(), ec) ? STG_E_FILENOTFOUND : STG_E_PATHNOTFOUND;
+  }
   if (err == win32::ERROR_PATH_NOT_FOUND) return STG_E_PATHNOTFOUND;
   if (err == win32::ERROR_INVALID_DATA) return STG_E_DOCFILECORRUPT;
   if (err != 0) return HresultFromWin32(err);
