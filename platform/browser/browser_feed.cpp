@@ -1,0 +1,41 @@
+#include "platform/browser/browser_feed.h"
+
+#include <fstream>
+
+#include "common/hresult.h"
+
+namespace qv::platform {
+
+std::int32_t BrowserFeed::ShowPage(std::string_view title, const std::vector<PagePart>& parts,
+                                   std::string& itemString) {
+  if (parts.empty()) return win32::ERROR_INVALID_PARAMETER;
+  std::string frames;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const PagePart& p = parts[i];
+    if (p.url.find('\n') != std::string::npos || p.contentType.find('\n') != std::string::npos ||
+        p.charset.find('\n') != std::string::npos) {
+      return win32::ERROR_INVALID_PARAMETER;
+    }
+    std::filesystem::path copy;
+    if (const auto rc = cache_.CreateEntryFile(p.url, "htm", copy); rc != 0) return rc;
+    {
+      std::ofstream out(copy, std::ios::binary | std::ios::trunc);
+      out << p.html;
+      if (!out.flush()) return win32::ERROR_WRITE_FAULT;
+    }
+    CommitOptions options;
+    options.headers = "HTTP/1.1 200 OK\r\nContent-Type: " + p.contentType +
+                      "; charset=" + p.charset + "\r\n\r\n";
+    if (const auto rc = cache_.CommitEntry(p.url, copy, options); rc != 0) return rc;
+    if (const auto rc = history_.AddVisit(p.url, i == 0 ? title : std::string_view(), i == 0,
+                                          clock_.Now());
+        rc != 0) {
+      return rc;
+    }
+    frames += p.url + "\n" + p.contentType + "\n" + p.charset + "\n\n\n";
+  }
+  itemString = parts[0].url + "\n" + frames;
+  return 0;
+}
+
+}  // namespace qv::platform

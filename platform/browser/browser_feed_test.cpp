@@ -1,0 +1,69 @@
+#include "platform/browser/browser_feed.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "common/hresult.h"
+#include "common/temp_dir.h"
+
+namespace qv::platform {
+namespace {
+
+TEST(UrlHistory, KeepsTitlesTopLevelFlagsAndCounts) {
+  TempDir dir;
+  std::unique_ptr<UrlHistory> h;
+  ASSERT_EQ(UrlHistory::Open(dir.path(), h), 0);
+  HistoryEntry e;
+  EXPECT_EQ(h->Query("http://example.test/", e), win32::ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(h->AddVisit("http://example.test/a#top", "A page", true, 100), 0);
+  ASSERT_EQ(h->AddVisit("http://example.test/a", "", false, 50), 0);
+  ASSERT_EQ(h->Query("http://example.test/a#other", e), 0);
+  EXPECT_EQ(e.title, "A page");  // an empty title keeps the stored one
+  EXPECT_TRUE(e.topLevel);       // once top level, always
+  EXPECT_EQ(e.lastVisit, 100u);
+  EXPECT_EQ(e.visits, 2u);
+  // Quotes and odd bytes are data, never SQL.
+  ASSERT_EQ(h->AddVisit("http://x.test/'; DROP TABLE history; --", "t'", true, 1), 0);
+  ASSERT_EQ(h->Query("http://x.test/'; DROP TABLE history; --", e), 0);
+  EXPECT_EQ(e.title, "t'");
+  EXPECT_EQ(h->AddVisit("", "t", true, 1), win32::ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(h->AddVisit(std::string(kMaxHistoryUrl + 1, 'a'), "t", true, 1),
+            win32::ERROR_INVALID_PARAMETER);
+  // A second connection sees what the first wrote.
+  std::unique_ptr<UrlHistory> other;
+  ASSERT_EQ(UrlHistory::Open(dir.path(), other), 0);
+  EXPECT_EQ(other->Query("http://example.test/a", e), 0);
+}
+
+TEST(BrowserFeed, ShowingAPageCachesItsPartsAndGivesTheItemString) {
+  TempDir dir;
+  ManualClock clock(*DateToFileTime(46000.0));
+  UrlCache cache(dir.path(), clock);
+  std::unique_ptr<UrlHistory> history;
+  ASSERT_EQ(UrlHistory::Open(dir.path(), history), 0);
+  BrowserFeed feed(cache, *history, clock);
+  std::string item;
+  ASSERT_EQ(feed.ShowPage("Frames", {{"http://site.test/", "<frameset>"}, {"http://site.test/f1", "<p>one"}},
+                          item),
+            0);
+  EXPECT_EQ(item, "http://site.test/\nhttp://site.test/\ntext/html\nutf-8\n\n\n"
+                  "http://site.test/f1\ntext/html\nutf-8\n\n\n");
+  CacheEntry entry;
+  ASSERT_EQ(cache.RetrieveEntryFile("http://site.test/f1", entry), 0);
+  std::ifstream in(entry.localFile);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "<p>one");
+  HistoryEntry h;
+  ASSERT_EQ(history->Query("http://site.test/f1", h), 0);
+  EXPECT_FALSE(h.topLevel);
+  ASSERT_EQ(history->Query("http://site.test/", h), 0);
+  EXPECT_TRUE(h.topLevel);
+  EXPECT_EQ(h.title, "Frames");
+  EXPECT_EQ(feed.ShowPage("x", {{"http://bad.test/\nx", ""}}, item), win32::ERROR_INVALID_PARAMETER);
+}
+
+}  // namespace
+}  // namespace qv::platform
