@@ -34,9 +34,10 @@ std::string Title(int writer, int n) {
 // reports each finished one's marker on `out`, one per line. Never returns.
 [[noreturn]] void WriteEntries(const Context& ctx, int writer, int count, int out) {
   Journal journal(ctx, nullptr);
+  const std::string url = "/home/user/doc-" + std::to_string(writer) + ".txt";
   for (int n = 0; count == 0 || n < count; ++n) {
     EntryFields f;
-    f.url = "/home/user/doc-" + std::to_string(writer) + ".txt";
+    f.url = url;
     f.start = kStart + n * 1e-6;
     f.end = f.start + 1e-4;
     f.workingTime = 3;
