@@ -32,6 +32,21 @@ class InputBuckets {
   }
   // Hands the current bucket to the accounting pass and starts the other one empty.
   InputBucket Swap();
+  // Removes the current bucket's entries whose window `matches` and returns their time: a
+  // visit that ends takes its input along instead of losing it.
+  template <typename Matches>
+  std::uint64_t Take(Matches&& matches) {
+    std::lock_guard lock(mutex_);
+    InputBucket& b = buckets_[current_];
+    std::uint64_t taken = 0;
+    std::erase_if(b.entries, [&](const auto& e) {
+      if (!matches(e.first)) return false;
+      taken += e.second;
+      return true;
+    });
+    b.total -= taken;
+    return taken;
+  }
 
  private:
   std::uint64_t Increment(std::int64_t now);

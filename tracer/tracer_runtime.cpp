@@ -79,7 +79,15 @@ TracerRuntime::TracerRuntime(TracerPorts ports, TracerOptions options, TracerWri
       },
       // Without a pass after the open, a window that nothing moves would never have its
       // visible share measured, and a visit read without input would gain no working time.
-      [this] { accountingWorker_->Wake(); }});
+      [this] { accountingWorker_->Wake(); },
+      // The input in the current bucket would otherwise be lost when a visit ends between
+      // passes; passes run only when something wakes them, so that may be many seconds.
+      [this](const Visit& v) {
+        return buckets_.Take([&](DesktopWindow w) {
+          return (w == v.window || ports_.desktop.IsDescendant(v.window, w)) &&
+                 ports_.desktop.IsWindow(w);
+        });
+      }});
   pass_ = std::make_unique<AccountingPass>(
       *table_, buckets_, ports_.desktop, flags_, clock,
       [this](DesktopWindow w) { PostToEvents(KIVM_WINDOW_GONE, w, 0); });

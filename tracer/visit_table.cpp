@@ -43,7 +43,12 @@ VisitPtr VisitTable::TakeLocked(std::size_t i) {
   VisitPtr v = std::move(visits_[i]);
   visits_.erase(visits_.begin() + static_cast<std::ptrdiff_t>(i));
   size_ = visits_.size();
-  CreditVisible(*v, MonoNow(), lastPass.load());
+  // Its input since the last pass, then its visible share up to now without that input time,
+  // as the next pass would have credited both.
+  const std::uint64_t input = deps_.takeInput(*v);
+  v->workingTime += input;
+  v->activeTime += input;
+  CreditVisible(*v, MonoNow() - static_cast<std::int64_t>(input), lastPass.load());
   v->coverage = 0;
   return v;
 }

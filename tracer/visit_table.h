@@ -28,6 +28,8 @@ struct VisitTableDeps {
   TitleScorer scoreTitle;
   // A visit opened or was taken over: its window's coverage is to be measured.
   std::function<void()> opened = [] {};
+  // Takes the input time waiting for the next pass for a visit that leaves the table.
+  std::function<std::uint64_t(const Visit&)> takeInput = [](const Visit&) { return 0; };
 };
 
 // What an end or update message changes: a new identifier (empty: none), the flags' tracking

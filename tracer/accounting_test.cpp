@@ -1,0 +1,219 @@
+// Time accounting: input crediting into the buckets, visible share over the interval, covered
+// and missing windows; and the recorder queue's limit and bounded drain.
+#include "tracer/accounting.h"
+
+#include <gtest/gtest.h>
+
+#include "tracer/tracer_harness.h"
+
+namespace qv::tracer {
+namespace {
+
+using namespace std::chrono_literals;
+constexpr std::uint64_t kSecond = kTicksPerSecond;
+
+TEST(InputBucketsTest, FirstEventGetsTheCapThenTheGapCappedAt1500ms) {
+  InputBuckets b;
+  auto yes = [](platform::DesktopWindow) { return true; };
+  std::int64_t t = 1000;
+  EXPECT_FALSE(b.Credit(1, t, yes));  // 1.5 s
+  t += 3'000'000;
+  EXPECT_FALSE(b.Credit(1, t, yes));  // 0.3 s
+  t += 50 * kSecond;
+  EXPECT_FALSE(b.Credit(2, t, yes));  // capped: 1.5 s
+  EXPECT_FALSE(b.Credit(2, t, yes));  // same moment: nothing
+  t += kSecond;
+  EXPECT_FALSE(b.Credit(0, t, yes));  // no window: nothing, but the time moves on
+  t += kSecond;
+  EXPECT_FALSE(b.Credit(3, t, [](platform::DesktopWindow) { return false; }));
+  InputBucket got = b.Swap();
+  ASSERT_EQ(got.entries.size(), 2u);
+  EXPECT_EQ(got.entries[0], std::make_pair(platform::DesktopWindow{1}, std::uint64_t{18'000'000}));
+  EXPECT_EQ(got.entries[1], std::make_pair(platform::DesktopWindow{2}, std::uint64_t{15'000'000}));
+  EXPECT_EQ(got.total, 33'000'000u);
+  EXPECT_EQ(b.Swap().total, 0u);
+}
+
+TEST(InputBucketsTest, AsksForAPassAtTenWindowsThirtySecondsAndWhenFull) {
+  auto yes = [](platform::DesktopWindow) { return true; };
+  InputBuckets windows;
+  std::int64_t t = 0;
+  for (platform::DesktopWindow w = 1; w <= 9; ++w) EXPECT_FALSE(windows.Credit(w, t += 100, yes));
+  EXPECT_TRUE(windows.Credit(10, t += 100, yes));
+  for (platform::DesktopWindow w = 11; w <= 30; ++w) windows.Credit(w, t += 100, yes);
+  EXPECT_TRUE(windows.Credit(31, t += 100, yes));  // 30 windows: full, nothing added
+  EXPECT_EQ(windows.Swap().entries.size(), 30u);
+
+  InputBuckets time;
+  t = 0;
+  int events = 0;
+  while (!time.Credit(1, t += 15'000'000, yes)) ++events;
+  EXPECT_EQ(events, 19);  // the 20th event brings 30 s
+  for (int i = 0; i < 20; ++i) time.Credit(1, t += 15'000'000, yes);
+  EXPECT_EQ(time.Swap().total, 600'000'000u);  // stops at 60 s
+}
+
+TEST(AccountingTest, VisibleShareOfElapsedTime) {
+  TracerHarness h;
+  h.tc.registry().SetValue(platform::Hive::CurrentUser, "Software\\Quillon\\Vesper",
+                           "InactivityTimeout", platform::RegValue::Dword(300));
+  ASSERT_EQ(h.Start(), S_OK);
+  h.Window(1, "full", {0, 0, 1920, 1080});
+  h.Window(2, "quarter", {0, 0, 960, 540});  // on top of window 1
+  // Working time grows from the first pass that measured the window by its share of the
+  // elapsed time; the visit's end brings it up to that moment.
+  auto measure = [&](platform::DesktopWindow w, const std::string& url) {
+    EXPECT_EQ(h.StartVisit(w, url), S_OK);
+    h.desktop.SetForeground(w == 1 ? 1 : 2);
+    h.Advance(1500ms);
+    const auto open = h.tracer->table().Snapshot().at(0);
+    const std::int64_t measured = h.tracer->table().lastPass;
+    h.Advance(10s);
+    EXPECT_EQ(h.EndVisit(w), S_OK);
+    const auto v = h.web.visits().back();
+    return std::make_pair(open.coverage, static_cast<double>(v.workingTime - open.workingTime) /
+                                             static_cast<double>(v.endMono - measured));
+  };
+  const auto [quarterCoverage, quarterShare] = measure(2, "http://quarter/");
+  EXPECT_EQ(quarterCoverage, 25u);
+  EXPECT_NEAR(quarterShare, 0.25, 0.001);
+  const auto [fullCoverage, fullShare] = measure(1, "http://full/");
+  EXPECT_EQ(fullCoverage, 100u);
+  EXPECT_NEAR(fullShare, 1.0, 0.001);
+}
+
+TEST(AccountingTest, CoveredWindowGainsOnlyInputTime) {
+  TracerHarness h;
+  ASSERT_EQ(h.Start(), S_OK);
+  h.Window(1, "under", {0, 0, 800, 600});
+  h.Window(2, "over", {0, 0, 1920, 1080});
+  ASSERT_EQ(h.StartVisit(1, "http://under/"), S_OK);
+  h.Key(1);  // first input: 1.5 s
+  h.Advance(400ms);
+  h.Key(1);  // 0.4 s
+  h.Advance(5s);
+  h.Key(1);  // capped at 1.5 s
+  h.Advance(2s);
+  ASSERT_EQ(h.EndVisit(1), S_OK);
+  const auto v = h.web.visits().at(0);
+  EXPECT_EQ(v.activeTime, 34'000'000u);
+  EXPECT_EQ(v.workingTime, 34'000'000u);
+}
+
+TEST(AccountingTest, InputToAChildCountsForItsParentsVisit) {
+  TracerHarness h;
+  ASSERT_EQ(h.Start(), S_OK);
+  h.Window(1, "frame", {0, 0, 10, 10});
+  platform::WindowState child;
+  child.id = 2;
+  child.parent = 1;
+  child.threadId = 100;
+  h.desktop.CreateWindow(child);
+  ASSERT_EQ(h.StartVisit(1, "http://page/"), S_OK);
+  h.Key(2);
+  h.Advance(2s);
+  EXPECT_EQ(h.tracer->table().Snapshot().at(0).activeTime, 15'000'000u);
+}
+
+TEST(AccountingTest, MissingWindowEndsItsVisitAfterThreePasses) {
+  TracerHarness h;
+  ASSERT_EQ(h.Start(), S_OK);
+  h.Window(1);
+  h.Window(2, "other", {0, 0, 10, 10});
+  ASSERT_EQ(h.StartVisit(1, "http://page/"), S_OK);
+  h.Advance(3s);
+  h.desktop.DestroyWindow(1);  // a reported visit is not ended by the destroy event
+  h.Advance(2s);
+  EXPECT_EQ(h.tracer->table().Size(), 1u);
+  for (int i = 0; i < 2; ++i) {
+    h.desktop.SetForeground(2);  // something wakes the pass
+    h.Advance(2s);
+  }
+  EXPECT_EQ(h.tracer->table().Size(), 0u);
+  EXPECT_EQ(h.web.identifiers(), std::vector<std::string>{"http://page/"});
+}
+
+TEST(AccountingTest, DetectedDocumentsFollowTitlesAndWindows) {
+  TracerHarness h;
+  ASSERT_EQ(h.Start(), S_OK);
+  h.Window(1, "/home/u/a.txt - Editor");
+  h.desktop.SetForeground(1);
+  h.Advance(3s);
+  ASSERT_EQ(h.tracer->table().Size(), 1u);
+  EXPECT_EQ(h.tracer->table().Snapshot()[0].kind, kKindDocument);
+  h.desktop.SetTitle(1, "/home/u/b.txt - Editor");  // another file in the same window
+  h.Advance(3s);
+  h.desktop.SetTitle(1, "Editor");  // no file any more
+  h.Advance(2s);
+  EXPECT_EQ(h.tracer->table().Size(), 0u);
+  h.Window(2, "/home/u/c.txt - Editor");
+  h.desktop.SetForeground(2);
+  h.Advance(2s);
+  h.desktop.DestroyWindow(2);
+  h.tracer->RunUntilIdle();
+  EXPECT_EQ(h.tracer->table().Size(), 0u);
+  EXPECT_EQ(h.file.identifiers(),
+            (std::vector<std::string>{"file:///home/u/a.txt", "file:///home/u/b.txt",
+                                      "file:///home/u/c.txt"}));
+}
+
+class SlowWriter final : public VisitWriter {
+ public:
+  explicit SlowWriter(ManualClock& clock) : clock_(clock) {}
+  void Record(const Visit& v) override {
+    clock_.Advance(15s);
+    recorded.push_back(v.identifier);
+  }
+  std::vector<std::string> recorded;
+
+ private:
+  ManualClock& clock_;
+};
+
+TEST(RecorderQueueTest, SixtyFifthVisitIsRefusedAndDrainIsBounded) {
+  TestContext tc;
+  SlowWriter writer(tc.clock());
+  RecorderHost host{tc.ctx()};
+  RecorderQueue queue(RecorderKind::File, writer, host);
+  auto visit = [](int i) {
+    auto v = std::make_unique<Visit>();
+    v->identifier = "file:///f" + std::to_string(i);
+    return v;
+  };
+  EXPECT_EQ(queue.Queue(visit(0)), E_FAIL);  // not begun: refused
+  ASSERT_EQ(queue.Prepare(), S_OK);
+  for (int i = 0; i < 64; ++i) ASSERT_EQ(queue.Queue(visit(i)), S_OK);
+  EXPECT_EQ(queue.Queue(visit(64)), kRecorderQueueFull);
+  queue.RequestStop();
+  EXPECT_EQ(queue.Queue(visit(65)), E_ABORT);
+  Step s;
+  while ((s = queue.RunReady()) == Step::Worked) {
+  }
+  EXPECT_EQ(s, Step::Finished);
+  // 15 s a visit and 20 s to drain: two are recorded, the rest are logged.
+  EXPECT_EQ(writer.recorded, (std::vector<std::string>{"file:///f0", "file:///f1"}));
+  EXPECT_EQ(tc.EventIds(), std::vector<std::uint32_t>(62, kEvVisitQueue));
+}
+
+TEST(RecorderQueueTest, ThreadedRecorderDrainsBeforeItEnds) {
+  TestContext tc;
+  CollectingWriter writer;
+  RecorderHost host{tc.ctx()};
+  RecorderQueue queue(RecorderKind::Web, writer, host);
+  StartGate gate;
+  WorkerHost worker(queue, true);
+  ASSERT_EQ(worker.Start(gate), S_OK);
+  for (int i = 0; i < 10; ++i) {
+    auto v = std::make_unique<Visit>();
+    v->identifier = "http://" + std::to_string(i);
+    ASSERT_EQ(queue.Queue(std::move(v)), S_OK);
+  }
+  queue.RequestStop();
+  gate.Open();
+  EXPECT_TRUE(worker.WaitEnded(10s));
+  worker.Join();
+  EXPECT_EQ(writer.visits().size(), 10u);
+}
+
+}  // namespace
+}  // namespace qv::tracer
