@@ -153,11 +153,12 @@ HRESULT XbelRecentFolder::Read(RecentBatch& out) {
 }
 
 void XbelRecentFolder::Wait(std::chrono::milliseconds timeout) {
-  pollfd fds[2] = {{inotify_, POLLIN, 0}, {wake_, POLLIN, 0}};
-  const int count = inotify_ >= 0 ? 2 : 1;
-  pollfd* first = inotify_ >= 0 ? fds : fds + 1;
-  if (wake_ < 0 && inotify_ < 0) return;
-  ::poll(first, static_cast<nfds_t>(count), static_cast<int>(timeout.count()));
+  pollfd fds[2];
+  nfds_t n = 0;
+  if (inotify_ >= 0) fds[n++] = {inotify_, POLLIN, 0};
+  if (wake_ >= 0) fds[n++] = {wake_, POLLIN, 0};
+  if (n == 0) return;
+  ::poll(fds, n, static_cast<int>(timeout.count()));
 }
 
 void XbelRecentFolder::Wake() {
