@@ -118,7 +118,9 @@ class Compiler {
   bool Resolve(const std::string& name, ColumnInfo& out, std::string& error) const {
     const std::string n = AsciiLower(name);
     if (n == "rank") {
-      out = {ranked_ ? "MAX(1, CAST(1000.0 * (-r.b) / (1.0 - r.b) + 0.5 AS INTEGER))" : "1000",
+      // Not a bare "1000": SQLite reads an integer literal in ORDER BY as a column number.
+      out = {ranked_ ? "MAX(1, CAST(1000.0 * (-r.b) / (1.0 - r.b) + 0.5 AS INTEGER))"
+                     : "CAST(1000 AS INTEGER)",
              ValueKind::I4};
       return true;
     }
