@@ -52,7 +52,8 @@ BENCHMARK(BM_LogEntry);
 // the day file (opened per entry, as each entry is a separate call) and an empty marker.
 void BM_RawAppendSameBytes(benchmark::State& state) {
   TestContext tc;
-  const std::filesystem::path folder = tc.root() / "day";
+  // The same folder LogEntry uses, so both meet the same file system placement.
+  const std::filesystem::path folder = DayFolder(JournalRoot(tc.root()), CivilDay{2025, 12, 9});
   std::filesystem::create_directories(folder);
   const std::filesystem::path file = folder / "Journal.q6d";
   Guid id;
