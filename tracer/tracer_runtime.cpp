@@ -388,24 +388,30 @@ void TracerRuntime::RunUntilIdle() {
   }
 }
 
-void TracerRuntime::Settle() {
+void TracerRuntime::RunWhile(const std::function<void()>& action) {
   std::atomic<bool> done{false};
+  std::thread helper([&] {
+    action();
+    done = true;
+  });
+  while (!done) {
+    RunUntilIdle();
+    std::this_thread::yield();
+  }
+  helper.join();
+  RunUntilIdle();
+}
+
+void TracerRuntime::Settle() {
   const Hwnd targets[] = {mainWindow(), eventWindow()};
-  std::thread barrier([&] {
+  RunWhile([&] {
     for (Hwnd h : targets) {
       if (h != 0) {
         ports_.station.SendMessageTimeout(h, WM_NULL, 0, 0, SMTO_NORMAL,
                                           std::chrono::milliseconds(5000));
       }
     }
-    done = true;
   });
-  while (!done && !ended_) {
-    RunUntilIdle();
-    std::this_thread::yield();
-  }
-  barrier.join();
-  RunUntilIdle();
 }
 
 void TracerRuntime::Advance(ManualClock& clock, std::chrono::milliseconds d) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -80,6 +81,9 @@ class TracerRuntime final : private DetectionSink {
   // RunUntilIdle after every message that other threads or processes sent before has arrived:
   // a message sent to both windows from another thread is answered first.
   void Settle();
+  // Runs `action` on another thread while the workers run here, for actions that wait for
+  // the tracer (sends to its windows).
+  void RunWhile(const std::function<void()>& action);
   // Moves `clock` forward in steps of at most 100 ms, running to idle after each.
   void Advance(ManualClock& clock, std::chrono::milliseconds d);
   bool Ended() const { return ended_; }

@@ -1,0 +1,209 @@
+// QvTracer: the per-user activity tracer. The runtime manager starts it with its start marker;
+// it runs until KIVM_SHUTDOWN. On this platform it follows a simulated desktop, which a
+// session script can drive (for tests and the demo); finished visits are written as lines
+// until the recorders take them over.
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include "common/context.h"
+#include "common/event_report.h"
+#include "hooks/QvHooks/tracer_messages.h"
+#include "hooks/QvWLNP/session_relay.h"
+#include "platform/folders/folders.h"
+#include "platform/messaging/runtime_folder.h"
+#include "platform/messaging/socket_transport.h"
+#include "tracer/line_writer.h"
+#include "tracer/session_script.h"
+#include "tracer/tracer_constants.h"
+#include "tracer/tracer_runtime.h"
+
+namespace {
+
+using namespace qv;
+using namespace qv::tracer;
+using namespace std::chrono_literals;
+
+constexpr std::uintmax_t kMaxScriptBytes = 16 * 1024 * 1024;
+
+void Usage(std::ostream& out) {
+  out << "Usage: QvTracer [--script FILE [--realtime]] [--visits-out FILE] START-MARKER\n"
+         "Follows the user's work on the desktop and turns it into visits. The runtime manager\n"
+         "starts it with its start marker; it runs until it is told to shut down.\n"
+         "  --script FILE      replay a session script on the simulated desktop, on a clock of\n"
+         "                     its own, then shut down recording the open visits\n"
+         "  --realtime         play the script at its real pace and keep running afterwards\n"
+         "  --visits-out FILE  append each finished visit as one line to FILE (default: stdout)\n"
+         "Exit codes: 0 after a clean shutdown; 255 when start-up fails (no marker, another\n"
+         "tracer in this session, a failed check), the main window cannot be created, or the\n"
+         "tracer stopped on an internal error (see the Application event log); 2 for bad\n"
+         "options.\n";
+}
+
+std::unique_ptr<platform::WindowStation> Station(const std::filesystem::path& folder,
+                                                 const platform::EventLog& log,
+                                                 const Clock& clock) {
+  platform::SocketTransportOptions options;
+  options.folder = folder;
+  options.eventLog = &log;
+  options.uid = ::getuid();
+  std::shared_ptr<platform::SocketTransport> transport;
+  if (Failed(platform::SocketTransport::Open(std::move(options), clock, transport))) return nullptr;
+  return std::make_unique<platform::WindowStation>(std::move(transport), clock);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args;
+  std::string scriptPath, visitsOut = "-";
+  bool realtime = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      Usage(std::cout);
+      return 0;
+    }
+    if ((a == "--script" || a == "--visits-out") && i + 1 < argc) {
+      (a == "--script" ? scriptPath : visitsOut) = argv[++i];
+    } else if (a == "--realtime") {
+      realtime = true;
+    } else if (a.rfind("--", 0) == 0) {
+      std::cerr << "QvTracer: unknown option '" << a << "'; try --help\n";
+      return 2;
+    } else {
+      args.push_back(a);
+    }
+  }
+  if (realtime && scriptPath.empty()) {
+    std::cerr << "QvTracer: --realtime needs --script FILE; try --help\n";
+    return 2;
+  }
+
+  SessionScript script;
+  if (!scriptPath.empty()) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(scriptPath, ec);
+    std::ifstream in(scriptPath, std::ios::binary);
+    if (ec || !in || size > kMaxScriptBytes) {
+      std::cerr << "QvTracer: cannot read the script '" << scriptPath
+                << "' (missing, unreadable or over 16 MB); check the path\n";
+      return 2;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string error;
+    if (Failed(ParseSessionScript(text.str(), script, error))) {
+      std::cerr << "QvTracer: " << scriptPath << " " << error << "; fix the script\n";
+      return 2;
+    }
+  }
+
+  SystemClock systemClock;
+  const bool manual = !scriptPath.empty() && !realtime;
+  std::unique_ptr<ManualClock> manualClock;
+  if (manual) {
+    manualClock = std::make_unique<ManualClock>(script.start.value_or(systemClock.Now()),
+                                                systemClock.Tick());
+  }
+  const Clock& clock = manual ? static_cast<const Clock&>(*manualClock) : systemClock;
+
+  const std::filesystem::path root = platform::DefaultRoot();
+  platform::Registry registry(root);
+  platform::EventLog eventLog(root, clock);
+  platform::ClassRegistry classes;
+  Context ctx{root, registry, eventLog, clock, classes, SystemUserName};
+
+  // The session's runtime folder holds the windows and the start gate. Sockets and their
+  // time-outs run on real time even when the tracer's clock is a script's.
+  std::filesystem::path folder;
+  HRESULT hr = platform::OpenRuntimeFolder(folder);
+  auto station = Succeeded(hr) ? Station(folder, eventLog, systemClock) : nullptr;
+  auto client = Succeeded(hr) ? Station(folder, eventLog, systemClock) : nullptr;
+  if (!station || !client) {
+    ReportEvent(ctx, platform::EventType::Error, kCategoryTracer, kEvSetupFailed,
+                {FormatLowWord(hr), SystemMessage(hr)});
+    std::cerr << "QvTracer: the session's runtime folder cannot be used ("
+              << FormatHresult(hr) << "); check XDG_RUNTIME_DIR\n";
+    return 255;
+  }
+
+  platform::SimDesktop desktop;
+  platform::SimInput input(clock);
+  platform::SimSessionSignals session;
+  hooks::SessionRelay relay(session, folder, systemClock);
+  LineSink sink;
+  if (!sink.Open(visitsOut)) {
+    std::cerr << "QvTracer: cannot open '" << visitsOut << "' for the visits; check the path\n";
+    return 2;
+  }
+  LineVisitWriter fileWriter(RecorderKind::File, sink), webWriter(RecorderKind::Web, sink),
+      mailWriter(RecorderKind::Mail, sink);
+  TracerRuntime tracer(TracerPorts{ctx, desktop, input, session, *station},
+                       TracerOptions{args, folder, manual},
+                       TracerWriters{fileWriter, webWriter, mailWriter, nullptr},
+                       std::make_unique<TitlePathDetector>(desktop));
+  const ScriptTargets targets{desktop, input, session, *client};
+  auto report = [](const std::vector<std::string>& failures) {
+    for (const auto& f : failures) std::cerr << "QvTracer: script " << f << "\n";
+  };
+
+  if (manual) {
+    if (Failed(tracer.Start())) return tracer.ExitCode();
+    std::int64_t elapsed = 0;
+    report(PlaySessionScript(
+        script, targets,
+        [&](std::int64_t ms) {
+          if (ms > elapsed) tracer.Advance(*manualClock, std::chrono::milliseconds(ms - elapsed));
+          elapsed = std::max(elapsed, ms);
+        },
+        [&](const std::function<void()>& action) {
+          tracer.RunWhile(action);
+          tracer.Settle();
+        }));
+    if (!tracer.Ended()) {
+      // The script is over: shut down as the manager would, recording what is open.
+      tracer.RunWhile([&] {
+        client->PostMessage(client->FindWindow(hooks::kTracerWindowClass), hooks::KIVM_SHUTDOWN,
+                            0, 0);
+      });
+      tracer.Settle();
+    }
+    while (!tracer.Ended()) tracer.Advance(*manualClock, 100ms);
+    return tracer.ExitCode();
+  }
+
+  std::atomic<bool> over{false};
+  std::thread player;
+  if (!scriptPath.empty()) {
+    player = std::thread([&] {
+      // The script starts once the tracer's window is up.
+      const auto giveUp = std::chrono::steady_clock::now() + 10s;
+      while (!over && client->FindWindow(hooks::kTracerWindowClass) == 0 &&
+             std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(10ms);
+      }
+      const auto t0 = std::chrono::steady_clock::now();
+      report(PlaySessionScript(
+          script, targets,
+          [&](std::int64_t ms) {
+            const auto due = t0 + std::chrono::milliseconds(ms);
+            while (!over && std::chrono::steady_clock::now() < due) {
+              std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                  due - std::chrono::steady_clock::now(), 50ms));
+            }
+          },
+          [&](const std::function<void()>& action) {
+            if (!over) action();
+          }));
+    });
+  }
+  const int code = tracer.Run();
+  over = true;
+  if (player.joinable()) player.join();
+  return code;
+}
