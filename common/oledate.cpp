@@ -160,7 +160,8 @@ std::optional<DATE> ParseIsoDate(std::string_view s) {
 }
 
 CivilDay LocalDayOf(DATE utc) {
-  const double unix = std::floor(DateToUnixSeconds(utc));
+  // Round to the millisecond first: a date a hair below midnight is midnight.
+  const double unix = std::floor(std::round(DateToUnixSeconds(utc) * 1000.0) / 1000.0);
   const time_t t = static_cast<time_t>(unix);
   tm local{};
   localtime_r(&t, &local);

@@ -2,6 +2,8 @@
 // The mail add-in's ranking object as the mail recorder reaches it: registered in the running
 // object table under "!Qv.OtlRanking." plus the logon session's identifier, with a read and a
 // write method called asynchronously (begun, then waited for at most 5 s, cancelled if late).
+#include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>

@@ -18,8 +18,6 @@ inline constexpr std::uint32_t kEventMailWriteFailed = 0xC000005F;
 inline constexpr HRESULT MK_E_UNAVAILABLE = MakeHr(0x80040005);
 // How long the recorder waits for the mail add-in's read or write.
 inline constexpr std::chrono::milliseconds kMailCallLimit{5000};
-// The longest scheme read from a page URL.
-inline constexpr std::size_t kMaxSchemeChars = 32;
 // Mail identifiers that stand for a folder, not an item.
 inline constexpr std::string_view kOutlookFolderPrefix = "outlook:\\";
 inline constexpr std::string_view kMailRankingRotPrefix = "!Qv.OtlRanking.";

@@ -68,7 +68,7 @@ class RecordingTest : public ::testing::Test {
       if (f.path().filename() != journal::kDayFileName) continue;
       std::vector<std::uint8_t> image;
       if (Failed(journal::ReadDayFileImage(f.path(), image))) continue;
-      journal::DayFileReader reader(image, journal::kFileHeaderSize);
+      journal::DayFileReader reader(image, journal::dayfile::kFileHeaderSize);
       journal::DayFileRecord rec;
       while (reader.Next(rec)) {
         platform::PropertySet ps;
