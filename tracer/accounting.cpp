@@ -42,8 +42,10 @@ void AccountingPass::Run() {
       v.activeTime = 0;
     }
     for (const auto& [window, time] : bucket.entries) {
-      if ((window == v.window || desktop_.IsDescendant(v.window, window)) &&
-          desktop_.IsWindow(window)) {
+      // Input to the visit's own window counts even if the window has just gone (it was one
+      // when the input came); a descendant must still be one to be known as such.
+      if (window == v.window ||
+          (desktop_.IsDescendant(v.window, window) && desktop_.IsWindow(window))) {
         v.workingTime += time;
         v.activeTime += time;
       }

@@ -84,8 +84,8 @@ TracerRuntime::TracerRuntime(TracerPorts ports, TracerOptions options, TracerWri
       // passes; passes run only when something wakes them, so that may be many seconds.
       [this](const Visit& v) {
         return buckets_.Take([&](DesktopWindow w) {
-          return (w == v.window || ports_.desktop.IsDescendant(v.window, w)) &&
-                 ports_.desktop.IsWindow(w);
+          // The window itself may be gone already (it was one when the input came).
+          return w == v.window || ports_.desktop.IsDescendant(v.window, w);
         });
       }});
   pass_ = std::make_unique<AccountingPass>(

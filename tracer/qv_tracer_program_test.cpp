@@ -1,0 +1,208 @@
+// The built QvTracer in a process of its own, over the real sockets of a private runtime
+// folder: a scripted session, and a running tracer that another process talks to.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "common/temp_dir.h"
+#include "common/utf.h"
+#include "hooks/QvHooks/tracer_messages.h"
+#include "hooks/QvHooks/visit_client.h"
+#include "platform/messaging/socket_transport.h"
+#include "platform/messaging/window_station.h"
+#include "tracer/tracer_constants.h"
+
+namespace qv::tracer {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::vector<std::vector<std::string>> Lines(const std::string& text) {
+  std::vector<std::vector<std::string>> out;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1) {
+      fields.push_back(line.substr(start, tab - start));
+    }
+    fields.push_back(line.substr(start));
+    out.push_back(fields);
+  }
+  return out;
+}
+
+class QvTracerProgramTest : public ::testing::Test {
+ protected:
+  QvTracerProgramTest() {
+    runtime_ = dir_.path() / "run";
+    fs::create_directories(runtime_);
+    fs::permissions(runtime_, fs::perms::owner_all);
+  }
+
+  pid_t Spawn(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    std::string prog = QVTRACER_PATH;
+    argv.push_back(prog.data());
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const std::string env1 = "XDG_RUNTIME_DIR=" + runtime_.string();
+    const std::string env2 = "QV_ROOT=" + (dir_.path() / "root").string();
+    const fs::path err = dir_.path() / ("stderr" + std::to_string(++runs_));
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int in = ::open("/dev/null", O_RDONLY);
+      const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (in < 0 || e < 0) ::_exit(127);
+      ::dup2(in, 0), ::dup2(e, 1), ::dup2(e, 2);
+      ::putenv(const_cast<char*>(env1.c_str()));
+      ::putenv(const_cast<char*>(env2.c_str()));
+      ::execv(prog.c_str(), argv.data());
+      ::_exit(127);
+    }
+    return pid;
+  }
+  int Wait(pid_t pid) {
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+  }
+  int Run(std::vector<std::string> args) { return Wait(Spawn(std::move(args))); }
+
+  std::unique_ptr<platform::WindowStation> Station() {
+    platform::SocketTransportOptions options;
+    options.folder = runtime_ / "quillon-vesper";
+    options.uid = ::getuid();
+    std::shared_ptr<platform::SocketTransport> transport;
+    if (Failed(platform::SocketTransport::Open(std::move(options), clock_, transport))) return nullptr;
+    return std::make_unique<platform::WindowStation>(std::move(transport), clock_);
+  }
+
+  SystemClock clock_;
+  TempDir dir_;
+  fs::path runtime_;
+  int runs_ = 0;
+};
+
+TEST_F(QvTracerProgramTest, ScriptedSessionEndsWithTheRecordedVisits) {
+  const fs::path script = dir_.path() / "session.txt";
+  const fs::path out = dir_.path() / "visits.txt";
+  std::ofstream(script) << R"(start 2026-01-05T09:00:00Z
+at 0    window 1 title="/home/me/report.odt - Writer" rect=0,0,1280,1080 thread=10
+at 0    window 2 title="Browser" rect=1280,0,1920,1080 thread=20
+at 0.5  focus 1
+at 1    key 1 20 0.25
+at 8    visit-start 2 "http://example.com/news\nframe one" track
+at 9    click 2
+at 20   lock
+at 50   unlock
+at 52   key 1 4
+at 60   visit-end 2 "http://example.com/renamed" norank
+at 61   visit-start 2 "https://short.example/" track
+at 61.5 visit-end 2
+at 62   visit-start 2 "outlook:00000000ABCDEF" track
+at 62.5 click 2
+at 65   end-mail-visits
+at 70   title 1 "/home/me/notes.txt - Writer"
+at 72   key 1 2
+at 80   close 1
+at 90   shutdown
+)";
+  ASSERT_EQ(Run({"--script", script.string(), "--visits-out", out.string(),
+                 std::string(kStartMarker)}),
+            0)
+      << Slurp(dir_.path() / "stderr1");
+  const auto lines = Lines(Slurp(out));
+  ASSERT_EQ(lines.size(), 4u) << Slurp(out);
+  EXPECT_EQ(lines[0][0], "WebRecorder");
+  EXPECT_EQ(lines[0][1], "http://example.com/renamed");
+  EXPECT_EQ(lines[0][2], "2026-01-05T09:00:08Z");
+  EXPECT_EQ(lines[0][3], "2026-01-05T09:01:00Z");
+  EXPECT_EQ(lines[0][5], "15000000");  // the click: one capped input
+  EXPECT_EQ(lines[0][6], "16");        // no ranking
+  EXPECT_EQ(lines[0][8], "http://example.com/news\\nframe one");
+  EXPECT_EQ(lines[1][0], "MailRecorder");
+  EXPECT_EQ(lines[1][1], "outlook:00000000ABCDEF");
+  EXPECT_EQ(lines[2][0], "FileRecorder");
+  EXPECT_EQ(lines[2][1], "file:///home/me/report.odt");
+  EXPECT_EQ(lines[2][5], "83500000");  // 1.5 s + 19 x 0.25 s, then 1.5 s + 3 x 0.2 s
+  EXPECT_EQ(lines[3][5], "17000000");
+  EXPECT_EQ(lines[3][1], "file:///home/me/notes.txt");
+  // The script's clock, not the real one: the whole session took far less than 90 s.
+}
+
+TEST_F(QvTracerProgramTest, RunningTracerTakesVisitsFromAnotherProcessAndIsAlone) {
+  const fs::path script = dir_.path() / "desk.txt";
+  const fs::path out = dir_.path() / "visits.txt";
+  std::ofstream(script) << "at 0 window 7 title=\"Browser\" rect=0,0,1920,1080\n";
+  const pid_t tracer = Spawn({"--script", script.string(), "--realtime", "--visits-out",
+                              out.string(), std::string(kStartMarker)});
+  auto station = Station();
+  ASSERT_NE(station, nullptr);
+  platform::Hwnd main = 0;
+  for (int i = 0; i < 500 && main == 0; ++i) {
+    std::this_thread::sleep_for(10ms);
+    main = station->FindWindow(hooks::kTracerWindowClass);
+  }
+  ASSERT_NE(main, 0u) << Slurp(dir_.path() / "stderr1");
+  std::this_thread::sleep_for(200ms);  // the script's window is made
+
+  // A second tracer in the same session leaves at once, without touching the first.
+  EXPECT_EQ(Run({std::string(kStartMarker)}), 255);
+  EXPECT_EQ(station->FindWindow(hooks::kTracerWindowClass), main);
+  // Without the marker it does not even try.
+  EXPECT_EQ(Run({"--visits-out", out.string()}), 255);
+
+  hooks::VisitClient client(station.get());
+  EXPECT_EQ(client.IsRunning(), S_OK);
+  const std::u16string item = u"http://example.org/page";
+  ASSERT_EQ(client.Start(7, item.c_str(), hooks::KIV_VF_TRACK), S_OK);
+  ASSERT_EQ(station->PostMessage(main, hooks::KIVM_INPUT, hooks::kInputKeyboard, 7), S_OK);
+  std::this_thread::sleep_for(1200ms);
+  ASSERT_EQ(client.End(7, nullptr, 0), S_OK);
+  ASSERT_EQ(station->PostMessage(main, hooks::KIVM_SHUTDOWN, 0, 0), S_OK);
+  EXPECT_EQ(Wait(tracer), 0);
+  EXPECT_EQ(station->FindWindow(hooks::kTracerWindowClass), 0u);
+  const auto lines = Lines(Slurp(out));
+  ASSERT_EQ(lines.size(), 1u) << Slurp(out);
+  EXPECT_EQ(lines[0][0], "WebRecorder");
+  EXPECT_EQ(lines[0][1], "http://example.org/page");
+  EXPECT_GE(std::stoull(lines[0][5]), 15'000'000u);
+  // Stopped and gone: a new tracer may start in the session again.
+  const pid_t again = Spawn({std::string(kStartMarker)});
+  for (int i = 0; i < 500 && station->FindWindow(hooks::kTracerWindowClass) == 0; ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  main = station->FindWindow(hooks::kTracerWindowClass);
+  ASSERT_NE(main, 0u);
+  ASSERT_EQ(station->PostMessage(main, hooks::KIVM_SHUTDOWN, 1, 0), S_OK);
+  EXPECT_EQ(Wait(again), 0);
+}
+
+TEST_F(QvTracerProgramTest, HelpAndBadOptions) {
+  EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_NE(Slurp(dir_.path() / "stderr1").find("Usage: QvTracer"), std::string::npos);
+  EXPECT_EQ(Run({"--bogus", std::string(kStartMarker)}), 2);
+  const fs::path bad = dir_.path() / "bad.txt";
+  std::ofstream(bad) << "at 1 focus 1\nat 0 focus 1\n";
+  EXPECT_EQ(Run({"--script", bad.string(), std::string(kStartMarker)}), 2);
+  EXPECT_NE(Slurp(dir_.path() / "stderr3").find("line 2: time goes backwards"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qv::tracer
