@@ -152,7 +152,6 @@ int RunQvSeek(std::span<const std::string_view> args, Context& ctx, const DateLo
     if (auto hint = Hint(hr); !hint.empty()) err << "  " << hint << "\n";
     return kSeekFailed;
   }
-  SaveSearchParams(ctx.registry, request.params);
   if (!result.information.empty()) {
     out << JoinMessages(texts, result.information) << "\n";
     return kSeekOk;
