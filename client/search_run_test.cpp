@@ -1,0 +1,126 @@
+#include "client/search_run.h"
+
+#include <gtest/gtest.h>
+
+#include "common/test_context.h"
+#include "platform/indexing/catalog_db.h"
+#include "provider/cihelper/catalog_tables.h"
+#include "provider/ranking/base_activation.h"
+#include "provider/ranking/ranking.h"
+
+namespace qv::client {
+namespace {
+
+namespace ix = platform::indexing;
+using PV = platform::PropVariant;
+
+// A file catalog filled directly: `visited` documents carry a ranking record of this user.
+class SearchRunTest : public ::testing::Test {
+ protected:
+  SearchRunTest() : activation_(test_.ctx()), dates_(DateOrder::MonthDayYear, '/', 0) {
+    auto& reg = test_.registry();
+    admin_ = std::make_unique<ix::CatalogAdmin>(reg, test_.root());
+    admin_->AddCatalog("System", test_.root() / "catalog");
+    admin_->AddScope("System", (test_.root() / "docs").string(), false);
+    for (const auto& [name, data] : cihelper::kDocumentCatalogProperties) {
+      reg.SetValue(platform::Hive::LocalMachine, ix::PropertiesKey("System"), name,
+                   platform::RegValue::Sz(data));
+      ix::CachedProperty p;
+      if (ix::ParseCachedProperty(name, data, p)) props_.push_back(p);
+    }
+    EXPECT_EQ(MakeComposeEnvironment(test_.ctx(), dates_, admin_.get(), env_), S_OK);
+    exec_ = std::make_unique<ix::QueryExecutor>(*admin_);
+  }
+
+  void Fill(int visited, int unvisited, const std::string& text) {
+    std::unique_ptr<ix::CatalogDb> db;
+    ASSERT_EQ(ix::CatalogDb::Open(test_.root() / "catalog", props_, db), S_OK);
+    const DATE now = test_.clock().NowDate();
+    for (int i = 0; i < visited + unvisited; ++i) {
+      ix::FileStat st;
+      st.path = (test_.root() / "docs" / ("d" + std::to_string(i))).string();
+      st.write = now - 1;
+      ix::DocState state;
+      std::int64_t id = 0;
+      ASSERT_EQ(db->NoteFile(st, 1, state), S_OK);
+      ASSERT_EQ(db->FindDocument(st.path, id, state), S_OK);
+      ix::DocContent c;
+      c.contents = text;
+      if (i < visited) {
+        auto key = [](std::uint32_t pid) { return ix::PropertyKey(ranking::kRankingFmtid, pid); };
+        // Later documents were visited longer ago.
+        c.props = {{key(3), PV::UI4(env_.userScope)}, {key(8), PV::Date(now - (i + 1) / 24.0)},
+                   {key(9), PV::UI4(100)},           {key(10), PV::UI4(500)},
+                   {key(11), PV::Date(0.0)},         {key(12), PV::UI4(0)},
+                   {key(13), PV::UI4(0)}};
+      }
+      ASSERT_EQ(db->StoreDocument(id, c, ix::DocState::Filtered), S_OK);
+    }
+  }
+
+  TestContext test_;
+  BaseActivation activation_;
+  FixedDateLocale dates_;
+  std::unique_ptr<ix::CatalogAdmin> admin_;
+  std::vector<ix::CachedProperty> props_;
+  std::unique_ptr<ix::QueryExecutor> exec_;
+  ComposeEnvironment env_;
+};
+
+TEST_F(SearchRunTest, EmptyQueryIsCappedAndScored) {
+  Fill(510, 5, "budget");
+  SearchRequest req;
+  req.params.searchWebHistory = false;
+  ScoringContext scoring;
+  scoring.activation = &activation_;
+  SearchResult result;
+  ASSERT_EQ(RunSearch(req, env_, *exec_, scoring, result), S_OK) << result.detail;
+  EXPECT_EQ(result.RowCount(), kEmptyQueryRowLimit);
+  ASSERT_TRUE(result.scored);
+  // The most recent visit first, and scores never rise down the list.
+  EXPECT_EQ(result.DisplayRow(0)[kFieldPath].s, (test_.root() / "docs" / "d0").string());
+  for (std::size_t i = 1; i < result.scores.size(); ++i) {
+    EXPECT_GE(result.scores[i - 1].score, result.scores[i].score);
+  }
+
+  // Date order: no scores, the catalog's order, no bars; not limited to visited items.
+  req.params.sortOrder = kSortDate;
+  ASSERT_EQ(RunSearch(req, env_, *exec_, scoring, result), S_OK) << result.detail;
+  EXPECT_FALSE(result.scored);
+  EXPECT_EQ(result.RowCount(), kEmptyQueryRowLimit);
+  EXPECT_EQ(LoadRowState(result.DisplayRow(0), result.DisplayScore(0), env_.userScope,
+                         &activation_).bar,
+            -1);
+
+  // A word: every matching row, none capped.
+  req.queryText = "budget";
+  req.params.sortOrder = kSortActivation;
+  ASSERT_EQ(RunSearch(req, env_, *exec_, scoring, result), S_OK) << result.detail;
+  EXPECT_EQ(result.RowCount(), 515u);
+  EXPECT_EQ(result.scores.size(), 515u);
+  // Nothing found is information, not an error.
+  req.queryText = "nowhere";
+  ASSERT_EQ(RunSearch(req, env_, *exec_, scoring, result), S_OK);
+  EXPECT_EQ(result.information, Messages{kMsgNoResults});
+}
+
+TEST_F(SearchRunTest, IgnoredWordsAreTriedAgainAsFreeText) {
+  Fill(1, 1, "budget");
+  QueryRunner runner(*exec_);
+  ResultSet rows;
+  bool retried = false;
+  std::string error;
+  const std::string head = "SELECT Path FROM System..Scope() WHERE ";
+  EXPECT_EQ(runner.Run(head + "CONTAINS (ALL,'\"..\"')", head + "FREETEXT('\"budget\"')", 0, rows,
+                       retried, error),
+            S_OK);
+  EXPECT_TRUE(retried);
+  EXPECT_EQ(rows.rows.size(), 2u);
+  // Without a free-text form the error stands.
+  EXPECT_EQ(runner.Run(head + "CONTAINS (ALL,'\"..\"')", "", 0, rows, retried, error),
+            ix::QUERY_E_ALLNOISE);
+  EXPECT_FALSE(retried);
+}
+
+}  // namespace
+}  // namespace qv::client
