@@ -48,8 +48,6 @@ TEST(TracerRuntimeTest, SecondInstanceInTheSessionExitsAndLeavesTheFirstAlone) {
   // Once the first has ended, the gate is free again.
   h.Shutdown(false);
   EXPECT_TRUE(h.tracer->Ended());
-  TracerHarness again;
-  again.tracer.reset();
   TracerRuntime third(TracerPorts{h.tc.ctx(), h.desktop, h.input, h.session, h.station},
                       TracerOptions{{std::string(kStartMarker)}, h.sessionDir.path(), true},
                       TracerWriters{h.file, h.web, h.mail, nullptr},
