@@ -33,22 +33,21 @@ std::int32_t WriteAll(int fd, std::span<const std::uint8_t> bytes) {
 
 bool IsBelowFolder(const std::filesystem::path& folder, const std::filesystem::path& file) {
   namespace fs = std::filesystem;
-  auto inside = [](const fs::path& rel) {
-    if (rel.empty()) return false;
-    for (const auto& part : rel) {
-      if (part == ".." || part == ".") return false;
-    }
-    return true;
-  };
-  if (!inside(file.lexically_normal().lexically_relative(folder.lexically_normal()))) {
-    return false;
+  const fs::path rel = file.lexically_normal().lexically_relative(folder.lexically_normal());
+  if (rel.empty()) return false;
+  for (const auto& part : rel) {
+    if (part == ".." || part == ".") return false;
   }
-  std::error_code ec;
-  const fs::path realFolder = fs::weakly_canonical(folder, ec);
-  if (ec) return false;
-  const fs::path realFile = fs::weakly_canonical(file, ec);
-  if (ec) return false;
-  return inside(realFile.lexically_relative(realFolder));
+  // No link below the folder may lead elsewhere; the folder itself is the installation's.
+  fs::path p = folder;
+  for (const auto& part : rel) {
+    if (part.empty()) continue;
+    p /= part;
+    struct stat st {};
+    if (::lstat(p.c_str(), &st) != 0) return errno == ENOENT;  // nothing there to lead out
+    if (S_ISLNK(st.st_mode)) return false;
+  }
+  return true;
 }
 
 Fd& Fd::operator=(Fd&& o) noexcept {

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <system_error>
 
 #include "common/guid.h"
@@ -27,30 +28,10 @@ namespace {
 
 constexpr std::string_view kIndexFolder = "Index.QV";
 constexpr std::string_view kContentFolder = "Content.QV";
-constexpr std::string_view kEntryExtension = ".qvc";
 constexpr std::string_view kGroupsFile = "groups.qvg";
 constexpr std::string_view kLockFile = "lock";
-// Index files of URLs whose key hashes collide take the next of these names.
-constexpr int kMaxProbes = 8;
 constexpr int kMaxCopyNameTries = 100;
 constexpr std::size_t kMaxStemChars = 32;
-
-std::uint64_t Fnv1a64(std::string_view s) {
-  std::uint64_t h = 0xcbf29ce484222325ull;
-  for (unsigned char c : s) {
-    h ^= c;
-    h *= 0x100000001b3ull;
-  }
-  return h;
-}
-
-std::string IndexName(std::string_view key, int probe) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(Fnv1a64(key)));
-  std::string name = buf;
-  if (probe > 0) name += "-" + std::to_string(probe);
-  return name + std::string(kEntryExtension);
-}
 
 bool ValidKey(std::string_view key) { return !key.empty() && key.size() <= kMaxUrlLength; }
 
@@ -95,13 +76,15 @@ std::int32_t UrlCache::Locate(std::string_view key, fs::path& path, bool& exists
   exists = false;
   path.clear();
   std::int32_t damaged = 0;
-  for (int probe = 0; probe < kMaxProbes; ++probe) {
-    const fs::path candidate = IndexFolder() / IndexName(key, probe);
+  for (int probe = 0; probe < fmt::kMaxProbes; ++probe) {
+    const fs::path candidate = IndexFolder() / fmt::IndexFileName(key, probe);
     std::vector<std::uint8_t> bytes;
     const std::int32_t err = ReadWholeFile(candidate, fmt::kMaxIndexFile, bytes);
     if (err == win32::ERROR_FILE_NOT_FOUND || err == win32::ERROR_PATH_NOT_FOUND) {
-      if (path.empty()) path = candidate;  // first free name; later slots may still match
-      continue;
+      // Names of one hash are taken in order and DeleteEntry closes gaps, so the first free
+      // name ends the search.
+      path = candidate;
+      return 0;
     }
     fmt::StoredEntry stored;
     if (err != 0 || !fmt::ParseEntry(bytes, stored)) {
@@ -231,8 +214,29 @@ std::int32_t UrlCache::DeleteEntry(std::string_view url) {
   if ((err = Locate(key, path, exists, &old)) != 0 && err != win32::ERROR_DISK_FULL) return err;
   if (!exists) return win32::ERROR_FILE_NOT_FOUND;
   if (::unlink(path.c_str()) != 0) return Win32FromErrno(errno);
+  CloseGap(path);
   if (Contains(old.localFile)) fs::remove(old.localFile, ec);
   return 0;
+}
+
+void UrlCache::CloseGap(const fs::path& freed) const {
+  // The last taken name of the same hash moves into the freed one, so that the taken names
+  // stay contiguous from the first.
+  const std::string stem = freed.stem().string();
+  const auto dash = stem.find('-');
+  const std::string hash = stem.substr(0, dash);
+  const int freedProbe = dash == std::string::npos ? 0 : std::atoi(stem.c_str() + dash + 1);
+  fs::path last;
+  for (int probe = freedProbe + 1; probe < fmt::kMaxProbes; ++probe) {
+    char name[48];
+    std::snprintf(name, sizeof name, "%s-%d%s", hash.c_str(), probe,
+                  std::string(fmt::kEntryExtension).c_str());
+    const fs::path candidate = IndexFolder() / name;
+    struct stat st {};
+    if (::lstat(candidate.c_str(), &st) != 0) break;
+    last = candidate;
+  }
+  if (!last.empty()) ::rename(last.c_str(), freed.c_str());
 }
 
 std::int32_t UrlCache::EnumEntries(std::vector<std::string>& urls) const {
@@ -241,7 +245,7 @@ std::int32_t UrlCache::EnumEntries(std::vector<std::string>& urls) const {
   fs::directory_iterator it(IndexFolder(), ec);
   if (ec) return ec == std::errc::no_such_file_or_directory ? 0 : Win32FromErrno(ec.value());
   for (const auto& de : it) {
-    if (de.path().extension() != kEntryExtension) continue;
+    if (de.path().extension() != fmt::kEntryExtension) continue;
     std::vector<std::uint8_t> bytes;
     fmt::StoredEntry stored;
     if (ReadWholeFile(de.path(), fmt::kMaxIndexFile, bytes) == 0 &&
@@ -356,7 +360,7 @@ std::int32_t UrlCache::DeleteGroup(CacheGroupId id, bool flushEntries) {
     groups.erase(it);
     if ((err = WriteGroups(groups)) != 0) return err;
     for (const auto& de : fs::directory_iterator(IndexFolder(), ec)) {
-      if (de.path().extension() != kEntryExtension) continue;
+      if (de.path().extension() != fmt::kEntryExtension) continue;
       std::vector<std::uint8_t> bytes;
       fmt::StoredEntry stored;
       if (ReadWholeFile(de.path(), fmt::kMaxIndexFile, bytes) != 0 ||

@@ -102,6 +102,7 @@ class UrlCache {
   std::int32_t Locate(std::string_view key, std::filesystem::path& path, bool& exists,
                       CacheEntry* entry) const;
   std::int32_t WriteEntry(const std::filesystem::path& path, const CacheEntry& e) const;
+  void CloseGap(const std::filesystem::path& freed) const;
   std::int32_t ReadGroups(std::vector<CacheGroup>& out) const;
   std::int32_t WriteGroups(const std::vector<CacheGroup>& groups) const;
 

@@ -1,5 +1,6 @@
 #include "platform/urlcache/url_cache_format.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace qv::platform::urlcache_format {
@@ -68,6 +69,21 @@ class Reader {
 };
 
 }  // namespace
+
+std::string IndexFileName(std::string_view url, int probe) {
+  std::uint64_t h = 0xcbf29ce484222325ull;
+  for (unsigned char c : url) {
+    h ^= c;
+    h *= 0x100000001b3ull;
+  }
+  char buf[40];
+  if (probe > 0) {
+    std::snprintf(buf, sizeof buf, "%016llx-%d", static_cast<unsigned long long>(h), probe);
+  } else {
+    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
+  }
+  return buf + std::string(kEntryExtension);
+}
 
 std::vector<std::uint8_t> SerializeEntry(const StoredEntry& s) {
   Writer w;

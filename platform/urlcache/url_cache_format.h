@@ -26,6 +26,13 @@ inline constexpr std::uint32_t kVersion = 1;
 // An index file larger than this is damaged (headers are a few kilobytes at most).
 inline constexpr std::size_t kMaxIndexFile = 1 << 20;
 inline constexpr std::size_t kMaxGroupName = 1024;
+inline constexpr std::string_view kEntryExtension = ".qvc";
+// URLs whose key hashes collide take the following names: <hash>-1.qvc, <hash>-2.qvc, ...
+// The names of one hash are always taken from the first on, without gaps.
+inline constexpr int kMaxProbes = 8;
+
+// "<16 hex digits of the 64-bit FNV-1a hash of the URL>[-<probe>].qvc"
+std::string IndexFileName(std::string_view url, int probe);
 
 // The entry as stored: `copy` is relative to the cache folder.
 struct StoredEntry {

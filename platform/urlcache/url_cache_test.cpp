@@ -114,6 +114,37 @@ TEST_F(UrlCacheTest, DamagedIndexFilesReadAsMissingAndAreNotTrusted) {
   EXPECT_EQ(Slurp(e.localFile), "again");
 }
 
+TEST_F(UrlCacheTest, UrlsWhoseKeysCollideKeepEntriesOfTheirOwn) {
+  // Plant another URL's entry under the name this URL's hash gives.
+  const fs::path index = cache_.folder() / "Index.QV";
+  fs::create_directories(index);
+  urlcache_format::StoredEntry other;
+  other.entry.url = "http://h/other";
+  other.copy = "Content.QV/00/other.htm";
+  const auto otherBytes = urlcache_format::SerializeEntry(other);
+  ASSERT_EQ(ReplaceFile(index / urlcache_format::IndexFileName("http://h/a", 0), otherBytes), 0);
+
+  Put("http://h/a", "mine");
+  EXPECT_TRUE(fs::exists(index / urlcache_format::IndexFileName("http://h/a", 1)));
+  CacheEntry e;
+  ASSERT_EQ(cache_.GetEntry("http://h/a", e), 0);
+  EXPECT_EQ(Slurp(e.localFile), "mine");
+  EXPECT_EQ(Slurp(index / urlcache_format::IndexFileName("http://h/a", 0)),
+            std::string(otherBytes.begin(), otherBytes.end()));
+
+  // A third name taken, then the middle one freed: the last moves into the gap, so lookups
+  // that stop at the first free name still find it.
+  ASSERT_EQ(ReplaceFile(index / urlcache_format::IndexFileName("http://h/a", 2), otherBytes), 0);
+  ASSERT_EQ(cache_.DeleteEntry("http://h/a"), 0);
+  EXPECT_TRUE(fs::exists(index / urlcache_format::IndexFileName("http://h/a", 1)));
+  EXPECT_FALSE(fs::exists(index / urlcache_format::IndexFileName("http://h/a", 2)));
+  EXPECT_EQ(cache_.GetEntry("http://h/a", e), win32::ERROR_FILE_NOT_FOUND);
+  Put("http://h/a", "again");
+  EXPECT_TRUE(fs::exists(index / urlcache_format::IndexFileName("http://h/a", 2)));
+  ASSERT_EQ(cache_.GetEntry("http://h/a", e), 0);
+  EXPECT_EQ(Slurp(e.localFile), "again");
+}
+
 TEST(UrlCacheFormat, CountsAreBoundedByTheBytes) {
   urlcache_format::StoredEntry s;
   s.entry.url = "http://h/";

@@ -1,0 +1,1 @@
+qv_bench(urlmon_bench SOURCES urlmon_bench.cpp DEPS qv_urlmon)
