@@ -17,7 +17,13 @@
 #include "platform/folders/folders.h"
 #include "platform/messaging/runtime_folder.h"
 #include "platform/messaging/socket_transport.h"
+#include "platform/browser/url_history.h"
+#include "provider/journal/journal.h"
+#include "provider/journal/window_notifier.h"
+#include "provider/ranking/file_ranking.h"
+#include "provider/urlmon/kiv_urlmon.h"
 #include "tracer/line_writer.h"
+#include "tracer/recording/visit_writers.h"
 #include "tracer/session_script.h"
 #include "tracer/tracer_constants.h"
 #include "tracer/tracer_runtime.h"
@@ -37,7 +43,9 @@ void Usage(std::ostream& out) {
          "  --script FILE      replay a session script on the simulated desktop, on a clock of\n"
          "                     its own, then shut down recording the open visits\n"
          "  --realtime         play the script at its real pace and keep running afterwards\n"
-         "  --visits-out FILE  append each finished visit as one line to FILE (default: stdout)\n"
+         "  --visits-out FILE  append each finished visit as one line to FILE (- for stdout)\n"
+         "                     instead of recording it; without it every finished visit is\n"
+         "                     journaled and ranked\n"
          "Exit codes: 0 after a clean shutdown; 255 when start-up fails (no marker, another\n"
          "tracer in this session, a failed check), the main window cannot be created, or the\n"
          "tracer stopped on an internal error (see the Application event log); 2 for bad\n"
@@ -60,7 +68,7 @@ std::unique_ptr<platform::WindowStation> Station(const std::filesystem::path& fo
 
 int main(int argc, char** argv) {
   std::vector<std::string> args;
-  std::string scriptPath, visitsOut = "-";
+  std::string scriptPath, visitsOut;
   bool realtime = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -136,16 +144,38 @@ int main(int argc, char** argv) {
   platform::SimInput input(clock);
   platform::SimSessionSignals session;
   hooks::SessionRelay relay(session, folder, systemClock);
+  // Finished visits are either written as lines (--visits-out) or journaled and ranked.
   LineSink sink;
-  if (!sink.Open(visitsOut)) {
-    std::cerr << "QvTracer: cannot open '" << visitsOut << "' for the visits; check the path\n";
-    return 2;
+  std::unique_ptr<VisitWriter> fileWriter, webWriter, mailWriter;
+  std::function<void(Visit&)> takeSnapshot;
+  std::stop_source recordersStop;
+  if (!visitsOut.empty()) {
+    if (!sink.Open(visitsOut)) {
+      std::cerr << "QvTracer: cannot open '" << visitsOut << "' for the visits; check the path\n";
+      return 2;
+    }
+    fileWriter = std::make_unique<LineVisitWriter>(RecorderKind::File, sink);
+    webWriter = std::make_unique<LineVisitWriter>(RecorderKind::Web, sink);
+    mailWriter = std::make_unique<LineVisitWriter>(RecorderKind::Mail, sink);
+  } else {
+    RegisterRankingClasses(ctx);
+    std::shared_ptr<journal::JournalNotifier> notifier;
+    if (Failed(journal::OpenWindowJournalNotifier(ctx, notifier))) notifier = nullptr;
+    journal::RegisterJournalClass(ctx.classes, ctx, notifier);
+    urlmon::RegisterWebHistoryClasses(ctx);
+    std::unique_ptr<platform::UrlHistory> history;
+    std::shared_ptr<platform::UrlHistory> shared;
+    if (platform::UrlHistory::Open(root, history) == 0) shared = std::move(history);
+    const WriterHost host{ctx, recordersStop.get_token()};
+    fileWriter = std::make_unique<FileWriter>(host);
+    webWriter = std::make_unique<WebWriter>(host, shared);
+    mailWriter =
+        std::make_unique<MailWriter>(host, std::make_shared<RunningObjectTable>(), LogonSessionId());
+    takeSnapshot = [&ctx](Visit& v) { TakeRankingSnapshot(ctx, v); };
   }
-  LineVisitWriter fileWriter(RecorderKind::File, sink), webWriter(RecorderKind::Web, sink),
-      mailWriter(RecorderKind::Mail, sink);
   TracerRuntime tracer(TracerPorts{ctx, desktop, input, session, *station},
                        TracerOptions{args, folder, manual},
-                       TracerWriters{fileWriter, webWriter, mailWriter, nullptr},
+                       TracerWriters{*fileWriter, *webWriter, *mailWriter, takeSnapshot},
                        std::make_unique<TitlePathDetector>(desktop));
   const ScriptTargets targets{desktop, input, session, *client};
   auto report = [](const std::vector<std::string>& failures) {
