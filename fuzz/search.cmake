@@ -1,0 +1,3 @@
+# The search client's readers of user input: the query language (through both composers) and
+# the search-key list.
+qv_fuzz(search_query_fuzz SOURCES search_query_fuzz.cpp DEPS qv_client)
