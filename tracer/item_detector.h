@@ -25,6 +25,9 @@ class DetectionSink {
 class ItemDetector {
  public:
   virtual ~ItemDetector() = default;
+  // Whether the runtime is to handle `event` at all (a detector that tracks short-lived
+  // pop-ups drops their hide events). Called first, for every event, on the main thread.
+  virtual bool PassEvent(const platform::WinEvent& /*event*/) { return true; }
   // Every WinEvent with object id 0, on the main thread. Must return quickly.
   virtual void OnWindowEvent(const platform::WinEvent& event, DetectionSink& sink) = 0;
   // A window title against a path: 0 no match, 1 base name, 2 name and extension, 3 full

@@ -46,11 +46,14 @@ class TracerHarness {
   TracerHarness() = default;
 
   HRESULT Start(std::vector<std::string> args = {std::string(kStartMarker)}) {
+    return Start(std::make_unique<TitlePathDetector>(desktop), std::move(args));
+  }
+  HRESULT Start(std::unique_ptr<ItemDetector> detector,
+                std::vector<std::string> args = {std::string(kStartMarker)}) {
     tracer = std::make_unique<TracerRuntime>(
         TracerPorts{tc.ctx(), desktop, input, session, station},
         TracerOptions{std::move(args), sessionDir.path(), true},
-        TracerWriters{file, web, mail, nullptr},
-        std::make_unique<TitlePathDetector>(desktop));
+        TracerWriters{file, web, mail, nullptr}, std::move(detector));
     return tracer->Start();
   }
 

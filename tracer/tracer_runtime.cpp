@@ -8,6 +8,7 @@
 #include "common/event_report.h"
 #include "common/registry_values.h"
 #include "hooks/QvHooks/tracer_messages.h"
+#include "tracer/detection/desktop_item_detector.h"
 #include "tracer/item_string.h"
 #include "tracer/tracer_constants.h"
 
@@ -24,6 +25,25 @@ namespace {
 constexpr std::string_view kBrowserKey = "Software\\Microsoft\\Internet Explorer";
 constexpr std::size_t kMaxStepRounds = 1'000'000;
 }  // namespace
+
+// The runtime as the detector sees it: detections, and the document watchers' closes and
+// failures. A separate object so that the detector can find DocumentSink by dynamic_cast.
+class TracerRuntime::Sink final : public DetectionSink, public DocumentSink {
+ public:
+  explicit Sink(TracerRuntime& runtime) : runtime_(runtime) {}
+  void ItemDetected(DesktopWindow window, std::int32_t kind, std::uint32_t documentKey,
+                    std::string item) override {
+    runtime_.ItemDetected(window, kind, documentKey, std::move(item));
+  }
+  void DocumentClosed(std::uint32_t key, std::uint32_t remaining) override {
+    runtime_.OnDocumentClosed(key, remaining);
+  }
+  // A watcher that failed for good stops the tracer as any other internal fault does.
+  void DetectorFailed() override { runtime_.PostToMain(KIVM_STOP, 0, 0); }
+
+ private:
+  TracerRuntime& runtime_;
+};
 
 bool BrowserVersionSupported(std::string_view version) {
   // Major and minor are numbers, not characters at fixed places: "10.0" is later than "5.5".
@@ -59,6 +79,7 @@ TracerRuntime::TracerRuntime(TracerPorts ports, TracerOptions options, TracerWri
       options_(std::move(options)),
       writers_(std::move(writers)),
       detector_(std::move(detector)),
+      sink_(std::make_unique<Sink>(*this)),
       recorderHost_{ports.ctx} {
   const Clock& clock = ports_.ctx.clock;
   recorderHost_.criticalResume = [this] { return flags_.criticalResume.load(); };
@@ -536,6 +557,8 @@ void TracerRuntime::OnWinEvents() {
     events.swap(winEvents_);
   }
   for (const WinEvent& e : events) {
+    // Hide events of recent pop-ups (menus, tool tips) are not the user's work.
+    if (detector_ && !detector_->PassEvent(e)) continue;
     if (!flags_.userActive) {
       const bool qualifies =
           (e.event >= EVENT_SYSTEM_FOREGROUND && e.event <= EVENT_SYSTEM_MINIMIZEEND) ||
@@ -544,7 +567,7 @@ void TracerRuntime::OnWinEvents() {
       if (qualifies) InactivityCheck(false);
     }
     if (e.objectId == OBJID_WINDOW) {
-      if (detector_) detector_->OnWindowEvent(e, *this);
+      if (detector_) detector_->OnWindowEvent(e, *sink_);
       if (e.event == EVENT_OBJECT_DESTROY) {
         if (const auto info = table_->Find(e.window)) {
           // Reported visits end through their reporter (or the missing-window rule); running
@@ -591,6 +614,10 @@ void TracerRuntime::ItemDetected(DesktopWindow window, std::int32_t kind,
   PostToEvents(KIVM_ITEM_DETECTED, window, id);
 }
 
+void TracerRuntime::OnDocumentClosed(std::uint32_t key, std::uint32_t remaining) {
+  PostToEvents(KIVM_DOCUMENT_CLOSED, key, static_cast<LPARAM>(remaining));
+}
+
 // ---- the event window -------------------------------------------------------------------
 
 LRESULT TracerRuntime::EventProc(const Message& m) {
@@ -606,6 +633,9 @@ LRESULT TracerRuntime::EventProc(const Message& m) {
       return 0;
     case KIVM_TITLE_CHANGED:
       OnTitleChanged(static_cast<DesktopWindow>(m.lParam));
+      return 0;
+    case KIVM_DOCUMENT_CLOSED:
+      CloseDocument(static_cast<std::uint32_t>(m.wParam), static_cast<std::uint32_t>(m.lParam));
       return 0;
     case KIVM_ITEM_DETECTED: {
       Detected d;
@@ -663,6 +693,29 @@ void TracerRuntime::OnTitleChanged(DesktopWindow window) {
   const std::string title = ports_.desktop.GetWindow(window, state) ? state.title : "";
   if (detector_ && detector_->ScoreTitle(title, info->source) == 0) {
     table_->Close(window, kKindDocument);
+  }
+}
+
+void TracerRuntime::CloseDocument(std::uint32_t key, std::uint32_t remaining) {
+  if (key == 0) return;  // documents from the Recent folder end with their windows
+  struct Candidate {
+    DesktopWindow window;
+    std::string source;
+  };
+  std::vector<Candidate> candidates;
+  table_->ForEachShared([&](const Visit& v) {
+    if (v.kind == kKindDocument && v.documentKey == key) candidates.push_back({v.window, v.source});
+  });
+  for (const auto& c : candidates) {
+    // Another instance may still be open, but the window no longer shows this document
+    // when its title stopped naming the path (or the window is gone).
+    bool shown = false;
+    if (remaining != 0) {
+      WindowState state;
+      shown = ports_.desktop.GetWindow(c.window, state) && detector_ &&
+              detector_->ScoreTitle(state.title, c.source) != 0;
+    }
+    if (!shown) table_->Close(c.window, kKindDocument);
   }
 }
 

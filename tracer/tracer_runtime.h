@@ -61,11 +61,11 @@ struct TracerOptions {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = -1;
 
-class TracerRuntime final : private DetectionSink {
+class TracerRuntime final {
  public:
   TracerRuntime(TracerPorts ports, TracerOptions options, TracerWriters writers,
                 std::unique_ptr<ItemDetector> detector);
-  ~TracerRuntime() override;
+  ~TracerRuntime();
   TracerRuntime(const TracerRuntime&) = delete;
   TracerRuntime& operator=(const TracerRuntime&) = delete;
 
@@ -113,18 +113,24 @@ class TracerRuntime final : private DetectionSink {
   void OnInput(platform::DesktopWindow window);
   void OnCopyData(const platform::Message& m);
   void OnTitleChanged(platform::DesktopWindow window);
+  // A running document's instance went away: its visit ends unless its window still shows it.
+  void CloseDocument(std::uint32_t key, std::uint32_t remaining);
   void PostToMain(std::uint32_t message, platform::WPARAM wParam, platform::LPARAM lParam);
   void PostToEvents(std::uint32_t message, platform::WPARAM wParam, platform::LPARAM lParam);
   void ReportError(std::uint32_t eventId, HRESULT hr) const;
   void ReportWarning(std::uint32_t eventId, HRESULT hr) const;
+  // What the detector and its watchers call, from any thread; each only posts.
+  class Sink;
   void ItemDetected(platform::DesktopWindow window, std::int32_t kind, std::uint32_t documentKey,
-                    std::string item) override;
+                    std::string item);
+  void OnDocumentClosed(std::uint32_t key, std::uint32_t remaining);
   std::vector<WorkerHost*> Hosts();
 
   TracerPorts ports_;
   TracerOptions options_;
   TracerWriters writers_;
   std::unique_ptr<ItemDetector> detector_;
+  std::unique_ptr<Sink> sink_;
 
   TracerFlags flags_;
   std::chrono::milliseconds timeout_{20000};

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "tracer/detection/desktop_item_detector.h"
 #include "tracer/tracer_harness.h"
 
 namespace qv::tracer {
@@ -255,6 +256,123 @@ TEST(TracerRuntimeTest, BusyNoticesGoToTheManagersWindow) {
   ASSERT_EQ(h.EndVisit(1), S_OK);
   hostLoop.Pump();
   EXPECT_EQ(busy, (std::vector<platform::WPARAM>{1, 2}));
+}
+
+// A detector driven by the test: it detects and closes documents when told, fails when told,
+// and drops the hide events of one window as a pop-up tracker would.
+class ScriptedDetector final : public ItemDetector {
+ public:
+  bool PassEvent(const platform::WinEvent& e) override {
+    return !(e.event == platform::EVENT_OBJECT_HIDE && e.window == popup);
+  }
+  void OnWindowEvent(const platform::WinEvent& e, DetectionSink& s) override {
+    sink = &s;
+    seen.push_back(e);
+  }
+  int ScoreTitle(std::string_view title, std::string_view path) const override {
+    return title.find(path) != std::string_view::npos ? 4 : 0;
+  }
+  DocumentSink* documents() const { return dynamic_cast<DocumentSink*>(sink); }
+
+  platform::DesktopWindow popup = 0;
+  DetectionSink* sink = nullptr;
+  std::vector<platform::WinEvent> seen;
+};
+
+struct DocumentFixture {
+  TracerHarness h;
+  ScriptedDetector* detector = nullptr;
+
+  DocumentFixture() {
+    auto d = std::make_unique<ScriptedDetector>();
+    detector = d.get();
+    EXPECT_EQ(h.Start(std::move(d)), S_OK);
+  }
+  // Window `w` shows the running document `key`, a visit long enough to be recorded.
+  void Open(platform::DesktopWindow w, std::uint32_t key, const std::string& path) {
+    h.Window(w, path + " - Editor", {static_cast<std::int32_t>(w) * 100, 0, 1920, 1080},
+             100 + static_cast<std::uint32_t>(w));
+    ASSERT_NE(detector->sink, nullptr);
+    detector->sink->ItemDetected(w, kKindDocument, key, path);
+    h.tracer->Settle();
+    h.Key(w);
+    h.Advance(3s);
+  }
+  void Closed(std::uint32_t key, std::uint32_t remaining) {
+    ASSERT_NE(detector->documents(), nullptr);
+    detector->documents()->DocumentClosed(key, remaining);
+    h.tracer->Settle();
+  }
+};
+
+TEST(TracerRuntimeTest, ClosedDocumentsEndTheirVisits) {
+  // The last instance gone: the visit ends although the window stays.
+  {
+    DocumentFixture f;
+    f.Open(1, 7, "/home/u/a.odt");
+    f.Open(2, 8, "/home/u/b.odt");
+    f.Closed(7, 0);
+    EXPECT_EQ(f.h.tracer->table().Size(), 1u);
+    ASSERT_EQ(f.h.file.visits().size(), 1u);
+    EXPECT_EQ(f.h.file.visits()[0].source, "/home/u/a.odt");
+    // An unknown key and the Recent folder's key 0 close nothing.
+    f.Closed(99, 0);
+    f.Closed(0, 0);
+    EXPECT_EQ(f.h.tracer->table().Size(), 1u);
+  }
+  // Instances remain: the visit stays while its window's title names the path, and ends once
+  // it does not.
+  {
+    DocumentFixture f;
+    f.Open(1, 7, "/home/u/a.odt");
+    f.Closed(7, 1);
+    EXPECT_EQ(f.h.tracer->table().Size(), 1u);
+    f.h.desktop.SetTitle(1, "/home/u/other.odt - Editor");
+    f.h.tracer->RunUntilIdle();
+    EXPECT_EQ(f.h.tracer->table().Size(), 1u);  // watched documents end through their watcher
+    f.Closed(7, 1);
+    EXPECT_EQ(f.h.tracer->table().Size(), 0u);
+    EXPECT_EQ(f.h.file.visits().size(), 1u);
+  }
+  // Instances remain but the window is gone.
+  {
+    DocumentFixture f;
+    f.Open(1, 7, "/home/u/a.odt");
+    f.h.desktop.DestroyWindow(1);
+    f.h.tracer->RunUntilIdle();
+    EXPECT_EQ(f.h.tracer->table().Size(), 1u);
+    f.Closed(7, 2);
+    EXPECT_EQ(f.h.tracer->table().Size(), 0u);
+  }
+}
+
+TEST(TracerRuntimeTest, FailedDetectorStopsTheTracer) {
+  DocumentFixture f;
+  f.Open(1, 7, "/home/u/a.odt");
+  ASSERT_NE(f.detector->documents(), nullptr);
+  f.h.tracer->RunWhile([&] { f.detector->documents()->DetectorFailed(); });
+  f.h.tracer->Settle();
+  while (!f.h.tracer->Ended()) f.h.Advance(100ms);
+  EXPECT_EQ(f.h.tracer->ExitCode(), kExitFailed);
+  EXPECT_TRUE(Logged(f.h, kEvFatalStop));
+  EXPECT_EQ(f.h.file.visits().size(), 1u);  // the open visit is still recorded
+}
+
+TEST(TracerRuntimeTest, EventsTheDetectorDropsAreNotHandled) {
+  DocumentFixture f;
+  f.detector->popup = 2;
+  f.h.Window(1);
+  f.h.Window(2, "menu", {0, 0, 100, 100});
+  f.h.desktop.Show(2, false);
+  f.h.desktop.Show(1, false);
+  f.h.tracer->RunUntilIdle();
+  auto hidden = [&](platform::DesktopWindow w) {
+    return std::any_of(f.detector->seen.begin(), f.detector->seen.end(), [&](const auto& e) {
+      return e.event == platform::EVENT_OBJECT_HIDE && e.window == w;
+    });
+  };
+  EXPECT_TRUE(hidden(1));
+  EXPECT_FALSE(hidden(2));
 }
 
 }  // namespace
