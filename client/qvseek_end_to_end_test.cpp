@@ -149,7 +149,9 @@ TEST(QvSeekEndToEnd, RankedByPredictedActivation) {
   std::sort(predicted.rbegin(), predicted.rend());
   std::vector<std::string> expected;
   for (std::size_t i = 0; i < predicted.size(); ++i) {
-    if (i) ASSERT_GT(predicted[i - 1].first, predicted[i].first * 1.05);  // no near ties
+    if (i) {
+      ASSERT_GT(predicted[i - 1].first, predicted[i].first * 1.05);  // no near ties
+    }
     expected.push_back(predicted[i].second);
   }
   ASSERT_LT(std::find(expected.begin(), expected.end(), "hour.txt"),
