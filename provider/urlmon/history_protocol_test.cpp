@@ -263,6 +263,14 @@ TEST_F(HistoryProtocolTest, QvhistoryWritesTheServedBytes) {
   EXPECT_EQ(RunTool(tc_.root(), "'" + history + "?url=http://nowhere/'").first, 3);
   EXPECT_EQ(RunTool(tc_.root(), "").first, 1);
   EXPECT_EQ(RunTool(tc_.root(), "--help").first, 0);
+
+  Put("http://intranet/notes.txt", "notes", "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n");
+  const auto [code, out] = RunTool(tc_.root(), "--shortcut http://intranet/notes.txt --title Notes");
+  ASSERT_EQ(code, 0);
+  const std::string kept = out.substr(out.find('\n') + 1, out.size() - out.find('\n') - 2);
+  EXPECT_TRUE(kept.starts_with("history:")) << out;
+  EXPECT_EQ(RunTool(tc_.root(), kept), std::make_pair(0, std::string("notes")));
+  EXPECT_EQ(RunTool(tc_.root(), "--shortcut https://secure/").first, 3);
 }
 #endif
 

@@ -10,13 +10,17 @@
 #include "common/context.h"
 #include "platform/folders/folders.h"
 #include "provider/urlmon/history_protocol.h"
+#include "provider/urlmon/kiv_urlmon.h"
 
 namespace {
 
 constexpr std::string_view kUsage =
     "usage: qvhistory [--verbose] URL\n"
+    "       qvhistory --shortcut PAGE-URL [--title TEXT]\n"
     "Writes the stored copy of a visited page, named by its history URL\n"
     "(history:<bucket><hash>[?url=<frame URL>]), to standard output.\n"
+    "With --shortcut, keeps a page found in the URL cache (see qvurlcache) as a visited\n"
+    "page now: prints the shortcut file and its history URL.\n"
     "State is read from QV_ROOT (default $XDG_DATA_HOME/quillon-vesper).\n"
     "  --verbose  report the protocol's progress on standard error\n"
     "Exit codes: 0 served, 1 usage, 2 malformed URL, 3 no such page, frame or\n"
@@ -54,15 +58,20 @@ int ExitCodeOf(qv::HRESULT hr) {
 
 int main(int argc, char** argv) {
   std::vector<std::string_view> args(argv + 1, argv + argc);
-  bool verbose = false;
-  std::string url;
-  for (auto a : args) {
+  bool verbose = false, shortcut = false;
+  std::string url, title;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const auto a = args[i];
     if (a == "--help" || a == "-h") {
       std::cout << kUsage;
       return 0;
     }
     if (a == "--verbose") {
       verbose = true;
+    } else if (a == "--shortcut") {
+      shortcut = true;
+    } else if (a == "--title" && i + 1 < args.size()) {
+      title = std::string(args[++i]);
     } else if (url.empty() && !a.starts_with("--")) {
       url = std::string(a);
     } else {
@@ -75,6 +84,21 @@ int main(int argc, char** argv) {
     return 1;
   }
   qv::Installation installation(qv::platform::DefaultRoot());
+  if (shortcut) {
+    qv::urlmon::KivUrlmon urlmon(installation.context());
+    std::string file, cached;
+    const qv::HRESULT hr = urlmon.CreateShortcut(&url, installation.context().clock.NowDate(),
+                                                 &title, nullptr, {}, &file, &cached);
+    if (hr != qv::S_OK) {
+      std::cerr << "qvhistory: " << url << ": " << qv::FormatHresult(hr) << " "
+                << (hr == qv::S_FALSE ? "is not kept (secure page or nothing cached)"
+                                      : qv::SystemMessage(hr))
+                << "; put the page into the cache first (qvurlcache put)\n";
+      return hr == qv::S_FALSE ? 3 : ExitCodeOf(hr);
+    }
+    std::cout << file << "\n" << cached << "\n";
+    return 0;
+  }
   qv::urlmon::KivHistoryApp protocol(installation.context());
   Sink sink(verbose);
   const qv::HRESULT hr = protocol.Start(url, &sink, 0);

@@ -1,0 +1,85 @@
+// qvurlcache: puts pages into the URL cache and shows its entries, standing in for the browser
+// that fills the cache on Windows.
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/clock.h"
+#include "common/hresult.h"
+#include "platform/folders/folders.h"
+#include "platform/urlcache/url_cache.h"
+
+namespace {
+
+constexpr std::string_view kUsage =
+    "usage: qvurlcache put URL FILE [--type MIME]   copy FILE into the cache as URL's page\n"
+    "       qvurlcache show URL                     print the entry of URL\n"
+    "       qvurlcache list                         print every cached URL\n"
+    "       qvurlcache delete URL                   remove the entry and its copy\n"
+    "The cache lives in QV_ROOT/InternetCache (QV_ROOT default $XDG_DATA_HOME/quillon-vesper).\n";
+
+int Fail(std::string_view what, std::int32_t err) {
+  std::cerr << "qvurlcache: " << what << ": " << qv::SystemMessage(qv::HresultFromWin32(err))
+            << " (error " << err << ")\n";
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string_view> args(argv + 1, argv + argc);
+  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+    std::cout << kUsage;
+    return args.empty() ? 1 : 0;
+  }
+  qv::SystemClock clock;
+  qv::platform::UrlCache cache(qv::platform::DefaultRoot(), clock);
+  const std::string_view cmd = args[0];
+  if (cmd == "put" && (args.size() == 3 || (args.size() == 5 && args[3] == "--type"))) {
+    std::ifstream in(std::string(args[2]), std::ios::binary);
+    if (!in) {
+      std::cerr << "qvurlcache: cannot read " << args[2] << "; give an existing file\n";
+      return 2;
+    }
+    const std::string body{std::istreambuf_iterator<char>(in), {}};
+    std::filesystem::path file;
+    if (const auto err = cache.CreateEntryFile(args[1], "htm", file); err != 0) {
+      return Fail("creating the copy", err);
+    }
+    std::ofstream(file, std::ios::binary) << body;
+    qv::platform::CommitOptions o;
+    o.headers = "HTTP/1.1 200 OK\r\n";
+    if (args.size() == 5) o.headers += "Content-Type: " + std::string(args[4]) + "\r\n";
+    o.headers += "\r\n";
+    if (const auto err = cache.CommitEntry(args[1], file, o); err != 0) {
+      return Fail("committing the entry", err);
+    }
+    std::cout << file.string() << "\n";
+    return 0;
+  }
+  if ((cmd == "show" || cmd == "delete") && args.size() == 2) {
+    if (cmd == "delete") {
+      const auto err = cache.DeleteEntry(args[1]);
+      return err == 0 ? 0 : Fail(args[1], err);
+    }
+    qv::platform::CacheEntry e;
+    if (const auto err = cache.GetEntry(args[1], e); err != 0) return Fail(args[1], err);
+    std::cout << "url: " << e.url << "\ncopy: " << e.localFile.string() << "\nsize: " << e.size
+              << "\nsynchronised: " << qv::FormatIsoDate(qv::FileTimeToDate(e.lastSync))
+              << "\ngroups:";
+    for (auto g : e.groups) std::cout << " " << g;
+    std::cout << "\nheaders:\n" << e.headers;
+    return 0;
+  }
+  if (cmd == "list" && args.size() == 1) {
+    std::vector<std::string> urls;
+    if (const auto err = cache.EnumEntries(urls); err != 0) return Fail("listing", err);
+    for (const auto& u : urls) std::cout << u << "\n";
+    return 0;
+  }
+  std::cerr << "qvurlcache: unknown command or wrong arguments\n" << kUsage;
+  return 1;
+}
