@@ -5,5 +5,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-cmake --build build -j"$(nproc)" --target qvdemo
+cmake --build build -j"$(nproc)" --target qvdemo QvTracer qvjournal qvindex QvSeek
 exec build/bin/qvdemo "$@"
