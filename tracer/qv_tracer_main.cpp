@@ -1,10 +1,11 @@
 // QvTracer: the per-user activity tracer. The runtime manager starts it with its start marker;
-// it runs until KIVM_SHUTDOWN. On this platform it follows a simulated desktop, which a
-// session script can drive (for tests and the demo); finished visits are written as lines
-// until the recorders take them over.
+// it runs until KIVM_SHUTDOWN. It follows the X11 desktop named by DISPLAY, or, with a
+// session script, a simulated desktop the script drives (for tests and the demo). Finished
+// visits are journaled and ranked, or written as lines.
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -18,10 +19,19 @@
 #include "platform/messaging/runtime_folder.h"
 #include "platform/messaging/socket_transport.h"
 #include "platform/browser/url_history.h"
+#include "platform/desktop/logind_session.h"
+#include "platform/desktop/sim_desktop.h"
+#include "platform/desktop/sim_input.h"
+#include "platform/desktop/sim_session_signals.h"
+#ifdef QV_HAVE_X11
+#include "platform/desktop/x11_desktop.h"
+#include "platform/desktop/x11_input.h"
+#endif
 #include "provider/journal/journal.h"
 #include "provider/journal/window_notifier.h"
 #include "provider/ranking/file_ranking.h"
 #include "provider/urlmon/kiv_urlmon.h"
+#include "tracer/detection/desktop_item_detector.h"
 #include "tracer/line_writer.h"
 #include "tracer/recording/visit_writers.h"
 #include "tracer/session_script.h"
@@ -39,7 +49,8 @@ constexpr std::uintmax_t kMaxScriptBytes = 16 * 1024 * 1024;
 void Usage(std::ostream& out) {
   out << "Usage: QvTracer [--script FILE [--realtime]] [--visits-out FILE] START-MARKER\n"
          "Follows the user's work on the desktop and turns it into visits. The runtime manager\n"
-         "starts it with its start marker; it runs until it is told to shut down.\n"
+         "starts it with its start marker; it runs until it is told to shut down. Without\n"
+         "--script it follows the X11 display named by DISPLAY.\n"
          "  --script FILE      replay a session script on the simulated desktop, on a clock of\n"
          "                     its own, then shut down recording the open visits\n"
          "  --realtime         play the script at its real pace and keep running afterwards\n"
@@ -91,6 +102,22 @@ int main(int argc, char** argv) {
     std::cerr << "QvTracer: --realtime needs --script FILE; try --help\n";
     return 2;
   }
+  // Without a script the tracer follows the real desktop, which needs an X display.
+  const bool realDesktop = scriptPath.empty();
+  const char* display = std::getenv("DISPLAY");
+  if (realDesktop && (display == nullptr || *display == '\0')) {
+    std::cerr << "QvTracer: no X display to follow (DISPLAY is not set); set DISPLAY to the "
+                 "user's display, or use --script FILE to replay a session on the simulated "
+                 "desktop\n";
+    return 2;
+  }
+#ifndef QV_HAVE_X11
+  if (realDesktop) {
+    std::cerr << "QvTracer: this build has no X11 support (the X11, XInput and XScreenSaver "
+                 "development files were missing); rebuild with them, or use --script FILE\n";
+    return 2;
+  }
+#endif
 
   SessionScript script;
   if (!scriptPath.empty()) {
@@ -140,9 +167,40 @@ int main(int argc, char** argv) {
     return 255;
   }
 
-  platform::SimDesktop desktop;
-  platform::SimInput input(clock);
-  platform::SimSessionSignals session;
+  // The simulated desktop is what a script drives; the real one is X11 with logind's lock
+  // and sleep notices (without logind there are none, as on the simulated session).
+  platform::SimDesktop simDesktop;
+  platform::SimInput simInput(clock);
+  platform::SimSessionSignals simSession;
+  platform::Desktop* desktopPort = &simDesktop;
+  platform::InputSource* inputPort = &simInput;
+  platform::SessionSignals* sessionPort = &simSession;
+#ifdef QV_HAVE_X11
+  std::unique_ptr<platform::X11Desktop> x11Desktop;
+  std::unique_ptr<platform::X11Input> x11Input;
+  std::unique_ptr<platform::LogindSession> logind;
+  if (realDesktop) {
+    HRESULT xhr = S_OK;
+    x11Desktop = platform::X11Desktop::Connect(display, xhr);
+    if (x11Desktop) x11Input = platform::X11Input::Connect(display, clock, xhr);
+    if (!x11Desktop || !x11Input) {
+      ReportEvent(ctx, platform::EventType::Error, kCategoryTracer, kEvSetupFailed,
+                  {FormatLowWord(xhr), SystemMessage(xhr)});
+      std::cerr << "QvTracer: cannot follow the X display '" << display << "' ("
+                << FormatHresult(xhr) << "); check DISPLAY and that the server has the "
+                << "XInput 2 extension, or use --script FILE\n";
+      return 255;
+    }
+    desktopPort = x11Desktop.get();
+    inputPort = x11Input.get();
+    HRESULT lhr = S_OK;
+    logind = platform::LogindSession::Connect(lhr);
+    if (logind) sessionPort = logind.get();
+  }
+#endif
+  platform::Desktop& desktop = *desktopPort;
+  platform::InputSource& input = *inputPort;
+  platform::SessionSignals& session = *sessionPort;
   hooks::SessionRelay relay(session, folder, systemClock);
   // Finished visits are either written as lines (--visits-out) or journaled and ranked.
   LineSink sink;
@@ -176,8 +234,12 @@ int main(int argc, char** argv) {
   TracerRuntime tracer(TracerPorts{ctx, desktop, input, session, *station},
                        TracerOptions{args, folder, manual},
                        TracerWriters{*fileWriter, *webWriter, *mailWriter, takeSnapshot},
-                       std::make_unique<TitlePathDetector>(desktop));
-  const ScriptTargets targets{desktop, input, session, *client};
+                       realDesktop
+                           ? MakeLinuxItemDetector(
+                                 ctx, desktop,
+                                 platform::KnownFolderPath(root, platform::KnownFolder::Recent))
+                           : std::make_unique<TitlePathDetector>(desktop));
+  const ScriptTargets targets{simDesktop, simInput, simSession, *client};
   auto report = [](const std::vector<std::string>& failures) {
     for (const auto& f : failures) std::cerr << "QvTracer: script " << f << "\n";
   };

@@ -72,6 +72,12 @@ class QvTracerProgramTest : public ::testing::Test {
       ::dup2(in, 0), ::dup2(e, 1), ::dup2(e, 2);
       ::putenv(const_cast<char*>(env1.c_str()));
       ::putenv(const_cast<char*>(env2.c_str()));
+      // The real desktop only where a test asks for it.
+      if (display_.empty()) {
+        ::unsetenv("DISPLAY");
+      } else {
+        ::setenv("DISPLAY", display_.c_str(), 1);
+      }
       ::execv(prog.c_str(), argv.data());
       ::_exit(127);
     }
@@ -93,9 +99,19 @@ class QvTracerProgramTest : public ::testing::Test {
     return std::make_unique<platform::WindowStation>(std::move(transport), clock_);
   }
 
+  // A session on the simulated desktop that lasts until the tracer is told to shut down.
+  std::vector<std::string> Idle(std::vector<std::string> rest) {
+    const fs::path empty = dir_.path() / "idle.txt";
+    if (!fs::exists(empty)) std::ofstream{empty};
+    std::vector<std::string> args{"--script", empty.string(), "--realtime"};
+    args.insert(args.end(), rest.begin(), rest.end());
+    return args;
+  }
+
   SystemClock clock_;
   TempDir dir_;
   fs::path runtime_;
+  std::string display_;  // DISPLAY for the tracer; empty: unset
   int runs_ = 0;
 };
 
@@ -163,10 +179,10 @@ TEST_F(QvTracerProgramTest, RunningTracerTakesVisitsFromAnotherProcessAndIsAlone
   std::this_thread::sleep_for(200ms);  // the script's window is made
 
   // A second tracer in the same session leaves at once, without touching the first.
-  EXPECT_EQ(Run({std::string(kStartMarker)}), 255);
+  EXPECT_EQ(Run(Idle({std::string(kStartMarker)})), 255);
   EXPECT_EQ(station->FindWindow(hooks::kTracerWindowClass), main);
   // Without the marker it does not even try.
-  EXPECT_EQ(Run({"--visits-out", out.string()}), 255);
+  EXPECT_EQ(Run(Idle({"--visits-out", out.string()})), 255);
 
   hooks::VisitClient client(station.get());
   EXPECT_EQ(client.IsRunning(), S_OK);
@@ -184,7 +200,7 @@ TEST_F(QvTracerProgramTest, RunningTracerTakesVisitsFromAnotherProcessAndIsAlone
   EXPECT_EQ(lines[0][1], "http://example.org/page");
   EXPECT_GE(std::stoull(lines[0][5]), 15'000'000u);
   // Stopped and gone: a new tracer may start in the session again.
-  const pid_t again = Spawn({std::string(kStartMarker)});
+  const pid_t again = Spawn(Idle({std::string(kStartMarker)}));
   for (int i = 0; i < 500 && station->FindWindow(hooks::kTracerWindowClass) == 0; ++i) {
     std::this_thread::sleep_for(10ms);
   }
@@ -202,6 +218,11 @@ TEST_F(QvTracerProgramTest, HelpAndBadOptions) {
   std::ofstream(bad) << "at 1 focus 1\nat 0 focus 1\n";
   EXPECT_EQ(Run({"--script", bad.string(), std::string(kStartMarker)}), 2);
   EXPECT_NE(Slurp(dir_.path() / "stderr3").find("line 2: time goes backwards"), std::string::npos);
+  // Neither a display to follow nor a script: the error says what to do.
+  EXPECT_EQ(Run({std::string(kStartMarker)}), 2);
+  const std::string err = Slurp(dir_.path() / "stderr4");
+  EXPECT_NE(err.find("DISPLAY"), std::string::npos) << err;
+  EXPECT_NE(err.find("--script"), std::string::npos) << err;
 }
 
 }  // namespace
