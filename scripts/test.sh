@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 jobs=$(nproc)
-fuzz_seconds=${QV_FUZZ_SECONDS:-20}
+fuzz_seconds=${QV_FUZZ_SECONDS:-10}
 
 echo "== build (RelWithDebInfo)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
@@ -24,7 +24,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 echo "== fuzz targets (${fuzz_seconds}s each)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQV_FUZZ=ON -DQV_TESTS=OFF -DQV_BENCH=OFF > /dev/null
-cmake --build build-fuzz -j"$jobs"
+cmake --build build-fuzz -j"$jobs" --target qv_fuzz_all
 fuzz_failed=0
 for target in build-fuzz/fuzz/*; do
   [ -x "$target" ] || continue
