@@ -12,9 +12,14 @@ HRESULT ElapsedSeconds(DATE a, DATE b, std::int32_t& out) {
   if (!std::isfinite(a) || !std::isfinite(b) || a < 0.0 || b < 0.0 || b < a) return E_INVALIDARG;
   // Dates carry about a microsecond of rounding noise, so 10:00:05 minus 10:00:00 can come
   // out as 4.9999999 s; truncating that would lose a whole second (and turn a one-second
-  // visit into an invalid one). Round to the millisecond first, then truncate.
-  const double secs = std::trunc(std::round((b - a) * kSecondsPerDay * 1000.0) / 1000.0);
-  if (secs > static_cast<double>(std::numeric_limits<std::int32_t>::max())) {
+  // visit into an invalid one). Round to the millisecond first, then truncate. b >= a, so the
+  // casts below round and truncate a non-negative value without calling into libm.
+  const double ms = (b - a) * (kSecondsPerDay * 1000.0);
+  if (ms >= (static_cast<double>(std::numeric_limits<std::int32_t>::max()) + 1.0) * 1000.0) {
+    return HresultFromWin32(win32::RPC_S_FP_OVERFLOW);
+  }
+  const std::int64_t secs = static_cast<std::int64_t>(ms + 0.5) / 1000;
+  if (secs > std::numeric_limits<std::int32_t>::max()) {
     return HresultFromWin32(win32::RPC_S_FP_OVERFLOW);
   }
   out = static_cast<std::int32_t>(secs);
