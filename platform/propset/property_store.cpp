@@ -93,7 +93,10 @@ HRESULT PropertyStorage::Open(const std::filesystem::path& file, Mode mode,
   if (S_ISDIR(st.st_mode)) return STG_E_ACCESSDENIED;
   if (!S_ISREG(st.st_mode)) return STG_E_INVALIDFUNCTION;
 
-  if (::fgetxattr(fd.get(), kProbeAttribute, nullptr, 0) < 0 && errno != ENODATA) {
+  // A reader learns here whether the file system keeps user attributes; a writer learns it
+  // from its first read or write, which map the error the same way, and saves the call.
+  if (mode == Mode::Read && ::fgetxattr(fd.get(), kProbeAttribute, nullptr, 0) < 0 &&
+      errno != ENODATA) {
     return AttributeError(errno);
   }
 
