@@ -2,7 +2,7 @@
 
 #include "common/utf.h"
 #include "tracer/detection/detection_constants.h"
-#include "tracer/detection/path_spec.h"
+#include "tracer/detection/path_match.h"
 
 namespace qv::tracer {
 

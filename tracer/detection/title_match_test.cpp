@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/desktop/sim_desktop.h"
-#include "tracer/detection/path_spec.h"
+#include "tracer/detection/path_match.h"
 #include "tracer/detection/window_finder.h"
 
 namespace qv::tracer {

@@ -1,4 +1,4 @@
-#include "tracer/detection/path_spec.h"
+#include "tracer/detection/path_match.h"
 
 namespace qv::tracer {
 
