@@ -190,6 +190,32 @@ TEST_F(RecordingTest, ARecordLostDuringTheVisitIsRebuiltFromTheSnapshot) {
   EXPECT_TRUE(tc.EventIds().empty());
 }
 
+TEST_F(RecordingTest, ASnapshotWithoutABlendedSpanReplaysTheLastVisitAlone) {
+  const std::string file = MakeFile("single.txt");
+  FileWriter writer({tc.ctx(), stop.get_token()});
+  Visit earlier = MakeVisit(file, 300);
+  earlier.end = now - 3600 * kSecond;
+  earlier.start = earlier.end - 300 * kSecond;
+  writer.Record(earlier);
+  const auto before = Record(file);
+  ASSERT_EQ(before.blended.end, 0.0);
+
+  Visit v = MakeVisit(file, 60);
+  TakeRankingSnapshot(tc.ctx(), v);
+  ASSERT_TRUE(v.snapshot.taken);
+  std::string f = file;
+  ASSERT_EQ(FileRanking(tc.ctx()).DeleteRank(&f), S_OK);
+  writer.Record(v);
+  const auto s = Record(file);
+  // The replayed last visit became the older triple, blended; the new visit is the last.
+  EXPECT_EQ(s.visits, 2u);
+  EXPECT_EQ(s.blended.end, before.last.end);
+  EXPECT_EQ(s.blended.t, before.last.t);
+  EXPECT_EQ(s.blended.n, before.last.n);
+  EXPECT_EQ(s.workingTime, 300u + 60u);  // the replay restores the stored working time
+  EXPECT_EQ(s.last.t, 60u);
+}
+
 TEST_F(RecordingTest, SnapshotsAreTakenOnlyOfTrackedLocalFilesWithAValidRecord) {
   const std::string file = MakeFile("x.txt");
   Visit v = MakeVisit(file, 10);
@@ -343,6 +369,18 @@ TEST_F(RecordingTest, AMissingOrSilentMailAddInRecordsNothingButAnEvent) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
   EXPECT_TRUE(slow->reads.empty());
   EXPECT_TRUE(JournalEntries().empty());
+
+  // The recorder itself gives the add-in five seconds, then records nothing but the event.
+  MailWriter writer({tc.ctx(), stop.get_token()}, rot, "0:1");
+  const auto before = std::chrono::steady_clock::now();
+  writer.Record(MakeVisit("outlook:item/2", 10));
+  const auto waited = std::chrono::steady_clock::now() - before;
+  EXPECT_GE(waited, kMailCallLimit);
+  EXPECT_LT(waited, kMailCallLimit + std::chrono::seconds(3));
+  EXPECT_EQ(tc.EventIds(),
+            (std::vector<std::uint32_t>{kEventMailObjectFailed, kEventMailReadFailed}));
+  EXPECT_TRUE(JournalEntries().empty());
+  EXPECT_TRUE(slow->writes.empty());
 }
 
 }  // namespace
