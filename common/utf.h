@@ -16,6 +16,8 @@ std::string Utf16ToUtf8(std::u16string_view s, bool* ok = nullptr);
 std::vector<std::uint8_t> Utf8ToUtf16LeBytes(std::string_view s);
 // Decodes UTF-16LE bytes (an odd trailing byte is ignored, `ok` set false).
 std::string Utf16LeBytesToUtf8(std::span<const std::uint8_t> bytes, bool* ok = nullptr);
+// Appends one code point as UTF-8; values past U+10FFFF and surrogates become U+FFFD.
+void AppendUtf8(std::string& out, char32_t cp);
 // ASCII-only lower-casing, used where keys compare without case.
 std::string AsciiLower(std::string_view s);
 // Case-insensitive comparison for ASCII letters; other bytes compare exactly.
