@@ -6,7 +6,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
-#include <sys/statvfs.h>
+#include <sys/statvfs.h>  // ST_RDONLY for statfs f_flags
 #include <unistd.h>
 
 #include <cerrno>

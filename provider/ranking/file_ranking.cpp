@@ -28,6 +28,8 @@ HRESULT NotALock(HRESULT hr) { return IsLockCode(hr) ? E_FAIL : hr; }
 
 }  // namespace
 
+namespace {
+
 // What the checks before an update need to know of a file and its volume, gathered once.
 struct FileFacts {
   HRESULT statHr = E_FAIL;
@@ -35,8 +37,6 @@ struct FileFacts {
   HRESULT volumeHr = E_FAIL;
   platform::VolumeInfo volume;
 };
-
-namespace {
 
 bool LooksLocal(const std::filesystem::path& file) {
   // Absolute (the "drive letter") and not a network path.
