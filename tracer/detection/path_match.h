@@ -1,7 +1,7 @@
 #pragma once
-// Matching an item string against a path specification: '*' is any run of characters, '?'
+// Matching an item string against a path pattern: '*' is any run of characters, '?'
 // any one character, letters compare without ASCII case, and the whole string must match.
-// A specification may hold several, separated by semicolons; spaces before each are skipped.
+// A pattern list may hold several, separated by semicolons; spaces before each are skipped.
 // "*.*" matches everything, also names without a dot.
 #include <string_view>
 
