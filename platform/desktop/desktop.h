@@ -52,6 +52,8 @@ struct Rect {
 };
 
 Rect Intersect(const Rect& a, const Rect& b);
+// Removes `cut` from every rectangle of `region`, splitting each into at most four pieces.
+void SubtractRect(std::vector<Rect>& region, const Rect& cut);
 
 struct WindowState {
   DesktopWindow id = 0;

@@ -13,10 +13,7 @@ Rect Intersect(const Rect& a, const Rect& b) {
   return r;
 }
 
-namespace {
-
-// Removes `cut` from every rectangle of `region`, splitting each into at most four pieces.
-void Subtract(std::vector<Rect>& region, const Rect& cut) {
+void SubtractRect(std::vector<Rect>& region, const Rect& cut) {
   std::vector<Rect> out;
   out.reserve(region.size() + 4);
   for (const Rect& r : region) {
@@ -32,8 +29,6 @@ void Subtract(std::vector<Rect>& region, const Rect& cut) {
   }
   region.swap(out);
 }
-
-}  // namespace
 
 SimDesktop::SimDesktop(ScreenSize screen) : screen_(screen) {}
 
@@ -155,7 +150,7 @@ std::int64_t SimDesktop::VisibleAreaLocked(DesktopWindow window) const {
       if (above == w) break;
       const WindowState& a = windows_.at(above).state;
       if (!a.visible || a.minimized) continue;
-      Subtract(region, a.rect);
+      SubtractRect(region, a.rect);
       if (region.empty()) break;
     }
     w = s.parent;

@@ -129,22 +129,6 @@ Window ForegroundOf(const Conn& c) {
   return 0;
 }
 
-void Subtract(std::vector<Rect>& region, const Rect& cut) {
-  std::vector<Rect> out;
-  for (const Rect& r : region) {
-    const Rect i = Intersect(r, cut);
-    if (i.Empty()) {
-      out.push_back(r);
-      continue;
-    }
-    if (r.top < i.top) out.push_back({r.left, r.top, r.right, i.top});
-    if (i.bottom < r.bottom) out.push_back({r.left, i.bottom, r.right, r.bottom});
-    if (r.left < i.left) out.push_back({r.left, i.top, i.left, i.bottom});
-    if (i.right < r.right) out.push_back({i.right, i.top, r.right, i.bottom});
-  }
-  region.swap(out);
-}
-
 Rect ScreenRect(const Conn& c, Window w, const XWindowAttributes& a) {
   int x = 0, y = 0;
   Window child = 0;
@@ -177,7 +161,7 @@ std::int64_t Visible(const Conn& c, Window w) {
       if (!above || !c.Attributes(s, sa) || sa.map_state != IsViewable || sa.c_class == InputOnly) {
         continue;
       }
-      Subtract(region, ScreenRect(c, s, sa));
+      SubtractRect(region, ScreenRect(c, s, sa));
     }
     if (up != c.root) {
       XWindowAttributes pa{};
