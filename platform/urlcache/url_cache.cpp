@@ -280,24 +280,14 @@ std::int32_t UrlCache::WriteGroups(const std::vector<CacheGroup>& groups) const 
 std::int32_t UrlCache::EnumGroups(std::vector<CacheGroup>& out) const { return ReadGroups(out); }
 
 std::int32_t UrlCache::CreateGroup(std::string_view name, CacheGroupId& id) {
-  if (name.size() > fmt::kMaxGroupName) return win32::ERROR_INVALID_PARAMETER;
-  std::error_code ec;
-  fs::create_directories(IndexFolder(), ec);
-  if (ec) return Win32FromErrno(ec.value());
-  std::int32_t err = 0;
-  FileLock lock(IndexFolder() / kLockFile, err);
-  if (err != 0) return err;
-  std::vector<CacheGroup> groups;
-  if ((err = ReadGroups(groups)) != 0) return err;
-  CacheGroupId next = 1;
-  for (const auto& g : groups) next = std::max(next, g.id + 1);
-  groups.push_back({next, std::string(name)});
-  if ((err = WriteGroups(groups)) != 0) return err;
-  id = next;
-  return 0;
+  return AddGroup(name, /*reuseExisting=*/false, id);
 }
 
 std::int32_t UrlCache::FindOrCreateGroup(std::string_view name, CacheGroupId& id) {
+  return AddGroup(name, /*reuseExisting=*/true, id);
+}
+
+std::int32_t UrlCache::AddGroup(std::string_view name, bool reuseExisting, CacheGroupId& id) {
   if (name.size() > fmt::kMaxGroupName) return win32::ERROR_INVALID_PARAMETER;
   std::error_code ec;
   fs::create_directories(IndexFolder(), ec);
@@ -309,7 +299,7 @@ std::int32_t UrlCache::FindOrCreateGroup(std::string_view name, CacheGroupId& id
   if ((err = ReadGroups(groups)) != 0) return err;
   CacheGroupId next = 1;
   for (const auto& g : groups) {
-    if (EqualsNoCase(g.name, name)) {
+    if (reuseExisting && EqualsNoCase(g.name, name)) {
       id = g.id;
       return 0;
     }

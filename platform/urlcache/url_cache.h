@@ -105,6 +105,8 @@ class UrlCache {
   void CloseGap(const std::filesystem::path& freed) const;
   std::int32_t ReadGroups(std::vector<CacheGroup>& out) const;
   std::int32_t WriteGroups(const std::vector<CacheGroup>& groups) const;
+  // A new group under the writers' lock; with reuseExisting, one of the same name instead.
+  std::int32_t AddGroup(std::string_view name, bool reuseExisting, CacheGroupId& id);
 
   std::filesystem::path folder_;
   const Clock& clock_;
