@@ -6,6 +6,9 @@
 //   QV_BENCH_CORPUS=/tmp/qvcorpus/corpus build/bench/indexing_bench
 //
 // QV_BENCH_COPIES=n indexes n hard-linked copies of the corpus (5 gives 100k documents).
+// QV_BENCH_WORK=DIR keeps the copies and both indexes in DIR and leaves them there, so that a
+// later run (say, --benchmark_filter=Query) reuses them; a crawl of an unchanged corpus then
+// costs only the stat of every file.
 // Recoll runs when recollindex and recollq are installed (Debian: recollcmd); its query
 // latency includes starting recollq, which is how a program would use it.
 #include <benchmark/benchmark.h>
@@ -25,11 +28,15 @@
 #include <string>
 #include <vector>
 
+#include "client/query_composer.h"
+#include "client/query_date.h"
+#include "client/search_run.h"
 #include "common/context.h"
 #include "platform/indexing/builtin_filters.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/indexer.h"
 #include "platform/indexing/query_executor.h"
+#include "provider/cihelper/catalog_tables.h"
 
 extern char** environ;
 
@@ -42,26 +49,20 @@ using Clock = std::chrono::steady_clock;
 const char* const kWords[] = {"deadline", "invoice", "meeting", "contract",
                               "quarterly", "report", "budget"};
 
-const std::string kClientPreamble =
-    "SET PROPERTYNAME '48CA09C3-119B-8534-9A91-87848040E351' PROPID 0x3 AS kivScope TYPE "
-    "DBTYPE_UI4; SET PROPERTYNAME '48CA09C3-119B-8534-9A91-87848040E351' PROPID 0x8 AS kivLvE "
-    "TYPE DBTYPE_DATE; SET PROPERTYNAME '48CA09C3-119B-8534-9A91-87848040E351' PROPID 0x6 AS "
-    "kivVisits TYPE DBTYPE_UI4; SELECT rank, write, attrib, Path, filename, DocTitle, kivScope, "
-    "kivLvE, kivVisits FROM ";
-
 struct Setup {
   fs::path corpus;                       // the generated corpus
   std::vector<fs::path> tops;            // what both engines index (copies of the corpus)
   std::map<std::string, long> docFreq;   // manifest: documents per marker word
   int copies = 1;
   fs::path work;                         // scratch folder for both indexes
+  bool keepWork = false;                 // QV_BENCH_WORK: the caller's folder, kept
   fs::path engineRoot, recollConf;
   bool haveRecoll = false;
   std::string error;
   ~Setup() {
     // Both indexes and the copies are scratch: leave nothing behind.
     std::error_code ec;
-    if (!work.empty()) fs::remove_all(work, ec);
+    if (!work.empty() && !keepWork) fs::remove_all(work, ec);
   }
 };
 
@@ -90,7 +91,12 @@ void Init(Setup& s) {
     }
     if (const char* n = std::getenv("QV_BENCH_COPIES")) s.copies = std::max(1, std::atoi(n));
     for (const char* w : kWords) s.docFreq[w] = JsonNumberAfter(json, df, w) * s.copies;
-    s.work = fs::temp_directory_path() / ("qv-index-bench-" + std::to_string(getpid()));
+    if (const char* w = std::getenv("QV_BENCH_WORK")) {
+      s.work = fs::absolute(w);
+      s.keepWork = true;
+    } else {
+      s.work = fs::temp_directory_path() / ("qv-index-bench-" + std::to_string(getpid()));
+    }
     fs::create_directories(s.work);
     if (s.copies == 1) {
       s.tops.push_back(s.corpus);
@@ -98,6 +104,10 @@ void Init(Setup& s) {
       for (int i = 0; i < s.copies; ++i) {
         const fs::path copy = s.work / "corpus" / ("copy" + std::to_string(i));
         fs::create_directories(copy.parent_path());
+        if (fs::exists(copy)) {  // kept from an earlier run
+          s.tops.push_back(copy);
+          continue;
+        }
         // Hard links: the same bytes, a distinct path per copy.
         const std::string cmd = "cp -al '" + s.corpus.string() + "' '" + copy.string() + "'";
         if (std::system(cmd.c_str()) != 0) s.error = "cannot copy the corpus";
@@ -171,11 +181,11 @@ int EngineCrawl(const Setup& s) {
   if (qv::Failed(admin.FindCatalog("System"))) {
     admin.AddCatalog("System", s.engineRoot / "System Volume Information");
     for (const auto& t : s.tops) admin.AddScope("System", t.string(), false);
-    for (auto [id, data] : {std::pair{"3", "19,4,0,1"}, {"6", "19,4,0,1"}, {"8", "7,8,0,1"}}) {
-      ctx.registry.SetValue(qv::platform::Hive::LocalMachine, ix::PropertiesKey("System"),
-                            std::string("48CA09C3-119B-8534-9A91-87848040E351 ") + id,
-                            qv::platform::RegValue::Sz(data));
-    }
+  }
+  // The properties the system's catalog caches, so rows carry all the client reads.
+  for (const auto& [name, data] : qv::cihelper::kDocumentCatalogProperties) {
+    ctx.registry.SetValue(qv::platform::Hive::LocalMachine, ix::PropertiesKey("System"), name,
+                          qv::platform::RegValue::Sz(data));
   }
   ix::CatalogIndexer indexer(ctx, admin, "System");
   if (qv::Failed(indexer.Open())) return 2;
@@ -267,9 +277,21 @@ void BM_EngineWordQuery(benchmark::State& state) {
   qv::Installation install(s.engineRoot);
   ix::CatalogAdmin admin(install.context().registry, s.engineRoot);
   ix::QueryExecutor exec(admin);
-  // The query the client sends for one word with activation order.
-  const std::string text = kClientPreamble + "System..Scope()  WHERE  CONTAINS (ALL,'\"" + word +
-                           "\"') ORDER BY kivLvE DESC, rank DESC, write DESC ";
+  // The text the client composes for one word in activation order over the files catalog:
+  // all 24 columns, the default path exclusions and the data-folder clause.
+  qv::client::FixedDateLocale dates{qv::client::DateOrder::MonthDayYear, '/', 0};
+  qv::client::ComposeEnvironment env;
+  if (qv::Failed(qv::client::MakeComposeEnvironment(install.context(), dates, &admin, env))) {
+    return state.SkipWithError("no compose environment");
+  }
+  qv::client::SearchParams params;
+  params.searchWebHistory = false;
+  std::string text;
+  qv::client::Messages messages;
+  if (qv::Failed(qv::client::ComposeCatalogQuery(word, false, &params, false, env, text,
+                                                 messages))) {
+    return state.SkipWithError("the client cannot compose the query");
+  }
   std::vector<double> ms;
   std::size_t rows = 0;
   for (auto _ : state) {

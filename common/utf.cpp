@@ -137,9 +137,7 @@ std::string Utf16LeBytesToUtf8(std::span<const std::uint8_t> bytes, bool* ok) {
 
 std::string AsciiLower(std::string_view s) {
   std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char& c : out) c = AsciiLowerChar(c);
   return out;
 }
 

@@ -19,6 +19,9 @@ std::string Utf16LeBytesToUtf8(std::span<const std::uint8_t> bytes, bool* ok = n
 // Appends one code point as UTF-8; values past U+10FFFF and surrogates become U+FFFD.
 void AppendUtf8(std::string& out, char32_t cp);
 // ASCII-only lower-casing, used where keys compare without case.
+constexpr char AsciiLowerChar(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 std::string AsciiLower(std::string_view s);
 // Case-insensitive comparison for ASCII letters; other bytes compare exactly.
 bool EqualsNoCase(std::string_view a, std::string_view b);

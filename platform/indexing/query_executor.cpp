@@ -9,6 +9,7 @@
 
 #include "common/oledate.h"
 #include "common/utf.h"
+#include "platform/indexing/like_pattern.h"
 
 namespace qv::platform::indexing {
 namespace {
@@ -300,41 +301,60 @@ class Compiler {
   std::string rankedMatch_;
 };
 
-Value ReadValue(const Statement& st, int col, ValueKind kind) {
-  Value v;
-  if (st.IsNull(col)) return v;
+// rank = max(1, round(1000 * s / (s + 1))) for the BM25 score s (FTS5 reports -s).
+std::int64_t RankOfScore(double bm25) {
+  const double s = -bm25;
+  return std::max<std::int64_t>(1, static_cast<std::int64_t>(1000.0 * s / (1.0 + s) + 0.5));
+}
+
+// `v` is a fresh NULL value.
+void ReadValue(const Statement& st, int col, ValueKind kind, Value& v) {
   const int type = st.Type(col);
+  if (type == SQLITE_NULL) return;
   switch (kind) {
     case ValueKind::I4:
     case ValueKind::UI4:
     case ValueKind::I8:
-      if (type != SQLITE_INTEGER && type != SQLITE_FLOAT) return v;
+      if (type != SQLITE_INTEGER && type != SQLITE_FLOAT) return;
       v.kind = kind;
       v.i = st.Int(col);
       if (kind == ValueKind::UI4) v.i = std::clamp<std::int64_t>(v.i, 0, UINT32_MAX);
       if (kind == ValueKind::I4) v.i = std::clamp<std::int64_t>(v.i, INT32_MIN, INT32_MAX);
-      return v;
+      return;
     case ValueKind::Date:
-      if (type != SQLITE_INTEGER && type != SQLITE_FLOAT) return v;
+      if (type != SQLITE_INTEGER && type != SQLITE_FLOAT) return;
       v.kind = kind;
       v.d = st.Real(col);
-      return v;
+      return;
     case ValueKind::Str:
       v.kind = kind;
       v.s = st.Text(col);
-      return v;
+      return;
     case ValueKind::Guid: {
       Guid g;
       if (ParseLooseGuid(st.Text(col), g)) {
         v.kind = kind;
         v.g = g;
       }
-      return v;
+      return;
     }
-    case ValueKind::Null: return v;
+    case ValueKind::Null: return;
   }
-  return v;
 }
+
+// The conditions that a top-level AND chain joins, left to right.
+void Conjuncts(const Condition* c, std::vector<const Condition*>& out) {
+  if (!c) return;
+  if (c->kind == Condition::Kind::And) {
+    Conjuncts(c->left.get(), out);
+    Conjuncts(c->right.get(), out);
+    return;
+  }
+  out.push_back(c);
+}
+
+// SQLite refuses longer LIKE patterns; such a condition stays in SQL to fail as it does.
+constexpr std::size_t kMaxLikePattern = 50000;
 
 std::string ScopeSql(const TableRef& t, std::vector<Param>& params) {
   if (t.scopes.empty()) return "1";
@@ -381,8 +401,14 @@ int CompareValues(const Value& a, const Value& b) {
     case ValueKind::I8: return a.i < b.i ? -1 : a.i > b.i;
     case ValueKind::Date: return a.d < b.d ? -1 : a.d > b.d;
     case ValueKind::Str: {
-      const std::string x = AsciiLower(a.s), y = AsciiLower(b.s);
-      return x < y ? -1 : x > y;
+      // ASCII letters without case, the rest by byte, as SQLite's NOCASE.
+      const std::size_t n = std::min(a.s.size(), b.s.size());
+      for (std::size_t i = 0; i < n; ++i) {
+        const auto x = static_cast<unsigned char>(AsciiLowerChar(a.s[i]));
+        const auto y = static_cast<unsigned char>(AsciiLowerChar(b.s[i]));
+        if (x != y) return x < y ? -1 : 1;
+      }
+      return a.s.size() < b.s.size() ? -1 : a.s.size() > b.s.size();
     }
     case ValueKind::Guid: return a.g < b.g ? -1 : (b.g < a.g ? 1 : 0);
     case ValueKind::Null: return 0;
@@ -452,8 +478,11 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     }
   }
 
-  const std::size_t keys = q.order.size();
-  std::vector<std::pair<std::vector<Value>, std::string>> rows;  // values + order keys, path
+  // Every table's rows hold the same slots: the distinct columns that the select list, the
+  // order keys and the path tie-break read, each read once per row.
+  std::vector<std::vector<Value>> rows;
+  std::vector<std::size_t> columnSlot, keySlot;
+  std::size_t pathSlot = 0;
   for (const auto& table : q.tables) {
     OpenCatalog* cat = nullptr;
     const std::string name = table.catalog.empty() ? options.defaultCatalog : table.catalog;
@@ -470,34 +499,70 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     hr = comp.ChooseRanked(q.where.get());
     if (Failed(hr)) return hr;
     std::vector<Param> params;
-    std::string sql = "SELECT ";
-    std::vector<ValueKind> kinds;
-    auto addColumn = [&](const std::string& c) {
+    std::vector<std::string> slotNames;  // lower-case column names, in slot order
+    std::vector<ColumnInfo> slots;
+    auto slotOf = [&](const std::string& column) {
+      const std::string n = AsciiLower(column);
+      const auto at = std::find(slotNames.begin(), slotNames.end(), n);
+      if (at != slotNames.end()) return static_cast<std::size_t>(at - slotNames.begin());
       ColumnInfo info;
-      comp.Resolve(c, info, error);
-      sql += (kinds.empty() ? "" : ", ") + info.expr;
-      kinds.push_back(info.kind);
+      comp.Resolve(column, info, error);
+      slotNames.push_back(n);
+      slots.push_back(std::move(info));
+      return slots.size() - 1;
     };
-    for (const auto& c : q.columns) addColumn(c);
-    for (const auto& k : q.order) addColumn(k.column);
-    sql += ", d.path FROM docs d";
+    columnSlot.clear();
+    keySlot.clear();
+    for (const auto& c : q.columns) columnSlot.push_back(slotOf(c));
+    for (const auto& k : q.order) keySlot.push_back(slotOf(k.column));
+    pathSlot = slotOf("path");
+    // A LIKE on a text column that every row must meet is checked on the row, read anyway:
+    // calling into SQLite's LIKE for every row costs more than reading the row.
+    struct RowLike {
+      std::size_t slot;
+      const Condition* condition;
+    };
+    std::vector<RowLike> rowLikes;
+    std::vector<const Condition*> sqlConditions, conjuncts;
+    Conjuncts(q.where.get(), conjuncts);
+    for (const Condition* c : conjuncts) {
+      ColumnInfo info;
+      // Not with a row limit: the catalog's LIMIT must see every condition.
+      if (!options.maxRows && c->kind == Condition::Kind::Like &&
+          comp.Resolve(c->column, info, error) &&
+          info.kind == ValueKind::Str && c->literal.text.size() <= kMaxLikePattern) {
+        rowLikes.push_back({slotOf(c->column), c});
+      } else {
+        sqlConditions.push_back(c);
+      }
+    }
+    // The rank is worked out here from the raw score, so BM25 runs once per row.
+    const auto rankAt = std::find(slotNames.begin(), slotNames.end(), "rank");
+    const std::size_t rankSlot =
+        comp.ranked() && rankAt != slotNames.end() ? rankAt - slotNames.begin() : slots.size();
+    std::string sql = "SELECT ";
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+      sql += (i ? ", " : "") + (i == rankSlot ? std::string("r.b") : slots[i].expr);
+    }
+    sql += " FROM docs d";
     if (comp.ranked()) {
       sql += " JOIN (SELECT rowid AS rid, bm25(fts) AS b FROM fts WHERE fts MATCH ?) r "
              "ON r.rid = d.id";
       params.emplace_back(comp.rankedMatch());
     }
     sql += " WHERE d.state <> 0 AND " + ScopeSql(table, params);
-    if (q.where) {
+    for (const Condition* c : sqlConditions) {
       std::string where;
-      hr = comp.Where(*q.where, where, params, error);
+      hr = comp.Where(*c, where, params, error);
       if (Failed(hr)) return hr;
       sql += " AND " + where;
     }
-    if (!q.order.empty()) {
+    // With a row limit the catalog keeps only its best rows; without one, every row comes
+    // and the sort below is the only one (sorting in SQLite costs more than the query).
+    if (options.maxRows && !q.order.empty()) {
       sql += " ORDER BY ";
-      for (std::size_t i = 0; i < keys; ++i) {
-        ColumnInfo info;
-        comp.Resolve(q.order[i].column, info, error);
+      for (std::size_t i = 0; i < q.order.size(); ++i) {
+        const ColumnInfo& info = slots[keySlot[i]];
         // NULL sorts below every value, which is SQLite's own rule.
         sql += info.expr + (info.kind == ValueKind::Str ? " COLLATE NOCASE" : "") +
                (q.order[i].descending ? " DESC, " : " ASC, ");
@@ -533,12 +598,24 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     }
     int rc;
     while ((rc = s.Step()) == SQLITE_ROW) {
-      std::vector<Value> row;
-      row.reserve(kinds.size());
-      for (std::size_t i = 0; i < kinds.size(); ++i) {
-        row.push_back(ReadValue(s, static_cast<int>(i), kinds[i]));
+      std::vector<Value>& row = rows.emplace_back(slots.size());
+      for (std::size_t i = 0; i < slots.size(); ++i) {
+        if (i == rankSlot) {
+          row[i].kind = ValueKind::I4;
+          row[i].i = RankOfScore(s.Real(static_cast<int>(i)));
+        } else {
+          ReadValue(s, static_cast<int>(i), slots[i].kind, row[i]);
+        }
       }
-      rows.emplace_back(std::move(row), s.Text(static_cast<int>(kinds.size())));
+      for (const RowLike& like : rowLikes) {
+        // A missing value meets neither LIKE nor NOT LIKE.
+        const Value& v = row[like.slot];
+        if (v.IsNull() ||
+            LikeMatches(like.condition->literal.text, v.s) == like.condition->negated) {
+          rows.pop_back();
+          break;
+        }
+      }
     }
     s.Reset();
     if (rc != SQLITE_DONE) {
@@ -549,21 +626,74 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     }
   }
 
-  const std::size_t ncols = q.columns.size();
-  if (q.tables.size() > 1 && !q.order.empty()) {
-    std::stable_sort(rows.begin(), rows.end(), [&](const auto& a, const auto& b) {
-      for (std::size_t i = 0; i < keys; ++i) {
-        const int c = CompareValues(a.first[ncols + i], b.first[ncols + i]);
-        if (c != 0) return q.order[i].descending ? c > 0 : c < 0;
+  // Sort a permutation, not the rows. Numeric and date keys are copied into one flat array
+  // first, so comparing two rows touches neither row; text keys compare in the rows.
+  const std::size_t nkeys = keySlot.size();
+  struct KeyCell {
+    bool null = true;
+    bool text = false;
+    std::int64_t i = 0;
+    double d = 0.0;
+  };
+  std::vector<KeyCell> cells(rows.size() * nkeys);
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    for (std::size_t k = 0; k < nkeys; ++k) {
+      const Value& v = rows[r][keySlot[k]];
+      KeyCell& c = cells[r * nkeys + k];
+      c.null = v.IsNull();
+      c.text = v.kind == ValueKind::Str || v.kind == ValueKind::Guid;
+      c.i = v.i;
+      c.d = v.kind == ValueKind::Date ? v.d : 0.0;
+    }
+  }
+  std::vector<std::uint32_t> order(rows.size());
+  for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  if (!q.order.empty()) {
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
+      const KeyCell* a = &cells[x * nkeys];
+      const KeyCell* b = &cells[y * nkeys];
+      for (std::size_t k = 0; k < nkeys; ++k) {
+        int c;
+        if (a[k].null || b[k].null) {
+          c = a[k].null == b[k].null ? 0 : (a[k].null ? -1 : 1);
+        } else if (a[k].text) {
+          c = CompareValues(rows[x][keySlot[k]], rows[y][keySlot[k]]);
+        } else if (a[k].d != b[k].d) {
+          c = a[k].d < b[k].d ? -1 : 1;
+        } else {
+          c = a[k].i < b[k].i ? -1 : a[k].i > b[k].i;
+        }
+        if (c != 0) return q.order[k].descending ? c > 0 : c < 0;
       }
-      return a.second < b.second;
+      return rows[x][pathSlot].s < rows[y][pathSlot].s;
     });
   }
-  if (options.maxRows && rows.size() > options.maxRows) rows.resize(options.maxRows);
-  out.rows.reserve(rows.size());
-  for (auto& r : rows) {
-    r.first.resize(ncols);
-    out.rows.push_back(std::move(r.first));
+  if (options.maxRows && order.size() > options.maxRows) order.resize(options.maxRows);
+  out.rows.reserve(order.size());
+  // The column slots come first and in column order unless the select list names a column
+  // twice; then a row becomes the answer's row by dropping the slots behind them.
+  bool identity = true;
+  for (std::size_t c = 0; c < columnSlot.size(); ++c) identity = identity && columnSlot[c] == c;
+  if (identity) {
+    for (std::uint32_t at : order) {
+      rows[at].resize(columnSlot.size());
+      out.rows.push_back(std::move(rows[at]));
+    }
+    return S_OK;
+  }
+  std::vector<int> uses(columnSlot.size(), 0);
+  for (std::size_t c : columnSlot) ++uses[c];
+  for (std::uint32_t at : order) {
+    auto& row = rows[at];
+    std::vector<Value>& o = out.rows.emplace_back();
+    o.reserve(columnSlot.size());
+    for (std::size_t c : columnSlot) {
+      if (uses[c] > 1) {
+        o.push_back(row[c]);
+      } else {
+        o.push_back(std::move(row[c]));
+      }
+    }
   }
   return S_OK;
 }
