@@ -19,8 +19,16 @@ std::string_view UpToNul(std::string_view s) { return s.substr(0, s.find('\0'));
 
 }  // namespace
 
-bool LikeMatches(std::string_view pattern, std::string_view text) {
-  const std::string_view p = UpToNul(pattern), s = UpToNul(text);
+// ASCII bytes equal without case.
+bool SameFolded(const char* a, const char* b, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (AsciiLowerChar(a[i]) != AsciiLowerChar(b[i])) return false;
+  }
+  return true;
+}
+
+// The general matcher, character by character with a return to the last '%'.
+bool MatchGeneral(std::string_view p, std::string_view s) {
   constexpr std::size_t kNone = std::string_view::npos;
   std::size_t pi = 0, si = 0;
   // Where the last '%' was, and where in the text its run ends so far: on a mismatch the run
@@ -28,7 +36,9 @@ bool LikeMatches(std::string_view pattern, std::string_view text) {
   std::size_t starP = kNone, starS = 0;
   while (si < s.size()) {
     if (pi < p.size() && p[pi] == '%') {
-      starP = ++pi;
+      while (pi < p.size() && p[pi] == '%') ++pi;
+      if (pi == p.size()) return true;  // a trailing '%' takes the rest, whatever it is
+      starP = pi;
       starS = si;
       continue;
     }
@@ -57,6 +67,68 @@ bool LikeMatches(std::string_view pattern, std::string_view text) {
   }
   while (pi < p.size() && p[pi] == '%') ++pi;
   return pi == p.size();
+}
+
+LikePattern::LikePattern(std::string_view pattern) : pattern_(UpToNul(pattern)) {
+  pieces_ = true;
+  for (char c : pattern_) {
+    if (c == '_' || static_cast<unsigned char>(c) >= 0x80) pieces_ = false;
+  }
+  if (!pieces_) return;
+  leadingPercent_ = !pattern_.empty() && pattern_.front() == '%';
+  trailingPercent_ = !pattern_.empty() && pattern_.back() == '%';
+  std::string part;
+  for (char c : pattern_) {
+    if (c == '%') {
+      if (!part.empty()) parts_.push_back(std::move(part));
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  if (!part.empty()) parts_.push_back(std::move(part));
+}
+
+bool LikePattern::Matches(std::string_view text) const {
+  const std::string_view s = UpToNul(text);
+  if (!pieces_) return MatchGeneral(pattern_, s);
+  // An ASCII piece can only match whole characters of the text, so bytes will do.
+  if (parts_.empty()) return leadingPercent_ || s.empty();  // "%..." or ""
+  std::size_t from = 0, first = 0, last = parts_.size();
+  if (!leadingPercent_) {
+    const std::string& head = parts_.front();
+    if (s.size() < head.size() || !SameFolded(s.data(), head.data(), head.size())) return false;
+    from = head.size();
+    first = 1;
+    if (parts_.size() == 1 && !trailingPercent_) return s.size() == head.size();
+  }
+  std::size_t end = s.size();
+  if (!trailingPercent_ && last > first) {
+    const std::string& tail = parts_.back();
+    if (end - from < tail.size() ||
+        !SameFolded(s.data() + end - tail.size(), tail.data(), tail.size())) {
+      return false;
+    }
+    end -= tail.size();
+    --last;
+  }
+  for (std::size_t k = first; k < last; ++k) {
+    const std::string& piece = parts_[k];
+    bool found = false;
+    for (; from + piece.size() <= end; ++from) {
+      if (SameFolded(s.data() + from, piece.data(), piece.size())) {
+        found = true;
+        break;
+      }
+    }
+    if (!found) return false;
+    from += piece.size();
+  }
+  return true;
+}
+
+bool LikeMatches(std::string_view pattern, std::string_view text) {
+  return LikePattern(pattern).Matches(text);
 }
 
 }  // namespace qv::platform::indexing

@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <optional>
+#include <set>
 #include <variant>
 
 #include "common/oledate.h"
 #include "common/utf.h"
+#include "platform/indexing/fts_rank.h"
 #include "platform/indexing/like_pattern.h"
 
 namespace qv::platform::indexing {
@@ -110,6 +113,105 @@ std::string FtsText(const ContentNode& n) {
     case ContentNode::Kind::Not: break;
   }
   return "\"\"";
+}
+
+// SQLite refuses longer LIKE patterns; such a condition stays in SQL to fail as it does.
+constexpr std::size_t kMaxLikePattern = 50000;
+
+// A condition over the property cache. Every leaf is true or false, as the SQL form (each
+// leaf inside COALESCE(..., 0)) makes it there.
+struct PlanNode {
+  enum class Kind { True, And, Or, Not, Compare, Like, IsNull, InSet };
+  Kind kind = Kind::True;
+  std::unique_ptr<PlanNode> left, right;
+  int column = -1;  // -1: a property the catalog does not cache, always missing
+  std::string op;   // Compare
+  Param param;      // Compare; Like: the pattern
+  bool nocase = false;
+  bool negated = false;  // Like, IsNull
+  std::size_t set = 0;   // InSet: which full-text match set
+  std::optional<LikePattern> like;
+};
+
+struct CachePlan {
+  std::vector<std::string> matchTexts;  // the FTS5 text of each match set
+  std::vector<std::vector<bool>> sets;  // each match set by cache row, once run
+  std::unique_ptr<PlanNode> where;      // null: every row
+};
+
+// Orders a stored value (not NULL) against a parameter as SQLite does for operands without
+// affinity: numbers below text, numbers by value, text by bytes or without ASCII case.
+int CompareCell(const CacheCell& a, const Param& p, bool nocase) {
+  if (a.type == SQLITE_BLOB) return 1;  // a blob is above every number and text
+  const bool aNum = a.type == SQLITE_INTEGER || a.type == SQLITE_FLOAT;
+  const auto* text = std::get_if<std::string>(&p);
+  if (aNum != !text) return aNum ? -1 : 1;
+  if (text) {
+    const std::size_t n = std::min(a.text.size(), text->size());
+    for (std::size_t i = 0; i < n; ++i) {
+      auto x = static_cast<unsigned char>(a.text[i]);
+      auto y = static_cast<unsigned char>((*text)[i]);
+      if (nocase) {
+        x = static_cast<unsigned char>(AsciiLowerChar(static_cast<char>(x)));
+        y = static_cast<unsigned char>(AsciiLowerChar(static_cast<char>(y)));
+      }
+      if (x != y) return x < y ? -1 : 1;
+    }
+    return a.text.size() < text->size() ? -1 : a.text.size() > text->size();
+  }
+  // An integer against a double without losing the integer's low bits.
+  auto intReal = [](std::int64_t i, double r) {
+    if (r < -9223372036854775808.0) return 1;
+    if (r >= 9223372036854775808.0) return -1;
+    const auto y = static_cast<std::int64_t>(r);
+    if (i != y) return i < y ? -1 : 1;
+    const double x = static_cast<double>(i);
+    return x < r ? -1 : x > r;
+  };
+  const auto* pi = std::get_if<std::int64_t>(&p);
+  const double pd = pi ? 0.0 : std::get<double>(p);
+  if (a.type == SQLITE_INTEGER) return pi ? (a.i < *pi ? -1 : a.i > *pi) : intReal(a.i, pd);
+  if (pi) return -intReal(*pi, a.d);
+  return a.d < pd ? -1 : a.d > pd;
+}
+
+bool Holds(int c, const std::string& op) {
+  if (op == "=") return c == 0;
+  if (op == "!=") return c != 0;
+  if (op == "<") return c < 0;
+  if (op == "<=") return c <= 0;
+  if (op == ">") return c > 0;
+  return c >= 0;
+}
+
+bool Evaluate(const PlanNode& n, const PropertyCache& cache, const CachePlan& plan,
+              std::size_t row) {
+  switch (n.kind) {
+    case PlanNode::Kind::True: return true;
+    case PlanNode::Kind::And:
+      return Evaluate(*n.left, cache, plan, row) && Evaluate(*n.right, cache, plan, row);
+    case PlanNode::Kind::Or:
+      return Evaluate(*n.left, cache, plan, row) || Evaluate(*n.right, cache, plan, row);
+    case PlanNode::Kind::Not: return !Evaluate(*n.left, cache, plan, row);
+    case PlanNode::Kind::InSet: return plan.sets[n.set][row];
+    case PlanNode::Kind::IsNull: {
+      const bool null = n.column < 0 || cache.Cell(n.column, row).type == SQLITE_NULL;
+      return null != n.negated;
+    }
+    case PlanNode::Kind::Like: {
+      if (n.column < 0) return false;
+      const CacheCell cell = cache.Cell(n.column, row);
+      if (cell.type == SQLITE_NULL) return false;
+      return n.like->Matches(cell.text) != n.negated;
+    }
+    case PlanNode::Kind::Compare: {
+      if (n.column < 0) return false;
+      const CacheCell cell = cache.Cell(n.column, row);
+      if (cell.type == SQLITE_NULL) return false;
+      return Holds(CompareCell(cell, n.param, n.nocase), n.op);
+    }
+  }
+  return false;
 }
 
 class Compiler {
@@ -242,11 +344,11 @@ class Compiler {
     return "0";
   }
 
-  HRESULT Compare(const Condition& c, std::string& sql, std::vector<Param>& params,
-                  std::string& error) const {
-    ColumnInfo col;
+  // The column of a comparison and the value it is compared with, typed for the column.
+  HRESULT CompareOperand(const Condition& c, ColumnInfo& col, Param& param, bool& nocase,
+                         std::string& error) const {
     if (!Resolve(c.column, col, error)) return DB_E_ERRORSINCOMMAND;
-    std::string collate;
+    nocase = false;
     std::int64_t i = 0;
     double d = 0;
     bool real = false;
@@ -260,9 +362,9 @@ class Compiler {
           return DB_E_ERRORSINCOMMAND;
         }
         if (real) {
-          params.emplace_back(d);
+          param = d;
         } else {
-          params.emplace_back(i);
+          param = i;
         }
         break;
       case ValueKind::Date:
@@ -277,22 +379,126 @@ class Compiler {
         } else if (!real) {
           d = static_cast<double>(i);
         }
-        params.emplace_back(d);
+        param = d;
         break;
       case ValueKind::Str:
-        params.emplace_back(c.literal.text);
-        collate = " COLLATE NOCASE";
+        param = c.literal.text;
+        nocase = true;
         break;
       case ValueKind::Guid: {
         Guid g;
         // A text that is no GUID matches no GUID.
-        params.emplace_back(ParseLooseGuid(c.literal.text, g) ? FormatGuid(g) : std::string("-"));
-        collate = " COLLATE NOCASE";
+        param = ParseLooseGuid(c.literal.text, g) ? FormatGuid(g) : std::string("-");
+        nocase = true;
         break;
       }
     }
-    sql = "COALESCE((" + col.expr + ") " + c.op + " ?" + collate + ", 0)";
     return S_OK;
+  }
+
+  HRESULT Compare(const Condition& c, std::string& sql, std::vector<Param>& params,
+                  std::string& error) const {
+    ColumnInfo col;
+    Param param;
+    bool nocase = false;
+    const HRESULT hr = CompareOperand(c, col, param, nocase, error);
+    if (Failed(hr)) return hr;
+    params.push_back(std::move(param));
+    sql = "COALESCE((" + col.expr + ") " + c.op + " ?" + (nocase ? " COLLATE NOCASE" : "") +
+          ", 0)";
+    return S_OK;
+  }
+
+ public:
+  // The condition as a plan over the property cache; false when some part of it cannot be
+  // answered there exactly as SQLite answers it (the query then runs in SQL).
+  bool Plan(const Condition& c, const PropertyCache& cache, CachePlan& plan,
+            std::unique_ptr<PlanNode>& out) const {
+    out = std::make_unique<PlanNode>();
+    PlanNode& n = *out;
+    std::string error;
+    switch (c.kind) {
+      case Condition::Kind::And:
+      case Condition::Kind::Or:
+        n.kind = c.kind == Condition::Kind::And ? PlanNode::Kind::And : PlanNode::Kind::Or;
+        return Plan(*c.left, cache, plan, n.left) && Plan(*c.right, cache, plan, n.right);
+      case Condition::Kind::Not:
+        n.kind = PlanNode::Kind::Not;
+        return Plan(*c.left, cache, plan, n.left);
+      case Condition::Kind::FullText: {
+        if (&c == ranked_) {
+          n.kind = PlanNode::Kind::True;  // the ranked scan yields only matching rows
+          return true;
+        }
+        std::unique_ptr<ContentNode> node;
+        if (Failed(ParseContentText(c.text, c.freetext, node, error))) return false;
+        return PlanContent(*node, c.column, plan, n);
+      }
+      case Condition::Kind::IsNull: {
+        ColumnInfo col;
+        if (!Resolve(c.column, col, error) || !PlanColumn(col, cache, n.column)) return false;
+        n.kind = PlanNode::Kind::IsNull;
+        n.negated = c.negated;
+        return true;
+      }
+      case Condition::Kind::Like: {
+        ColumnInfo col;
+        if (!Resolve(c.column, col, error) || !PlanColumn(col, cache, n.column)) return false;
+        // SQLite reads a number as text for LIKE; only text columns match the same here.
+        if (n.column >= 0 && !cache.AllText(n.column)) return false;
+        if (c.literal.text.size() > kMaxLikePattern) return false;
+        n.kind = PlanNode::Kind::Like;
+        n.negated = c.negated;
+        n.like.emplace(c.literal.text);
+        return true;
+      }
+      case Condition::Kind::Compare: {
+        ColumnInfo col;
+        if (Failed(CompareOperand(c, col, n.param, n.nocase, error))) return false;
+        if (!PlanColumn(col, cache, n.column)) return false;
+        n.kind = PlanNode::Kind::Compare;
+        n.op = c.op;
+        return true;
+      }
+    }
+    return false;
+  }
+
+ private:
+  // The cache column of an expression; -1 for a property this catalog does not cache. The
+  // rank is not a column.
+  static bool PlanColumn(const ColumnInfo& col, const PropertyCache& cache, int& column) {
+    if (col.expr == "NULL") {
+      column = -1;
+      return true;
+    }
+    column = cache.ColumnOf(col.expr);
+    return column >= 0;
+  }
+
+  bool PlanContent(const ContentNode& c, const std::string& column, CachePlan& plan,
+                   PlanNode& n) const {
+    if (Expressible(c)) {
+      n.kind = PlanNode::Kind::InSet;
+      n.set = plan.matchTexts.size();
+      plan.matchTexts.push_back(ColumnFilter(column, FtsText(c)));
+      return true;
+    }
+    switch (c.kind) {
+      case ContentNode::Kind::Not:
+        n.kind = PlanNode::Kind::Not;
+        n.left = std::make_unique<PlanNode>();
+        return PlanContent(*c.left, column, plan, *n.left);
+      case ContentNode::Kind::And:
+      case ContentNode::Kind::Or:
+        n.kind = c.kind == ContentNode::Kind::And ? PlanNode::Kind::And : PlanNode::Kind::Or;
+        n.left = std::make_unique<PlanNode>();
+        n.right = std::make_unique<PlanNode>();
+        return PlanContent(*c.left, column, plan, *n.left) &&
+               PlanContent(*c.right, column, plan, *n.right);
+      case ContentNode::Kind::Term: break;
+    }
+    return false;
   }
 
   const ParsedQuery& q_;
@@ -353,9 +559,6 @@ void Conjuncts(const Condition* c, std::vector<const Condition*>& out) {
   out.push_back(c);
 }
 
-// SQLite refuses longer LIKE patterns; such a condition stays in SQL to fail as it does.
-constexpr std::size_t kMaxLikePattern = 50000;
-
 std::string ScopeSql(const TableRef& t, std::vector<Param>& params) {
   if (t.scopes.empty()) return "1";
   std::string sql;
@@ -376,6 +579,224 @@ std::string ScopeSql(const TableRef& t, std::vector<Param>& params) {
     }
   }
   return "(" + sql + ")";
+}
+
+// A stored value as the column's type reads it: what ReadValue makes of the same value
+// coming from SQLite. Text columns hold text only (the plan checks), so no number is ever
+// turned into text here.
+void ReadCell(const CacheCell& c, ValueKind kind, Value& v) {
+  if (c.type == SQLITE_NULL) return;
+  const bool number = c.type == SQLITE_INTEGER || c.type == SQLITE_FLOAT;
+  switch (kind) {
+    case ValueKind::I4:
+    case ValueKind::UI4:
+    case ValueKind::I8:
+      if (!number) return;
+      v.kind = kind;
+      if (c.type == SQLITE_INTEGER) {
+        v.i = c.i;
+      } else if (c.d <= -9223372036854775808.0) {
+        v.i = INT64_MIN;
+      } else if (c.d >= 9223372036854775807.0) {
+        v.i = INT64_MAX;
+      } else {
+        v.i = static_cast<std::int64_t>(c.d);
+      }
+      if (kind == ValueKind::UI4) v.i = std::clamp<std::int64_t>(v.i, 0, UINT32_MAX);
+      if (kind == ValueKind::I4) v.i = std::clamp<std::int64_t>(v.i, INT32_MIN, INT32_MAX);
+      return;
+    case ValueKind::Date:
+      if (!number) return;
+      v.kind = kind;
+      v.d = c.type == SQLITE_INTEGER ? static_cast<double>(c.i) : c.d;
+      return;
+    case ValueKind::Str:
+      v.kind = kind;
+      v.s = c.text;
+      return;
+    case ValueKind::Guid: {
+      Guid g;
+      if (ParseLooseGuid(c.text, g)) {
+        v.kind = kind;
+        v.g = g;
+      }
+      return;
+    }
+    case ValueKind::Null: return;
+  }
+}
+
+// Which documents a table's scopes take, as ScopeSql writes it.
+struct ScopeTest {
+  enum class Kind { Nothing, Everything, Folder, Under } kind;
+  std::string path;
+};
+
+std::vector<ScopeTest> ScopeTests(const TableRef& t) {
+  std::vector<ScopeTest> tests;
+  if (t.scopes.empty()) tests.push_back({ScopeTest::Kind::Everything, {}});
+  for (const auto& s : t.scopes) {
+    const std::string p = NormalizeScopePath(s.path);
+    if (p.empty()) {
+      tests.push_back({ScopeTest::Kind::Nothing, {}});
+    } else if (s.traversal == Traversal::Shallow) {
+      tests.push_back({ScopeTest::Kind::Folder, p});
+    } else if (p == "/") {
+      tests.push_back({ScopeTest::Kind::Everything, {}});
+    } else {
+      tests.push_back({ScopeTest::Kind::Under, p + "/"});
+    }
+  }
+  return tests;
+}
+
+bool InScope(std::span<const ScopeTest> tests, const PropertyCache& cache, std::size_t row) {
+  for (const auto& t : tests) {
+    switch (t.kind) {
+      case ScopeTest::Kind::Nothing: break;
+      case ScopeTest::Kind::Everything: return true;
+      case ScopeTest::Kind::Folder:
+        if (cache.Cell(kCacheDir, row).text == t.path) return true;
+        break;
+      case ScopeTest::Kind::Under:
+        if (cache.Cell(kCachePath, row).text.starts_with(t.path)) return true;
+        break;
+    }
+  }
+  return false;
+}
+
+// BEGIN on construction, COMMIT (which only ends reading) on destruction.
+class ReadTransaction {
+ public:
+  explicit ReadTransaction(Database& db) : db_(db), status_(db.Exec("BEGIN")) {}
+  ~ReadTransaction() {
+    if (Succeeded(status_)) db_.Exec("COMMIT");
+  }
+  ReadTransaction(const ReadTransaction&) = delete;
+  ReadTransaction& operator=(const ReadTransaction&) = delete;
+  HRESULT status() const { return status_; }
+
+ private:
+  Database& db_;
+  HRESULT status_;
+};
+
+HRESULT FtsError(Database& db, int rc, std::string& error) {
+  const int ext = sqlite3_extended_errcode(db.handle());
+  error = db.LastError();
+  // A full-text text that FTS5 cannot read is an error in the command.
+  return (ext & 0xFF) == SQLITE_ERROR ? DB_E_ERRORSINCOMMAND : HresultFromSqlite(rc);
+}
+
+// A prepared statement from the catalog's cache of them.
+HRESULT Prepared(Database& db, std::map<std::string, Statement>& statements,
+                 const std::string& sql, Statement*& out, std::string& error) {
+  auto st = statements.find(sql);
+  if (st == statements.end()) {
+    if (statements.size() >= kMaxCachedStatements) statements.clear();
+    Statement fresh;
+    std::string perr;
+    const HRESULT hr = db.Prepare(sql, fresh, &perr);
+    if (Failed(hr)) {
+      error = "the catalog cannot run the query: " + perr;
+      return hr;
+    }
+    st = statements.emplace(sql, std::move(fresh)).first;
+  }
+  out = &st->second;
+  out->Reset();
+  return S_OK;
+}
+
+struct CacheQuery {
+  Database& db;
+  const std::vector<PropColumn>& props;
+  PropertyCache& cache;
+  bool& phraseHits;
+  std::map<std::string, Statement>& statements;
+};
+
+// Runs one table of the query over the property cache: the rows it takes (cache row and
+// rank, in id order). `done` stays false when the query needs the SQL form.
+struct CacheHit {
+  std::uint32_t row;
+  std::int32_t rank;
+};
+
+HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
+                   const TableRef& table, const std::vector<ColumnInfo>& slots,
+                   std::size_t rankSlot, bool reload, std::vector<int>& slotColumn,
+                   std::vector<CacheHit>& hits, bool& done, std::string& error) {
+  done = false;
+  // One read transaction: the full-text reads see the snapshot the cache holds.
+  ReadTransaction tx(c.db);
+  if (Failed(tx.status())) return tx.status();
+  HRESULT hr = c.cache.Refresh(c.db, c.props, reload);
+  if (hr == E_NOTIMPL) return S_OK;  // more cached properties than the cache holds
+  if (Failed(hr)) return hr;
+  CachePlan plan;
+  if (q.where && !comp.Plan(*q.where, c.cache, plan, plan.where)) return S_OK;
+  slotColumn.assign(slots.size(), -1);
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    if (i == rankSlot) continue;
+    if (slots[i].expr == "NULL") continue;
+    slotColumn[i] = c.cache.ColumnOf(slots[i].expr);
+    if (slotColumn[i] < 0) return S_OK;  // the rank without full text: SQL has it
+    const bool text = slots[i].kind == ValueKind::Str || slots[i].kind == ValueKind::Guid;
+    if (text && !c.cache.AllText(slotColumn[i])) return S_OK;
+  }
+  // The full-text conditions that are not the ranked one: which rows match each.
+  for (const std::string& match : plan.matchTexts) {
+    Statement* st = nullptr;
+    hr = Prepared(c.db, c.statements, "SELECT rowid FROM fts WHERE fts MATCH ?", st, error);
+    if (Failed(hr)) return hr;
+    st->Bind(1, std::string_view(match));
+    std::vector<bool>& set = plan.sets.emplace_back(c.cache.size(), false);
+    std::size_t hint = 0;
+    int rc;
+    while ((rc = st->Step()) == SQLITE_ROW) {
+      const std::size_t row = c.cache.Find(st->Int(0), hint);
+      if (row < c.cache.size()) set[hint = row] = true;
+    }
+    st->Reset();
+    if (rc != SQLITE_DONE) return FtsError(c.db, rc, error);
+  }
+  const std::vector<ScopeTest> scope = ScopeTests(table);
+  auto take = [&](std::size_t row, std::int64_t rank) {
+    if (!InScope(scope, c.cache, row)) return;
+    if (plan.where && !Evaluate(*plan.where, c.cache, plan, row)) return;
+    hits.push_back({static_cast<std::uint32_t>(row), static_cast<std::int32_t>(rank)});
+  };
+  if (!comp.ranked()) {
+    for (std::size_t row = 0; row < c.cache.size(); ++row) take(row, 1000);
+    done = true;
+    return S_OK;
+  }
+  if (!c.phraseHits) {
+    hr = RegisterPhraseHits(c.db.handle());
+    if (Failed(hr)) return S_OK;  // no auxiliary functions here: bm25() in SQL does it
+    c.phraseHits = true;
+  }
+  Statement* st = nullptr;
+  hr = Prepared(c.db, c.statements,
+                "SELECT rowid, qv_phrase_hits(fts, ?2) FROM fts WHERE fts MATCH ?1", st, error);
+  if (Failed(hr)) return hr;
+  PhraseHits phrases;
+  st->Bind(1, std::string_view(comp.rankedMatch()));
+  sqlite3_bind_pointer(st->get(), 2, &phrases, kPhraseHitsPointer, nullptr);
+  std::size_t hint = 0;
+  int rc;
+  while ((rc = st->Step()) == SQLITE_ROW) {
+    const std::size_t row = c.cache.Find(st->Int(0), hint);
+    if (row == c.cache.size()) continue;  // waiting for its first filtering
+    hint = row;
+    take(row, RankOfScore(-Bm25Score(phrases, c.cache.tokens(row))));
+  }
+  st->Reset();
+  if (rc != SQLITE_DONE) return FtsError(c.db, rc, error);
+  done = true;
+  return S_OK;
 }
 
 }  // namespace
@@ -479,10 +900,26 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
   }
 
   // Every table's rows hold the same slots: the distinct columns that the select list, the
-  // order keys and the path tie-break read, each read once per row.
-  std::vector<std::vector<Value>> rows;
+  // order keys and the path tie-break read. A row read by SQL holds them as values; a row of
+  // the property cache stays a cache row (and its rank) until the rows are sorted, and then
+  // only the answer's columns of the rows kept are read.
+  struct Source {
+    const PropertyCache* cache = nullptr;  // null: the rows came from SQL
+    std::vector<ColumnInfo> slots;
+    std::vector<int> slotColumn;  // cache column per slot, -1 for none
+    std::size_t rankSlot = 0;
+  };
+  struct Pending {
+    std::uint32_t source;
+    std::uint32_t index;  // SQL: into sqlRows; cache: the cache row
+    std::int32_t rank;    // cache rows
+  };
+  std::vector<Source> sources;
+  std::vector<Pending> pending;
+  std::vector<std::vector<Value>> sqlRows;
   std::vector<std::size_t> columnSlot, keySlot;
   std::size_t pathSlot = 0;
+  std::set<const OpenCatalog*> seen;  // a catalog read twice keeps its first snapshot
   for (const auto& table : q.tables) {
     OpenCatalog* cat = nullptr;
     const std::string name = table.catalog.empty() ? options.defaultCatalog : table.catalog;
@@ -521,6 +958,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     struct RowLike {
       std::size_t slot;
       const Condition* condition;
+      LikePattern pattern;
     };
     std::vector<RowLike> rowLikes;
     std::vector<const Condition*> sqlConditions, conjuncts;
@@ -531,7 +969,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       if (!options.maxRows && c->kind == Condition::Kind::Like &&
           comp.Resolve(c->column, info, error) &&
           info.kind == ValueKind::Str && c->literal.text.size() <= kMaxLikePattern) {
-        rowLikes.push_back({slotOf(c->column), c});
+        rowLikes.push_back({slotOf(c->column), c, LikePattern(c->literal.text)});
       } else {
         sqlConditions.push_back(c);
       }
@@ -571,21 +1009,35 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     }
     if (options.maxRows) sql += " LIMIT " + std::to_string(options.maxRows);
     if (!cat->db) continue;  // registered, but nothing indexed yet
-
-    auto st = cat->statements.find(sql);
-    if (st == cat->statements.end()) {
-      if (cat->statements.size() >= kMaxCachedStatements) cat->statements.clear();
-      Statement fresh;
-      std::string perr;
-      hr = cat->db->db().Prepare(sql, fresh, &perr);
-      if (Failed(hr)) {
-        error = "the catalog cannot run the query: " + perr;
-        return hr;
+    const auto source = static_cast<std::uint32_t>(sources.size());
+    Source& src = sources.emplace_back();
+    src.slots = slots;
+    src.rankSlot = rankSlot;
+    if (options.propertyCache) {
+      const std::size_t rankColumn = rankAt != slotNames.end()
+                                         ? static_cast<std::size_t>(rankAt - slotNames.begin())
+                                         : slots.size();
+      bool done = false;
+      std::vector<CacheHit> hits;
+      hr = RunOnCache({cat->db->db(), cat->db->columns(), cat->cache, cat->phraseHits,
+                       cat->statements},
+                      comp, q, table, slots, rankColumn, seen.insert(cat).second,
+                      src.slotColumn, hits, done, error);
+      if (Failed(hr)) return hr;
+      if (done) {
+        ++cachedTables_;
+        src.cache = &cat->cache;
+        src.rankSlot = rankColumn;
+        pending.reserve(pending.size() + hits.size());
+        for (const CacheHit& h : hits) pending.push_back({source, h.row, h.rank});
+        continue;
       }
-      st = cat->statements.emplace(sql, std::move(fresh)).first;
     }
-    Statement& s = st->second;
-    s.Reset();
+
+    Statement* prepared = nullptr;
+    hr = Prepared(cat->db->db(), cat->statements, sql, prepared, error);
+    if (Failed(hr)) return hr;
+    Statement& s = *prepared;
     for (std::size_t i = 0; i < params.size(); ++i) {
       const int at = static_cast<int>(i + 1);
       std::visit([&](const auto& v) {
@@ -598,7 +1050,8 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     }
     int rc;
     while ((rc = s.Step()) == SQLITE_ROW) {
-      std::vector<Value>& row = rows.emplace_back(slots.size());
+      pending.push_back({source, static_cast<std::uint32_t>(sqlRows.size()), 0});
+      std::vector<Value>& row = sqlRows.emplace_back(slots.size());
       for (std::size_t i = 0; i < slots.size(); ++i) {
         if (i == rankSlot) {
           row[i].kind = ValueKind::I4;
@@ -610,88 +1063,121 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       for (const RowLike& like : rowLikes) {
         // A missing value meets neither LIKE nor NOT LIKE.
         const Value& v = row[like.slot];
-        if (v.IsNull() ||
-            LikeMatches(like.condition->literal.text, v.s) == like.condition->negated) {
-          rows.pop_back();
+        if (v.IsNull() || like.pattern.Matches(v.s) == like.condition->negated) {
+          sqlRows.pop_back();
+          pending.pop_back();
           break;
         }
       }
     }
     s.Reset();
-    if (rc != SQLITE_DONE) {
-      const int ext = sqlite3_extended_errcode(cat->db->db().handle());
-      error = cat->db->db().LastError();
-      // A full-text text that FTS5 cannot read is an error in the command.
-      return (ext & 0xFF) == SQLITE_ERROR ? DB_E_ERRORSINCOMMAND : HresultFromSqlite(rc);
-    }
+    if (rc != SQLITE_DONE) return FtsError(cat->db->db(), rc, error);
   }
 
-  // Sort a permutation, not the rows. Numeric and date keys are copied into one flat array
-  // first, so comparing two rows touches neither row; text keys compare in the rows.
+  // Sort the pending rows by their keys, copied first into one flat array so that comparing
+  // two rows reads neither row; the path breaks ties.
   const std::size_t nkeys = keySlot.size();
   struct KeyCell {
-    bool null = true;
-    bool text = false;
+    enum class Kind : std::uint8_t { Null, Number, Text, Guid } kind = Kind::Null;
     std::int64_t i = 0;
     double d = 0.0;
+    std::string_view text;
+    Guid g;
   };
-  std::vector<KeyCell> cells(rows.size() * nkeys);
-  for (std::size_t r = 0; r < rows.size(); ++r) {
-    for (std::size_t k = 0; k < nkeys; ++k) {
-      const Value& v = rows[r][keySlot[k]];
-      KeyCell& c = cells[r * nkeys + k];
-      c.null = v.IsNull();
-      c.text = v.kind == ValueKind::Str || v.kind == ValueKind::Guid;
-      c.i = v.i;
-      c.d = v.kind == ValueKind::Date ? v.d : 0.0;
+  auto valueKey = [](const Value& v, KeyCell& k) {
+    switch (v.kind) {
+      case ValueKind::Null: break;
+      case ValueKind::Str: k.kind = KeyCell::Kind::Text, k.text = v.s; break;
+      case ValueKind::Guid: k.kind = KeyCell::Kind::Guid, k.g = v.g; break;
+      default: k.kind = KeyCell::Kind::Number, k.i = v.i, k.d = v.d; break;
+    }
+  };
+  Value scratch;  // a cache cell read as a value, for the kinds that need it
+  auto cacheKey = [&](const Source& src, std::size_t slot, const Pending& p, KeyCell& k) {
+    if (slot == src.rankSlot) {
+      k.kind = KeyCell::Kind::Number;
+      k.i = p.rank;
+      return;
+    }
+    if (src.slotColumn[slot] < 0) return;
+    const CacheCell cell = src.cache->Cell(src.slotColumn[slot], p.index);
+    if (src.slots[slot].kind == ValueKind::Str) {
+      if (cell.type != SQLITE_NULL) k.kind = KeyCell::Kind::Text, k.text = cell.text;
+      return;
+    }
+    scratch = Value{};
+    ReadCell(cell, src.slots[slot].kind, scratch);
+    valueKey(scratch, k);
+  };
+  std::vector<KeyCell> cells(pending.size() * (nkeys + 1));
+  for (std::size_t r = 0; r < pending.size(); ++r) {
+    const Pending& p = pending[r];
+    const Source& src = sources[p.source];
+    KeyCell* k = &cells[r * (nkeys + 1)];
+    for (std::size_t i = 0; i <= nkeys; ++i) {
+      const std::size_t slot = i < nkeys ? keySlot[i] : pathSlot;
+      if (src.cache) {
+        cacheKey(src, slot, p, k[i]);
+      } else {
+        valueKey(sqlRows[p.index][slot], k[i]);
+      }
     }
   }
-  std::vector<std::uint32_t> order(rows.size());
+  auto compareKey = [](const KeyCell& a, const KeyCell& b) {
+    if (a.kind == KeyCell::Kind::Null || b.kind == KeyCell::Kind::Null) {
+      return a.kind == b.kind ? 0 : (a.kind == KeyCell::Kind::Null ? -1 : 1);
+    }
+    switch (a.kind) {
+      case KeyCell::Kind::Text: {
+        // ASCII letters without case, the rest by byte, as SQLite's NOCASE.
+        const std::size_t n = std::min(a.text.size(), b.text.size());
+        for (std::size_t i = 0; i < n; ++i) {
+          const auto x = static_cast<unsigned char>(AsciiLowerChar(a.text[i]));
+          const auto y = static_cast<unsigned char>(AsciiLowerChar(b.text[i]));
+          if (x != y) return x < y ? -1 : 1;
+        }
+        return a.text.size() < b.text.size() ? -1 : a.text.size() > b.text.size();
+      }
+      case KeyCell::Kind::Guid: return a.g < b.g ? -1 : (b.g < a.g ? 1 : 0);
+      default:
+        if (a.d != b.d) return a.d < b.d ? -1 : 1;
+        return a.i < b.i ? -1 : a.i > b.i;
+    }
+  };
+  std::vector<std::uint32_t> order(pending.size());
   for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
   if (!q.order.empty()) {
     std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
-      const KeyCell* a = &cells[x * nkeys];
-      const KeyCell* b = &cells[y * nkeys];
+      const KeyCell* a = &cells[x * (nkeys + 1)];
+      const KeyCell* b = &cells[y * (nkeys + 1)];
       for (std::size_t k = 0; k < nkeys; ++k) {
-        int c;
-        if (a[k].null || b[k].null) {
-          c = a[k].null == b[k].null ? 0 : (a[k].null ? -1 : 1);
-        } else if (a[k].text) {
-          c = CompareValues(rows[x][keySlot[k]], rows[y][keySlot[k]]);
-        } else if (a[k].d != b[k].d) {
-          c = a[k].d < b[k].d ? -1 : 1;
-        } else {
-          c = a[k].i < b[k].i ? -1 : a[k].i > b[k].i;
-        }
+        const int c = compareKey(a[k], b[k]);
         if (c != 0) return q.order[k].descending ? c > 0 : c < 0;
       }
-      return rows[x][pathSlot].s < rows[y][pathSlot].s;
+      return a[nkeys].text < b[nkeys].text;  // the path, by byte
     });
   }
   if (options.maxRows && order.size() > options.maxRows) order.resize(options.maxRows);
-  out.rows.reserve(order.size());
-  // The column slots come first and in column order unless the select list names a column
-  // twice; then a row becomes the answer's row by dropping the slots behind them.
-  bool identity = true;
-  for (std::size_t c = 0; c < columnSlot.size(); ++c) identity = identity && columnSlot[c] == c;
-  if (identity) {
-    for (std::uint32_t at : order) {
-      rows[at].resize(columnSlot.size());
-      out.rows.push_back(std::move(rows[at]));
-    }
-    return S_OK;
-  }
-  std::vector<int> uses(columnSlot.size(), 0);
+
+  // The answer's rows, in order. A SQL row gives up its values (copied where the select
+  // list names a column twice); a cache row is read now.
+  std::vector<int> uses(columnSlot.size(), 0);  // column slots come first
   for (std::size_t c : columnSlot) ++uses[c];
+  out.rows.reserve(order.size());
   for (std::uint32_t at : order) {
-    auto& row = rows[at];
-    std::vector<Value>& o = out.rows.emplace_back();
-    o.reserve(columnSlot.size());
-    for (std::size_t c : columnSlot) {
-      if (uses[c] > 1) {
-        o.push_back(row[c]);
-      } else {
-        o.push_back(std::move(row[c]));
+    const Pending& p = pending[at];
+    const Source& src = sources[p.source];
+    std::vector<Value>& o = out.rows.emplace_back(columnSlot.size());
+    for (std::size_t c = 0; c < columnSlot.size(); ++c) {
+      const std::size_t slot = columnSlot[c];
+      if (!src.cache) {
+        auto& v = sqlRows[p.index][slot];
+        o[c] = uses[slot] > 1 ? v : std::move(v);
+      } else if (slot == src.rankSlot) {
+        o[c].kind = ValueKind::I4;
+        o[c].i = p.rank;
+      } else if (src.slotColumn[slot] >= 0) {
+        ReadCell(src.cache->Cell(src.slotColumn[slot], p.index), src.slots[slot].kind, o[c]);
       }
     }
   }

@@ -26,6 +26,7 @@
 #include "common/hresult.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/catalog_db.h"
+#include "platform/indexing/property_cache.h"
 #include "platform/indexing/query_parser.h"
 
 namespace qv::platform::indexing {
@@ -54,6 +55,9 @@ struct ResultSet {
 
 struct QueryOptions {
   std::size_t maxRows = 0;  // 0: no limit
+  // Answer from the catalog's property cache where the query allows; off, every query runs
+  // as SQL (the two give the same rows, which the tests hold them to).
+  bool propertyCache = true;
   // The catalog a table without a catalog name reads.
   std::string defaultCatalog = "System";
 };
@@ -69,6 +73,8 @@ class QueryExecutor {
   // ERROR_NOT_FOUND for a catalog that is not registered.
   HRESULT Execute(std::string_view text, const QueryOptions& options, ResultSet& out,
                   std::string& error);
+  // How many tables of the queries so far the property cache answered.
+  std::size_t cachedTables() const { return cachedTables_; }
 
  private:
   struct OpenCatalog {
@@ -76,11 +82,14 @@ class QueryExecutor {
     std::filesystem::path file;
     std::uint64_t inode = 0;        // a rebuilt index is a new file: open it again
     std::map<std::string, Statement> statements;
+    PropertyCache cache;
+    bool phraseHits = false;  // qv_phrase_hits registered on the connection
   };
   HRESULT Catalog(const std::string& name, OpenCatalog*& out);
 
   const CatalogAdmin& admin_;
   std::map<std::string, OpenCatalog> catalogs_;
+  std::size_t cachedTables_ = 0;
 };
 
 }  // namespace qv::platform::indexing

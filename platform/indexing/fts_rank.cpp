@@ -1,0 +1,92 @@
+#include "platform/indexing/fts_rank.h"
+
+#include <cmath>
+
+#include "platform/indexing/sqlite_db.h"
+
+namespace qv::platform::indexing {
+namespace {
+
+int CountRow(const Fts5ExtensionApi*, Fts5Context*, void* count) {
+  ++*static_cast<sqlite3_int64*>(count);
+  return SQLITE_OK;
+}
+
+void PhraseHitsFunction(const Fts5ExtensionApi* api, Fts5Context* fts, sqlite3_context* ctx,
+                        int nVal, sqlite3_value** vals) {
+  auto* hits = nVal >= 1 ? static_cast<PhraseHits*>(
+                               sqlite3_value_pointer(vals[0], kPhraseHitsPointer))
+                         : nullptr;
+  if (!hits) {
+    sqlite3_result_error(ctx, "qv_phrase_hits needs its state", -1);
+    return;
+  }
+  const int phrases = api->xPhraseCount(fts);
+  int rc = SQLITE_OK;
+  if (!hits->ready) {
+    sqlite3_int64 rows = 0, tokens = 0;
+    rc = api->xRowCount(fts, &rows);
+    if (rc == SQLITE_OK) rc = api->xColumnTotalSize(fts, -1, &tokens);
+    if (rows <= 0) rows = 1;
+    hits->avgTokens = static_cast<double>(tokens) / static_cast<double>(rows);
+    hits->idf.assign(phrases, 0.0);
+    for (int i = 0; rc == SQLITE_OK && i < phrases; ++i) {
+      sqlite3_int64 found = 0;
+      rc = api->xQueryPhrase(fts, i, &found, CountRow);
+      double idf = std::log((rows - found + 0.5) / (found + 0.5));
+      if (idf <= 0.0) idf = 1e-6;
+      hits->idf[i] = idf;
+    }
+    if (rc != SQLITE_OK) {
+      sqlite3_result_error_code(ctx, rc);
+      return;
+    }
+    hits->ready = true;
+  }
+  hits->freq.assign(phrases, 0.0);
+  int inst = 0;
+  rc = api->xInstCount(fts, &inst);
+  for (int i = 0; rc == SQLITE_OK && i < inst; ++i) {
+    int phrase = 0, column = 0, offset = 0;
+    rc = api->xInst(fts, i, &phrase, &column, &offset);
+    if (rc == SQLITE_OK && phrase >= 0 && phrase < phrases) hits->freq[phrase] += 1.0;
+  }
+  if (rc != SQLITE_OK) {
+    sqlite3_result_error_code(ctx, rc);
+    return;
+  }
+  sqlite3_result_null(ctx);
+}
+
+}  // namespace
+
+HRESULT RegisterPhraseHits(sqlite3* db) {
+  fts5_api* api = nullptr;
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &st, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_bind_pointer(st, 1, static_cast<void*>(&api), "fts5_api_ptr", nullptr);
+    rc = sqlite3_step(st);
+    rc = rc == SQLITE_ROW ? SQLITE_OK : rc;
+  }
+  sqlite3_finalize(st);
+  if (rc != SQLITE_OK) return HresultFromSqlite(rc);
+  if (!api || api->iVersion < 2) return E_NOTIMPL;
+  rc = api->xCreateFunction(api, "qv_phrase_hits", nullptr, PhraseHitsFunction, nullptr);
+  return rc == SQLITE_OK ? S_OK : HresultFromSqlite(rc);
+}
+
+double Bm25Score(const PhraseHits& hits, std::int64_t tokens) {
+  // Written as SQLite writes it, so the two give the same double.
+  const double k1 = 1.2;
+  const double b = 0.75;
+  const double D = static_cast<double>(tokens);
+  double score = 0.0;
+  for (std::size_t i = 0; i < hits.idf.size() && i < hits.freq.size(); ++i) {
+    score += hits.idf[i] * ((hits.freq[i] * (k1 + 1.0)) /
+                            (hits.freq[i] + k1 * (1 - b + b * D / hits.avgTokens)));
+  }
+  return score;
+}
+
+}  // namespace qv::platform::indexing

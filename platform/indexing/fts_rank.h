@@ -1,0 +1,34 @@
+#pragma once
+// The rank of a full-text match without SQLite's bm25(): an auxiliary function reports, for
+// the row in hand, how often each phrase of the query occurs, and the score is worked out
+// here with the row's length from the property cache. The score is the one bm25() gives
+// (k1 = 1.2, b = 0.75, IDF floored at 1e-6, every column weighted 1); what it saves is the
+// lookup of each row's length in the full-text index.
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "common/hresult.h"
+
+namespace qv::platform::indexing {
+
+// What the auxiliary function fills: the table's figures once per statement, the phrase
+// counts for every row. Passed to it as a pointer parameter.
+struct PhraseHits {
+  bool ready = false;
+  double avgTokens = 0.0;
+  std::vector<double> idf;
+  std::vector<double> freq;
+};
+
+// The pointer type name under which a PhraseHits is bound.
+inline constexpr const char* kPhraseHitsPointer = "qv_phrase_hits";
+
+// Registers qv_phrase_hits(fts, ?) on a connection, once.
+HRESULT RegisterPhraseHits(sqlite3* db);
+
+// The BM25 score of a row of `tokens` tokens, from the counts of the last row reported.
+double Bm25Score(const PhraseHits& hits, std::int64_t tokens);
+
+}  // namespace qv::platform::indexing

@@ -1,0 +1,137 @@
+#include "platform/indexing/property_cache.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qv::platform::indexing {
+namespace {
+
+// The documents' own columns, as the executor names them (path and dir first, as
+// kCachePath and kCacheDir say), then one per cached property.
+constexpr std::string_view kDocColumns[] = {"path", "dir", "filename", "size", "write",
+                                            "attrib", "title"};
+
+// FTS5 stores a row's column sizes as SQLite varints.
+std::size_t GetVarint(const unsigned char* p, std::size_t n, std::uint64_t& v) {
+  v = 0;
+  for (std::size_t i = 0; i < n && i < 9; ++i) {
+    if (i == 8) {
+      v = (v << 8) | p[i];
+      return 9;
+    }
+    v = (v << 7) | (p[i] & 0x7F);
+    if (!(p[i] & 0x80)) return i + 1;
+  }
+  return 0;  // cut short
+}
+
+}  // namespace
+
+HRESULT PropertyCache::Refresh(Database& db, std::span<const PropColumn> props, bool reload) {
+  // Read a table first: that starts the caller's read transaction, and the version below
+  // then tells whether that snapshot holds commits the cache has not seen.
+  std::int64_t version = 0;
+  HRESULT hr = db.QueryInt("SELECT count(*) FROM meta", version);
+  if (Failed(hr)) return hr;
+  hr = db.QueryInt("PRAGMA data_version", version);
+  if (Failed(hr)) return hr;
+  const std::size_t ncols = std::size(kDocColumns) + props.size();
+  if (loaded_ && columns_.size() == ncols && (version == dataVersion_ || !reload)) return S_OK;
+  loaded_ = false;
+  ids_.clear();
+  tokens_.clear();
+  present_.clear();
+  first_.clear();
+  cells_.clear();
+  text_.clear();
+  if (ncols > kMaxColumns) return E_NOTIMPL;
+  columns_.assign(ncols, {});
+  std::string sql = "SELECT id";
+  for (std::size_t c = 0; c < ncols; ++c) {
+    columns_[c].expr = "d." + (c < std::size(kDocColumns) ? std::string(kDocColumns[c])
+                                                          : props[c - std::size(kDocColumns)].column);
+    sql += ", " + columns_[c].expr.substr(2);
+  }
+  sql += " FROM docs WHERE state <> 0 ORDER BY id";
+  Statement st;
+  hr = db.Prepare(sql, st);
+  if (Failed(hr)) return hr;
+  // Text goes to one buffer; offsets stay valid as it grows.
+  int rc;
+  while ((rc = st.Step()) == SQLITE_ROW) {
+    ids_.push_back(st.Int(0));
+    if (cells_.size() > UINT32_MAX - ncols) return E_OUTOFMEMORY;
+    first_.push_back(static_cast<std::uint32_t>(cells_.size()));
+    std::uint64_t& present = present_.emplace_back(0);
+    for (std::size_t c = 0; c < ncols; ++c) {
+      Column& col = columns_[c];
+      const int at = static_cast<int>(c + 1);
+      const int type = st.Type(at);
+      col.allText = col.allText && (type == SQLITE_NULL || type == SQLITE_TEXT);
+      if (type == SQLITE_NULL) continue;
+      present |= std::uint64_t{1} << c;
+      Stored& cell = cells_.emplace_back();
+      cell.type = static_cast<std::uint8_t>(type);
+      switch (type) {
+        case SQLITE_INTEGER: cell.value = st.Int(at); break;
+        case SQLITE_FLOAT: {
+          const double d = st.Real(at);
+          std::memcpy(&cell.value, &d, sizeof d);
+          break;
+        }
+        default: {  // text; a blob is kept as its bytes and read as text, as SQLite does
+          const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), at));
+          cell.length = static_cast<std::uint32_t>(sqlite3_column_bytes(st.get(), at));
+          cell.value = static_cast<std::int64_t>(text_.size());
+          if (p) text_.append(p, cell.length);
+          break;
+        }
+      }
+    }
+  }
+  if (rc != SQLITE_DONE) return HresultFromSqlite(rc);
+  // Lengths in tokens, for the rank: every column of the full-text row together.
+  tokens_.assign(ids_.size(), 0);
+  Statement sz;
+  hr = db.Prepare("SELECT id, sz FROM fts_docsize ORDER BY id", sz);
+  if (Failed(hr)) return hr;
+  std::size_t row = 0;
+  while ((rc = sz.Step()) == SQLITE_ROW) {
+    row = Find(sz.Int(0), row);
+    if (row == ids_.size()) {
+      row = 0;
+      continue;
+    }
+    const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(sz.get(), 1));
+    std::size_t n = static_cast<std::size_t>(sqlite3_column_bytes(sz.get(), 1));
+    std::int64_t total = 0;
+    while (p && n) {
+      std::uint64_t v = 0;
+      const std::size_t used = GetVarint(p, n, v);
+      if (!used) break;
+      total += static_cast<std::int64_t>(v);
+      p += used;
+      n -= used;
+    }
+    tokens_[row] = total;
+  }
+  if (rc != SQLITE_DONE) return HresultFromSqlite(rc);
+  dataVersion_ = version;
+  loaded_ = true;
+  return S_OK;
+}
+
+std::size_t PropertyCache::Find(std::int64_t id, std::size_t from) const {
+  from = std::min(from, ids_.size());
+  const auto it = std::lower_bound(ids_.begin() + static_cast<std::ptrdiff_t>(from), ids_.end(), id);
+  return it != ids_.end() && *it == id ? static_cast<std::size_t>(it - ids_.begin()) : ids_.size();
+}
+
+int PropertyCache::ColumnOf(std::string_view expr) const {
+  for (std::size_t c = 0; c < columns_.size(); ++c) {
+    if (columns_[c].expr == expr) return static_cast<int>(c);
+  }
+  return -1;
+}
+
+}  // namespace qv::platform::indexing

@@ -1,0 +1,92 @@
+#pragma once
+// The property cache of one catalog in a querying process: every document's columns and its
+// length in tokens, held in memory so that a query touches SQLite only for its full-text
+// matches. It is a snapshot: Refresh reloads it when another connection (the indexer) has
+// committed since it was taken, and must run inside the read transaction that the query's
+// full-text reads use, so both see the same catalog.
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/hresult.h"
+#include "platform/indexing/catalog_db.h"
+#include "platform/indexing/sqlite_db.h"
+
+namespace qv::platform::indexing {
+
+// One value as SQLite stored it.
+struct CacheCell {
+  std::uint8_t type = SQLITE_NULL;  // SQLITE_INTEGER, SQLITE_FLOAT, SQLITE_TEXT or SQLITE_NULL
+  std::int64_t i = 0;
+  double d = 0.0;
+  std::string_view text;  // into the cache's storage
+};
+
+// The columns every cache has first, in this order.
+inline constexpr int kCachePath = 0;
+inline constexpr int kCacheDir = 1;
+
+class PropertyCache {
+ public:
+  // Loads the documents that are not waiting for their first filtering, unless the snapshot
+  // is still current. Without `reload`, a loaded snapshot is kept even when it is not (a
+  // query that reads one catalog twice holds rows of the first snapshot).
+  HRESULT Refresh(Database& db, std::span<const PropColumn> props, bool reload = true);
+
+  std::size_t size() const { return ids_.size(); }
+  std::int64_t id(std::size_t row) const { return ids_[row]; }
+  std::int64_t tokens(std::size_t row) const { return tokens_[row]; }
+  // The row of a document id at or after `from` (ids ascend), or size() when it is not there.
+  std::size_t Find(std::int64_t id, std::size_t from = 0) const;
+
+  // The column that an executor column expression ("d.path", "d.p3") names, or -1.
+  int ColumnOf(std::string_view expr) const;
+  // Whether every stored value of the column is text (or missing).
+  bool AllText(int column) const { return columns_[column].allText; }
+  // Inline: a query reads a few dozen cells of every row it takes.
+  CacheCell Cell(int column, std::size_t row) const {
+    CacheCell cell;
+    const std::uint64_t mask = present_[row];
+    const std::uint64_t bit = std::uint64_t{1} << column;
+    if (!(mask & bit)) return cell;
+    const Stored& c = cells_[first_[row] + static_cast<std::size_t>(std::popcount(mask & (bit - 1)))];
+    cell.type = c.type;
+    switch (c.type) {
+      case SQLITE_INTEGER: cell.i = c.value; break;
+      case SQLITE_FLOAT: std::memcpy(&cell.d, &c.value, sizeof cell.d); break;
+      default: cell.text = std::string_view(text_.data() + c.value, c.length);
+    }
+    return cell;
+  }
+
+  // A document has at most this many columns in the cache (its own and the cached
+  // properties); a catalog that caches more is queried through SQL.
+  static constexpr std::size_t kMaxColumns = 64;
+
+ private:
+  struct Column {
+    std::string expr;
+    bool allText = true;
+  };
+  // Only the values a row has are stored, together: most documents lack most properties,
+  // and a query takes scattered rows and reads many values of each.
+  struct Stored {
+    std::int64_t value = 0;  // integer, bits of a double, or text offset
+    std::uint32_t length = 0;
+    std::uint8_t type = SQLITE_NULL;
+  };
+  bool loaded_ = false;
+  std::int64_t dataVersion_ = -1;
+  std::vector<std::int64_t> ids_, tokens_;
+  std::vector<Column> columns_;
+  std::vector<std::uint64_t> present_;  // per row: which columns have a value
+  std::vector<std::uint32_t> first_;    // per row: its first stored value
+  std::vector<Stored> cells_;
+  std::string text_;
+};
+
+}  // namespace qv::platform::indexing
