@@ -1,3 +1,4 @@
 # The catalog engine's parsers of outside input: the query text and the built-in filters.
 qv_fuzz(query_text_fuzz SOURCES query_text_fuzz.cpp DEPS qv_indexing)
 qv_fuzz(markup_filter_fuzz SOURCES markup_filter_fuzz.cpp DEPS qv_indexing)
+qv_fuzz(like_pattern_fuzz SOURCES like_pattern_fuzz.cpp DEPS qv_indexing)

@@ -1,23 +1,33 @@
 #include "platform/indexing/like_pattern.h"
 
+#include <cstdint>
+
 #include "common/utf.h"
 
 namespace qv::platform::indexing {
 namespace {
 
-// One character from `at`: a lead byte takes every continuation byte after it, as SQLite's
-// own UTF-8 reader does; any other byte is a character of its own.
-std::size_t NextChar(std::string_view s, std::size_t at) {
+// One character from `at`, decoded as SQLite's own UTF-8 reader decodes it: a lead byte
+// takes every continuation byte after it, and what is no valid character (a lone lead byte,
+// an overlong form, a surrogate) becomes U+FFFD; any other byte is a character of its own.
+std::size_t NextChar(std::string_view s, std::size_t at, std::uint32_t& cp) {
   const auto lead = static_cast<unsigned char>(s[at++]);
-  if (lead >= 0xC0) {
-    while (at < s.size() && (static_cast<unsigned char>(s[at]) & 0xC0) == 0x80) ++at;
+  cp = lead;
+  if (lead < 0xC0) return at;
+  cp = lead < 0xE0 ? lead & 0x1F
+       : lead < 0xF0 ? lead & 0x0F
+       : lead < 0xF8 ? lead & 0x07
+       : lead < 0xFC ? lead & 0x03
+       : lead < 0xFE ? lead & 0x01
+                     : 0;
+  while (at < s.size() && (static_cast<unsigned char>(s[at]) & 0xC0) == 0x80) {
+    cp = (cp << 6) + (static_cast<unsigned char>(s[at++]) & 0x3F);
   }
+  if (cp < 0x80 || (cp & 0xFFFFF800) == 0xD800 || (cp & 0xFFFFFFFE) == 0xFFFE) cp = 0xFFFD;
   return at;
 }
 
 std::string_view UpToNul(std::string_view s) { return s.substr(0, s.find('\0')); }
-
-}  // namespace
 
 // ASCII bytes equal without case.
 bool SameFolded(const char* a, const char* b, std::size_t n) {
@@ -43,17 +53,18 @@ bool MatchGeneral(std::string_view p, std::string_view s) {
       continue;
     }
     if (pi < p.size()) {
-      const std::size_t sn = NextChar(s, si);
+      std::uint32_t sc = 0, pc = 0;
+      const std::size_t sn = NextChar(s, si, sc);
       if (p[pi] == '_') {
         ++pi;
         si = sn;
         continue;
       }
-      const std::size_t pn = NextChar(p, pi);
-      bool same = pn - pi == sn - si;
-      for (std::size_t k = 0; same && k < pn - pi; ++k) {
-        same = AsciiLowerChar(p[pi + k]) == AsciiLowerChar(s[si + k]);
-      }
+      const std::size_t pn = NextChar(p, pi, pc);
+      // Characters match when equal, or ASCII letters of either case.
+      const bool same = pc == sc || (pc < 0x80 && sc < 0x80 &&
+                                     AsciiLowerChar(static_cast<char>(pc)) ==
+                                         AsciiLowerChar(static_cast<char>(sc)));
       if (same) {
         pi = pn;
         si = sn;
@@ -61,13 +72,16 @@ bool MatchGeneral(std::string_view p, std::string_view s) {
       }
     }
     if (starP == kNone) return false;
-    starS = NextChar(s, starS);
+    std::uint32_t skipped = 0;
+    starS = NextChar(s, starS, skipped);
     si = starS;
     pi = starP;
   }
   while (pi < p.size() && p[pi] == '%') ++pi;
   return pi == p.size();
 }
+
+}  // namespace
 
 LikePattern::LikePattern(std::string_view pattern) : pattern_(UpToNul(pattern)) {
   pieces_ = true;

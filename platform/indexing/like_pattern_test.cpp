@@ -25,6 +25,8 @@ TEST(LikePattern, WildcardsCaseAndCharacters) {
   EXPECT_FALSE(LikeMatches("%ab%abc", "xxabyyabab"));
   // Text ends at a NUL, as it does for SQLite.
   EXPECT_TRUE(LikeMatches("ab", std::string("ab\0cd", 5)));
+  // Two different lone lead bytes are both U+FFFD to SQLite.
+  EXPECT_TRUE(LikeMatches("\xEA", "\xF5"));
 }
 
 // The matcher stands in for SQLite's LIKE, so it must answer as SQLite does for any text:
@@ -35,8 +37,11 @@ TEST(LikePattern, AgreesWithSqlite) {
   ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
   sqlite3_stmt* st = nullptr;
   ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT ?2 LIKE ?1", -1, &st, nullptr), SQLITE_OK);
+  // Broken forms too: lone lead bytes (SQLite reads each as U+FFFD, so two different ones
+  // are the same character), a stray continuation byte, U+0080 and U+FFFD themselves.
   const std::string alphabet[] = {"a", "A", "b", "/", "%", "_", "\xC3\xA9", "\xC3\x89",
-                                  "\x80", "\xE2\x82\xAC", "\xC3", "z"};
+                                  "\x80", "\xE2\x82\xAC", "\xC3", "\xF5", "\xC2\x80",
+                                  "\xEF\xBF\xBD", "z"};
   std::mt19937 rng(20261207);
   auto make = [&](int maxLen, bool wild) {
     std::string s;

@@ -15,6 +15,13 @@
 // true); IS NULL tests for a missing value. In ORDER BY a missing value sorts below every
 // value: last when descending, first when ascending. Rows that tie on every key come in path
 // order. UNION ALL joins the tables' rows, sorted as a whole.
+//
+// Where it can, a table is answered from the catalog's property cache (every document's
+// columns held in memory, reloaded when the indexer has committed): SQLite then only finds
+// the full-text matches and counts their phrases, and the conditions, the rank, the order and
+// the rows are worked out here. A query the cache cannot answer exactly as SQL would (a
+// condition on the rank, LIKE on a column that holds numbers) runs as SQL. Both give the same
+// rows in the same order.
 #include <cstdint>
 #include <map>
 #include <memory>

@@ -1,0 +1,149 @@
+// The property cache behind the query executor: what it answers must follow the index as the
+// indexer changes it, and match the SQL form wherever the cache cannot answer.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "common/context.h"
+#include "platform/indexing/catalog_admin.h"
+#include "platform/indexing/catalog_db.h"
+#include "platform/indexing/query_executor.h"
+
+namespace qv::platform::indexing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kRanking = "48CA09C3-119B-8534-9A91-87848040E351";
+const std::string kPreamble =
+    "SET PROPERTYNAME '48CA09C3-119B-8534-9A91-87848040E351' PROPID 0x6 AS kivVisits TYPE "
+    "DBTYPE_UI4; ";
+
+class PropertyCacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("qv-pcache-" + std::to_string(getpid()) + "-" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    install_ = std::make_unique<Installation>(root_);
+    admin_ = std::make_unique<CatalogAdmin>(install_->context().registry, root_);
+    ASSERT_EQ(admin_->AddCatalog("System", root_ / "cat"), S_OK);
+    install_->context().registry.SetValue(Hive::LocalMachine, PropertiesKey("System"),
+                                          std::string(kRanking) + " 6",
+                                          RegValue::Sz("19,4,0,1"));
+    std::vector<CachedProperty> props;
+    ASSERT_EQ(admin_->GetCachedProperties("System", props), S_OK);
+    ASSERT_EQ(CatalogDb::Open(root_ / "cat", props, writer_), S_OK);
+    executor_ = std::make_unique<QueryExecutor>(*admin_);
+  }
+  void TearDown() override {
+    executor_.reset();
+    writer_.reset();
+    fs::remove_all(root_);
+  }
+
+  // Writes a document as the indexer would, in its own transaction.
+  void Put(const std::string& path, const std::string& text, std::optional<std::uint32_t> visits,
+           DocState state = DocState::Filtered) {
+    Transaction tx(writer_->db());
+    FileStat st;
+    st.path = path;
+    st.write = 38000.0;
+    DocState was;
+    ASSERT_EQ(writer_->NoteFile(st, 1, was), S_OK);
+    std::int64_t id = 0;
+    ASSERT_EQ(writer_->FindDocument(path, id, was), S_OK);
+    if (state != DocState::NeedsFilter) {
+      DocContent c;
+      c.contents = text;
+      if (visits) c.props.emplace_back("{" + std::string(kRanking) + "} 6", PropVariant::UI4(*visits));
+      ASSERT_EQ(writer_->StoreDocument(id, c, state), S_OK);
+    }
+    ASSERT_EQ(tx.Commit(), S_OK);
+  }
+
+  std::vector<std::string> Run(const std::string& rest, QueryOptions opt = {}) {
+    ResultSet rs;
+    std::string error;
+    EXPECT_EQ(executor_->Execute(kPreamble + rest, opt, rs, error), S_OK) << error;
+    std::vector<std::string> out;
+    for (const auto& row : rs.rows) {
+      std::string line;
+      for (const auto& v : row) line += v.ToString() + "|";
+      out.push_back(line);
+    }
+    return out;
+  }
+
+  // The same text through the cache and through SQL must give the same rows.
+  std::vector<std::string> Both(const std::string& rest, std::size_t maxRows = 0) {
+    QueryOptions cached, sql;
+    cached.maxRows = sql.maxRows = maxRows;
+    sql.propertyCache = false;
+    const auto a = Run(rest, cached);
+    EXPECT_EQ(a, Run(rest, sql)) << rest;
+    return a;
+  }
+
+  fs::path root_;
+  std::unique_ptr<Installation> install_;
+  std::unique_ptr<CatalogAdmin> admin_;
+  std::unique_ptr<CatalogDb> writer_;
+  std::unique_ptr<QueryExecutor> executor_;
+};
+
+TEST_F(PropertyCacheTest, FollowsTheIndexerAsItCommits) {
+  Put("/h/a.txt", "budget plan", 3);
+  Put("/h/b.txt", "budget", std::nullopt);
+  const std::string q = "SELECT Path, kivVisits FROM System..Scope() WHERE CONTAINS (ALL,'\"budget\"') "
+                        "ORDER BY kivVisits DESC";
+  EXPECT_EQ(Both(q).size(), 2u);
+  const std::size_t before = executor_->cachedTables();
+  EXPECT_EQ(Run(q).front(), "/h/a.txt|3|");
+  EXPECT_EQ(executor_->cachedTables(), before + 1);  // answered from the cache
+
+  // A new visit count, a new document, and a removed one: the next query sees all three.
+  Put("/h/b.txt", "budget", 9);
+  Put("/h/c.txt", "budget again", 1);
+  std::int64_t removed = 0;
+  ASSERT_EQ(writer_->RemovePath("/h/a.txt", removed), S_OK);
+  EXPECT_EQ(Run(q), (std::vector<std::string>{"/h/b.txt|9|", "/h/c.txt|1|"}));
+  EXPECT_EQ(Both(q).size(), 2u);
+}
+
+TEST_F(PropertyCacheTest, DocumentsWaitingForTheFilterAreNotAnswers) {
+  Put("/h/ready.txt", "memo", 1);
+  Put("/h/waiting.txt", "", std::nullopt, DocState::NeedsFilter);
+  EXPECT_EQ(Both("SELECT Path FROM System..Scope() ORDER BY Path"),
+            (std::vector<std::string>{"/h/ready.txt|"}));
+}
+
+TEST_F(PropertyCacheTest, OneCatalogTwiceInAUnionAndRowLimits) {
+  for (int i = 0; i < 12; ++i) {
+    Put("/h/d" + std::to_string(i) + ".txt", i % 2 ? "alpha beta" : "alpha", i % 4);
+  }
+  const std::string twice =
+      "SELECT Path, rank, kivVisits FROM (TABLE System..Scope() UNION ALL TABLE "
+      "System..SCOPE(' DEEP TRAVERSAL OF \"/h\" ')) WHERE CONTAINS (ALL,'\"alpha\"') "
+      "ORDER BY kivVisits DESC, rank DESC";
+  EXPECT_EQ(Both(twice).size(), 24u);
+  EXPECT_EQ(Both(twice, 5).size(), 5u);
+  // A limit keeps the best rows of the whole order, not the first ones read.
+  const auto top = Both("SELECT Path, kivVisits FROM System..Scope() ORDER BY kivVisits DESC", 3);
+  for (const auto& row : top) EXPECT_NE(row.find("|3|"), std::string::npos) << row;
+}
+
+TEST_F(PropertyCacheTest, ConditionsOnTheRankRunAsSql) {
+  Put("/h/a.txt", "budget budget budget", 1);
+  Put("/h/b.txt", "budget and many other words that make the text long", 1);
+  const std::size_t before = executor_->cachedTables();
+  const auto rows = Both("SELECT Path, rank FROM System..Scope() WHERE CONTAINS (ALL,'\"budget\"') "
+                         "AND rank > 0 ORDER BY rank DESC");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].substr(0, 9), "/h/a.txt|");
+  EXPECT_EQ(executor_->cachedTables(), before);  // neither run took the cache
+}
+
+}  // namespace
+}  // namespace qv::platform::indexing
