@@ -301,7 +301,7 @@ void BM_EngineWordQuery(benchmark::State& state) {
     const qv::HRESULT hr = exec.Execute(text, {}, rs, error);
     ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
     if (qv::Failed(hr)) return state.SkipWithError(error.c_str());
-    rows = rs.rows.size();
+    rows = rs.RowCount();
   }
   state.counters["rows"] = static_cast<double>(rows);
   state.SetLabel(word);

@@ -104,7 +104,7 @@ void BM_EngineQuery(benchmark::State& state) {
     ix::ResultSet rs;
     std::string error;
     f.exec->Execute(f.sql, {}, rs, error);
-    if (rs.rows.size() != kRows) state.SkipWithError("the engine did not return every row");
+    if (rs.RowCount() != kRows) state.SkipWithError("the engine did not return every row");
     benchmark::DoNotOptimize(rs);
   }
 }
@@ -145,7 +145,7 @@ void BM_ScoreAndSort(benchmark::State& state) {
     auto scores = ScoreRows(rs, f.env.userScope, 500, f.activation);
     benchmark::DoNotOptimize(scores);
   }
-  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(rs.rows.size()));
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(rs.RowCount()));
 }
 BENCHMARK(BM_ScoreAndSort)->Unit(benchmark::kMillisecond);
 

@@ -80,12 +80,17 @@ std::vector<ScoreEntry> ScoreRows(const ResultSet& rows, std::uint32_t userScope
                                   std::uint32_t partialMatch, IBaseActivation& activation,
                                   const std::function<bool(std::size_t)>& cancelled) {
   std::vector<ScoreEntry> scores;
-  scores.reserve(rows.rows.size());
-  for (std::size_t i = 0; i < rows.rows.size();) {
+  scores.reserve(rows.RowCount());
+  // Only the fields a score reads are fetched: the rest of a row is read when it is shown.
+  static constexpr std::size_t kScoreFields[] = {kFieldRank, kFieldScope, kFieldLvE, kFieldLvT,
+                                                 kFieldLvN,  kFieldBvE,   kFieldBvT, kFieldBvN};
+  Row fields(kFieldBvN + 1);
+  for (std::size_t i = 0; i < rows.RowCount();) {
     if (cancelled && cancelled(scores.size())) break;
-    const std::size_t end = std::min(rows.rows.size(), i + kScoreBatch);
+    const std::size_t end = std::min(rows.RowCount(), i + kScoreBatch);
     for (; i < end; ++i) {
-      scores.push_back({ScoreRow(rows.rows[i], userScope, partialMatch, activation),
+      for (std::size_t f : kScoreFields) fields[f] = rows.Field(i, f);
+      scores.push_back({ScoreRow(fields, userScope, partialMatch, activation),
                         static_cast<std::int32_t>(i + 1)});
     }
   }

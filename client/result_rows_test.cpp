@@ -108,8 +108,10 @@ TEST_F(ResultRowsTest, ScoreAndItsFallbacks) {
 
 TEST_F(ResultRowsTest, SortIsStableAndCancelKeepsTheRestInOrder) {
   ResultSet rs;
-  for (int i = 0; i < 45; ++i) rs.rows.push_back(MakeRow(1000, "/d/" + std::to_string(i)));
-  rs.rows[30] = MakeRow(1000, "/d/visited", Now() - kHour);
+  for (int i = 0; i < 45; ++i) {
+    rs.AddRow(i == 30 ? MakeRow(1000, "/d/visited", Now() - kHour)
+                      : MakeRow(1000, "/d/" + std::to_string(i)));
+  }
   auto scores = ScoreRows(rs, kScope, 500, activation_);
   ASSERT_EQ(scores.size(), 45u);
   EXPECT_EQ(scores[0].position, 31);

@@ -81,7 +81,7 @@ HRESULT RunSearch(const SearchRequest& request, const ComposeEnvironment& env,
   result.sql = result.ranFreeText ? freeText : contains;
   result.messages = result.ranFreeText ? freeTextMessages : containsMessages;
   if (Failed(hr)) return hr;
-  if (result.rows.rows.empty()) {
+  if (result.rows.empty()) {
     result.information.push_back(request.searchKeyMode ? kMsgNoResultsForKeys : kMsgNoResults);
     return hr;
   }

@@ -65,8 +65,8 @@ struct SearchResult {
   std::string detail;    // the engine's explanation of a failure
   std::string sql;       // the text that ran
 
-  std::size_t RowCount() const { return rows.rows.size(); }
-  const Row& DisplayRow(std::size_t i) const { return rows.rows[RecordIndexOf(scores, i)]; }
+  std::size_t RowCount() const { return rows.RowCount(); }
+  const Row& DisplayRow(std::size_t i) const { return rows.RowAt(RecordIndexOf(scores, i)); }
   float DisplayScore(std::size_t i) const { return i < scores.size() ? scores[i].score : 0.0f; }
 };
 

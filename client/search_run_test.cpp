@@ -115,7 +115,7 @@ TEST_F(SearchRunTest, IgnoredWordsAreTriedAgainAsFreeText) {
                        retried, error),
             S_OK);
   EXPECT_TRUE(retried);
-  EXPECT_EQ(rows.rows.size(), 2u);
+  EXPECT_EQ(rows.RowCount(), 2u);
   // Without a free-text form the error stands.
   EXPECT_EQ(runner.Run(head + "CONTAINS (ALL,'\"..\"')", "", 0, rows, retried, error),
             ix::QUERY_E_ALLNOISE);

@@ -99,7 +99,7 @@ class IndexerTest : public ::testing::Test {
         "DBTYPE_UI4; SELECT " + cols + " FROM QuillonTest..Scope() " + where + " ORDER BY Path";
     EXPECT_EQ(exec.Execute(text, {}, rs, error), S_OK) << error;
     std::vector<std::string> out;
-    for (const auto& r : rs.rows) {
+    for (const auto& r : rs.Rows()) {
       std::string line;
       for (const auto& v : r) line += (line.empty() ? "" : "|") + v.ToString();
       out.push_back(line);

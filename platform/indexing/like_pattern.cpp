@@ -1,6 +1,7 @@
 #include "platform/indexing/like_pattern.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "common/utf.h"
 
@@ -101,10 +102,23 @@ LikePattern::LikePattern(std::string_view pattern) : pattern_(UpToNul(pattern)) 
     }
   }
   if (!part.empty()) parts_.push_back(std::move(part));
+  // The anchor is the piece's rarest-looking byte that is no letter: a path holds many '/'
+  // and some '.', and fewer of anything else.
+  for (const std::string& piece : parts_) {
+    int best = -1, bestRank = 0;
+    for (std::size_t i = 0; i < piece.size(); ++i) {
+      const char c = AsciiLowerChar(piece[i]);
+      if (c >= 'a' && c <= 'z') continue;
+      const int rank = c == '/' ? 1 : c == '.' ? 2 : 3;
+      if (rank > bestRank) best = static_cast<int>(i), bestRank = rank;
+    }
+    anchorAt_.push_back(best);
+  }
 }
 
-bool LikePattern::Matches(std::string_view text) const {
-  const std::string_view s = UpToNul(text);
+bool LikePattern::Matches(std::string_view text) const { return MatchesWhole(UpToNul(text)); }
+
+bool LikePattern::MatchesWhole(std::string_view s) const {
   if (!pieces_) return MatchGeneral(pattern_, s);
   // An ASCII piece can only match whole characters of the text, so bytes will do.
   if (parts_.empty()) return leadingPercent_ || s.empty();  // "%..." or ""
@@ -128,12 +142,25 @@ bool LikePattern::Matches(std::string_view text) const {
   }
   for (std::size_t k = first; k < last; ++k) {
     const std::string& piece = parts_[k];
+    const char lead = AsciiLowerChar(piece.front());
+    const int anchor = anchorAt_[k];
     bool found = false;
-    for (; from + piece.size() <= end; ++from) {
+    while (from + piece.size() <= end) {
+      if (anchor >= 0) {
+        const std::size_t a = static_cast<std::size_t>(anchor);
+        const void* at =
+            std::memchr(s.data() + from + a, piece[a], end - piece.size() + 1 - from);
+        if (!at) break;
+        from = static_cast<std::size_t>(static_cast<const char*>(at) - s.data()) - a;
+      } else if (AsciiLowerChar(s[from]) != lead) {
+        ++from;
+        continue;
+      }
       if (SameFolded(s.data() + from, piece.data(), piece.size())) {
         found = true;
         break;
       }
+      ++from;
     }
     if (!found) return false;
     from += piece.size();

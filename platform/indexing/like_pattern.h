@@ -13,6 +13,8 @@ class LikePattern {
  public:
   explicit LikePattern(std::string_view pattern);
   bool Matches(std::string_view text) const;
+  // The same for a text known to hold no NUL byte.
+  bool MatchesWhole(std::string_view text) const;
 
  private:
   std::string pattern_;  // up to its first NUL
@@ -20,6 +22,9 @@ class LikePattern {
   // start the text, the last end it, and the others are found in order, leftmost first.
   bool pieces_ = false;
   std::vector<std::string> parts_;
+  // Per piece: the byte searched for with memchr, and where in the piece it is (-1: the
+  // piece is all letters and is looked for by its first letter in either case).
+  std::vector<int> anchorAt_;
   bool leadingPercent_ = false, trailingPercent_ = false;
 };
 

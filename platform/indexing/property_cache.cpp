@@ -27,7 +27,8 @@ std::size_t GetVarint(const unsigned char* p, std::size_t n, std::uint64_t& v) {
 
 }  // namespace
 
-HRESULT PropertyCache::Refresh(Database& db, std::span<const PropColumn> props, bool reload) {
+HRESULT PropertyCache::Refresh(Database& db, std::span<const PropColumn> props, bool reload,
+                               std::shared_ptr<const PropertyCache>& cache) {
   // Read a table first: that starts the caller's read transaction, and the version below
   // then tells whether that snapshot holds commits the cache has not seen.
   std::int64_t version = 0;
@@ -36,15 +37,20 @@ HRESULT PropertyCache::Refresh(Database& db, std::span<const PropColumn> props, 
   hr = db.QueryInt("PRAGMA data_version", version);
   if (Failed(hr)) return hr;
   const std::size_t ncols = std::size(kDocColumns) + props.size();
-  if (loaded_ && columns_.size() == ncols && (version == dataVersion_ || !reload)) return S_OK;
-  loaded_ = false;
-  ids_.clear();
-  tokens_.clear();
-  present_.clear();
-  first_.clear();
-  cells_.clear();
-  text_.clear();
+  if (cache && cache->columns_.size() == ncols && (version == cache->dataVersion_ || !reload)) {
+    return S_OK;
+  }
   if (ncols > kMaxColumns) return E_NOTIMPL;
+  auto fresh = std::make_shared<PropertyCache>();
+  hr = fresh->Load(db, props);
+  if (Failed(hr)) return hr;
+  fresh->dataVersion_ = version;
+  cache = std::move(fresh);
+  return S_OK;
+}
+
+HRESULT PropertyCache::Load(Database& db, std::span<const PropColumn> props) {
+  const std::size_t ncols = std::size(kDocColumns) + props.size();
   columns_.assign(ncols, {});
   std::string sql = "SELECT id";
   for (std::size_t c = 0; c < ncols; ++c) {
@@ -54,7 +60,7 @@ HRESULT PropertyCache::Refresh(Database& db, std::span<const PropColumn> props, 
   }
   sql += " FROM docs WHERE state <> 0 ORDER BY id";
   Statement st;
-  hr = db.Prepare(sql, st);
+  HRESULT hr = db.Prepare(sql, st);
   if (Failed(hr)) return hr;
   // Text goes to one buffer; offsets stay valid as it grows.
   int rc;
@@ -90,6 +96,16 @@ HRESULT PropertyCache::Refresh(Database& db, std::span<const PropColumn> props, 
     }
   }
   if (rc != SQLITE_DONE) return HresultFromSqlite(rc);
+  textHasNul_ = text_.find('\0') != std::string::npos;
+  {
+    std::vector<std::uint32_t> byPath(ids_.size());
+    for (std::uint32_t r = 0; r < byPath.size(); ++r) byPath[r] = r;
+    std::sort(byPath.begin(), byPath.end(), [&](std::uint32_t a, std::uint32_t b) {
+      return Cell(kCachePath, a).text < Cell(kCachePath, b).text;
+    });
+    pathOrder_.resize(ids_.size());
+    for (std::uint32_t k = 0; k < byPath.size(); ++k) pathOrder_[byPath[k]] = k;
+  }
   // Lengths in tokens, for the rank: every column of the full-text row together.
   tokens_.assign(ids_.size(), 0);
   Statement sz;
@@ -116,8 +132,6 @@ HRESULT PropertyCache::Refresh(Database& db, std::span<const PropColumn> props, 
     tokens_[row] = total;
   }
   if (rc != SQLITE_DONE) return HresultFromSqlite(rc);
-  dataVersion_ = version;
-  loaded_ = true;
   return S_OK;
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 // The property cache of one catalog in a querying process: every document's columns and its
 // length in tokens, held in memory so that a query touches SQLite only for its full-text
-// matches. It is a snapshot: Refresh reloads it when another connection (the indexer) has
-// committed since it was taken, and must run inside the read transaction that the query's
-// full-text reads use, so both see the same catalog.
+// matches. A cache is a snapshot that never changes once loaded; Refresh replaces it with a
+// new one when another connection (the indexer) has committed since, and must run inside the
+// read transaction that the query's full-text reads use, so both see the same catalog. Rows
+// handed out keep their snapshot alive.
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -32,14 +34,22 @@ inline constexpr int kCacheDir = 1;
 
 class PropertyCache {
  public:
-  // Loads the documents that are not waiting for their first filtering, unless the snapshot
-  // is still current. Without `reload`, a loaded snapshot is kept even when it is not (a
-  // query that reads one catalog twice holds rows of the first snapshot).
-  HRESULT Refresh(Database& db, std::span<const PropColumn> props, bool reload = true);
+  // Makes `cache` a snapshot of the documents that are not waiting for their first
+  // filtering, unless it already is one of the catalog as the transaction sees it. Without
+  // `reload`, a snapshot is kept even when it is not current (a query that reads one catalog
+  // twice keeps to one snapshot). E_NOTIMPL when the catalog has more columns than a cache
+  // holds.
+  static HRESULT Refresh(Database& db, std::span<const PropColumn> props, bool reload,
+                         std::shared_ptr<const PropertyCache>& cache);
 
   std::size_t size() const { return ids_.size(); }
   std::int64_t id(std::size_t row) const { return ids_[row]; }
   std::int64_t tokens(std::size_t row) const { return tokens_[row]; }
+  // The row's place among all rows by path (bytewise), so that rows of one snapshot compare
+  // by path without reading the paths.
+  std::uint32_t pathOrder(std::size_t row) const { return pathOrder_[row]; }
+  // Whether some text holds a NUL byte (where SQLite's LIKE stops reading it).
+  bool textHasNul() const { return textHasNul_; }
   // The row of a document id at or after `from` (ids ascend), or size() when it is not there.
   std::size_t Find(std::int64_t id, std::size_t from = 0) const;
 
@@ -68,6 +78,8 @@ class PropertyCache {
   static constexpr std::size_t kMaxColumns = 64;
 
  private:
+  HRESULT Load(Database& db, std::span<const PropColumn> props);
+
   struct Column {
     std::string expr;
     bool allText = true;
@@ -79,9 +91,10 @@ class PropertyCache {
     std::uint32_t length = 0;
     std::uint8_t type = SQLITE_NULL;
   };
-  bool loaded_ = false;
   std::int64_t dataVersion_ = -1;
   std::vector<std::int64_t> ids_, tokens_;
+  std::vector<std::uint32_t> pathOrder_;
+  bool textHasNul_ = false;
   std::vector<Column> columns_;
   std::vector<std::uint64_t> present_;  // per row: which columns have a value
   std::vector<std::uint32_t> first_;    // per row: its first stored value

@@ -68,7 +68,7 @@ class PropertyCacheTest : public ::testing::Test {
     std::string error;
     EXPECT_EQ(executor_->Execute(kPreamble + rest, opt, rs, error), S_OK) << error;
     std::vector<std::string> out;
-    for (const auto& row : rs.rows) {
+    for (const auto& row : rs.Rows()) {
       std::string line;
       for (const auto& v : row) line += v.ToString() + "|";
       out.push_back(line);

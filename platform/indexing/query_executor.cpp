@@ -202,7 +202,9 @@ bool Evaluate(const PlanNode& n, const PropertyCache& cache, const CachePlan& pl
       if (n.column < 0) return false;
       const CacheCell cell = cache.Cell(n.column, row);
       if (cell.type == SQLITE_NULL) return false;
-      return n.like->Matches(cell.text) != n.negated;
+      const bool match = cache.textHasNul() ? n.like->Matches(cell.text)
+                                            : n.like->MatchesWhole(cell.text);
+      return match != n.negated;
     }
     case PlanNode::Kind::Compare: {
       if (n.column < 0) return false;
@@ -581,6 +583,9 @@ std::string ScopeSql(const TableRef& t, std::vector<Param>& params) {
   return "(" + sql + ")";
 }
 
+// In a lazy row's column map: the rank, not a cache column.
+constexpr int kRankCell = -2;
+
 // A stored value as the column's type reads it: what ReadValue makes of the same value
 // coming from SQLite. Text columns hold text only (the plan checks), so no number is ever
 // turned into text here.
@@ -712,7 +717,7 @@ HRESULT Prepared(Database& db, std::map<std::string, Statement>& statements,
 struct CacheQuery {
   Database& db;
   const std::vector<PropColumn>& props;
-  PropertyCache& cache;
+  std::shared_ptr<const PropertyCache>& cache;
   bool& phraseHits;
   std::map<std::string, Statement>& statements;
 };
@@ -732,19 +737,19 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   // One read transaction: the full-text reads see the snapshot the cache holds.
   ReadTransaction tx(c.db);
   if (Failed(tx.status())) return tx.status();
-  HRESULT hr = c.cache.Refresh(c.db, c.props, reload);
+  HRESULT hr = PropertyCache::Refresh(c.db, c.props, reload, c.cache);
   if (hr == E_NOTIMPL) return S_OK;  // more cached properties than the cache holds
   if (Failed(hr)) return hr;
   CachePlan plan;
-  if (q.where && !comp.Plan(*q.where, c.cache, plan, plan.where)) return S_OK;
+  if (q.where && !comp.Plan(*q.where, *c.cache, plan, plan.where)) return S_OK;
   slotColumn.assign(slots.size(), -1);
   for (std::size_t i = 0; i < slots.size(); ++i) {
     if (i == rankSlot) continue;
     if (slots[i].expr == "NULL") continue;
-    slotColumn[i] = c.cache.ColumnOf(slots[i].expr);
+    slotColumn[i] = c.cache->ColumnOf(slots[i].expr);
     if (slotColumn[i] < 0) return S_OK;  // the rank without full text: SQL has it
     const bool text = slots[i].kind == ValueKind::Str || slots[i].kind == ValueKind::Guid;
-    if (text && !c.cache.AllText(slotColumn[i])) return S_OK;
+    if (text && !c.cache->AllText(slotColumn[i])) return S_OK;
   }
   // The full-text conditions that are not the ranked one: which rows match each.
   for (const std::string& match : plan.matchTexts) {
@@ -752,24 +757,24 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
     hr = Prepared(c.db, c.statements, "SELECT rowid FROM fts WHERE fts MATCH ?", st, error);
     if (Failed(hr)) return hr;
     st->Bind(1, std::string_view(match));
-    std::vector<bool>& set = plan.sets.emplace_back(c.cache.size(), false);
+    std::vector<bool>& set = plan.sets.emplace_back(c.cache->size(), false);
     std::size_t hint = 0;
     int rc;
     while ((rc = st->Step()) == SQLITE_ROW) {
-      const std::size_t row = c.cache.Find(st->Int(0), hint);
-      if (row < c.cache.size()) set[hint = row] = true;
+      const std::size_t row = c.cache->Find(st->Int(0), hint);
+      if (row < c.cache->size()) set[hint = row] = true;
     }
     st->Reset();
     if (rc != SQLITE_DONE) return FtsError(c.db, rc, error);
   }
   const std::vector<ScopeTest> scope = ScopeTests(table);
   auto take = [&](std::size_t row, std::int64_t rank) {
-    if (!InScope(scope, c.cache, row)) return;
-    if (plan.where && !Evaluate(*plan.where, c.cache, plan, row)) return;
+    if (!InScope(scope, *c.cache, row)) return;
+    if (plan.where && !Evaluate(*plan.where, *c.cache, plan, row)) return;
     hits.push_back({static_cast<std::uint32_t>(row), static_cast<std::int32_t>(rank)});
   };
   if (!comp.ranked()) {
-    for (std::size_t row = 0; row < c.cache.size(); ++row) take(row, 1000);
+    for (std::size_t row = 0; row < c.cache->size(); ++row) take(row, 1000);
     done = true;
     return S_OK;
   }
@@ -788,10 +793,10 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   std::size_t hint = 0;
   int rc;
   while ((rc = st->Step()) == SQLITE_ROW) {
-    const std::size_t row = c.cache.Find(st->Int(0), hint);
-    if (row == c.cache.size()) continue;  // waiting for its first filtering
+    const std::size_t row = c.cache->Find(st->Int(0), hint);
+    if (row == c.cache->size()) continue;  // waiting for its first filtering
     hint = row;
-    take(row, RankOfScore(-Bm25Score(phrases, c.cache.tokens(row))));
+    take(row, RankOfScore(-Bm25Score(phrases, c.cache->tokens(row))));
   }
   st->Reset();
   if (rc != SQLITE_DONE) return FtsError(c.db, rc, error);
@@ -800,6 +805,49 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
 }
 
 }  // namespace
+
+const Row& ResultSet::RowAt(std::size_t i) const {
+  Row& row = rows_[i];
+  const Pending& p = pending_[i];
+  if (row.empty() && p.source != kWhole) {
+    row.resize(columns.size());
+    for (std::size_t c = 0; c < row.size(); ++c) row[c] = Read(p, c);
+  }
+  return row;
+}
+
+Value ResultSet::Field(std::size_t i, std::size_t column) const {
+  const Row& row = rows_[i];
+  if (!row.empty() || pending_[i].source == kWhole) {
+    return column < row.size() ? row[column] : Value{};
+  }
+  return column < columns.size() ? Read(pending_[i], column) : Value{};
+}
+
+std::vector<Row> ResultSet::Rows() const {
+  std::vector<Row> all;
+  all.reserve(RowCount());
+  for (std::size_t i = 0; i < RowCount(); ++i) all.push_back(RowAt(i));
+  return all;
+}
+
+void ResultSet::AddRow(Row row) {
+  rows_.push_back(std::move(row));
+  pending_.push_back({kWhole, 0, 0});
+}
+
+Value ResultSet::Read(const Pending& p, std::size_t column) const {
+  const Source& s = sources_[p.source];
+  Value v;
+  const int cell = s.cells[column];
+  if (cell == kRankCell) {
+    v.kind = ValueKind::I4;
+    v.i = p.rank;
+  } else if (cell >= 0) {
+    ReadCell(s.cache->Cell(cell, p.row), s.kinds[column], v);
+  }
+  return v;
+}
 
 std::string Value::ToString() const {
   switch (kind) {
@@ -904,7 +952,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
   // the property cache stays a cache row (and its rank) until the rows are sorted, and then
   // only the answer's columns of the rows kept are read.
   struct Source {
-    const PropertyCache* cache = nullptr;  // null: the rows came from SQL
+    std::shared_ptr<const PropertyCache> cache;  // null: the rows came from SQL
     std::vector<ColumnInfo> slots;
     std::vector<int> slotColumn;  // cache column per slot, -1 for none
     std::size_t rankSlot = 0;
@@ -1026,7 +1074,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       if (Failed(hr)) return hr;
       if (done) {
         ++cachedTables_;
-        src.cache = &cat->cache;
+        src.cache = cat->cache;
         src.rankSlot = rankColumn;
         pending.reserve(pending.size() + hits.size());
         for (const CacheHit& h : hits) pending.push_back({source, h.row, h.rank});
@@ -1083,6 +1131,8 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     double d = 0.0;
     std::string_view text;
     Guid g;
+    const PropertyCache* snapshot = nullptr;  // the path: where its order below is known
+    std::uint32_t pathOrder = 0;
   };
   auto valueKey = [](const Value& v, KeyCell& k) {
     switch (v.kind) {
@@ -1118,6 +1168,10 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       const std::size_t slot = i < nkeys ? keySlot[i] : pathSlot;
       if (src.cache) {
         cacheKey(src, slot, p, k[i]);
+        if (i == nkeys && src.slotColumn[slot] == kCachePath) {
+          k[i].snapshot = src.cache.get();
+          k[i].pathOrder = src.cache->pathOrder(p.index);
+        }
       } else {
         valueKey(sqlRows[p.index][slot], k[i]);
       }
@@ -1154,32 +1208,46 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
         const int c = compareKey(a[k], b[k]);
         if (c != 0) return q.order[k].descending ? c > 0 : c < 0;
       }
-      return a[nkeys].text < b[nkeys].text;  // the path, by byte
+      // The path, by byte; rows of one snapshot know their order already.
+      if (a[nkeys].snapshot && a[nkeys].snapshot == b[nkeys].snapshot) {
+        return a[nkeys].pathOrder < b[nkeys].pathOrder;
+      }
+      return a[nkeys].text < b[nkeys].text;
     });
   }
   if (options.maxRows && order.size() > options.maxRows) order.resize(options.maxRows);
 
   // The answer's rows, in order. A SQL row gives up its values (copied where the select
-  // list names a column twice); a cache row is read now.
+  // list names a column twice); a cache row stays in its cache until it is asked for.
   std::vector<int> uses(columnSlot.size(), 0);  // column slots come first
   for (std::size_t c : columnSlot) ++uses[c];
-  out.rows.reserve(order.size());
+  std::vector<std::uint32_t> lazySource(sources.size(), ResultSet::kWhole);
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const Source& src = sources[i];
+    if (!src.cache) continue;
+    lazySource[i] = static_cast<std::uint32_t>(out.sources_.size());
+    ResultSet::Source& lazy = out.sources_.emplace_back();
+    lazy.cache = src.cache;
+    for (std::size_t slot : columnSlot) {
+      lazy.cells.push_back(slot == src.rankSlot ? kRankCell : src.slotColumn[slot]);
+      lazy.kinds.push_back(src.slots[slot].kind);
+    }
+  }
+  out.rows_.reserve(order.size());
+  out.pending_.reserve(order.size());
   for (std::uint32_t at : order) {
     const Pending& p = pending[at];
-    const Source& src = sources[p.source];
-    std::vector<Value>& o = out.rows.emplace_back(columnSlot.size());
-    for (std::size_t c = 0; c < columnSlot.size(); ++c) {
-      const std::size_t slot = columnSlot[c];
-      if (!src.cache) {
-        auto& v = sqlRows[p.index][slot];
-        o[c] = uses[slot] > 1 ? v : std::move(v);
-      } else if (slot == src.rankSlot) {
-        o[c].kind = ValueKind::I4;
-        o[c].i = p.rank;
-      } else if (src.slotColumn[slot] >= 0) {
-        ReadCell(src.cache->Cell(src.slotColumn[slot], p.index), src.slots[slot].kind, o[c]);
-      }
+    if (sources[p.source].cache) {
+      out.rows_.emplace_back();
+      out.pending_.push_back({lazySource[p.source], p.index, p.rank});
+      continue;
     }
+    Row row(columnSlot.size());
+    for (std::size_t c = 0; c < columnSlot.size(); ++c) {
+      auto& v = sqlRows[p.index][columnSlot[c]];
+      row[c] = uses[columnSlot[c]] > 1 ? v : std::move(v);
+    }
+    out.AddRow(std::move(row));
   }
   return S_OK;
 }

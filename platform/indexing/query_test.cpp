@@ -108,7 +108,7 @@ class QueryFixture : public ::testing::Test {
     const HRESULT hr = executor_->Execute(kPreamble + rest, opt, rs, error);
     EXPECT_EQ(hr, expect) << error << "\n" << rest;
     std::vector<std::string> out;
-    for (const auto& row : rs.rows) out.push_back(row[0].s);
+    for (const auto& row : rs.Rows()) out.push_back(row[0].s);
     return out;
   }
 
@@ -275,14 +275,14 @@ TEST_F(QueryFixture, ScopesDatesNullOrderAndRank) {
                                {}, rs, error),
             S_OK)
       << error;
-  ASSERT_EQ(rs.rows.size(), 2u);
+  ASSERT_EQ(rs.RowCount(), 2u);
   EXPECT_EQ(rs.types[1], ValueKind::I4);
-  EXPECT_EQ(rs.rows[0][0].s, "/r/1.txt");
-  EXPECT_GT(rs.rows[0][1].i, rs.rows[1][1].i);
-  EXPECT_LE(rs.rows[0][1].i, 1000);
-  EXPECT_GE(rs.rows[1][1].i, 1);
+  EXPECT_EQ(rs.RowAt(0)[0].s, "/r/1.txt");
+  EXPECT_GT(rs.RowAt(0)[1].i, rs.RowAt(1)[1].i);
+  EXPECT_LE(rs.RowAt(0)[1].i, 1000);
+  EXPECT_GE(rs.RowAt(1)[1].i, 1);
   ASSERT_EQ(executor_->Execute(kPreamble + sel + "System..Scope()", {}, rs, error), S_OK);
-  EXPECT_EQ(rs.rows[0][1].i, 1000);
+  EXPECT_EQ(rs.RowAt(0)[1].i, 1000);
   EXPECT_EQ(rs.types[2], ValueKind::UI4);
 
   // Errors the client relies on.
@@ -318,9 +318,9 @@ TEST_F(QueryFixture, UnionAllSortsAcrossCatalogs) {
                                {}, rs, error),
             S_OK);
   EXPECT_EQ(rs.types[0], ValueKind::Guid);
-  EXPECT_EQ(rs.rows[0][0].g, key);
-  EXPECT_TRUE(rs.rows[1][0].IsNull());
-  EXPECT_TRUE(rs.rows[0][1].IsNull());
+  EXPECT_EQ(rs.RowAt(0)[0].g, key);
+  EXPECT_TRUE(rs.RowAt(1)[0].IsNull());
+  EXPECT_TRUE(rs.RowAt(0)[1].IsNull());
 }
 
 TEST_F(QueryFixture, RebuiltIndexIsOpenedAgain) {
@@ -575,7 +575,7 @@ TEST_F(QueryFixture, ModelAgreesWithEngine) {
     const HRESULT hr = executor_->Execute(text, {}, rs, error);
     ASSERT_EQ(hr, S_OK) << error << "\n" << text;
     std::vector<std::string> got;
-    for (const auto& r : rs.rows) got.push_back(r[0].s);
+    for (const auto& r : rs.Rows()) got.push_back(r[0].s);
     ASSERT_EQ(got, want) << text;
     nonEmpty += !want.empty();
 
@@ -589,7 +589,7 @@ TEST_F(QueryFixture, ModelAgreesWithEngine) {
     ResultSet fromCache, fromSql;
     ASSERT_EQ(executor_->Execute(wide, {}, fromCache, error), S_OK) << error;
     ASSERT_EQ(executor_->Execute(wide, sqlOnly, fromSql, error), S_OK) << error;
-    ASSERT_EQ(fromCache.rows, fromSql.rows) << wide;
+    ASSERT_EQ(fromCache.Rows(), fromSql.Rows()) << wide;
   }
   EXPECT_GT(nonEmpty, 100);  // the generator must not only make empty answers
   // Every one of these queries can be answered from the cache: twice per round.

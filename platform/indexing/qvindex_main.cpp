@@ -124,13 +124,13 @@ int Query(ix::CatalogAdmin& admin, const std::string& text, std::size_t maxRows)
     std::printf("%s%s", i ? "\t" : "", rs.columns[i].c_str());
   }
   std::printf("\n");
-  for (const auto& row : rs.rows) {
+  for (const auto& row : rs.Rows()) {
     for (std::size_t i = 0; i < row.size(); ++i) {
       std::printf("%s%s", i ? "\t" : "", row[i].ToString().c_str());
     }
     std::printf("\n");
   }
-  std::fprintf(stderr, "%zu rows in %.2f ms\n", rs.rows.size(), ms.count());
+  std::fprintf(stderr, "%zu rows in %.2f ms\n", rs.RowCount(), ms.count());
   return 0;
 }
 
