@@ -27,29 +27,30 @@ std::size_t GetVarint(const unsigned char* p, std::size_t n, std::uint64_t& v) {
 
 }  // namespace
 
-HRESULT PropertyCache::Refresh(Database& db, std::span<const PropColumn> props, bool reload,
-                               std::shared_ptr<const PropertyCache>& cache) {
-  // Read a table first: that starts the caller's read transaction, and the version below
-  // then tells whether that snapshot holds commits the cache has not seen.
-  std::int64_t version = 0;
+HRESULT PropertyCache::DataVersion(Database& db, std::int64_t& version) {
+  // Read a table first: that starts the caller's read transaction, and the version then
+  // belongs to that snapshot.
   HRESULT hr = db.QueryInt("SELECT count(*) FROM meta", version);
   if (Failed(hr)) return hr;
-  hr = db.QueryInt("PRAGMA data_version", version);
-  if (Failed(hr)) return hr;
-  const std::size_t ncols = std::size(kDocColumns) + props.size();
-  if (cache && cache->columns_.size() == ncols && (version == cache->dataVersion_ || !reload)) {
-    return S_OK;
-  }
-  if (ncols > kMaxColumns) return E_NOTIMPL;
+  return db.QueryInt("PRAGMA data_version", version);
+}
+
+bool PropertyCache::Current(std::int64_t version, std::size_t properties) const {
+  return dataVersion_ == version && columns_.size() == std::size(kDocColumns) + properties;
+}
+
+HRESULT PropertyCache::Load(Database& db, std::span<const PropColumn> props,
+                            std::int64_t version, std::shared_ptr<const PropertyCache>& out) {
+  if (std::size(kDocColumns) + props.size() > kMaxColumns) return E_NOTIMPL;
   auto fresh = std::make_shared<PropertyCache>();
-  hr = fresh->Load(db, props);
+  const HRESULT hr = fresh->Fill(db, props);
   if (Failed(hr)) return hr;
   fresh->dataVersion_ = version;
-  cache = std::move(fresh);
+  out = std::move(fresh);
   return S_OK;
 }
 
-HRESULT PropertyCache::Load(Database& db, std::span<const PropColumn> props) {
+HRESULT PropertyCache::Fill(Database& db, std::span<const PropColumn> props) {
   const std::size_t ncols = std::size(kDocColumns) + props.size();
   columns_.assign(ncols, {});
   std::string sql = "SELECT id";

@@ -1,10 +1,10 @@
 #pragma once
 // The property cache of one catalog in a querying process: every document's columns and its
 // length in tokens, held in memory so that a query touches SQLite only for its full-text
-// matches. A cache is a snapshot that never changes once loaded; Refresh replaces it with a
-// new one when another connection (the indexer) has committed since, and must run inside the
-// read transaction that the query's full-text reads use, so both see the same catalog. Rows
-// handed out keep their snapshot alive.
+// matches. A cache is a snapshot that never changes once loaded; a new one replaces it when
+// another connection (the indexer) has committed since. It is loaded inside the read
+// transaction that the query's full-text reads use, so both see the same catalog. Rows handed
+// out keep their snapshot alive.
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -34,13 +34,15 @@ inline constexpr int kCacheDir = 1;
 
 class PropertyCache {
  public:
-  // Makes `cache` a snapshot of the documents that are not waiting for their first
-  // filtering, unless it already is one of the catalog as the transaction sees it. Without
-  // `reload`, a snapshot is kept even when it is not current (a query that reads one catalog
-  // twice keeps to one snapshot). E_NOTIMPL when the catalog has more columns than a cache
-  // holds.
-  static HRESULT Refresh(Database& db, std::span<const PropColumn> props, bool reload,
-                         std::shared_ptr<const PropertyCache>& cache);
+  // The catalog's version as the caller's read transaction sees it: it changes whenever
+  // another connection commits. Starts the transaction's read.
+  static HRESULT DataVersion(Database& db, std::int64_t& version);
+  // A snapshot of the documents that are not waiting for their first filtering, taken at
+  // `version`. E_NOTIMPL when the catalog has more columns than a cache holds.
+  static HRESULT Load(Database& db, std::span<const PropColumn> props, std::int64_t version,
+                      std::shared_ptr<const PropertyCache>& out);
+  // Whether this snapshot is of the catalog at `version` with these properties.
+  bool Current(std::int64_t version, std::size_t properties) const;
 
   std::size_t size() const { return ids_.size(); }
   std::int64_t id(std::size_t row) const { return ids_[row]; }
@@ -78,7 +80,7 @@ class PropertyCache {
   static constexpr std::size_t kMaxColumns = 64;
 
  private:
-  HRESULT Load(Database& db, std::span<const PropColumn> props);
+  HRESULT Fill(Database& db, std::span<const PropColumn> props);
 
   struct Column {
     std::string expr;

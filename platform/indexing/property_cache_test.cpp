@@ -103,13 +103,36 @@ TEST_F(PropertyCacheTest, FollowsTheIndexerAsItCommits) {
   EXPECT_EQ(Run(q).front(), "/h/a.txt|3|");
   EXPECT_EQ(executor_->cachedTables(), before + 1);  // answered from the cache
 
+  // The indexer changes the catalog while the cache holds it: the next query must not
+  // answer from the old snapshot, and the one after reloads it.
+
   // A new visit count, a new document, and a removed one: the next query sees all three.
   Put("/h/b.txt", "budget", 9);
   Put("/h/c.txt", "budget again", 1);
   std::int64_t removed = 0;
   ASSERT_EQ(writer_->RemovePath("/h/a.txt", removed), S_OK);
   EXPECT_EQ(Run(q), (std::vector<std::string>{"/h/b.txt|9|", "/h/c.txt|1|"}));
+  EXPECT_EQ(Run(q), (std::vector<std::string>{"/h/b.txt|9|", "/h/c.txt|1|"}));
+  EXPECT_EQ(executor_->cachedTables(), before + 2);
   EXPECT_EQ(Both(q).size(), 2u);
+}
+
+// A cache is loaded only when it can pay for itself: not for a one-off query, and not while
+// the indexer keeps changing the catalog; the answers are the same either way.
+TEST_F(PropertyCacheTest, LoadsOnlyForACatalogThatStoodStill) {
+  Put("/h/a.txt", "memo", 1);
+  const std::string q = "SELECT Path, kivVisits FROM System..Scope() ORDER BY Path";
+  EXPECT_EQ(Run(q), std::vector<std::string>{"/h/a.txt|1|"});
+  EXPECT_EQ(executor_->cachedTables(), 0u);  // the first query of a catalog: SQL
+  EXPECT_EQ(Run(q), std::vector<std::string>{"/h/a.txt|1|"});
+  EXPECT_EQ(executor_->cachedTables(), 1u);  // it stood still: cached from now on
+  EXPECT_EQ(Run(q), std::vector<std::string>{"/h/a.txt|1|"});
+  EXPECT_EQ(executor_->cachedTables(), 2u);
+  Put("/h/a.txt", "memo", 2);
+  EXPECT_EQ(Run(q), std::vector<std::string>{"/h/a.txt|2|"});
+  EXPECT_EQ(executor_->cachedTables(), 2u);  // changed since: SQL, and no stale value
+  EXPECT_EQ(Run(q), std::vector<std::string>{"/h/a.txt|2|"});
+  EXPECT_EQ(executor_->cachedTables(), 3u);  // reloaded
 }
 
 TEST_F(PropertyCacheTest, DocumentsWaitingForTheFilterAreNotAnswers) {

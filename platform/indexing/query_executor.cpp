@@ -718,6 +718,7 @@ struct CacheQuery {
   Database& db;
   const std::vector<PropColumn>& props;
   std::shared_ptr<const PropertyCache>& cache;
+  std::int64_t& lastVersion;
   bool& phraseHits;
   std::map<std::string, Statement>& statements;
 };
@@ -737,9 +738,20 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   // One read transaction: the full-text reads see the snapshot the cache holds.
   ReadTransaction tx(c.db);
   if (Failed(tx.status())) return tx.status();
-  HRESULT hr = PropertyCache::Refresh(c.db, c.props, reload, c.cache);
-  if (hr == E_NOTIMPL) return S_OK;  // more cached properties than the cache holds
+  std::int64_t version = 0;
+  HRESULT hr = PropertyCache::DataVersion(c.db, version);
   if (Failed(hr)) return hr;
+  // A snapshot is (re)loaded only for a catalog that stood still since the last query: a
+  // one-off query, or one while the indexer is busy, costs a load it never earns back, and
+  // runs as SQL instead. A query that reads one catalog twice keeps to one snapshot.
+  const bool stood = version == c.lastVersion;
+  c.lastVersion = version;
+  if (!c.cache || (reload && !c.cache->Current(version, c.props.size()))) {
+    if (!stood) return S_OK;
+    hr = PropertyCache::Load(c.db, c.props, version, c.cache);
+    if (hr == E_NOTIMPL) return S_OK;  // more cached properties than the cache holds
+    if (Failed(hr)) return hr;
+  }
   CachePlan plan;
   if (q.where && !comp.Plan(*q.where, *c.cache, plan, plan.where)) return S_OK;
   slotColumn.assign(slots.size(), -1);
@@ -1067,8 +1079,8 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
                                          : slots.size();
       bool done = false;
       std::vector<CacheHit> hits;
-      hr = RunOnCache({cat->db->db(), cat->db->columns(), cat->cache, cat->phraseHits,
-                       cat->statements},
+      hr = RunOnCache({cat->db->db(), cat->db->columns(), cat->cache, cat->cacheVersion,
+                       cat->phraseHits, cat->statements},
                       comp, q, table, slots, rankColumn, seen.insert(cat).second,
                       src.slotColumn, hits, done, error);
       if (Failed(hr)) return hr;

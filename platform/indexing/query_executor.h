@@ -17,7 +17,8 @@
 // order. UNION ALL joins the tables' rows, sorted as a whole.
 //
 // Where it can, a table is answered from the catalog's property cache (every document's
-// columns held in memory, reloaded when the indexer has committed): SQLite then only finds
+// columns held in memory; loaded by the second query of a catalog that has not changed in
+// between, so one-off queries and queries during indexing run as SQL): SQLite then only finds
 // the full-text matches and counts their phrases, and the conditions, the rank, the order and
 // the rows are worked out here. A query the cache cannot answer exactly as SQL would (a
 // condition on the rank, LIKE on a column that holds numbers) runs as SQL. Both give the same
@@ -127,6 +128,7 @@ class QueryExecutor {
     std::uint64_t inode = 0;        // a rebuilt index is a new file: open it again
     std::map<std::string, Statement> statements;
     std::shared_ptr<const PropertyCache> cache;
+    std::int64_t cacheVersion = -1;  // the catalog's version at the last query
     bool phraseHits = false;  // qv_phrase_hits registered on the connection
   };
   HRESULT Catalog(const std::string& name, OpenCatalog*& out);

@@ -592,8 +592,9 @@ TEST_F(QueryFixture, ModelAgreesWithEngine) {
     ASSERT_EQ(fromCache.Rows(), fromSql.Rows()) << wide;
   }
   EXPECT_GT(nonEmpty, 100);  // the generator must not only make empty answers
-  // Every one of these queries can be answered from the cache: twice per round.
-  EXPECT_EQ(executor_->cachedTables(), 600u);
+  // Every one of these queries can be answered from the cache, twice per round; only the
+  // very first runs as SQL (the catalog had not yet stood still between two queries).
+  EXPECT_EQ(executor_->cachedTables(), 599u);
 }
 
 }  // namespace
