@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
@@ -102,6 +103,13 @@ class PropertyCache {
   std::vector<std::uint32_t> first_;    // per row: its first stored value
   std::vector<Stored> cells_;
   std::string text_;
+};
+
+// LIKE results by column and pattern for one snapshot (-1: not matched yet). The client sends
+// the same path exclusions with every search, so each document is matched against them once.
+struct LikeMemo {
+  const PropertyCache* snapshot = nullptr;
+  std::map<std::string, std::vector<std::int8_t>> results;
 };
 
 }  // namespace qv::platform::indexing

@@ -131,6 +131,10 @@ struct PlanNode {
   bool negated = false;  // Like, IsNull
   std::size_t set = 0;   // InSet: which full-text match set
   std::optional<LikePattern> like;
+  // Like: what the pattern gave for each cache row so far (-1 not yet, 0 no match, 1 match,
+  // 2 no value), shared by the
+  // queries that use the same pattern on the same snapshot.
+  std::vector<std::int8_t>* memo = nullptr;
 };
 
 struct CachePlan {
@@ -200,11 +204,19 @@ bool Evaluate(const PlanNode& n, const PropertyCache& cache, const CachePlan& pl
     }
     case PlanNode::Kind::Like: {
       if (n.column < 0) return false;
-      const CacheCell cell = cache.Cell(n.column, row);
-      if (cell.type == SQLITE_NULL) return false;
-      const bool match = cache.textHasNul() ? n.like->Matches(cell.text)
-                                            : n.like->MatchesWhole(cell.text);
-      return match != n.negated;
+      // Known from an earlier query: 0 no match, 1 match, 2 no value.
+      std::int8_t* known = n.memo ? &(*n.memo)[row] : nullptr;
+      if (!known || *known < 0) {
+        const CacheCell cell = cache.Cell(n.column, row);
+        std::int8_t result = 2;
+        if (cell.type != SQLITE_NULL) {
+          result = cache.textHasNul() ? n.like->Matches(cell.text)
+                                      : n.like->MatchesWhole(cell.text);
+        }
+        if (!known) return result != 2 && (result != 0) != n.negated;
+        *known = result;
+      }
+      return *known != 2 && (*known != 0) != n.negated;
     }
     case PlanNode::Kind::Compare: {
       if (n.column < 0) return false;
@@ -451,6 +463,7 @@ class Compiler {
         if (c.literal.text.size() > kMaxLikePattern) return false;
         n.kind = PlanNode::Kind::Like;
         n.negated = c.negated;
+        n.param = c.literal.text;
         n.like.emplace(c.literal.text);
         return true;
       }
@@ -714,11 +727,25 @@ HRESULT Prepared(Database& db, std::map<std::string, Statement>& statements,
   return S_OK;
 }
 
+constexpr std::size_t kMaxMemoPatterns = 32;
+
+void AttachMemo(PlanNode* n, const PropertyCache& cache, LikeMemo& memo) {
+  if (!n) return;
+  AttachMemo(n->left.get(), cache, memo);
+  AttachMemo(n->right.get(), cache, memo);
+  if (n->kind != PlanNode::Kind::Like || n->column < 0) return;
+  if (memo.results.size() >= kMaxMemoPatterns) memo.results.clear();
+  auto& known = memo.results[std::to_string(n->column) + ":" + std::get<std::string>(n->param)];
+  if (known.size() != cache.size()) known.assign(cache.size(), -1);
+  n->memo = &known;
+}
+
 struct CacheQuery {
   Database& db;
   const std::vector<PropColumn>& props;
   std::shared_ptr<const PropertyCache>& cache;
   std::int64_t& lastVersion;
+  LikeMemo& likeMemo;
   bool& phraseHits;
   std::map<std::string, Statement>& statements;
 };
@@ -754,6 +781,11 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   }
   CachePlan plan;
   if (q.where && !comp.Plan(*q.where, *c.cache, plan, plan.where)) return S_OK;
+  if (c.likeMemo.snapshot != c.cache.get()) {
+    c.likeMemo.results.clear();
+    c.likeMemo.snapshot = c.cache.get();
+  }
+  AttachMemo(plan.where.get(), *c.cache, c.likeMemo);
   slotColumn.assign(slots.size(), -1);
   for (std::size_t i = 0; i < slots.size(); ++i) {
     if (i == rankSlot) continue;
@@ -1080,7 +1112,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       bool done = false;
       std::vector<CacheHit> hits;
       hr = RunOnCache({cat->db->db(), cat->db->columns(), cat->cache, cat->cacheVersion,
-                       cat->phraseHits, cat->statements},
+                       cat->likeMemo, cat->phraseHits, cat->statements},
                       comp, q, table, slots, rankColumn, seen.insert(cat).second,
                       src.slotColumn, hits, done, error);
       if (Failed(hr)) return hr;
@@ -1143,8 +1175,8 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     double d = 0.0;
     std::string_view text;
     Guid g;
-    const PropertyCache* snapshot = nullptr;  // the path: where its order below is known
-    std::uint32_t pathOrder = 0;
+    const PropertyCache* snapshot = nullptr;  // the path: the cache row it is read from
+    std::uint32_t row = 0, pathOrder = 0;
   };
   auto valueKey = [](const Value& v, KeyCell& k) {
     switch (v.kind) {
@@ -1178,12 +1210,15 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     KeyCell* k = &cells[r * (nkeys + 1)];
     for (std::size_t i = 0; i <= nkeys; ++i) {
       const std::size_t slot = i < nkeys ? keySlot[i] : pathSlot;
-      if (src.cache) {
+      if (src.cache && i == nkeys && src.slotColumn[slot] == kCachePath) {
+        // The path of a cache row: its order among the snapshot's paths, the text only when
+        // rows of two snapshots meet.
+        k[i].kind = KeyCell::Kind::Text;
+        k[i].snapshot = src.cache.get();
+        k[i].row = p.index;
+        k[i].pathOrder = src.cache->pathOrder(p.index);
+      } else if (src.cache) {
         cacheKey(src, slot, p, k[i]);
-        if (i == nkeys && src.slotColumn[slot] == kCachePath) {
-          k[i].snapshot = src.cache.get();
-          k[i].pathOrder = src.cache->pathOrder(p.index);
-        }
       } else {
         valueKey(sqlRows[p.index][slot], k[i]);
       }
@@ -1221,10 +1256,13 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
         if (c != 0) return q.order[k].descending ? c > 0 : c < 0;
       }
       // The path, by byte; rows of one snapshot know their order already.
-      if (a[nkeys].snapshot && a[nkeys].snapshot == b[nkeys].snapshot) {
-        return a[nkeys].pathOrder < b[nkeys].pathOrder;
-      }
-      return a[nkeys].text < b[nkeys].text;
+      const KeyCell& pa = a[nkeys];
+      const KeyCell& pb = b[nkeys];
+      if (pa.snapshot && pa.snapshot == pb.snapshot) return pa.pathOrder < pb.pathOrder;
+      auto text = [](const KeyCell& k) {
+        return k.snapshot ? k.snapshot->Cell(kCachePath, k.row).text : k.text;
+      };
+      return text(pa) < text(pb);
     });
   }
   if (options.maxRows && order.size() > options.maxRows) order.resize(options.maxRows);

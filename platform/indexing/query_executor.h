@@ -129,6 +129,7 @@ class QueryExecutor {
     std::map<std::string, Statement> statements;
     std::shared_ptr<const PropertyCache> cache;
     std::int64_t cacheVersion = -1;  // the catalog's version at the last query
+    LikeMemo likeMemo;
     bool phraseHits = false;  // qv_phrase_hits registered on the connection
   };
   HRESULT Catalog(const std::string& name, OpenCatalog*& out);
