@@ -98,6 +98,13 @@ HRESULT PropertyCache::Fill(Database& db, std::span<const PropColumn> props) {
   }
   if (rc != SQLITE_DONE) return HresultFromSqlite(rc);
   textHasNul_ = text_.find('\0') != std::string::npos;
+  // Ids are handed out in order and few are ever deleted: a table from id to row is small
+  // and spares a search per full-text match.
+  if (!ids_.empty() && ids_.front() >= 0 &&
+      static_cast<std::uint64_t>(ids_.back()) < 8 * ids_.size() + 1024) {
+    rowOfId_.assign(static_cast<std::size_t>(ids_.back()) + 1, UINT32_MAX);
+    for (std::uint32_t r = 0; r < ids_.size(); ++r) rowOfId_[static_cast<std::size_t>(ids_[r])] = r;
+  }
   {
     std::vector<std::uint32_t> byPath(ids_.size());
     for (std::uint32_t r = 0; r < byPath.size(); ++r) byPath[r] = r;
@@ -137,6 +144,11 @@ HRESULT PropertyCache::Fill(Database& db, std::span<const PropColumn> props) {
 }
 
 std::size_t PropertyCache::Find(std::int64_t id, std::size_t from) const {
+  if (!rowOfId_.empty()) {
+    if (id < 0 || static_cast<std::uint64_t>(id) >= rowOfId_.size()) return ids_.size();
+    const std::uint32_t row = rowOfId_[static_cast<std::size_t>(id)];
+    return row == UINT32_MAX || row < from ? ids_.size() : row;
+  }
   from = std::min(from, ids_.size());
   const auto it = std::lower_bound(ids_.begin() + static_cast<std::ptrdiff_t>(from), ids_.end(), id);
   return it != ids_.end() && *it == id ? static_cast<std::size_t>(it - ids_.begin()) : ids_.size();

@@ -97,6 +97,7 @@ class PropertyCache {
   std::int64_t dataVersion_ = -1;
   std::vector<std::int64_t> ids_, tokens_;
   std::vector<std::uint32_t> pathOrder_;
+  std::vector<std::uint32_t> rowOfId_;  // when ids are dense enough; UINT32_MAX: no row
   bool textHasNul_ = false;
   std::vector<Column> columns_;
   std::vector<std::uint64_t> present_;  // per row: which columns have a value
