@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <set>
 #include <variant>
@@ -1166,62 +1167,83 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     if (rc != SQLITE_DONE) return FtsError(cat->db->db(), rc, error);
   }
 
-  // Sort the pending rows by their keys, copied first into one flat array so that comparing
-  // two rows reads neither row; the path breaks ties.
+  // Sort the pending rows by their keys, copied first into one flat array of small cells so
+  // that comparing two rows reads neither row; the path breaks ties.
   const std::size_t nkeys = keySlot.size();
   struct KeyCell {
     enum class Kind : std::uint8_t { Null, Number, Text, Guid } kind = Kind::Null;
-    std::int64_t i = 0;
-    double d = 0.0;
-    std::string_view text;
-    Guid g;
-    const PropertyCache* snapshot = nullptr;  // the path: the cache row it is read from
-    std::uint32_t row = 0, pathOrder = 0;
+    std::uint64_t a = 0;  // Number: the integer; Text: the text's address; Guid: high half
+    std::uint64_t b = 0;  // Number: the double's bits; Text: its length; Guid: low half
   };
-  auto valueKey = [](const Value& v, KeyCell& k) {
+  struct PathKey {
+    const PropertyCache* snapshot = nullptr;  // a cache row: its order among the paths
+    std::uint32_t row = 0, order = 0;
+    std::string_view text;  // a SQL row's path
+  };
+  auto number = [](KeyCell& k, std::int64_t i, double d) {
+    k.kind = KeyCell::Kind::Number;
+    k.a = static_cast<std::uint64_t>(i);
+    std::memcpy(&k.b, &d, sizeof d);
+  };
+  auto textKey = [](KeyCell& k, std::string_view t) {
+    k.kind = KeyCell::Kind::Text;
+    k.a = reinterpret_cast<std::uintptr_t>(t.data());
+    k.b = t.size();
+  };
+  auto guid = [](KeyCell& k, const Guid& g) {
+    // Halves that order as the GUID's fields do.
+    k.kind = KeyCell::Kind::Guid;
+    k.a = std::uint64_t{g.data1} << 32 | std::uint64_t{g.data2} << 16 | g.data3;
+    for (std::uint8_t byte : g.data4) k.b = k.b << 8 | byte;
+  };
+  auto valueKey = [&](const Value& v, KeyCell& k) {
     switch (v.kind) {
       case ValueKind::Null: break;
-      case ValueKind::Str: k.kind = KeyCell::Kind::Text, k.text = v.s; break;
-      case ValueKind::Guid: k.kind = KeyCell::Kind::Guid, k.g = v.g; break;
-      default: k.kind = KeyCell::Kind::Number, k.i = v.i, k.d = v.d; break;
+      case ValueKind::Str: textKey(k, v.s); break;
+      case ValueKind::Guid: guid(k, v.g); break;
+      default: number(k, v.i, v.d); break;
     }
   };
   Value scratch;  // a cache cell read as a value, for the kinds that need it
   auto cacheKey = [&](const Source& src, std::size_t slot, const Pending& p, KeyCell& k) {
-    if (slot == src.rankSlot) {
-      k.kind = KeyCell::Kind::Number;
-      k.i = p.rank;
-      return;
-    }
+    if (slot == src.rankSlot) return number(k, p.rank, 0.0);
     if (src.slotColumn[slot] < 0) return;
     const CacheCell cell = src.cache->Cell(src.slotColumn[slot], p.index);
-    if (src.slots[slot].kind == ValueKind::Str) {
-      if (cell.type != SQLITE_NULL) k.kind = KeyCell::Kind::Text, k.text = cell.text;
-      return;
+    if (cell.type == SQLITE_NULL) return;
+    switch (src.slots[slot].kind) {
+      case ValueKind::Str: return textKey(k, cell.text);
+      case ValueKind::Date:
+        if (cell.type == SQLITE_INTEGER) return number(k, 0, static_cast<double>(cell.i));
+        if (cell.type == SQLITE_FLOAT) return number(k, 0, cell.d);
+        return;
+      default:
+        scratch = Value{};
+        ReadCell(cell, src.slots[slot].kind, scratch);
+        return valueKey(scratch, k);
     }
-    scratch = Value{};
-    ReadCell(cell, src.slots[slot].kind, scratch);
-    valueKey(scratch, k);
   };
-  std::vector<KeyCell> cells(pending.size() * (nkeys + 1));
+  std::vector<KeyCell> cells(pending.size() * nkeys);
+  std::vector<PathKey> paths(pending.size());
+  constexpr std::size_t kAhead = 8;  // rows prefetched ahead of the one read
   for (std::size_t r = 0; r < pending.size(); ++r) {
+    if (r + kAhead < pending.size()) {
+      const Pending& next = pending[r + kAhead];
+      if (const auto& cache = sources[next.source].cache) cache->Prefetch(next.index);
+    }
     const Pending& p = pending[r];
     const Source& src = sources[p.source];
-    KeyCell* k = &cells[r * (nkeys + 1)];
-    for (std::size_t i = 0; i <= nkeys; ++i) {
-      const std::size_t slot = i < nkeys ? keySlot[i] : pathSlot;
-      if (src.cache && i == nkeys && src.slotColumn[slot] == kCachePath) {
-        // The path of a cache row: its order among the snapshot's paths, the text only when
-        // rows of two snapshots meet.
-        k[i].kind = KeyCell::Kind::Text;
-        k[i].snapshot = src.cache.get();
-        k[i].row = p.index;
-        k[i].pathOrder = src.cache->pathOrder(p.index);
-      } else if (src.cache) {
-        cacheKey(src, slot, p, k[i]);
+    KeyCell* k = &cells[r * nkeys];
+    for (std::size_t i = 0; i < nkeys; ++i) {
+      if (src.cache) {
+        cacheKey(src, keySlot[i], p, k[i]);
       } else {
-        valueKey(sqlRows[p.index][slot], k[i]);
+        valueKey(sqlRows[p.index][keySlot[i]], k[i]);
       }
+    }
+    if (src.cache && src.slotColumn[pathSlot] == kCachePath) {
+      paths[r] = {src.cache.get(), p.index, src.cache->pathOrder(p.index), {}};
+    } else {
+      paths[r].text = src.cache ? std::string_view() : std::string_view(sqlRows[p.index][pathSlot].s);
     }
   }
   auto compareKey = [](const KeyCell& a, const KeyCell& b) {
@@ -1231,38 +1253,47 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     switch (a.kind) {
       case KeyCell::Kind::Text: {
         // ASCII letters without case, the rest by byte, as SQLite's NOCASE.
-        const std::size_t n = std::min(a.text.size(), b.text.size());
+        const auto* x = reinterpret_cast<const char*>(a.a);
+        const auto* y = reinterpret_cast<const char*>(b.a);
+        const std::size_t n = std::min(a.b, b.b);
         for (std::size_t i = 0; i < n; ++i) {
-          const auto x = static_cast<unsigned char>(AsciiLowerChar(a.text[i]));
-          const auto y = static_cast<unsigned char>(AsciiLowerChar(b.text[i]));
-          if (x != y) return x < y ? -1 : 1;
+          const auto cx = static_cast<unsigned char>(AsciiLowerChar(x[i]));
+          const auto cy = static_cast<unsigned char>(AsciiLowerChar(y[i]));
+          if (cx != cy) return cx < cy ? -1 : 1;
         }
-        return a.text.size() < b.text.size() ? -1 : a.text.size() > b.text.size();
+        return a.b < b.b ? -1 : a.b > b.b;
       }
-      case KeyCell::Kind::Guid: return a.g < b.g ? -1 : (b.g < a.g ? 1 : 0);
-      default:
-        if (a.d != b.d) return a.d < b.d ? -1 : 1;
-        return a.i < b.i ? -1 : a.i > b.i;
+      case KeyCell::Kind::Guid:
+        if (a.a != b.a) return a.a < b.a ? -1 : 1;
+        return a.b < b.b ? -1 : a.b > b.b;
+      default: {
+        double da, db;
+        std::memcpy(&da, &a.b, sizeof da);
+        std::memcpy(&db, &b.b, sizeof db);
+        if (da != db) return da < db ? -1 : 1;
+        const auto ia = static_cast<std::int64_t>(a.a), ib = static_cast<std::int64_t>(b.a);
+        return ia < ib ? -1 : ia > ib;
+      }
     }
   };
   std::vector<std::uint32_t> order(pending.size());
   for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
   if (!q.order.empty()) {
     std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
-      const KeyCell* a = &cells[x * (nkeys + 1)];
-      const KeyCell* b = &cells[y * (nkeys + 1)];
+      const KeyCell* a = &cells[x * nkeys];
+      const KeyCell* b = &cells[y * nkeys];
       for (std::size_t k = 0; k < nkeys; ++k) {
         const int c = compareKey(a[k], b[k]);
         if (c != 0) return q.order[k].descending ? c > 0 : c < 0;
       }
       // The path, by byte; rows of one snapshot know their order already.
-      const KeyCell& pa = a[nkeys];
-      const KeyCell& pb = b[nkeys];
-      if (pa.snapshot && pa.snapshot == pb.snapshot) return pa.pathOrder < pb.pathOrder;
-      auto text = [](const KeyCell& k) {
+      const PathKey& pa = paths[x];
+      const PathKey& pb = paths[y];
+      if (pa.snapshot && pa.snapshot == pb.snapshot) return pa.order < pb.order;
+      auto pathText = [](const PathKey& k) {
         return k.snapshot ? k.snapshot->Cell(kCachePath, k.row).text : k.text;
       };
-      return text(pa) < text(pb);
+      return pathText(pa) < pathText(pb);
     });
   }
   if (options.maxRows && order.size() > options.maxRows) order.resize(options.maxRows);
