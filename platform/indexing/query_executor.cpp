@@ -6,19 +6,17 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <optional>
 #include <set>
 #include <variant>
 
 #include "common/oledate.h"
 #include "common/utf.h"
+#include "platform/indexing/cache_plan.h"
 #include "platform/indexing/fts_rank.h"
 #include "platform/indexing/like_pattern.h"
 
 namespace qv::platform::indexing {
 namespace {
-
-using Param = std::variant<std::int64_t, double, std::string>;
 
 // Prepared statements kept per catalog; the client repeats a few query shapes.
 constexpr std::size_t kMaxCachedStatements = 64;
@@ -118,116 +116,6 @@ std::string FtsText(const ContentNode& n) {
 
 // SQLite refuses longer LIKE patterns; such a condition stays in SQL to fail as it does.
 constexpr std::size_t kMaxLikePattern = 50000;
-
-// A condition over the property cache. Every leaf is true or false, as the SQL form (each
-// leaf inside COALESCE(..., 0)) makes it there.
-struct PlanNode {
-  enum class Kind { True, And, Or, Not, Compare, Like, IsNull, InSet };
-  Kind kind = Kind::True;
-  std::unique_ptr<PlanNode> left, right;
-  int column = -1;  // -1: a property the catalog does not cache, always missing
-  std::string op;   // Compare
-  Param param;      // Compare; Like: the pattern
-  bool nocase = false;
-  bool negated = false;  // Like, IsNull
-  std::size_t set = 0;   // InSet: which full-text match set
-  std::optional<LikePattern> like;
-  // Like: what the pattern gave for each cache row so far (-1 not yet, 0 no match, 1 match,
-  // 2 no value), shared by the
-  // queries that use the same pattern on the same snapshot.
-  std::vector<std::int8_t>* memo = nullptr;
-};
-
-struct CachePlan {
-  std::vector<std::string> matchTexts;  // the FTS5 text of each match set
-  std::vector<std::vector<bool>> sets;  // each match set by cache row, once run
-  std::unique_ptr<PlanNode> where;      // null: every row
-};
-
-// Orders a stored value (not NULL) against a parameter as SQLite does for operands without
-// affinity: numbers below text, numbers by value, text by bytes or without ASCII case.
-int CompareCell(const CacheCell& a, const Param& p, bool nocase) {
-  if (a.type == SQLITE_BLOB) return 1;  // a blob is above every number and text
-  const bool aNum = a.type == SQLITE_INTEGER || a.type == SQLITE_FLOAT;
-  const auto* text = std::get_if<std::string>(&p);
-  if (aNum != !text) return aNum ? -1 : 1;
-  if (text) {
-    const std::size_t n = std::min(a.text.size(), text->size());
-    for (std::size_t i = 0; i < n; ++i) {
-      auto x = static_cast<unsigned char>(a.text[i]);
-      auto y = static_cast<unsigned char>((*text)[i]);
-      if (nocase) {
-        x = static_cast<unsigned char>(AsciiLowerChar(static_cast<char>(x)));
-        y = static_cast<unsigned char>(AsciiLowerChar(static_cast<char>(y)));
-      }
-      if (x != y) return x < y ? -1 : 1;
-    }
-    return a.text.size() < text->size() ? -1 : a.text.size() > text->size();
-  }
-  // An integer against a double without losing the integer's low bits.
-  auto intReal = [](std::int64_t i, double r) {
-    if (r < -9223372036854775808.0) return 1;
-    if (r >= 9223372036854775808.0) return -1;
-    const auto y = static_cast<std::int64_t>(r);
-    if (i != y) return i < y ? -1 : 1;
-    const double x = static_cast<double>(i);
-    return x < r ? -1 : x > r;
-  };
-  const auto* pi = std::get_if<std::int64_t>(&p);
-  const double pd = pi ? 0.0 : std::get<double>(p);
-  if (a.type == SQLITE_INTEGER) return pi ? (a.i < *pi ? -1 : a.i > *pi) : intReal(a.i, pd);
-  if (pi) return -intReal(*pi, a.d);
-  return a.d < pd ? -1 : a.d > pd;
-}
-
-bool Holds(int c, const std::string& op) {
-  if (op == "=") return c == 0;
-  if (op == "!=") return c != 0;
-  if (op == "<") return c < 0;
-  if (op == "<=") return c <= 0;
-  if (op == ">") return c > 0;
-  return c >= 0;
-}
-
-bool Evaluate(const PlanNode& n, const PropertyCache& cache, const CachePlan& plan,
-              std::size_t row) {
-  switch (n.kind) {
-    case PlanNode::Kind::True: return true;
-    case PlanNode::Kind::And:
-      return Evaluate(*n.left, cache, plan, row) && Evaluate(*n.right, cache, plan, row);
-    case PlanNode::Kind::Or:
-      return Evaluate(*n.left, cache, plan, row) || Evaluate(*n.right, cache, plan, row);
-    case PlanNode::Kind::Not: return !Evaluate(*n.left, cache, plan, row);
-    case PlanNode::Kind::InSet: return plan.sets[n.set][row];
-    case PlanNode::Kind::IsNull: {
-      const bool null = n.column < 0 || cache.Cell(n.column, row).type == SQLITE_NULL;
-      return null != n.negated;
-    }
-    case PlanNode::Kind::Like: {
-      if (n.column < 0) return false;
-      // Known from an earlier query: 0 no match, 1 match, 2 no value.
-      std::int8_t* known = n.memo ? &(*n.memo)[row] : nullptr;
-      if (!known || *known < 0) {
-        const CacheCell cell = cache.Cell(n.column, row);
-        std::int8_t result = 2;
-        if (cell.type != SQLITE_NULL) {
-          result = cache.textHasNul() ? n.like->Matches(cell.text)
-                                      : n.like->MatchesWhole(cell.text);
-        }
-        if (!known) return result != 2 && (result != 0) != n.negated;
-        *known = result;
-      }
-      return *known != 2 && (*known != 0) != n.negated;
-    }
-    case PlanNode::Kind::Compare: {
-      if (n.column < 0) return false;
-      const CacheCell cell = cache.Cell(n.column, row);
-      if (cell.type == SQLITE_NULL) return false;
-      return Holds(CompareCell(cell, n.param, n.nocase), n.op);
-    }
-  }
-  return false;
-}
 
 class Compiler {
  public:
@@ -597,94 +485,6 @@ std::string ScopeSql(const TableRef& t, std::vector<Param>& params) {
   return "(" + sql + ")";
 }
 
-// In a lazy row's column map: the rank, not a cache column.
-constexpr int kRankCell = -2;
-
-// A stored value as the column's type reads it: what ReadValue makes of the same value
-// coming from SQLite. Text columns hold text only (the plan checks), so no number is ever
-// turned into text here.
-void ReadCell(const CacheCell& c, ValueKind kind, Value& v) {
-  if (c.type == SQLITE_NULL) return;
-  const bool number = c.type == SQLITE_INTEGER || c.type == SQLITE_FLOAT;
-  switch (kind) {
-    case ValueKind::I4:
-    case ValueKind::UI4:
-    case ValueKind::I8:
-      if (!number) return;
-      v.kind = kind;
-      if (c.type == SQLITE_INTEGER) {
-        v.i = c.i;
-      } else if (c.d <= -9223372036854775808.0) {
-        v.i = INT64_MIN;
-      } else if (c.d >= 9223372036854775807.0) {
-        v.i = INT64_MAX;
-      } else {
-        v.i = static_cast<std::int64_t>(c.d);
-      }
-      if (kind == ValueKind::UI4) v.i = std::clamp<std::int64_t>(v.i, 0, UINT32_MAX);
-      if (kind == ValueKind::I4) v.i = std::clamp<std::int64_t>(v.i, INT32_MIN, INT32_MAX);
-      return;
-    case ValueKind::Date:
-      if (!number) return;
-      v.kind = kind;
-      v.d = c.type == SQLITE_INTEGER ? static_cast<double>(c.i) : c.d;
-      return;
-    case ValueKind::Str:
-      v.kind = kind;
-      v.s = c.text;
-      return;
-    case ValueKind::Guid: {
-      Guid g;
-      if (ParseLooseGuid(c.text, g)) {
-        v.kind = kind;
-        v.g = g;
-      }
-      return;
-    }
-    case ValueKind::Null: return;
-  }
-}
-
-// Which documents a table's scopes take, as ScopeSql writes it.
-struct ScopeTest {
-  enum class Kind { Nothing, Everything, Folder, Under } kind;
-  std::string path;
-};
-
-std::vector<ScopeTest> ScopeTests(const TableRef& t) {
-  std::vector<ScopeTest> tests;
-  if (t.scopes.empty()) tests.push_back({ScopeTest::Kind::Everything, {}});
-  for (const auto& s : t.scopes) {
-    const std::string p = NormalizeScopePath(s.path);
-    if (p.empty()) {
-      tests.push_back({ScopeTest::Kind::Nothing, {}});
-    } else if (s.traversal == Traversal::Shallow) {
-      tests.push_back({ScopeTest::Kind::Folder, p});
-    } else if (p == "/") {
-      tests.push_back({ScopeTest::Kind::Everything, {}});
-    } else {
-      tests.push_back({ScopeTest::Kind::Under, p + "/"});
-    }
-  }
-  return tests;
-}
-
-bool InScope(std::span<const ScopeTest> tests, const PropertyCache& cache, std::size_t row) {
-  for (const auto& t : tests) {
-    switch (t.kind) {
-      case ScopeTest::Kind::Nothing: break;
-      case ScopeTest::Kind::Everything: return true;
-      case ScopeTest::Kind::Folder:
-        if (cache.Cell(kCacheDir, row).text == t.path) return true;
-        break;
-      case ScopeTest::Kind::Under:
-        if (cache.Cell(kCachePath, row).text.starts_with(t.path)) return true;
-        break;
-    }
-  }
-  return false;
-}
-
 // BEGIN on construction, COMMIT (which only ends reading) on destruction.
 class ReadTransaction {
  public:
@@ -726,19 +526,6 @@ HRESULT Prepared(Database& db, std::map<std::string, Statement>& statements,
   out = &st->second;
   out->Reset();
   return S_OK;
-}
-
-constexpr std::size_t kMaxMemoPatterns = 32;
-
-void AttachMemo(PlanNode* n, const PropertyCache& cache, LikeMemo& memo) {
-  if (!n) return;
-  AttachMemo(n->left.get(), cache, memo);
-  AttachMemo(n->right.get(), cache, memo);
-  if (n->kind != PlanNode::Kind::Like || n->column < 0) return;
-  if (memo.results.size() >= kMaxMemoPatterns) memo.results.clear();
-  auto& known = memo.results[std::to_string(n->column) + ":" + std::get<std::string>(n->param)];
-  if (known.size() != cache.size()) known.assign(cache.size(), -1);
-  n->memo = &known;
 }
 
 struct CacheQuery {
@@ -850,85 +637,6 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
 }
 
 }  // namespace
-
-const Row& ResultSet::RowAt(std::size_t i) const {
-  Row& row = rows_[i];
-  const Pending& p = pending_[i];
-  if (row.empty() && p.source != kWhole) {
-    row.resize(columns.size());
-    for (std::size_t c = 0; c < row.size(); ++c) row[c] = Read(p, c);
-  }
-  return row;
-}
-
-Value ResultSet::Field(std::size_t i, std::size_t column) const {
-  const Row& row = rows_[i];
-  if (!row.empty() || pending_[i].source == kWhole) {
-    return column < row.size() ? row[column] : Value{};
-  }
-  return column < columns.size() ? Read(pending_[i], column) : Value{};
-}
-
-std::vector<Row> ResultSet::Rows() const {
-  std::vector<Row> all;
-  all.reserve(RowCount());
-  for (std::size_t i = 0; i < RowCount(); ++i) all.push_back(RowAt(i));
-  return all;
-}
-
-void ResultSet::AddRow(Row row) {
-  rows_.push_back(std::move(row));
-  pending_.push_back({kWhole, 0, 0});
-}
-
-Value ResultSet::Read(const Pending& p, std::size_t column) const {
-  const Source& s = sources_[p.source];
-  Value v;
-  const int cell = s.cells[column];
-  if (cell == kRankCell) {
-    v.kind = ValueKind::I4;
-    v.i = p.rank;
-  } else if (cell >= 0) {
-    ReadCell(s.cache->Cell(cell, p.row), s.kinds[column], v);
-  }
-  return v;
-}
-
-std::string Value::ToString() const {
-  switch (kind) {
-    case ValueKind::Null: return "NULL";
-    case ValueKind::I4:
-    case ValueKind::UI4:
-    case ValueKind::I8: return std::to_string(i);
-    case ValueKind::Date: return FormatIsoDate(d);
-    case ValueKind::Str: return s;
-    case ValueKind::Guid: return FormatGuid(g);
-  }
-  return {};
-}
-
-int CompareValues(const Value& a, const Value& b) {
-  if (a.IsNull() || b.IsNull()) return a.IsNull() == b.IsNull() ? 0 : (a.IsNull() ? -1 : 1);
-  switch (a.kind) {
-    case ValueKind::I4:
-    case ValueKind::UI4:
-    case ValueKind::I8: return a.i < b.i ? -1 : a.i > b.i;
-    case ValueKind::Date: return a.d < b.d ? -1 : a.d > b.d;
-    case ValueKind::Str: {
-      // ASCII letters without case, the rest by byte, as SQLite's NOCASE.
-      const std::size_t n = std::min(a.s.size(), b.s.size());
-      for (std::size_t i = 0; i < n; ++i) {
-        const auto x = static_cast<unsigned char>(AsciiLowerChar(a.s[i]));
-        const auto y = static_cast<unsigned char>(AsciiLowerChar(b.s[i]));
-        if (x != y) return x < y ? -1 : 1;
-      }
-      return a.s.size() < b.s.size() ? -1 : a.s.size() > b.s.size();
-    }
-    case ValueKind::Guid: return a.g < b.g ? -1 : (b.g < a.g ? 1 : 0);
-    case ValueKind::Null: return 0;
-  }
-  return 0;
-}
 
 bool ParseQueryDate(std::string_view text, double& out) {
   std::string s(text);

@@ -421,6 +421,12 @@ class Generator {
     if (Chance(70)) d.visits = static_cast<std::uint32_t>(Pick(20));
     if (Chance(60)) d.lve = Day(2005, 1 + Pick(12), 1 + Pick(28));
     if (Chance(40)) d.url = std::string("http://") + kWords[Pick(8)] + "/";
+    if (Chance(30)) {
+      Guid g;
+      g.data1 = static_cast<std::uint32_t>(Pick(1 << 30));
+      g.data4[7] = static_cast<std::uint8_t>(Pick(256));
+      d.key = g;
+    }
     return d;
   }
 
@@ -581,9 +587,11 @@ TEST_F(QueryFixture, ModelAgreesWithEngine) {
 
     // The property cache and the SQL form must give the same rows, ranks included, in the
     // same order, also when the rank sorts.
-    const std::string wide = kPreamble + "SELECT Path, rank, write, kivVisits, kivUrl, kivLvE FROM " +
-                             scope + " WHERE " + cond + " ORDER BY rank DESC, " + kKeys[key] +
-                             (desc ? " DESC" : " ASC");
+    const std::string wide =
+        kPreamble + "SELECT Path, rank, write, kivVisits, kivUrl, kivLvE, kivSearchKey FROM " +
+        scope + " WHERE " + cond + " ORDER BY " +
+        (round % 3 == 0 ? "kivSearchKey DESC, " : "rank DESC, ") + kKeys[key] +
+        (desc ? " DESC" : " ASC");
     QueryOptions sqlOnly;
     sqlOnly.propertyCache = false;
     ResultSet fromCache, fromSql;

@@ -1,0 +1,146 @@
+#include "platform/indexing/cache_plan.h"
+
+#include <algorithm>
+#include <map>
+
+#include "common/utf.h"
+#include "platform/indexing/scope_set.h"
+
+namespace qv::platform::indexing {
+namespace {
+
+// Orders a stored value (not NULL) against a parameter as SQLite does for operands without
+// affinity: numbers below text, numbers by value, text by bytes or without ASCII case.
+int CompareCell(const CacheCell& a, const Param& p, bool nocase) {
+  if (a.type == SQLITE_BLOB) return 1;  // a blob is above every number and text
+  const bool aNum = a.type == SQLITE_INTEGER || a.type == SQLITE_FLOAT;
+  const auto* text = std::get_if<std::string>(&p);
+  if (aNum != !text) return aNum ? -1 : 1;
+  if (text) {
+    const std::size_t n = std::min(a.text.size(), text->size());
+    for (std::size_t i = 0; i < n; ++i) {
+      auto x = static_cast<unsigned char>(a.text[i]);
+      auto y = static_cast<unsigned char>((*text)[i]);
+      if (nocase) {
+        x = static_cast<unsigned char>(AsciiLowerChar(static_cast<char>(x)));
+        y = static_cast<unsigned char>(AsciiLowerChar(static_cast<char>(y)));
+      }
+      if (x != y) return x < y ? -1 : 1;
+    }
+    return a.text.size() < text->size() ? -1 : a.text.size() > text->size();
+  }
+  // An integer against a double without losing the integer's low bits.
+  auto intReal = [](std::int64_t i, double r) {
+    if (r < -9223372036854775808.0) return 1;
+    if (r >= 9223372036854775808.0) return -1;
+    const auto y = static_cast<std::int64_t>(r);
+    if (i != y) return i < y ? -1 : 1;
+    const double x = static_cast<double>(i);
+    return x < r ? -1 : x > r;
+  };
+  const auto* pi = std::get_if<std::int64_t>(&p);
+  const double pd = pi ? 0.0 : std::get<double>(p);
+  if (a.type == SQLITE_INTEGER) return pi ? (a.i < *pi ? -1 : a.i > *pi) : intReal(a.i, pd);
+  if (pi) return -intReal(*pi, a.d);
+  return a.d < pd ? -1 : a.d > pd;
+}
+
+bool Holds(int c, const std::string& op) {
+  if (op == "=") return c == 0;
+  if (op == "!=") return c != 0;
+  if (op == "<") return c < 0;
+  if (op == "<=") return c <= 0;
+  if (op == ">") return c > 0;
+  return c >= 0;
+}
+
+constexpr std::size_t kMaxMemoPatterns = 32;
+
+}  // namespace
+
+bool Evaluate(const PlanNode& n, const PropertyCache& cache, const CachePlan& plan,
+              std::size_t row) {
+  switch (n.kind) {
+    case PlanNode::Kind::True: return true;
+    case PlanNode::Kind::And:
+      return Evaluate(*n.left, cache, plan, row) && Evaluate(*n.right, cache, plan, row);
+    case PlanNode::Kind::Or:
+      return Evaluate(*n.left, cache, plan, row) || Evaluate(*n.right, cache, plan, row);
+    case PlanNode::Kind::Not: return !Evaluate(*n.left, cache, plan, row);
+    case PlanNode::Kind::InSet: return plan.sets[n.set][row];
+    case PlanNode::Kind::IsNull: {
+      const bool null = n.column < 0 || cache.Cell(n.column, row).type == SQLITE_NULL;
+      return null != n.negated;
+    }
+    case PlanNode::Kind::Like: {
+      if (n.column < 0) return false;
+      // Known from an earlier query: 0 no match, 1 match, 2 no value.
+      std::int8_t* known = n.memo ? &(*n.memo)[row] : nullptr;
+      if (!known || *known < 0) {
+        const CacheCell cell = cache.Cell(n.column, row);
+        std::int8_t result = 2;
+        if (cell.type != SQLITE_NULL) {
+          result = cache.textHasNul() ? n.like->Matches(cell.text)
+                                      : n.like->MatchesWhole(cell.text);
+        }
+        if (!known) return result != 2 && (result != 0) != n.negated;
+        *known = result;
+      }
+      return *known != 2 && (*known != 0) != n.negated;
+    }
+    case PlanNode::Kind::Compare: {
+      if (n.column < 0) return false;
+      const CacheCell cell = cache.Cell(n.column, row);
+      if (cell.type == SQLITE_NULL) return false;
+      return Holds(CompareCell(cell, n.param, n.nocase), n.op);
+    }
+  }
+  return false;
+}
+
+void AttachMemo(PlanNode* n, const PropertyCache& cache, LikeMemo& memo) {
+  if (!n) return;
+  AttachMemo(n->left.get(), cache, memo);
+  AttachMemo(n->right.get(), cache, memo);
+  if (n->kind != PlanNode::Kind::Like || n->column < 0) return;
+  if (memo.results.size() >= kMaxMemoPatterns) memo.results.clear();
+  auto& known = memo.results[std::to_string(n->column) + ":" + std::get<std::string>(n->param)];
+  if (known.size() != cache.size()) known.assign(cache.size(), -1);
+  n->memo = &known;
+}
+
+std::vector<ScopeTest> ScopeTests(const TableRef& t) {
+  std::vector<ScopeTest> tests;
+  if (t.scopes.empty()) tests.push_back({ScopeTest::Kind::Everything, {}});
+  for (const auto& s : t.scopes) {
+    const std::string p = NormalizeScopePath(s.path);
+    if (p.empty()) {
+      tests.push_back({ScopeTest::Kind::Nothing, {}});
+    } else if (s.traversal == Traversal::Shallow) {
+      tests.push_back({ScopeTest::Kind::Folder, p});
+    } else if (p == "/") {
+      tests.push_back({ScopeTest::Kind::Everything, {}});
+    } else {
+      tests.push_back({ScopeTest::Kind::Under, p + "/"});
+    }
+  }
+  return tests;
+}
+
+bool InScope(std::span<const ScopeTest> tests, const PropertyCache& cache, std::size_t row) {
+  for (const auto& t : tests) {
+    switch (t.kind) {
+      case ScopeTest::Kind::Nothing: break;
+      case ScopeTest::Kind::Everything: return true;
+      case ScopeTest::Kind::Folder:
+        if (cache.Cell(kCacheDir, row).text == t.path) return true;
+        break;
+      case ScopeTest::Kind::Under:
+        if (cache.Cell(kCachePath, row).text.starts_with(t.path)) return true;
+        break;
+    }
+  }
+  return false;
+}
+
+}  // namespace qv::platform::indexing

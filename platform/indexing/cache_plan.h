@@ -1,0 +1,62 @@
+#pragma once
+// A query's condition as a plan over a catalog's property cache, and its evaluation for one
+// cached document. Every leaf is true or false, as the SQL form (each leaf inside
+// COALESCE(..., 0)) makes it there; what the plan cannot answer exactly as SQLite would, the
+// executor leaves to SQL.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "platform/indexing/like_pattern.h"
+#include "platform/indexing/property_cache.h"
+#include "platform/indexing/query_parser.h"
+
+namespace qv::platform::indexing {
+
+// A value bound into a condition: an integer, a real or a text.
+using Param = std::variant<std::int64_t, double, std::string>;
+
+struct PlanNode {
+  enum class Kind { True, And, Or, Not, Compare, Like, IsNull, InSet };
+  Kind kind = Kind::True;
+  std::unique_ptr<PlanNode> left, right;
+  int column = -1;  // -1: a property the catalog does not cache, always missing
+  std::string op;   // Compare
+  Param param;      // Compare; Like: the pattern
+  bool nocase = false;
+  bool negated = false;  // Like, IsNull
+  std::size_t set = 0;   // InSet: which full-text match set
+  std::optional<LikePattern> like;
+  // Like: what the pattern gave for each cache row so far (-1 not yet, 0 no match, 1 match,
+  // 2 no value), shared by the
+  // queries that use the same pattern on the same snapshot.
+  std::vector<std::int8_t>* memo = nullptr;
+};
+
+struct CachePlan {
+  std::vector<std::string> matchTexts;  // the FTS5 text of each match set
+  std::vector<std::vector<bool>> sets;  // each match set by cache row, once run
+  std::unique_ptr<PlanNode> where;      // null: every row
+};
+
+// Whether the cached document in `row` meets the condition.
+bool Evaluate(const PlanNode& n, const PropertyCache& cache, const CachePlan& plan,
+              std::size_t row);
+
+// Points each LIKE of the plan at its results kept in `memo` for this snapshot.
+void AttachMemo(PlanNode* n, const PropertyCache& cache, LikeMemo& memo);
+
+// Which documents a table's scopes take: the same test as the SQL form's.
+struct ScopeTest {
+  enum class Kind { Nothing, Everything, Folder, Under } kind;
+  std::string path;
+};
+
+std::vector<ScopeTest> ScopeTests(const TableRef& t);
+bool InScope(std::span<const ScopeTest> tests, const PropertyCache& cache, std::size_t row);
+
+}  // namespace qv::platform::indexing
