@@ -270,6 +270,22 @@ void Percentiles(benchmark::State& state, std::vector<double>& ms) {
   state.counters["p95_ms"] = ms[std::min(ms.size() - 1, ms.size() * 95 / 100)];
 }
 
+// The text the client composes for one word in activation order over the files catalog:
+// all 24 columns, the default path exclusions and the data-folder clause.
+bool ClientText(qv::Installation& install, const ix::CatalogAdmin& admin,
+                std::string_view word, std::string& text) {
+  qv::client::FixedDateLocale dates{qv::client::DateOrder::MonthDayYear, '/', 0};
+  qv::client::ComposeEnvironment env;
+  if (qv::Failed(qv::client::MakeComposeEnvironment(install.context(), dates, &admin, env))) {
+    return false;
+  }
+  qv::client::SearchParams params;
+  params.searchWebHistory = false;
+  qv::client::Messages messages;
+  return qv::Succeeded(
+      qv::client::ComposeCatalogQuery(word, false, &params, false, env, text, messages));
+}
+
 void BM_EngineWordQuery(benchmark::State& state) {
   auto& s = Get();
   if (!s.error.empty()) return state.SkipWithError(s.error.c_str());
@@ -277,19 +293,8 @@ void BM_EngineWordQuery(benchmark::State& state) {
   qv::Installation install(s.engineRoot);
   ix::CatalogAdmin admin(install.context().registry, s.engineRoot);
   ix::QueryExecutor exec(admin);
-  // The text the client composes for one word in activation order over the files catalog:
-  // all 24 columns, the default path exclusions and the data-folder clause.
-  qv::client::FixedDateLocale dates{qv::client::DateOrder::MonthDayYear, '/', 0};
-  qv::client::ComposeEnvironment env;
-  if (qv::Failed(qv::client::MakeComposeEnvironment(install.context(), dates, &admin, env))) {
-    return state.SkipWithError("no compose environment");
-  }
-  qv::client::SearchParams params;
-  params.searchWebHistory = false;
   std::string text;
-  qv::client::Messages messages;
-  if (qv::Failed(qv::client::ComposeCatalogQuery(word, false, &params, false, env, text,
-                                                 messages))) {
+  if (!ClientText(install, admin, word, text)) {
     return state.SkipWithError("the client cannot compose the query");
   }
   std::vector<double> ms;
@@ -335,22 +340,11 @@ void BM_EngineWordMix(benchmark::State& state) {
   qv::Installation install(s.engineRoot);
   ix::CatalogAdmin admin(install.context().registry, s.engineRoot);
   ix::QueryExecutor exec(admin);
-  qv::client::FixedDateLocale dates{qv::client::DateOrder::MonthDayYear, '/', 0};
-  qv::client::ComposeEnvironment env;
-  if (qv::Failed(qv::client::MakeComposeEnvironment(install.context(), dates, &admin, env))) {
-    return state.SkipWithError("no compose environment");
-  }
-  std::vector<std::string> texts;
-  for (const char* word : kWords) {
-    qv::client::SearchParams params;
-    params.searchWebHistory = false;
-    qv::client::Messages messages;
-    std::string text;
-    if (qv::Failed(qv::client::ComposeCatalogQuery(word, false, &params, false, env, text,
-                                                   messages))) {
+  std::vector<std::string> texts(std::size(kWords));
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    if (!ClientText(install, admin, kWords[i], texts[i])) {
       return state.SkipWithError("the client cannot compose the query");
     }
-    texts.push_back(text);
   }
   std::vector<double> ms;
   std::size_t next = 0;
