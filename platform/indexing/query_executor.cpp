@@ -940,7 +940,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     }
     const Pending& p = pending[r];
     const Source& src = sources[p.source];
-    KeyCell* k = &cells[r * nkeys];
+    KeyCell* k = cells.data() + r * nkeys;  // no keys: an empty array
     for (std::size_t i = 0; i < nkeys; ++i) {
       if (src.cache) {
         cacheKey(src, keySlot[i], p, k[i]);
@@ -988,8 +988,8 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
   for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
   if (!q.order.empty()) {
     std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
-      const KeyCell* a = &cells[x * nkeys];
-      const KeyCell* b = &cells[y * nkeys];
+      const KeyCell* a = cells.data() + x * nkeys;
+      const KeyCell* b = cells.data() + y * nkeys;
       for (std::size_t k = 0; k < nkeys; ++k) {
         const int c = compareKey(a[k], b[k]);
         if (c != 0) return q.order[k].descending ? c > 0 : c < 0;
