@@ -98,15 +98,30 @@ bool Evaluate(const PlanNode& n, const PropertyCache& cache, const CachePlan& pl
   return false;
 }
 
-void AttachMemo(PlanNode* n, const PropertyCache& cache, LikeMemo& memo) {
+namespace {
+
+void LikeNodes(PlanNode* n, std::vector<PlanNode*>& out) {
   if (!n) return;
-  AttachMemo(n->left.get(), cache, memo);
-  AttachMemo(n->right.get(), cache, memo);
-  if (n->kind != PlanNode::Kind::Like || n->column < 0) return;
-  if (memo.results.size() >= kMaxMemoPatterns) memo.results.clear();
-  auto& known = memo.results[std::to_string(n->column) + ":" + std::get<std::string>(n->param)];
-  if (known.size() != cache.size()) known.assign(cache.size(), -1);
-  n->memo = &known;
+  LikeNodes(n->left.get(), out);
+  LikeNodes(n->right.get(), out);
+  if (n->kind == PlanNode::Kind::Like && n->column >= 0) out.push_back(n);
+}
+
+}  // namespace
+
+void AttachMemo(PlanNode* plan, const PropertyCache& cache, LikeMemo& memo) {
+  std::vector<PlanNode*> likes;
+  LikeNodes(plan, likes);
+  // Room is made before any node points into the map: clearing it later would leave the
+  // nodes attached first pointing at freed results. A plan with more patterns than the map
+  // keeps matches none.
+  if (likes.size() > kMaxMemoPatterns) return;
+  if (memo.results.size() + likes.size() > kMaxMemoPatterns) memo.results.clear();
+  for (PlanNode* n : likes) {
+    auto& known = memo.results[std::to_string(n->column) + ":" + std::get<std::string>(n->param)];
+    if (known.size() != cache.size()) known.assign(cache.size(), -1);
+    n->memo = &known;
+  }
 }
 
 std::vector<ScopeTest> ScopeTests(const TableRef& t) {

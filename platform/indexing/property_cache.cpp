@@ -75,6 +75,9 @@ HRESULT PropertyCache::Fill(Database& db, std::span<const PropColumn> props) {
       const int at = static_cast<int>(c + 1);
       const int type = st.Type(at);
       col.allText = col.allText && (type == SQLITE_NULL || type == SQLITE_TEXT);
+      col.allInteger = col.allInteger && (type == SQLITE_NULL || type == SQLITE_INTEGER);
+      col.allNumber = col.allNumber && (type == SQLITE_NULL || type == SQLITE_INTEGER ||
+                                        type == SQLITE_FLOAT);
       if (type == SQLITE_NULL) continue;
       present |= std::uint64_t{1} << c;
       Stored& cell = cells_.emplace_back();
@@ -88,9 +91,10 @@ HRESULT PropertyCache::Fill(Database& db, std::span<const PropColumn> props) {
         }
         default: {  // text; a blob is kept as its bytes and read as text, as SQLite does
           const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), at));
+          if (!p) return E_OUTOFMEMORY;  // SQLite could not make the text
           cell.length = static_cast<std::uint32_t>(sqlite3_column_bytes(st.get(), at));
           cell.value = static_cast<std::int64_t>(text_.size());
-          if (p) text_.append(p, cell.length);
+          text_.append(p, cell.length);
           break;
         }
       }

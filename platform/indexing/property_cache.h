@@ -60,6 +60,9 @@ class PropertyCache {
   int ColumnOf(std::string_view expr) const;
   // Whether every stored value of the column is text (or missing).
   bool AllText(int column) const { return columns_[column].allText; }
+  // Whether every stored value of the column is an integer, or a number (or missing).
+  bool AllInteger(int column) const { return columns_[column].allInteger; }
+  bool AllNumber(int column) const { return columns_[column].allNumber; }
   // Inline: a query reads a few dozen cells of every row it takes.
   CacheCell Cell(int column, std::size_t row) const {
     CacheCell cell;
@@ -92,6 +95,8 @@ class PropertyCache {
   struct Column {
     std::string expr;
     bool allText = true;
+    bool allInteger = true;
+    bool allNumber = true;
   };
   // Only the values a row has are stored, together: most documents lack most properties,
   // and a query takes scattered rows and reads many values of each.

@@ -29,9 +29,11 @@ class PropertyCacheTest : public ::testing::Test {
     install_ = std::make_unique<Installation>(root_);
     admin_ = std::make_unique<CatalogAdmin>(install_->context().registry, root_);
     ASSERT_EQ(admin_->AddCatalog("System", root_ / "cat"), S_OK);
-    install_->context().registry.SetValue(Hive::LocalMachine, PropertiesKey("System"),
-                                          std::string(kRanking) + " 6",
-                                          RegValue::Sz("19,4,0,1"));
+    auto& reg = install_->context().registry;
+    reg.SetValue(Hive::LocalMachine, PropertiesKey("System"), std::string(kRanking) + " 6",
+                 RegValue::Sz("19,4,0,1"));
+    reg.SetValue(Hive::LocalMachine, PropertiesKey("System"), std::string(kRanking) + " 8",
+                 RegValue::Sz("7,8,0,1"));
     std::vector<CachedProperty> props;
     ASSERT_EQ(admin_->GetCachedProperties("System", props), S_OK);
     ASSERT_EQ(CatalogDb::Open(root_ / "cat", props, writer_), S_OK);
@@ -45,7 +47,7 @@ class PropertyCacheTest : public ::testing::Test {
 
   // Writes a document as the indexer would, in its own transaction.
   void Put(const std::string& path, const std::string& text, std::optional<std::uint32_t> visits,
-           DocState state = DocState::Filtered) {
+           DocState state = DocState::Filtered, std::optional<double> lastVisit = {}) {
     Transaction tx(writer_->db());
     FileStat st;
     st.path = path;
@@ -58,6 +60,9 @@ class PropertyCacheTest : public ::testing::Test {
       DocContent c;
       c.contents = text;
       if (visits) c.props.emplace_back("{" + std::string(kRanking) + "} 6", PropVariant::UI4(*visits));
+      if (lastVisit) {
+        c.props.emplace_back("{" + std::string(kRanking) + "} 8", PropVariant::Date(*lastVisit));
+      }
       ASSERT_EQ(writer_->StoreDocument(id, c, state), S_OK);
     }
     ASSERT_EQ(tx.Commit(), S_OK);
@@ -155,6 +160,46 @@ TEST_F(PropertyCacheTest, OneCatalogTwiceInAUnionAndRowLimits) {
   // A limit keeps the best rows of the whole order, not the first ones read.
   const auto top = Both("SELECT Path, kivVisits FROM System..Scope() ORDER BY kivVisits DESC", 3);
   for (const auto& row : top) EXPECT_NE(row.find("|3|"), std::string::npos) << row;
+}
+
+// Each faulted once while the cache was new: a commit between two reads of one catalog in
+// a UNION, a row limit without an order, a limit over values that read differently as
+// their declared type, and more LIKE patterns than the cache keeps results for.
+TEST_F(PropertyCacheTest, LimitsUnionsAfterCommitsAndManyPatterns) {
+  Put("/h/b.txt", "alpha", 1, DocState::Filtered, 2.5);
+  Put("/h/a.txt", "alpha", 2, DocState::Filtered, 2.7);
+  Put("/h/c.txt", "alpha", 3, DocState::Filtered, 1.0);
+  const std::string twice =
+      "SELECT Path, kivVisits FROM (TABLE System..Scope() UNION ALL TABLE "
+      "System..SCOPE(' DEEP TRAVERSAL OF \"/h\" ')) ORDER BY kivVisits DESC";
+  Run(twice);
+  Run(twice);  // loaded
+  Put("/h/a.txt", "alpha", 7);
+  EXPECT_EQ(Both(twice).front(), "/h/a.txt|7|");
+
+  // No order: a limit keeps the first rows by path, read either way.
+  EXPECT_EQ(Both("SELECT Path FROM System..Scope()", 2),
+            (std::vector<std::string>{"/h/a.txt|", "/h/b.txt|"}));
+  // Dates read as integers: 2.5 and 2.7 are both 2 as the type, but SQLite orders the stored
+  // values; with a limit the cache must not pick its own top row.
+  const std::string asInt =
+      "SET PROPERTYNAME '48CA09C3-119B-8534-9A91-87848040E351' PROPID 0x8 AS lvInt TYPE "
+      "DBTYPE_I4; SELECT Path, lvInt FROM System..Scope() ORDER BY lvInt DESC";
+  Put("/h/a.txt", "alpha", 7, DocState::Filtered, 2.7);
+  Run(asInt);
+  EXPECT_EQ(Both(asInt, 1).size(), 1u);
+
+  // Forty patterns, over several queries and then in one.
+  std::string all = "SELECT Path FROM System..Scope() WHERE path NOT LIKE '/x0/%'";
+  for (int i = 0; i < 40; ++i) {
+    const std::string p = "path NOT LIKE '/h/" + std::to_string(i) + "%'";
+    EXPECT_EQ(Both("SELECT Path FROM System..Scope() WHERE " + p + " AND path NOT LIKE '%c%'")
+                  .size(),
+              2u);
+    all += " AND " + p;
+  }
+  EXPECT_EQ(Both(all).size(), 3u);
+  EXPECT_EQ(Both(all).size(), 3u);
 }
 
 TEST_F(PropertyCacheTest, ConditionsOnTheRankRunAsSql) {

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <set>
+#include <span>
 #include <variant>
 
 #include "common/oledate.h"
@@ -57,7 +58,8 @@ bool ParseNumber(std::string_view s, std::int64_t& i, double& d, bool& isReal) {
     std::uint64_t u = 0;
     auto [p, ec] = std::from_chars(t.data() + 2, t.data() + t.size(), u, 16);
     if (ec != std::errc() || p != t.data() + t.size()) return false;
-    i = neg ? -static_cast<std::int64_t>(u) : static_cast<std::int64_t>(u);
+    // In unsigned arithmetic: negating the lowest value must not overflow.
+    i = static_cast<std::int64_t>(neg ? 0 - u : u);
     return true;
   }
   auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), i);
@@ -547,7 +549,8 @@ struct CacheHit {
 
 HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
                    const TableRef& table, const std::vector<ColumnInfo>& slots,
-                   std::size_t rankSlot, bool reload, std::vector<int>& slotColumn,
+                   std::size_t rankSlot, std::span<const std::size_t> keySlots,
+                   std::size_t maxRows, std::vector<int>& slotColumn,
                    std::vector<CacheHit>& hits, bool& done, std::string& error) {
   done = false;
   // One read transaction: the full-text reads see the snapshot the cache holds.
@@ -556,17 +559,22 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   std::int64_t version = 0;
   HRESULT hr = PropertyCache::DataVersion(c.db, version);
   if (Failed(hr)) return hr;
-  // A snapshot is (re)loaded only for a catalog that stood still since the last query: a
-  // one-off query, or one while the indexer is busy, costs a load it never earns back, and
-  // runs as SQL instead. A query that reads one catalog twice keeps to one snapshot.
+  // A snapshot answers only for the catalog as this transaction sees it. It is (re)loaded
+  // only for a catalog that stood still since the last query: a one-off query, or one while
+  // the indexer is busy, costs a load it never earns back, and runs as SQL instead.
   const bool stood = version == c.lastVersion;
   c.lastVersion = version;
-  if (!c.cache || (reload && !c.cache->Current(version, c.props.size()))) {
+  if (!c.cache || !c.cache->Current(version, c.props.size())) {
     if (!stood) return S_OK;
     hr = PropertyCache::Load(c.db, c.props, version, c.cache);
     if (hr == E_NOTIMPL) return S_OK;  // more cached properties than the cache holds
     if (Failed(hr)) return hr;
+    // LIKE results belong to the snapshot they were matched in.
+    c.likeMemo.results.clear();
+    c.likeMemo.snapshot = c.cache.get();
   }
+  // SQLite's NOCASE and LIKE stop at a NUL inside a text; the cache leaves those to SQL.
+  if (c.cache->textHasNul()) return S_OK;
   CachePlan plan;
   if (q.where && !comp.Plan(*q.where, *c.cache, plan, plan.where)) return S_OK;
   if (c.likeMemo.snapshot != c.cache.get()) {
@@ -579,9 +587,30 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
     if (i == rankSlot) continue;
     if (slots[i].expr == "NULL") continue;
     slotColumn[i] = c.cache->ColumnOf(slots[i].expr);
-    if (slotColumn[i] < 0) return S_OK;  // the rank without full text: SQL has it
+    if (slotColumn[i] < 0) return S_OK;  // no such column in the cache: SQL has it
     const bool text = slots[i].kind == ValueKind::Str || slots[i].kind == ValueKind::Guid;
     if (text && !c.cache->AllText(slotColumn[i])) return S_OK;
+  }
+  // With a row limit SQLite picks the rows by its own order, and the two orders agree only
+  // where a key's values read as its type without change: integers for integer keys,
+  // numbers for dates, text for text; GUID keys SQLite orders by their text.
+  if (maxRows) {
+    for (std::size_t slot : keySlots) {
+      if (slot == rankSlot || slotColumn[slot] < 0) continue;
+      const int col = slotColumn[slot];
+      switch (slots[slot].kind) {
+        case ValueKind::I4:
+        case ValueKind::UI4:
+        case ValueKind::I8:
+          if (!c.cache->AllInteger(col)) return S_OK;
+          break;
+        case ValueKind::Date:
+          if (!c.cache->AllNumber(col)) return S_OK;
+          break;
+        case ValueKind::Str: break;  // text only, checked above
+        default: return S_OK;
+      }
+    }
   }
   // The full-text conditions that are not the ranked one: which rows match each.
   for (const std::string& match : plan.matchTexts) {
@@ -720,7 +749,6 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
   std::vector<std::vector<Value>> sqlRows;
   std::vector<std::size_t> columnSlot, keySlot;
   std::size_t pathSlot = 0;
-  std::set<const OpenCatalog*> seen;  // a catalog read twice keeps its first snapshot
   for (const auto& table : q.tables) {
     OpenCatalog* cat = nullptr;
     const std::string name = table.catalog.empty() ? options.defaultCatalog : table.catalog;
@@ -798,7 +826,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     }
     // With a row limit the catalog keeps only its best rows; without one, every row comes
     // and the sort below is the only one (sorting in SQLite costs more than the query).
-    if (options.maxRows && !q.order.empty()) {
+    if (options.maxRows) {
       sql += " ORDER BY ";
       for (std::size_t i = 0; i < q.order.size(); ++i) {
         const ColumnInfo& info = slots[keySlot[i]];
@@ -822,7 +850,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       std::vector<CacheHit> hits;
       hr = RunOnCache({cat->db->db(), cat->db->columns(), cat->cache, cat->cacheVersion,
                        cat->likeMemo, cat->phraseHits, cat->statements},
-                      comp, q, table, slots, rankColumn, seen.insert(cat).second,
+                      comp, q, table, slots, rankColumn, keySlot, options.maxRows,
                       src.slotColumn, hits, done, error);
       if (Failed(hr)) return hr;
       if (done) {
@@ -986,7 +1014,9 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
   };
   std::vector<std::uint32_t> order(pending.size());
   for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-  if (!q.order.empty()) {
+  {
+    // Without order keys the rows still come in path order, so that a row limit keeps the
+    // same rows however the catalog was read.
     std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
       const KeyCell* a = cells.data() + x * nkeys;
       const KeyCell* b = cells.data() + y * nkeys;

@@ -285,10 +285,17 @@ class Parser {
     }
   }
 
+  // Counts a part joined by AND or OR; false (with the error) past the limit.
+  bool MorePart() {
+    if (++parts_ <= kMaxQueryParts) return true;
+    Error("the condition has too many parts");
+    return false;
+  }
+
   std::unique_ptr<Condition> ParseOr(int depth) {
     auto left = ParseAnd(depth);
     while (left && IsWord("OR")) {
-      if (!Advance()) return nullptr;
+      if (!MorePart() || !Advance()) return nullptr;
       auto right = ParseAnd(depth);
       if (!right) return nullptr;
       auto n = std::make_unique<Condition>();
@@ -303,7 +310,7 @@ class Parser {
   std::unique_ptr<Condition> ParseAnd(int depth) {
     auto left = ParseUnary(depth);
     while (left && IsWord("AND")) {
-      if (!Advance()) return nullptr;
+      if (!MorePart() || !Advance()) return nullptr;
       auto right = ParseUnary(depth);
       if (!right) return nullptr;
       auto n = std::make_unique<Condition>();
@@ -410,6 +417,7 @@ class Parser {
   Lexer lex_;
   Token tok_;
   std::string& error_;
+  int parts_ = 0;  // parts joined by AND and OR so far
 };
 
 // ---- full-text text ----
@@ -510,9 +518,15 @@ class ContentParser {
   }
 
  private:
+  bool MorePart() {
+    if (++parts_ <= kMaxQueryParts) return true;
+    error_ = "the full-text condition has too many parts";
+    return false;
+  }
   bool ParseOr(NodePtr& out, int depth) {
     if (!ParseAnd(out, depth)) return false;
     while (tok_.kind == CToken::Kind::Or) {
+      if (!MorePart()) return false;
       tok_ = lex_.Next();
       NodePtr right;
       if (!ParseAnd(right, depth)) return false;
@@ -523,6 +537,7 @@ class ContentParser {
   bool ParseAnd(NodePtr& out, int depth) {
     if (!ParseNot(out, depth)) return false;
     while (tok_.kind == CToken::Kind::And) {
+      if (!MorePart()) return false;
       tok_ = lex_.Next();
       NodePtr right;
       if (!ParseNot(right, depth)) return false;
@@ -574,6 +589,7 @@ class ContentParser {
   ContentLexer lex_;
   CToken tok_;
   std::string& error_;
+  int parts_ = 0;
 };
 
 }  // namespace

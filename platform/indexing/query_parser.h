@@ -42,6 +42,9 @@ inline constexpr HRESULT QUERY_E_ALLNOISE = MakeHr(0x80041605);
 // Inputs longer than this, or nested deeper, are refused.
 inline constexpr std::size_t kMaxQueryText = 1u << 20;
 inline constexpr int kMaxQueryDepth = 200;
+// A condition, or a full-text text, joins at most this many parts with AND and OR. (SQLite
+// refuses deeper expressions than a few hundred joined parts make anyway.)
+inline constexpr int kMaxQueryParts = 400;
 
 struct PropertyDecl {
   std::string alias;
