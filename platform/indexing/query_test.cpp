@@ -173,6 +173,22 @@ TEST(QueryParser, RefusesBrokenText) {
   }
   std::string deep = "SELECT Path FROM SCOPE() WHERE " + std::string(5000, '(') + "a=1";
   EXPECT_EQ(ParseQueryText(deep, q, error), DB_E_ERRORSINCOMMAND);
+
+  // Long flat chains build trees as deep as they are long, which every later step walks by
+  // recursion: 400 joined parts are read, more are refused, and a megabyte of them neither
+  // crashes nor is read.
+  auto chain = [](int parts, const char* join) {
+    std::string text = "SELECT Path FROM SCOPE() WHERE a=1";
+    for (int i = 0; i < parts; ++i) text += std::string(join) + "a=1";
+    return text;
+  };
+  EXPECT_EQ(ParseQueryText(chain(400, " AND "), q, error), S_OK) << error;
+  EXPECT_EQ(ParseQueryText(chain(401, " OR "), q, error), DB_E_ERRORSINCOMMAND);
+  EXPECT_EQ(ParseQueryText(chain(100000, " AND "), q, error), DB_E_ERRORSINCOMMAND);
+  std::unique_ptr<ContentNode> node;
+  std::string terms = "\"a\"";
+  for (int i = 0; i < 401; ++i) terms += " AND \"a\"";
+  EXPECT_EQ(ParseContentText(terms, false, node, error), DB_E_ERRORSINCOMMAND);
 }
 
 std::string Show(const ContentNode* n) {
