@@ -6,7 +6,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <set>
 #include <span>
 #include <variant>
 
@@ -1017,7 +1016,9 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
   {
     // Without order keys the rows still come in path order, so that a row limit keeps the
     // same rows however the catalog was read.
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
+    // The last tie-break is the order the rows were read in, so the order is total and a
+    // plain sort gives what a stable one would.
+    std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
       const KeyCell* a = cells.data() + x * nkeys;
       const KeyCell* b = cells.data() + y * nkeys;
       for (std::size_t k = 0; k < nkeys; ++k) {
@@ -1027,11 +1028,15 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       // The path, by byte; rows of one snapshot know their order already.
       const PathKey& pa = paths[x];
       const PathKey& pb = paths[y];
-      if (pa.snapshot && pa.snapshot == pb.snapshot) return pa.order < pb.order;
+      if (pa.snapshot && pa.snapshot == pb.snapshot) {
+        if (pa.order != pb.order) return pa.order < pb.order;
+        return x < y;
+      }
       auto pathText = [](const PathKey& k) {
         return k.snapshot ? k.snapshot->Cell(kCachePath, k.row).text : k.text;
       };
-      return pathText(pa) < pathText(pb);
+      const int c = pathText(pa).compare(pathText(pb));
+      return c != 0 ? c < 0 : x < y;
     });
   }
   if (options.maxRows && order.size() > options.maxRows) order.resize(options.maxRows);
