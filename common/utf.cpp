@@ -1,5 +1,7 @@
 #include "common/utf.h"
 
+#include <algorithm>
+
 namespace qv {
 namespace {
 constexpr char32_t kReplacement = 0xFFFD;
@@ -139,6 +141,16 @@ std::string AsciiLower(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = AsciiLowerChar(c);
   return out;
+}
+
+int CompareNoCase(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto x = static_cast<unsigned char>(AsciiLowerChar(a[i]));
+    const auto y = static_cast<unsigned char>(AsciiLowerChar(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : a.size() > b.size();
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {

@@ -25,5 +25,8 @@ constexpr char AsciiLowerChar(char c) {
 std::string AsciiLower(std::string_view s);
 // Case-insensitive comparison for ASCII letters; other bytes compare exactly.
 bool EqualsNoCase(std::string_view a, std::string_view b);
+// Orders two texts the same way (SQLite's NOCASE): ASCII letters without case, other bytes
+// unsigned; a text before every longer one it starts. Negative, zero or positive.
+int CompareNoCase(std::string_view a, std::string_view b);
 
 }  // namespace qv

@@ -17,17 +17,9 @@ int CompareCell(const CacheCell& a, const Param& p, bool nocase) {
   const auto* text = std::get_if<std::string>(&p);
   if (aNum != !text) return aNum ? -1 : 1;
   if (text) {
-    const std::size_t n = std::min(a.text.size(), text->size());
-    for (std::size_t i = 0; i < n; ++i) {
-      auto x = static_cast<unsigned char>(a.text[i]);
-      auto y = static_cast<unsigned char>((*text)[i]);
-      if (nocase) {
-        x = static_cast<unsigned char>(AsciiLowerChar(static_cast<char>(x)));
-        y = static_cast<unsigned char>(AsciiLowerChar(static_cast<char>(y)));
-      }
-      if (x != y) return x < y ? -1 : 1;
-    }
-    return a.text.size() < text->size() ? -1 : a.text.size() > text->size();
+    if (nocase) return CompareNoCase(a.text, *text);
+    const int c = a.text.compare(*text);
+    return c < 0 ? -1 : c > 0;
   }
   // An integer against a double without losing the integer's low bits.
   auto intReal = [](std::int64_t i, double r) {

@@ -986,18 +986,9 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       return a.kind == b.kind ? 0 : (a.kind == KeyCell::Kind::Null ? -1 : 1);
     }
     switch (a.kind) {
-      case KeyCell::Kind::Text: {
-        // ASCII letters without case, the rest by byte, as SQLite's NOCASE.
-        const auto* x = reinterpret_cast<const char*>(a.a);
-        const auto* y = reinterpret_cast<const char*>(b.a);
-        const std::size_t n = std::min(a.b, b.b);
-        for (std::size_t i = 0; i < n; ++i) {
-          const auto cx = static_cast<unsigned char>(AsciiLowerChar(x[i]));
-          const auto cy = static_cast<unsigned char>(AsciiLowerChar(y[i]));
-          if (cx != cy) return cx < cy ? -1 : 1;
-        }
-        return a.b < b.b ? -1 : a.b > b.b;
-      }
+      case KeyCell::Kind::Text:
+        return CompareNoCase({reinterpret_cast<const char*>(a.a), a.b},
+                             {reinterpret_cast<const char*>(b.a), b.b});
       case KeyCell::Kind::Guid:
         if (a.a != b.a) return a.a < b.a ? -1 : 1;
         return a.b < b.b ? -1 : a.b > b.b;

@@ -112,16 +112,7 @@ int CompareValues(const Value& a, const Value& b) {
     case ValueKind::UI4:
     case ValueKind::I8: return a.i < b.i ? -1 : a.i > b.i;
     case ValueKind::Date: return a.d < b.d ? -1 : a.d > b.d;
-    case ValueKind::Str: {
-      // ASCII letters without case, the rest by byte, as SQLite's NOCASE.
-      const std::size_t n = std::min(a.s.size(), b.s.size());
-      for (std::size_t i = 0; i < n; ++i) {
-        const auto x = static_cast<unsigned char>(AsciiLowerChar(a.s[i]));
-        const auto y = static_cast<unsigned char>(AsciiLowerChar(b.s[i]));
-        if (x != y) return x < y ? -1 : 1;
-      }
-      return a.s.size() < b.s.size() ? -1 : a.s.size() > b.s.size();
-    }
+    case ValueKind::Str: return CompareNoCase(a.s, b.s);
     case ValueKind::Guid: return a.g < b.g ? -1 : (b.g < a.g ? 1 : 0);
     case ValueKind::Null: return 0;
   }
