@@ -31,7 +31,7 @@
 #include "client/query_composer.h"
 #include "client/query_date.h"
 #include "client/search_run.h"
-#include "common/context.h"
+#include "context/context.h"
 #include "platform/indexing/builtin_filters.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/indexer.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/guid.h"
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "platform/propset/property_set.h"
 #include "provider/journal/day_file.h"
 #include "provider/journal/journal.h"

@@ -12,7 +12,7 @@
 #include <map>
 #include <vector>
 
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "platform/propset/property_store.h"
 #include "provider/ranking/base_activation.h"
 #include "provider/ranking/file_ranking.h"

@@ -10,7 +10,7 @@
 #include "client/query_composer.h"
 #include "client/search_run.h"
 #include "common/temp_dir.h"
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/catalog_db.h"
 #include "provider/cihelper/catalog_tables.h"

@@ -2,7 +2,7 @@
 // costs the tracer: crediting alone, and the whole way through its main window's loop.
 #include <benchmark/benchmark.h>
 
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "hooks/QvHooks/tracer_messages.h"
 #include "platform/desktop/sim_desktop.h"
 #include "platform/messaging/inproc_transport.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "platform/urlcache/file_io.h"
 #include "platform/urlcache/url_cache.h"
 #include "provider/urlmon/kiv_urlmon.h"

@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "common/language_module.h"
+#include "context/language_module.h"
 
 namespace qv::client {
 namespace {

@@ -8,7 +8,7 @@
 #include "client/print_view.h"
 #include "client/result_columns.h"
 #include "client/search_run.h"
-#include "common/language_module.h"
+#include "context/language_module.h"
 #include "platform/indexing/catalog_admin.h"
 #include "provider/ranking/file_ranking.h"
 

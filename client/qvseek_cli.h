@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "client/query_date.h"
-#include "common/context.h"
+#include "context/context.h"
 
 namespace qv::client {
 

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "common/temp_dir.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/catalog_keys.h"

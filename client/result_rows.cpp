@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "common/registry_values.h"
+#include "context/registry_values.h"
 #include "common/utf.h"
 
 namespace qv::client {

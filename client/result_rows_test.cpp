@@ -6,8 +6,8 @@
 
 #include "client/result_columns.h"
 #include "client/search_params.h"
-#include "common/registry_values.h"
-#include "common/test_context.h"
+#include "context/registry_values.h"
+#include "context/test_context.h"
 #include "provider/ranking/base_activation.h"
 
 namespace qv::client {

@@ -1,6 +1,6 @@
 #include "client/search_params.h"
 
-#include "common/registry_values.h"
+#include "context/registry_values.h"
 
 namespace qv::client {
 namespace {

@@ -12,7 +12,7 @@
 #include "client/query_composer.h"
 #include "client/result_rows.h"
 #include "client/search_params.h"
-#include "common/context.h"
+#include "context/context.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/query_executor.h"
 

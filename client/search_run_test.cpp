@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "platform/indexing/catalog_db.h"
 #include "provider/cihelper/catalog_tables.h"
 #include "provider/ranking/base_activation.h"

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "common/temp_dir.h"
 #include "platform/browser/browser_feed.h"
 #include "platform/indexing/catalog_admin.h"

@@ -11,8 +11,8 @@
 #include <sstream>
 #include <thread>
 
-#include "common/context.h"
-#include "common/event_report.h"
+#include "context/context.h"
+#include "context/event_report.h"
 #include "hooks/QvHooks/tracer_messages.h"
 #include "hooks/QvWLNP/session_relay.h"
 #include "platform/folders/folders.h"

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "common/clock.h"
-#include "common/context.h"
+#include "context/context.h"
 #include "common/temp_dir.h"
 #include "hooks/QvHooks/tracer_messages.h"
 #include "platform/desktop/xvfb_server.h"

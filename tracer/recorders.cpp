@@ -1,6 +1,6 @@
 #include "tracer/recorders.h"
 
-#include "common/event_report.h"
+#include "context/event_report.h"
 #include "common/utf.h"
 #include "hooks/QvHooks/tracer_messages.h"
 #include "tracer/item_string.h"

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <optional>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "tracer/visit.h"
 #include "tracer/worker.h"
 

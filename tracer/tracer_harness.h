@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/temp_dir.h"
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "common/utf.h"
 #include "hooks/QvHooks/tracer_messages.h"
 #include "hooks/QvHooks/visit_client.h"

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <thread>
 
-#include "common/event_report.h"
-#include "common/registry_values.h"
+#include "context/event_report.h"
+#include "context/registry_values.h"
 #include "hooks/QvHooks/tracer_messages.h"
 #include "tracer/detection/desktop_item_detector.h"
 #include "tracer/item_string.h"

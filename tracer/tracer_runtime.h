@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "hooks/QvHooks/input_hooks.h"
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/input_source.h"

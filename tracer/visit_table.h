@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "platform/desktop/desktop.h"
 #include "tracer/recorders.h"
 #include "tracer/visit.h"

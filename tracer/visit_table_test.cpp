@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "hooks/QvHooks/tracer_messages.h"
 #include "platform/desktop/sim_desktop.h"
 #include "tracer/item_detector.h"

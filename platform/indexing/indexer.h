@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/catalog_db.h"
 #include "platform/indexing/document_reader.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "platform/folders/folders.h"
 #include "platform/indexing/builtin_filters.h"
 #include "platform/indexing/catalog_admin.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-#include "common/event_report.h"
+#include "context/event_report.h"
 
 namespace qv::platform::indexing {
 namespace {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/indexer.h"
 #include "platform/indexing/watcher.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "platform/indexing/builtin_filters.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/document_reader.h"

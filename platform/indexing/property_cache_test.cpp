@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/catalog_db.h"
 #include "platform/indexing/query_executor.h"

@@ -5,7 +5,7 @@
 #include <random>
 #include <set>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "common/oledate.h"
 #include "common/utf.h"
 #include "platform/indexing/catalog_admin.h"

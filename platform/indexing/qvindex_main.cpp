@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "platform/folders/folders.h"
 #include "platform/indexing/builtin_filters.h"
 #include "platform/indexing/catalog_admin.h"

@@ -14,7 +14,7 @@
 #include <random>
 #include <thread>
 
-#include "common/event_report.h"
+#include "context/event_report.h"
 #include "common/utf.h"
 #include "platform/messaging/message_ids.h"
 #include "platform/messaging/runtime_folder.h"

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "common/event_report.h"
+#include "context/event_report.h"
 #include "common/utf.h"
 #include "platform/folders/folders.h"
 #include "platform/indexing/catalog_admin.h"

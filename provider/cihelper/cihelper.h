@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "interfaces/ibase_activation.h"
 
 namespace qv {

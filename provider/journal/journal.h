@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "common/guid.h"
 #include "common/hresult.h"
 #include "common/oledate.h"

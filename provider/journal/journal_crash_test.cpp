@@ -14,7 +14,7 @@
 #include <random>
 #include <set>
 
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "provider/journal/day_file.h"
 #include "provider/journal/day_file_format.h"
 #include "provider/journal/journal.h"

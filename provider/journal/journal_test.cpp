@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "provider/journal/day_file.h"
 #include "provider/journal/day_file_format.h"
 #include "provider/journal/journal_paths.h"

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "common/guid.h"
 #include "common/hresult.h"
 #include "platform/folders/folders.h"

@@ -4,7 +4,7 @@
 // the entry's day, in the order they are found, each with SMTO_ABORTIFHUNG and 5 s.
 #include <memory>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "platform/messaging/window_station.h"
 #include "provider/journal/journal_notification.h"
 

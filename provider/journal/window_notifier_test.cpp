@@ -7,7 +7,7 @@
 #include <set>
 #include <thread>
 
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "platform/messaging/inproc_transport.h"
 #include "provider/journal/journal.h"
 #include "provider/journal/journal_paths.h"

@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "common/event_report.h"
-#include "common/registry_values.h"
+#include "context/event_report.h"
+#include "context/registry_values.h"
 #include "common/scope_hash.h"
 #include "common/utf.h"
 

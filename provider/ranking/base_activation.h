@@ -2,7 +2,7 @@
 // BaseActivation: computes activations, bar values and the user's scope number, and folds
 // visits into ranking sets. Keeps no state between calls; reads the clock and two registry
 // values on every call that needs them.
-#include "common/context.h"
+#include "context/context.h"
 #include "interfaces/ibase_activation.h"
 #include "provider/ranking/ranking.h"
 

@@ -5,10 +5,10 @@
 #include <cmath>
 #include <limits>
 
-#include "common/event_report.h"
-#include "common/registry_values.h"
+#include "context/event_report.h"
+#include "context/registry_values.h"
 #include "common/scope_hash.h"
-#include "common/test_context.h"
+#include "context/test_context.h"
 
 namespace qv {
 namespace {

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <optional>
 
-#include "common/event_report.h"
-#include "common/registry_values.h"
+#include "context/event_report.h"
+#include "context/registry_values.h"
 #include "platform/fs/file_attributes.h"
 #include "platform/propset/property_store.h"
 #include "provider/ranking/base_activation.h"

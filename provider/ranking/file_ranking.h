@@ -5,7 +5,7 @@
 // program's lock is handed to the ranking service's listener.
 #include <filesystem>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "interfaces/ikiv_file_ranking.h"
 #include "interfaces/ikiv_listener.h"
 #include "provider/ranking/ranking.h"

@@ -12,9 +12,9 @@
 #include <fstream>
 #include <limits>
 
-#include "common/registry_values.h"
+#include "context/registry_values.h"
 #include "common/scope_hash.h"
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "platform/fs/file_attributes.h"
 #include "platform/propset/property_store.h"
 #include "provider/ranking/ranking_record.h"

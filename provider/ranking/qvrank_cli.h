@@ -5,7 +5,7 @@
 #include <span>
 #include <string_view>
 
-#include "common/context.h"
+#include "context/context.h"
 
 namespace qv {
 

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "provider/ranking/file_ranking.h"
 
 namespace qv {

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <random>
 
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "platform/propset/property_store.h"
 #include "provider/ranking/file_ranking.h"
 #include "provider/ranking/ranking_record.h"

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "common/event_report.h"
+#include "context/event_report.h"
 #include "platform/urlcache/file_io.h"
 #include "provider/urlmon/history_url.h"
 #include "provider/urlmon/private_urls.h"

@@ -3,7 +3,7 @@
 // copies under a content-addressed private URL so that later visits cannot overwrite them.
 #include <string_view>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "common/oledate.h"
 #include "platform/urlcache/url_cache.h"
 

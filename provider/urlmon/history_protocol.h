@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "platform/urlcache/file_io.h"
 #include "platform/urlcache/pluggable_protocol.h"
 #include "provider/urlmon/history_url.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "provider/urlmon/history_protocol.h"
 #include "provider/urlmon/kiv_urlmon.h"
 #include "provider/urlmon/private_urls.h"

@@ -9,8 +9,8 @@
 #include <optional>
 #include <system_error>
 
-#include "common/event_report.h"
-#include "common/registry_values.h"
+#include "context/event_report.h"
+#include "context/registry_values.h"
 #include "common/utf.h"
 #include "platform/urlcache/mime_sniff.h"
 #include "platform/urlcache/url.h"

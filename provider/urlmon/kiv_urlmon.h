@@ -8,7 +8,7 @@
 #include <memory>
 #include <string_view>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "interfaces/ikiv_urlmon.h"
 #include "platform/urlcache/url_cache.h"
 #include "platform/urlcache/url_download.h"

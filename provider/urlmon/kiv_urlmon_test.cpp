@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "provider/ranking/file_ranking.h"
 #include "platform/urlcache/url.h"
 #include "provider/urlmon/cache_lookup.h"

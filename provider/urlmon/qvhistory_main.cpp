@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "platform/folders/folders.h"
 #include "provider/urlmon/history_protocol.h"
 #include "provider/urlmon/kiv_urlmon.h"

@@ -1,6 +1,6 @@
 #include "tracer/detection/browser_pane.h"
 
-#include "common/event_report.h"
+#include "context/event_report.h"
 #include "common/utf.h"
 #include "tracer/detection/detection_constants.h"
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "platform/desktop/desktop.h"
 #include "tracer/worker.h"
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "tracer/detection/detection_constants.h"
 
 namespace qv::tracer {

@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include "common/event_report.h"
+#include "context/event_report.h"
 #include "platform/desktop/proc_running_documents.h"
 #include "platform/desktop/xbel_recent_folder.h"
 #include "tracer/detection/detection_constants.h"

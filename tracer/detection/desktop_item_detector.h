@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/recent_folder.h"
 #include "platform/desktop/running_documents.h"

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <optional>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "platform/desktop/recent_folder.h"
 #include "tracer/detection/document_events.h"
 #include "tracer/worker.h"

@@ -1,6 +1,6 @@
 #include "tracer/detection/running_docs_watcher.h"
 
-#include "common/event_report.h"
+#include "context/event_report.h"
 #include "tracer/detection/detection_constants.h"
 
 namespace qv::tracer {

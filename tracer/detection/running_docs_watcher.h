@@ -7,7 +7,7 @@
 #include <mutex>
 #include <optional>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/running_documents.h"
 #include "tracer/detection/document_events.h"

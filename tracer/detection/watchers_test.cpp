@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "common/temp_dir.h"
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "platform/desktop/sim_desktop.h"
 #include "platform/desktop/sim_recent_folder.h"
 #include "platform/desktop/sim_running_documents.h"

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <thread>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "common/temp_dir.h"
 #include "hooks/QvHooks/tracer_messages.h"
 #include "platform/desktop/sim_session_signals.h"

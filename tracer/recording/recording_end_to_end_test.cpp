@@ -10,7 +10,7 @@
 #include <map>
 #include <sstream>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "common/temp_dir.h"
 #include "platform/browser/browser_feed.h"
 #include "provider/journal/day_file.h"

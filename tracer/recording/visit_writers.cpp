@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "common/event_report.h"
+#include "context/event_report.h"
 #include "common/utf.h"
 #include "interfaces/ikiv_file_ranking.h"
 #include "interfaces/ikiv_urlmon.h"

@@ -7,7 +7,7 @@
 #include <stop_token>
 #include <string>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "platform/browser/url_history.h"
 #include "tracer/detection/category_rules.h"
 #include "tracer/recorders.h"

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <thread>
 
-#include "common/test_context.h"
+#include "context/test_context.h"
 #include "platform/browser/browser_feed.h"
 #include "platform/urlcache/url.h"
 #include "provider/journal/day_file.h"

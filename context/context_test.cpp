@@ -2,10 +2,10 @@
 
 #include <fstream>
 
-#include "common/event_report.h"
-#include "common/language_module.h"
-#include "common/registry_values.h"
-#include "common/test_context.h"
+#include "context/event_report.h"
+#include "context/language_module.h"
+#include "context/registry_values.h"
+#include "context/test_context.h"
 
 namespace qv {
 namespace {

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/context.h"
+#include "context/context.h"
 
 namespace qv {
 

@@ -1,4 +1,4 @@
-#include "common/event_report.h"
+#include "context/event_report.h"
 
 namespace qv {
 

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "common/context.h"
+#include "context/context.h"
 #include "common/temp_dir.h"
 
 namespace qv {

@@ -1,9 +1,9 @@
-#include "common/language_module.h"
+#include "context/language_module.h"
 
 #include <cstdlib>
 #include <fstream>
 
-#include "common/registry_values.h"
+#include "context/registry_values.h"
 
 namespace qv {
 namespace {

@@ -1,4 +1,4 @@
-#include "common/registry_values.h"
+#include "context/registry_values.h"
 
 #include "common/utf.h"
 

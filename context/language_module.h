@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/context.h"
+#include "context/context.h"
 
 namespace qv {
 

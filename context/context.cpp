@@ -1,4 +1,4 @@
-#include "common/context.h"
+#include "context/context.h"
 
 #include <pwd.h>
 #include <unistd.h>
