@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "common/event_report.h"
+#include "platform/indexing/regular_file.h"
 
 namespace qv::platform::indexing {
 namespace {
@@ -110,10 +111,11 @@ HRESULT CatalogIndexer::Walk(const std::string& folder, std::int64_t gen, std::i
     if (Stopping()) return E_ABORT;
     Frame f = std::move(stack.back());
     stack.pop_back();
-    DIR* dir = opendir(f.path.c_str());
+    // A folder swapped for a link since it was seen is not followed out of the scope.
+    DIR* dir = OpenFolderNoFollow(f.path);
     if (!dir) {
       // Gone: its documents go at the end of the walk. Unreadable: said in the status.
-      if (errno != ENOENT && errno != ENOTDIR) {
+      if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) {
         unreadable_.push_back(f.path + "\t" + std::strerror(errno));
       }
       continue;

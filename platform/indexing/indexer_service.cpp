@@ -32,6 +32,10 @@ std::string IndexerService::Signature(const std::string& name) const {
   std::vector<CachedProperty> props;
   admin_.GetCachedProperties(name, props);
   for (const auto& p : props) sig += p.Key() + "," + std::to_string(p.vt) + "\n";
+  // The user's additions to the excluded folders change what a crawl takes in.
+  std::vector<std::pair<std::string, RegValue>> excluded;
+  admin_.registry().EnumValues(Hive::LocalMachine, kExcludedFoldersKey, excluded);
+  for (const auto& e : excluded) sig += "excluded " + e.first + "\n";
   bool stopped = false;
   admin_.IsCatalogStopped(name, stopped);
   return sig + (stopped ? "stopped" : "running");
@@ -58,6 +62,8 @@ HRESULT IndexerService::Reload(bool& changed) {
       io.progress = options_.progress;
       e.indexer = std::make_unique<CatalogIndexer>(ctx_, admin_, name, io);
       hr = e.indexer->Open();
+      // Opening may write the default excluded folders: the signature is of what it read.
+      e.signature = Signature(name);
       if (Failed(hr)) {
         ReportEvent(ctx_, EventType::Warning, kCategoryProvider, kEventCatalogUnavailable,
                     {"Catalog " + name + " cannot be opened", FormatHresult(hr)});

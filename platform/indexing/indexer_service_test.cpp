@@ -156,12 +156,14 @@ TEST_F(IndexerServiceTest, RunningOutOfWatchesIsToldAndClearedWhenThereAreEnough
   CatalogProblems problems;
   ServiceOptions few;
   few.maxWatches = 2;
+  bool crawled = false;
+  auto during = [&](const IndexProgress& p) { crawled = crawled || p.phase == "idle"; };
   auto run = RunService({[&] {
-                           return Find("word").size() == 4 &&
+                           return crawled &&
                                   Succeeded(admin_->GetProblems("QuillonTest", problems)) &&
                                   !problems.unwatched.empty();
                          }},
-                        {}, few);
+                        during, few);
   EXPECT_EQ(run.hr, S_OK);
   EXPECT_EQ(run.stepsDone, 1u);
   EXPECT_TRUE(IsAtOrBelow(problems.unwatched, docs_.string())) << problems.unwatched;

@@ -18,6 +18,7 @@
 #include "platform/indexing/document_reader.h"
 #include "platform/indexing/indexer.h"
 #include "platform/indexing/query_executor.h"
+#include "platform/indexing/regular_file.h"
 #include "platform/indexing/test_tools.h"
 #include "platform/propset/property_store.h"
 
@@ -282,6 +283,13 @@ TEST_F(IndexerTest, FiltersRefuseLinksAndFifosSwappedInForFiles) {
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status)) << "the filter hung on a FIFO or crashed";
   EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  // A folder swapped for a link is not listed either.
+  fs::create_directory_symlink(root_ / "outside", docs_ / "swapped-folder");
+  EXPECT_EQ(OpenFolderNoFollow((docs_ / "swapped-folder").string()), nullptr);
+  DIR* real = OpenFolderNoFollow(docs_.string());
+  ASSERT_NE(real, nullptr);
+  closedir(real);
 }
 
 TEST_F(IndexerTest, SecretsHiddenFilesAndTheInstallationRootStayOut) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -19,6 +20,19 @@ HRESULT OpenRegularFile(const std::filesystem::path& file, UniqueFd& out) {
   if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
   out = std::move(fd);
   return S_OK;
+}
+
+DIR* OpenFolderNoFollow(const std::string& folder) {
+  const int fd =
+      ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  DIR* dir = ::fdopendir(fd);
+  if (!dir) {
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+  }
+  return dir;
 }
 
 }  // namespace qv::platform::indexing

@@ -1,8 +1,10 @@
 #pragma once
-// Opening a document for reading without being tricked: the crawler saw a regular file with
-// lstat, but by the time a filter opens it, it may have been swapped for a link or a FIFO.
-// The open follows no link at the last component and never blocks, and anything that is not
-// a regular file is refused before a byte is read.
+// Opening what the crawler saw without being tricked: it saw a regular file or a folder with
+// lstat, but by the time it is opened, it may have been swapped for a link or a FIFO. The
+// opens follow no link at the last component and never block, and a file that is not a
+// regular file is refused before a byte is read.
+#include <dirent.h>
+
 #include <filesystem>
 
 #include "common/hresult.h"
@@ -13,5 +15,8 @@ namespace qv::platform::indexing {
 // S_OK with an open descriptor of a regular file; the errno's HRESULT when the open fails
 // (a link at the last component gives ELOOP); E_ACCESSDENIED for anything but a regular file.
 HRESULT OpenRegularFile(const std::filesystem::path& file, UniqueFd& out);
+
+// A folder's listing, or null with errno set (ELOOP or ENOTDIR for a link); closedir it.
+DIR* OpenFolderNoFollow(const std::string& folder);
 
 }  // namespace qv::platform::indexing

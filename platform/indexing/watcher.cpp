@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "platform/indexing/catalog_keys.h"
+#include "platform/indexing/regular_file.h"
 
 namespace qv::platform::indexing {
 namespace {
@@ -59,7 +60,7 @@ HRESULT Watcher::AddTree(const std::string& root, const ScopeSet& scopes) {
       }
       continue;
     }
-    DIR* d = opendir(dir.c_str());
+    DIR* d = OpenFolderNoFollow(dir);
     if (!d) continue;
     while (dirent* e = readdir(d)) {
       const std::string_view name = e->d_name;
