@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <set>
 
 #include "common/event_report.h"
 #include "platform/indexing/regular_file.h"
@@ -220,11 +221,13 @@ HRESULT CatalogIndexer::RecordUnreadable(std::string_view below) {
   hr = db_->GetMeta(kMetaUnreadableTotal, total);
   if (Failed(hr)) return hr;
   std::vector<std::string> kept;
+  std::set<std::string> known;  // already reported
   std::int64_t count = ParseInt(total);
   for (std::size_t at = 0; at < listed.size();) {
     const std::size_t end = std::min(listed.find('\n', at), listed.size());
     std::string line = listed.substr(at, end - at);
     at = end + 1;
+    known.insert(line);
     const std::string folder = line.substr(0, line.find('\t'));
     if (below.empty() || IsAtOrBelow(folder, below)) {
       --count;
@@ -238,7 +241,7 @@ HRESULT CatalogIndexer::RecordUnreadable(std::string_view below) {
     for (auto& c : line) {
       if (c == '\n') c = '?';  // one line per folder, whatever its name holds
     }
-    if (listed.find(line) == std::string::npos) fresh.push_back(line);
+    if (!known.count(line)) fresh.push_back(line);
     if (kept.size() < kMaxUnreadableListed) kept.push_back(line);
     ++count;
   }
