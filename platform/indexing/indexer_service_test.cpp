@@ -120,6 +120,29 @@ TEST_F(IndexerServiceTest, ChangesMadeWhileTheStartUpCrawlRunsAreFollowed) {
   EXPECT_EQ(run.stepsDone, 1u) << "a change made during the crawl was lost";
 }
 
+TEST_F(IndexerServiceTest, ChangesMadeWhileTheCrawlAfterANewScopeRunsAreFollowed) {
+  const fs::path more = root_ / "more";
+  for (int i = 0; i < 20; ++i) Write(more / ("m" + std::to_string(i) + ".txt"), "common");
+  int crawls = 0;
+  bool changed = false;
+  auto during = [&](const IndexProgress& p) {
+    if (p.phase == "scanning" && p.scanned == 0) ++crawls;
+    // The second crawl is the one the new scope starts; change both scopes meanwhile.
+    if (crawls == 2 && !changed && p.phase == "filtering") {
+      changed = true;
+      Write(more / "late.txt", "lateword");
+      Write(docs_ / "late.txt", "lateword");
+    }
+  };
+  const auto run = RunService(
+      {[&] { return crawls == 1; },
+       [&] { return Succeeded(admin_->AddScope("QuillonTest", more.string(), false)); },
+       [&] { return changed && Find("lateword").size() == 2; }},
+      during);
+  EXPECT_EQ(run.hr, S_OK);
+  EXPECT_EQ(run.stepsDone, 3u) << "a change made during the crawl was lost";
+}
+
 TEST_F(IndexerServiceTest, AScopeFolderDeletedAndMadeAgainIsFollowedAgain) {
   Write(docs_ / "a.txt", "firstword");
   const std::string d = docs_.string();
