@@ -58,9 +58,12 @@ ExclusionRules::ExclusionRules(const std::vector<std::string>& extra,
     text_ += raw + "\n";
     entries_.push_back(std::move(e));
   }
-  if (std::string s = NormalizeScopePath(stateRoot.string()); !s.empty()) {
+  // A root given as a relative path (QV_ROOT=./x) is still left out.
+  std::error_code ec;
+  const auto absolute = std::filesystem::absolute(stateRoot, ec);
+  if (std::string s = NormalizeScopePath(ec ? stateRoot.string() : absolute.string());
+      !s.empty()) {
     stateRoots_.push_back(s);
-    std::error_code ec;
     const std::string real = NormalizeScopePath(std::filesystem::weakly_canonical(s, ec).string());
     if (!ec && !real.empty() && real != s) stateRoots_.push_back(real);
   }

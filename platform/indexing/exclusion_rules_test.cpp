@@ -8,6 +8,8 @@
 namespace qv::platform::indexing {
 namespace {
 
+namespace fs = std::filesystem;
+
 std::shared_ptr<const ExclusionRules> Rules(std::vector<std::string> extra = {}) {
   return std::make_shared<const ExclusionRules>(extra, "/h", "/h/.local/share/qv");
 }
@@ -84,6 +86,10 @@ TEST(ExclusionRules, TheListIsKeptInTheRegistryForTheUserToExtend) {
   EXPECT_EQ(reg.GetValue(Hive::LocalMachine, kExcludedFoldersKey, ".local/share/keyrings", v), 0);
   EXPECT_FALSE(first.IsSecret("/srv/mine/x"));
   EXPECT_TRUE(first.InStateRoot((dir.path() / "registry").string()));
+  // A root named by a relative path is the same folder.
+  const auto relative = fs::relative(dir.path() / "r", fs::current_path());
+  const ExclusionRules fromRelative({}, "/h", relative);
+  EXPECT_TRUE(fromRelative.InStateRoot((dir.path() / "r" / "eventlog").string())) << relative;
 
   // The user adds a folder and deletes a built-in entry: the built-in one still holds.
   ASSERT_EQ(reg.SetValue(Hive::LocalMachine, kExcludedFoldersKey, "/srv/mine", RegValue::Sz("")),
