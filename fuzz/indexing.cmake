@@ -2,3 +2,5 @@
 qv_fuzz(query_text_fuzz SOURCES query_text_fuzz.cpp DEPS qv_indexing)
 qv_fuzz(markup_filter_fuzz SOURCES markup_filter_fuzz.cpp DEPS qv_indexing)
 qv_fuzz(like_pattern_fuzz SOURCES like_pattern_fuzz.cpp DEPS qv_indexing)
+# The excluded-folder entries that the user keeps in the registry.
+qv_fuzz(exclusion_rules_fuzz SOURCES exclusion_rules_fuzz.cpp DEPS qv_indexing)

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "common/utf.h"
+#include "platform/indexing/regular_file.h"
 
 namespace qv::platform::indexing {
 namespace {
@@ -161,20 +162,17 @@ class BufferedFilter : public Filter {
 
  private:
   HRESULT ReadFile(std::string& bytes) const {
-    const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return FILTER_E_ACCESS;
+    UniqueFd fd;
+    if (Failed(OpenRegularFile(path_, fd))) return FILTER_E_ACCESS;
     char buf[65536];
     while (bytes.size() < kMaxFilteredBytes) {
-      const ssize_t n = read(fd, buf, std::min(sizeof buf, kMaxFilteredBytes - bytes.size()));
+      const ssize_t n =
+          read(fd.get(), buf, std::min(sizeof buf, kMaxFilteredBytes - bytes.size()));
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        close(fd);
-        return FILTER_E_ACCESS;
-      }
+      if (n < 0) return FILTER_E_ACCESS;
       if (n == 0) break;
       bytes.append(buf, static_cast<std::size_t>(n));
     }
-    close(fd);
     return S_OK;
   }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <thread>
 
@@ -350,6 +351,34 @@ HRESULT CatalogAdmin::GetState(std::string_view name, CatalogState& out) const {
     if (!ec) bytes += n;
   }
   out.dwIndexSize = clamp(static_cast<std::int64_t>(bytes >> 20));
+  return S_OK;
+}
+
+HRESULT CatalogAdmin::GetProblems(std::string_view name, CatalogProblems& out) const {
+  out = CatalogProblems{};
+  std::filesystem::path location;
+  HRESULT hr = GetLocation(name, location);
+  if (Failed(hr)) return hr;
+  std::unique_ptr<CatalogDb> db;
+  hr = CatalogDb::OpenForQuery(location, db);
+  if (hr == STG_E_FILENOTFOUND) return S_OK;
+  if (Failed(hr)) return hr;
+  std::string listed, total;
+  if (Failed(hr = db->GetMeta(kMetaUnreadable, listed)) ||
+      Failed(hr = db->GetMeta(kMetaUnreadableTotal, total))) {
+    return hr;
+  }
+  for (std::size_t at = 0; at < listed.size();) {
+    const std::size_t end = std::min(listed.find('\n', at), listed.size());
+    if (end > at) out.unreadable.push_back(listed.substr(at, end - at));
+    at = end + 1;
+  }
+  std::from_chars(total.data(), total.data() + total.size(), out.unreadableTotal);
+  out.unreadableTotal =
+      std::max<std::int64_t>(out.unreadableTotal, static_cast<std::int64_t>(out.unreadable.size()));
+  if (IsRunning()) {
+    if (Failed(hr = db->GetMeta(kMetaUnwatched, out.unwatched))) return hr;
+  }
   return S_OK;
 }
 

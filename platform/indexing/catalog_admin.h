@@ -50,6 +50,16 @@ struct CatalogState {
   std::uint32_t dwPropCacheSize = 0;  // KB
 };
 
+// What keeps a catalog from being complete and current: folders that cannot be read
+// ("<folder>\t<reason>", the first of `unreadableTotal`) and the folder where the running
+// service ran out of watches (empty when every folder is followed).
+struct CatalogProblems {
+  std::vector<std::string> unreadable;
+  std::int64_t unreadableTotal = 0;
+  std::string unwatched;
+  bool any() const { return unreadableTotal > 0 || !unreadable.empty() || !unwatched.empty(); }
+};
+
 // Files of the running service under the root.
 std::filesystem::path ServiceFolder(const std::filesystem::path& root);
 std::filesystem::path ServiceLockPath(const std::filesystem::path& root);
@@ -96,6 +106,9 @@ class CatalogAdmin : public ComObject {
   // when there are no more.
   HRESULT LocateCatalog(std::string_view path, std::size_t index, std::string& name) const;
   HRESULT GetState(std::string_view name, CatalogState& out) const;
+  // Nothing to report for a catalog without an index yet; the lack of watches only while
+  // the service runs.
+  HRESULT GetProblems(std::string_view name, CatalogProblems& out) const;
 
   Registry& registry() const { return registry_; }
   const std::filesystem::path& root() const { return root_; }

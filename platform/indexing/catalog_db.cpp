@@ -410,6 +410,57 @@ HRESULT CatalogDb::RemovePath(std::string_view path, std::int64_t& removed) {
   return S_OK;
 }
 
+namespace {
+// The document at `folder` and everything whose path starts with "<folder>/": '0' is the
+// character after '/', so the range is exactly that prefix. An empty folder is every path.
+struct PathRange {
+  explicit PathRange(std::string_view folder)
+      : path(folder), lo(path + "/"), hi(path + "0") {}
+  std::string path, lo, hi;
+  bool all() const { return path.empty(); }
+  // Binds ?1..?3 of kWhere.
+  void Bind(Statement& st) const {
+    st.Bind(1, std::string_view(path));
+    st.Bind(2, std::string_view(lo));
+    st.Bind(3, std::string_view(hi));
+  }
+  static constexpr const char* kWhere = "(?1 = '' OR path = ?1 OR (path >= ?2 AND path < ?3))";
+};
+}  // namespace
+
+HRESULT CatalogDb::MarkForRescan(std::string_view folder, std::int64_t gen, bool refilter) {
+  const PathRange range(folder);
+  Statement st;
+  HRESULT hr = db_.Prepare(std::string("UPDATE docs SET seen = min(seen, ?4)") +
+                               (refilter ? ", state = 0" : "") + " WHERE " + PathRange::kWhere,
+                           st);
+  if (Failed(hr)) return hr;
+  range.Bind(st);
+  st.Bind(4, gen - 1);
+  const int rc = st.Step();
+  return rc == SQLITE_DONE ? S_OK : HresultFromSqlite(rc);
+}
+
+HRESULT CatalogDb::RemoveUnseenBelow(std::string_view folder, std::int64_t gen,
+                                     std::int64_t& removed) {
+  removed = 0;
+  const PathRange range(folder);
+  const std::string where = std::string(PathRange::kWhere) + " AND seen < ?4";
+  for (const std::string& sql :
+       {"DELETE FROM fts WHERE rowid IN (SELECT id FROM docs WHERE " + where + ")",
+        "DELETE FROM docs WHERE " + where}) {
+    Statement st;
+    HRESULT hr = db_.Prepare(sql, st);
+    if (Failed(hr)) return hr;
+    range.Bind(st);
+    st.Bind(4, gen);
+    const int rc = st.Step();
+    if (rc != SQLITE_DONE) return HresultFromSqlite(rc);
+  }
+  removed = sqlite3_changes(db_.handle());
+  return S_OK;
+}
+
 HRESULT CatalogDb::FindDocument(std::string_view path, std::int64_t& id, DocState& state) {
   Statement st;
   HRESULT hr = db_.Prepare("SELECT id, state FROM docs WHERE path=?1", st);

@@ -27,6 +27,14 @@ namespace qv::platform::indexing {
 
 inline constexpr std::int64_t kSchemaVersion = 1;
 
+// Index metadata that the status shows: the unreadable folders ("<folder>\t<reason>" lines,
+// at most kMaxUnreadableListed) with their total, and the folder where the service ran out
+// of watches (empty when every folder is followed).
+inline constexpr std::string_view kMetaUnreadable = "unreadable";
+inline constexpr std::string_view kMetaUnreadableTotal = "unreadable_total";
+inline constexpr std::string_view kMetaUnwatched = "unwatched";
+inline constexpr std::size_t kMaxUnreadableListed = 100;
+
 enum class DocState : int {
   NeedsFilter = 0,      // new or changed: run the filter
   Filtered = 1,         // up to date
@@ -97,6 +105,11 @@ class CatalogDb {
   // Removes the document at `path` and everything below it when it is a folder.
   HRESULT RemovePath(std::string_view path, std::int64_t& removed);
   HRESULT FindDocument(std::string_view path, std::int64_t& id, DocState& state);
+  // Before a walk of one folder (empty: every document): the documents below it count as
+  // not yet seen in generation `gen`, and with `refilter` are filtered again when the walk
+  // sees them. RemoveUnseenBelow then drops those the walk did not find.
+  HRESULT MarkForRescan(std::string_view folder, std::int64_t gen, bool refilter);
+  HRESULT RemoveUnseenBelow(std::string_view folder, std::int64_t gen, std::int64_t& removed);
 
   HRESULT Counts(std::int64_t& total, std::int64_t& pending);
   HRESULT GetMeta(std::string_view key, std::string& value);  // S_FALSE when missing

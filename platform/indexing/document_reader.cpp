@@ -6,6 +6,7 @@
 
 #include "common/utf.h"
 #include "platform/indexing/builtin_filters.h"
+#include "platform/indexing/regular_file.h"
 #include "platform/propset/property_store.h"
 
 namespace qv::platform::indexing {
@@ -27,11 +28,10 @@ std::optional<Guid> RegistryGuid(const Registry& reg, const std::string& key) {
 // Text files without a registered extension are still worth indexing: the head has no NUL
 // byte and reads as UTF-8 (a sequence cut by the sniff window is allowed).
 bool LooksLikeText(const std::filesystem::path& file) {
-  const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
+  UniqueFd fd;
+  if (Failed(OpenRegularFile(file, fd))) return false;
   char buf[kSniffBytes];
-  const ssize_t n = read(fd, buf, sizeof buf);
-  close(fd);
+  const ssize_t n = read(fd.get(), buf, sizeof buf);
   if (n <= 0) return false;
   std::string_view head(buf, static_cast<std::size_t>(n));
   if (head.find('\0') != std::string_view::npos) return false;

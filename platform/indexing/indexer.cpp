@@ -6,7 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <set>
+
+#include "common/event_report.h"
+#include "platform/indexing/regular_file.h"
 
 namespace qv::platform::indexing {
 namespace {
@@ -54,7 +60,9 @@ HRESULT CatalogIndexer::Open() {
   std::vector<ScopeEntry> scopes;
   hr = admin_.GetScopes(name_, scopes);
   if (Failed(hr)) return hr;
-  scopes_ = std::make_unique<ScopeSet>(scopes);
+  rules_ = std::make_shared<const ExclusionRules>(
+      ExclusionRules::Load(ctx_.registry, admin_.root()));
+  scopes_ = std::make_unique<ScopeSet>(scopes, rules_);
   std::vector<CachedProperty> props;
   hr = admin_.GetCachedProperties(name_, props);
   if (Failed(hr)) return hr;
@@ -104,8 +112,15 @@ HRESULT CatalogIndexer::Walk(const std::string& folder, std::int64_t gen, std::i
     if (Stopping()) return E_ABORT;
     Frame f = std::move(stack.back());
     stack.pop_back();
-    DIR* dir = opendir(f.path.c_str());
-    if (!dir) continue;  // unreadable or gone: its documents go at the end of the crawl
+    // A folder swapped for a link since it was seen is not followed out of the scope.
+    DIR* dir = OpenFolderNoFollow(f.path);
+    if (!dir) {
+      // Gone: its documents go at the end of the walk. Unreadable: said in the status.
+      if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) {
+        unreadable_.push_back(f.path + "\t" + std::strerror(errno));
+      }
+      continue;
+    }
     std::vector<std::string> subfolders;
     while (dirent* e = readdir(dir)) {
       const std::string_view name = e->d_name;
@@ -115,10 +130,10 @@ HRESULT CatalogIndexer::Walk(const std::string& folder, std::int64_t gen, std::i
       // Links are never followed: a link could lead out of the scope or into a loop.
       if (fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
       if (S_ISDIR(st.st_mode)) {
-        if (f.depth < kMaxFolderDepth && !scopes_->IsExcluded(path)) {
+        if (f.depth < kMaxFolderDepth && scopes_->Covers(path)) {
           subfolders.push_back(std::move(path));
         }
-      } else if (S_ISREG(st.st_mode) && !scopes_->IsExcluded(path)) {
+      } else if (S_ISREG(st.st_mode) && scopes_->Covers(path)) {
         const HRESULT hr = Note(path, st, gen, noted, tx);
         if (Failed(hr)) {
           closedir(dir);
@@ -153,13 +168,20 @@ HRESULT CatalogIndexer::Crawl() {
   if (Failed(hr)) return hr;
   progress_.scanned = 0;
   progress_.filtered = 0;
+  unreadable_.clear();
   Report("scanning");
   std::int64_t noted = 0;
   std::unique_ptr<Transaction> tx;
   for (const auto& root : scopes_->roots()) {
-    if (scopes_->IsExcluded(root)) continue;
+    if (!scopes_->Covers(root)) continue;
     struct stat st {};
-    if (lstat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+    if (lstat(root.c_str(), &st) != 0) {
+      if (errno != ENOENT && errno != ENOTDIR) {
+        unreadable_.push_back(root + "\t" + std::strerror(errno));
+      }
+      continue;
+    }
+    if (!S_ISDIR(st.st_mode)) continue;
     hr = Walk(root, gen, noted, tx);
     if (Failed(hr)) {
       if (tx) tx->Commit();  // what was noted stays noted; the crawl resumes from there
@@ -186,8 +208,60 @@ HRESULT CatalogIndexer::Crawl() {
     return hr;
   }
   hr = done.Commit();
+  if (Failed(hr)) return hr;
+  hr = RecordUnreadable("");
   if (Succeeded(hr)) Report("idle");
   return hr;
+}
+
+HRESULT CatalogIndexer::RecordUnreadable(std::string_view below) {
+  std::string listed, total;
+  HRESULT hr = db_->GetMeta(kMetaUnreadable, listed);
+  if (Failed(hr)) return hr;
+  hr = db_->GetMeta(kMetaUnreadableTotal, total);
+  if (Failed(hr)) return hr;
+  std::vector<std::string> kept;
+  std::set<std::string> known;  // already reported
+  std::int64_t count = ParseInt(total);
+  for (std::size_t at = 0; at < listed.size();) {
+    const std::size_t end = std::min(listed.find('\n', at), listed.size());
+    std::string line = listed.substr(at, end - at);
+    at = end + 1;
+    known.insert(line);
+    const std::string folder = line.substr(0, line.find('\t'));
+    if (below.empty() || IsAtOrBelow(folder, below)) {
+      --count;
+      continue;
+    }
+    kept.push_back(std::move(line));
+  }
+  if (below.empty()) count = 0;
+  std::vector<std::string> fresh;
+  for (auto& line : unreadable_) {
+    for (auto& c : line) {
+      if (c == '\n') c = '?';  // one line per folder, whatever its name holds
+    }
+    if (!known.count(line)) fresh.push_back(line);
+    if (kept.size() < kMaxUnreadableListed) kept.push_back(line);
+    ++count;
+  }
+  std::string text;
+  for (const auto& line : kept) text += line + "\n";
+  count = std::max<std::int64_t>(count, 0);
+  if (Failed(hr = db_->SetMeta(kMetaUnreadable, text)) ||
+      Failed(hr = db_->SetMeta(kMetaUnreadableTotal, std::to_string(count)))) {
+    return hr;
+  }
+  if (!fresh.empty()) {
+    std::vector<std::string> strings{name_, std::to_string(fresh.size())};
+    for (std::size_t i = 0; i < fresh.size() && i < 10; ++i) strings.push_back(fresh[i]);
+    strings.push_back("Their files are not indexed. Give the user read access, then run "
+                      "'qvindex rescan " + name_ + " FOLDER'.");
+    ReportEvent(ctx_, EventType::Warning, kCategoryProvider, kEventFoldersUnreadable,
+                std::move(strings));
+  }
+  unreadable_.clear();
+  return S_OK;
 }
 
 HRESULT CatalogIndexer::IndexOne(const PendingDoc& doc) {
@@ -239,6 +313,55 @@ HRESULT CatalogIndexer::FilterPending() {
   return S_OK;
 }
 
+HRESULT CatalogIndexer::Rescan(const std::string& folder, bool full) {
+  if (!folder.empty()) {
+    const std::string path = NormalizeScopePath(folder);
+    if (path.empty() || !scopes_->Covers(path)) return S_FALSE;
+    progress_.scanned = 0;
+    progress_.filtered = 0;
+    const HRESULT hr = RescanFolder(path, full);
+    if (Succeeded(hr)) Report("idle");
+    return hr;
+  }
+  if (full) {
+    // Every document is filtered again as the crawl sees it.
+    std::string value;
+    HRESULT hr = db_->GetMeta("generation", value);
+    if (Failed(hr)) return hr;
+    hr = db_->MarkForRescan("", ParseInt(value) + 1, true);
+    if (Failed(hr)) return hr;
+  }
+  return Crawl();
+}
+
+HRESULT CatalogIndexer::RescanFolder(const std::string& path, bool refilter) {
+  std::string value;
+  HRESULT hr = db_->GetMeta("generation", value);
+  if (Failed(hr)) return hr;
+  const std::int64_t gen = ParseInt(value);
+  hr = db_->MarkForRescan(path, gen, refilter);
+  if (Failed(hr)) return hr;
+  unreadable_.clear();
+  std::int64_t noted = 0;
+  std::unique_ptr<Transaction> tx;
+  hr = Walk(path, gen, noted, tx);
+  if (tx) {
+    const HRESULT c = tx->Commit();
+    if (Succeeded(hr)) hr = c;
+  }
+  if (Failed(hr)) return hr;
+  // Only a walk that ran to the end tells which documents are gone.
+  {
+    Transaction done(db_->db());
+    if (Failed(done.status())) return done.status();
+    std::int64_t removed = 0;
+    if (Failed(hr = db_->RemoveUnseenBelow(path, gen, removed))) return hr;
+    if (Failed(hr = done.Commit())) return hr;
+  }
+  if (Failed(hr = RecordUnreadable(path))) return hr;
+  return FilterPending();
+}
+
 HRESULT CatalogIndexer::Refresh(const std::string& raw) {
   const std::string path = NormalizeScopePath(raw);
   if (path.empty() || !scopes_->Covers(path)) return S_FALSE;
@@ -251,13 +374,14 @@ HRESULT CatalogIndexer::Refresh(const std::string& raw) {
     if (Failed(hr)) return hr;
     return tx.Commit();
   }
+  if (S_ISDIR(st.st_mode)) return RescanFolder(path, false);
   std::string value;
   HRESULT hr = db_->GetMeta("generation", value);
   if (Failed(hr)) return hr;
   const std::int64_t gen = ParseInt(value);
   std::int64_t noted = 0;
   std::unique_ptr<Transaction> tx;
-  hr = S_ISDIR(st.st_mode) ? Walk(path, gen, noted, tx) : Note(path, st, gen, noted, tx);
+  hr = Note(path, st, gen, noted, tx);
   if (tx) {
     const HRESULT c = tx->Commit();
     if (Succeeded(hr)) hr = c;

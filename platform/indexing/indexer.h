@@ -16,6 +16,7 @@
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/catalog_db.h"
 #include "platform/indexing/document_reader.h"
+#include "platform/indexing/exclusion_rules.h"
 #include "platform/indexing/scope_set.h"
 
 namespace qv::platform::indexing {
@@ -51,15 +52,23 @@ class CatalogIndexer {
   HRESULT Crawl();
   // Filters the documents waiting for it.
   HRESULT FilterPending();
-  // Brings one path up to date after a change: a file is (re)indexed, a folder is walked,
-  // a path that is gone is removed with everything below it.
+  // Brings one path up to date after a change: a file is (re)indexed, a folder is walked
+  // (documents below it that are gone leave the index), a path that is gone is removed with
+  // everything below it. S_FALSE when no scope takes the path in.
   HRESULT Refresh(const std::string& path);
+  // A rescan asked for by the user: of one folder, or of every scope when `folder` is
+  // empty; `full` filters every document again instead of only the changed ones.
+  HRESULT Rescan(const std::string& folder, bool full);
   // Whether an interrupted crawl is waiting to be finished.
   bool CrawlInterrupted();
 
  private:
   HRESULT Walk(const std::string& folder, std::int64_t gen, std::int64_t& noted,
                std::unique_ptr<Transaction>& tx);
+  HRESULT RescanFolder(const std::string& folder, bool refilter);
+  // Keeps the list of unreadable folders below `below` (empty: all) in the index, where
+  // the status shows it, and reports the newly found ones in the event log.
+  HRESULT RecordUnreadable(std::string_view below);
   HRESULT Note(const std::string& path, const struct stat& st, std::int64_t gen,
                std::int64_t& noted, std::unique_ptr<Transaction>& tx);
   HRESULT IndexOne(const PendingDoc& doc);
@@ -71,11 +80,18 @@ class CatalogIndexer {
   std::string name_;
   IndexerOptions options_;
   std::filesystem::path location_;
+  std::shared_ptr<const ExclusionRules> rules_;
   std::unique_ptr<ScopeSet> scopes_;
   std::unique_ptr<CatalogDb> db_;
   std::unique_ptr<DocumentReader> reader_;
   IndexProgress progress_;
+  std::vector<std::string> unreadable_;  // "<folder>\t<reason>" found by the current walk
 };
+
+// Warning events of the engine: folders that cannot be read (count, folders, what to do)
+// and changes that are not followed (folder, reason, what to do).
+inline constexpr std::uint32_t kEventFoldersUnreadable = 0x80000A01;
+inline constexpr std::uint32_t kEventChangesNotFollowed = 0x80000A02;
 
 // The file stamps the index keeps for a path.
 FileStat MakeFileStat(const std::string& path, const struct stat& st);

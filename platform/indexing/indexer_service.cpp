@@ -1,5 +1,7 @@
 #include "platform/indexing/indexer_service.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <set>
 
@@ -30,6 +32,10 @@ std::string IndexerService::Signature(const std::string& name) const {
   std::vector<CachedProperty> props;
   admin_.GetCachedProperties(name, props);
   for (const auto& p : props) sig += p.Key() + "," + std::to_string(p.vt) + "\n";
+  // The user's additions to the excluded folders change what a crawl takes in.
+  std::vector<std::pair<std::string, RegValue>> excluded;
+  admin_.registry().EnumValues(Hive::LocalMachine, kExcludedFoldersKey, excluded);
+  for (const auto& e : excluded) sig += "excluded " + e.first + "\n";
   bool stopped = false;
   admin_.IsCatalogStopped(name, stopped);
   return sig + (stopped ? "stopped" : "running");
@@ -56,6 +62,8 @@ HRESULT IndexerService::Reload(bool& changed) {
       io.progress = options_.progress;
       e.indexer = std::make_unique<CatalogIndexer>(ctx_, admin_, name, io);
       hr = e.indexer->Open();
+      // Opening may write the default excluded folders: the signature is of what it read.
+      e.signature = Signature(name);
       if (Failed(hr)) {
         ReportEvent(ctx_, EventType::Warning, kCategoryProvider, kEventCatalogUnavailable,
                     {"Catalog " + name + " cannot be opened", FormatHresult(hr)});
@@ -75,7 +83,55 @@ HRESULT IndexerService::Reload(bool& changed) {
   return S_OK;
 }
 
+void IndexerService::WatchAll() {
+  watcher_ = std::make_unique<Watcher>(options_.maxWatches);
+  std::map<std::string, std::string> unwatched;
+  for (auto& [name, e] : catalogs_) {
+    if (!e.indexer) continue;
+    const ScopeSet& scopes = e.indexer->scopes();
+    for (const auto& root : scopes.roots()) {
+      if (!scopes.Covers(root)) continue;
+      if (!watcher_->ok()) {
+        unwatched.emplace(name, root);
+        break;
+      }
+      watcher_->AddTree(root, scopes);
+      if (std::string folder = watcher_->TakeUnwatched(); !folder.empty()) {
+        unwatched.emplace(name, folder);
+        break;
+      }
+    }
+  }
+  for (auto& [name, e] : catalogs_) {
+    if (!e.indexer) continue;
+    const auto it = unwatched.find(name);
+    if (it == unwatched.end()) {
+      // Every folder is followed (again).
+      e.indexer->db().SetMeta(kMetaUnwatched, "");
+      reportedUnwatched_.erase(name);
+    } else {
+      RecordUnwatched(it->second, name);
+    }
+  }
+}
+
+void IndexerService::RecordUnwatched(const std::string& folder, const std::string& onlyCatalog) {
+  for (auto& [name, e] : catalogs_) {
+    if (!e.indexer || (!onlyCatalog.empty() && name != onlyCatalog)) continue;
+    if (onlyCatalog.empty() && !e.indexer->scopes().Covers(folder)) continue;
+    e.indexer->db().SetMeta(kMetaUnwatched, folder);
+    if (!reportedUnwatched_.insert(name).second) continue;
+    ReportEvent(ctx_, EventType::Warning, kCategoryProvider, kEventChangesNotFollowed,
+                {name, folder,
+                 watcher_ && watcher_->ok() ? "the inotify watch limit is reached"
+                                            : "inotify is not available",
+                 "Changes there are indexed only by the next crawl. Raise "
+                 "fs.inotify.max_user_watches (sysctl) and restart the indexing service."});
+  }
+}
+
 HRESULT IndexerService::CrawlAll() {
+  if (options_.follow) WatchAll();
   for (auto& [name, e] : catalogs_) {
     if (!e.indexer) continue;
     const HRESULT hr = e.indexer->Crawl();
@@ -85,13 +141,28 @@ HRESULT IndexerService::CrawlAll() {
                   {"Catalog " + name + " cannot be crawled", FormatHresult(hr)});
     }
   }
-  if (options_.follow) {
-    watcher_ = std::make_unique<Watcher>();
-    for (auto& [name, e] : catalogs_) {
-      if (!e.indexer) continue;
-      for (const auto& root : e.indexer->scopes().roots()) {
-        watcher_->AddTree(root, e.indexer->scopes());
+  return S_OK;
+}
+
+HRESULT IndexerService::WatchMissingRoots() {
+  if (!watcher_ || !watcher_->ok()) return S_OK;
+  for (auto& [name, e] : catalogs_) {
+    if (!e.indexer) continue;
+    const ScopeSet& scopes = e.indexer->scopes();
+    for (const auto& root : scopes.roots()) {
+      struct stat st {};
+      if (watcher_->IsWatched(root) || !scopes.Covers(root) || lstat(root.c_str(), &st) != 0 ||
+          !S_ISDIR(st.st_mode)) {
+        continue;
       }
+      // The watch comes first, so nothing made during the walk is missed.
+      watcher_->AddTree(root, scopes);
+      if (std::string folder = watcher_->TakeUnwatched(); !folder.empty()) {
+        RecordUnwatched(folder, name);
+      }
+      if (!watcher_->IsWatched(root)) continue;  // tried again at the next check
+      const HRESULT hr = e.indexer->Refresh(root);
+      if (hr == E_ABORT) return hr;
     }
   }
   return S_OK;
@@ -102,9 +173,22 @@ HRESULT IndexerService::HandleRequests() {
     if (!e.indexer) continue;
     std::vector<CatalogDb::Request> requests;
     if (Failed(e.indexer->db().TakeRequests(requests)) || requests.empty()) continue;
-    // Any rescan walks the catalog again: unchanged files cost a stat only.
-    const HRESULT hr = e.indexer->Crawl();
-    if (hr == E_ABORT) return hr;
+    // A rescan of every scope makes the rescans of single folders needless.
+    const auto whole = std::find_if(requests.begin(), requests.end(),
+                                    [](const auto& r) { return r.scope.empty(); });
+    if (whole != requests.end()) {
+      const bool full = std::any_of(requests.begin(), requests.end(),
+                                    [](const auto& r) { return r.full; });
+      requests = {{whole->id, "", full}};
+    }
+    for (const auto& r : requests) {
+      const HRESULT hr = e.indexer->Rescan(r.scope, r.full);
+      if (hr == E_ABORT) return hr;
+      if (Failed(hr)) {
+        ReportEvent(ctx_, EventType::Warning, kCategoryProvider, kEventCatalogUnavailable,
+                    {"Catalog " + name + " cannot be rescanned", FormatHresult(hr)});
+      }
+    }
   }
   return S_OK;
 }
@@ -124,7 +208,9 @@ HRESULT IndexerService::Run() {
     hr = watcher_->Wait(pending.empty() ? std::chrono::milliseconds(500) : kQuietPeriod,
                         pending, overflow);
     if (Failed(hr)) return hr;
+    if (std::string folder = watcher_->TakeUnwatched(); !folder.empty()) RecordUnwatched(folder);
     if (overflow) {
+      // Events were lost: watch everything again, then crawl.
       pending.clear();
       hr = CrawlAll();
       if (Failed(hr)) return hr;
@@ -146,6 +232,7 @@ HRESULT IndexerService::Run() {
       lastCheck = std::chrono::steady_clock::now();
       hr = Reload(changed);
       if (Succeeded(hr) && changed) hr = CrawlAll();
+      if (Succeeded(hr)) hr = WatchMissingRoots();
       if (Succeeded(hr)) hr = HandleRequests();
       if (hr == E_ABORT) return hr;
     }

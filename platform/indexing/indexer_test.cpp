@@ -1,8 +1,14 @@
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -12,6 +18,8 @@
 #include "platform/indexing/document_reader.h"
 #include "platform/indexing/indexer.h"
 #include "platform/indexing/query_executor.h"
+#include "platform/indexing/regular_file.h"
+#include "platform/indexing/test_tools.h"
 #include "platform/propset/property_store.h"
 
 namespace qv::platform::indexing {
@@ -20,6 +28,33 @@ namespace {
 namespace fs = std::filesystem;
 
 const Guid kRankingSet = *ParseGuid("{48CA09C3-119B-8534-9A91-87848040E351}");
+
+// Root reads every folder whatever its mode; without these two capabilities the thread meets
+// folder permissions as any user does. Restored when the guard goes.
+class WithoutReadOverride {
+ public:
+  WithoutReadOverride() {
+    ok_ = syscall(SYS_capget, &header_, saved_) == 0;
+    if (!ok_) return;
+    __user_cap_data_struct reduced[2];
+    std::memcpy(reduced, saved_, sizeof reduced);
+    for (const int bit : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
+      reduced[bit / 32].effective &= ~(1u << (bit % 32));
+    }
+    ok_ = syscall(SYS_capset, &header_, reduced) == 0;
+  }
+  ~WithoutReadOverride() {
+    if (ok_) syscall(SYS_capset, &header_, saved_);
+  }
+  WithoutReadOverride(const WithoutReadOverride&) = delete;
+  WithoutReadOverride& operator=(const WithoutReadOverride&) = delete;
+
+ private:
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct saved_[2]{};
+  bool ok_ = false;
+};
+
 
 TEST(Filters, HtmlXmlAndTextExtraction) {
   const auto html = ExtractHtml(
@@ -213,6 +248,169 @@ TEST_F(IndexerTest, ChunksComeOutAsTheProtocolSays) {
   // Without a registration a binary file has no filter.
   Write(docs_ / "b.dat", std::string("\0\0\0", 3));
   EXPECT_EQ(reader.FindFilter(docs_ / "b.dat", f), S_FALSE);
+}
+
+// A file swapped after the crawl saw it: a link must not be followed and a FIFO must not
+// hang the filter. The reads run in a child that an alarm ends, so a hang fails the test.
+TEST_F(IndexerTest, FiltersRefuseLinksAndFifosSwappedInForFiles) {
+  Write(root_ / "outside" / "secret.txt", "outsideword");
+  fs::create_symlink(root_ / "outside" / "secret.txt", docs_ / "swapped.txt");
+  ASSERT_EQ(mkfifo((docs_ / "pipe.txt").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((docs_ / "pipe.bin").c_str(), 0600), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    alarm(20);
+    DocumentReader reader(ctx().registry, ctx().classes, {});
+    int failures = 0;
+    for (const char* name : {"swapped.txt", "pipe.txt"}) {
+      std::shared_ptr<Filter> f;
+      if (reader.FindFilter(docs_ / name, f) != S_OK) _exit(10);
+      std::uint32_t flags = 0;
+      if (f->Load(docs_ / name) != S_OK || f->Init(0, flags) != FILTER_E_ACCESS) ++failures;
+    }
+    // Without a registered extension the reader sniffs the head: that read must not hang.
+    std::shared_ptr<Filter> f;
+    if (reader.FindFilter(docs_ / "pipe.bin", f) != S_FALSE) ++failures;
+    DocContent content;
+    if (reader.Read(docs_ / "swapped.txt", content) != FILTER_E_ACCESS ||
+        content.contents.find("outsideword") != std::string::npos) {
+      ++failures;
+    }
+    _exit(failures);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "the filter hung on a FIFO or crashed";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  // A folder swapped for a link is not listed either.
+  fs::create_directory_symlink(root_ / "outside", docs_ / "swapped-folder");
+  EXPECT_EQ(OpenFolderNoFollow((docs_ / "swapped-folder").string()), nullptr);
+  DIR* real = OpenFolderNoFollow(docs_.string());
+  ASSERT_NE(real, nullptr);
+  closedir(real);
+}
+
+TEST_F(IndexerTest, SecretsHiddenFilesAndTheInstallationRootStayOut) {
+  Write(docs_ / ".ssh" / "id_rsa", "privatekeyword");
+  Write(docs_ / ".hidden.txt", "hiddenword");
+  Write(docs_ / "proj" / ".git" / "config", "gitword");
+  Write(docs_ / "proj" / "main.txt", "projword");
+  Write(docs_ / ".notes" / "todo.txt", "notesword");
+  Write(docs_ / ".notes" / "profile" / ".mozilla" / "logins.json", "mozword");
+  Write(docs_ / ".notes" / "work" / ".thunderbird" / "x.txt", "mailword");
+  Write(root_ / "loose.txt", "rootword");
+  // Scopes that name the secret folder, a hidden folder and the installation root itself.
+  for (const fs::path& scope : {docs_ / ".ssh", docs_ / ".notes", root_}) {
+    ASSERT_EQ(admin_->AddScope("QuillonTest", scope.string(), false), S_OK);
+  }
+  auto ix = Indexer();
+  ASSERT_EQ(ix->Crawl(), S_OK);
+  const std::string d = docs_.string();
+  EXPECT_EQ(Query(""), (std::vector<std::string>{d + "/.notes/todo.txt", d + "/proj/main.txt"}));
+  // What the watcher reports goes through the same rules.
+  EXPECT_EQ(ix->Refresh((docs_ / ".ssh" / "id_rsa").string()), S_FALSE);
+  EXPECT_EQ(ix->Refresh((docs_ / ".hidden.txt").string()), S_FALSE);
+  EXPECT_EQ(ix->Refresh((root_ / "loose.txt").string()), S_FALSE);
+  EXPECT_EQ(Query("WHERE CONTAINS(ALL, '\"rootword\" OR \"privatekeyword\" OR \"hiddenword\"')")
+                .size(),
+            0u);
+}
+
+TEST_F(IndexerTest, UnreadableFoldersAreToldNotPassedOverInSilence) {
+  Write(docs_ / "open.txt", "openword");
+  Write(docs_ / "locked" / "in.txt", "lockedword");
+  const fs::path locked = docs_ / "locked";
+  fs::permissions(locked, fs::perms::none);
+  auto ix = Indexer();
+  {
+    WithoutReadOverride guard;
+    if (DIR* probe = opendir(locked.c_str())) {
+      closedir(probe);
+      fs::permissions(locked, fs::perms::owner_all);
+      GTEST_SKIP() << "this process reads folders whatever their mode";
+    }
+    ASSERT_EQ(ix->Crawl(), S_OK);
+    ASSERT_EQ(ix->Crawl(), S_OK);  // found again: said once only
+  }
+  fs::permissions(locked, fs::perms::owner_all);
+
+  CatalogProblems problems;
+  ASSERT_EQ(admin_->GetProblems("QuillonTest", problems), S_OK);
+  EXPECT_EQ(problems.unreadableTotal, 1);
+  ASSERT_EQ(problems.unreadable.size(), 1u);
+  EXPECT_EQ(problems.unreadable[0], locked.string() + "\t" + std::strerror(EACCES));
+  int events = 0;
+  for (const auto& e : ctx().eventLog.ReadAll()) {
+    if (e.eventId != kEventFoldersUnreadable) continue;
+    ++events;
+    EXPECT_EQ(e.type, EventType::Warning);
+    EXPECT_NE(std::find(e.strings.begin(), e.strings.end(), problems.unreadable[0]),
+              e.strings.end());
+  }
+  EXPECT_EQ(events, 1);
+  if (auto run = RunQvindex(root_, {"status"})) {
+    EXPECT_EQ(run->exit, 0) << run->output;
+    EXPECT_NE(run->output.find("incomplete"), std::string::npos) << run->output;
+    EXPECT_NE(run->output.find(locked.string()), std::string::npos) << run->output;
+    EXPECT_EQ(run->output.find("up to date"), std::string::npos) << run->output;
+  }
+
+  // Readable again: a rescan of the folder indexes it and the status is clean.
+  ASSERT_EQ(ix->Rescan(locked.string(), false), S_OK);
+  EXPECT_EQ(Query("WHERE CONTAINS(ALL, '\"lockedword\"')").size(), 1u);
+  ASSERT_EQ(admin_->GetProblems("QuillonTest", problems), S_OK);
+  EXPECT_FALSE(problems.any());
+  if (auto run = RunQvindex(root_, {"status"})) {
+    EXPECT_NE(run->output.find("up to date"), std::string::npos) << run->output;
+  }
+}
+
+TEST_F(IndexerTest, RescanHonoursItsFolderAndItsFullFlag) {
+  Write(docs_ / "a" / "1.txt", "one");
+  Write(docs_ / "a" / "2.txt", "two");
+  Write(docs_ / "b" / "3.txt", "three");
+  std::int64_t filtered = -1;
+  IndexerOptions o;
+  o.progress = [&](const IndexProgress& p) {
+    if (p.phase == "idle") filtered = p.filtered;
+  };
+  auto ix = Indexer(o);
+  ASSERT_EQ(ix->Crawl(), S_OK);
+  EXPECT_EQ(filtered, 3);
+  const std::string d = docs_.string();
+
+  // Only the folder is walked: a file gone from b stays until b is looked at.
+  fs::remove(docs_ / "a" / "1.txt");
+  fs::remove(docs_ / "b" / "3.txt");
+  ASSERT_EQ(ix->Rescan(d + "/a", false), S_OK);
+  EXPECT_EQ(filtered, 0);
+  EXPECT_EQ(Query(""), (std::vector<std::string>{d + "/a/2.txt", d + "/b/3.txt"}));
+  // Full: the folder's unchanged documents are filtered again.
+  ASSERT_EQ(ix->Rescan(d + "/a/", true), S_OK);
+  EXPECT_EQ(filtered, 1);
+  ASSERT_EQ(ix->Rescan("", false), S_OK);
+  EXPECT_EQ(filtered, 0);
+  EXPECT_EQ(Query(""), std::vector<std::string>{d + "/a/2.txt"});
+  Write(docs_ / "c" / "4.txt", "four");
+  ASSERT_EQ(ix->Rescan("", true), S_OK);
+  EXPECT_EQ(filtered, 2);
+  EXPECT_EQ(ix->Rescan((root_ / "outside").string(), true), S_FALSE);
+
+  // The same from the command line (the service does not run, so in the tool's process).
+  if (auto run = RunQvindex(root_, {"rescan", "QuillonTest", d + "/a", "--full"})) {
+    EXPECT_EQ(run->exit, 0) << run->output;
+    EXPECT_NE(run->output.find("1 files seen, 1 filtered"), std::string::npos) << run->output;
+  }
+  if (auto run = RunQvindex(root_, {"rescan", "QuillonTest", d + "/c"})) {
+    EXPECT_EQ(run->exit, 0) << run->output;
+    EXPECT_NE(run->output.find("1 files seen, 0 filtered"), std::string::npos) << run->output;
+  }
+  if (auto run = RunQvindex(root_, {"rescan", "QuillonTest", (root_ / "outside").string()})) {
+    EXPECT_EQ(run->exit, 2) << run->output;
+    EXPECT_NE(run->output.find("add-scope"), std::string::npos) << run->output;
+  }
 }
 
 TEST_F(IndexerTest, KilledCrawlResumesToAConsistentCatalog) {

@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,8 +28,11 @@ constexpr const char* kUsage =
     "  add-scope CATALOG FOLDER [--exclude]\n"
     "                                  index FOLDER in CATALOG (or keep it out)\n"
     "  remove-scope CATALOG FOLDER     stop indexing FOLDER\n"
-    "  rescan CATALOG [FOLDER]         crawl again, showing progress (through the service\n"
-    "                                  when it runs, in this process otherwise)\n"
+    "  rescan CATALOG [FOLDER] [--full]\n"
+    "                                  crawl again (only FOLDER when given), showing\n"
+    "                                  progress (through the service when it runs, in this\n"
+    "                                  process otherwise); --full filters every document\n"
+    "                                  again, not only the changed ones\n"
     "  query [--max N] TEXT            run a query text and print the rows\n"
     "  start | stop                    start or stop the indexing service\n"
     "\n"
@@ -48,6 +52,30 @@ const char* StateText(const ix::CatalogState& s) {
   return "up to date";
 }
 
+// What keeps the catalog from being complete, with what to do about it.
+void PrintProblems(const std::string& name, const ix::CatalogProblems& p) {
+  if (p.unreadableTotal > 0) {
+    std::printf("%s: %lld folder(s) cannot be read; their files are not indexed. Give read "
+                "access, then run 'qvindex rescan %s FOLDER':\n",
+                name.c_str(), static_cast<long long>(p.unreadableTotal), name.c_str());
+    for (const auto& line : p.unreadable) {
+      const auto tab = line.find('\t');
+      std::printf("  %s (%s)\n", line.substr(0, tab).c_str(),
+                  tab == std::string::npos ? "unreadable" : line.substr(tab + 1).c_str());
+    }
+    if (p.unreadableTotal > static_cast<std::int64_t>(p.unreadable.size())) {
+      std::printf("  ... and %lld more\n",
+                  static_cast<long long>(p.unreadableTotal - p.unreadable.size()));
+    }
+  }
+  if (!p.unwatched.empty()) {
+    std::printf("%s: changes from %s on are not followed: the inotify watch limit is reached. "
+                "Raise fs.inotify.max_user_watches (sysctl), then 'qvindex stop' and "
+                "'qvindex start'.\n",
+                name.c_str(), p.unwatched.c_str());
+  }
+}
+
 int Status(ix::CatalogAdmin& admin) {
   std::vector<std::string> names;
   const qv::HRESULT hr = admin.ListCatalogs(names);
@@ -55,6 +83,7 @@ int Status(ix::CatalogAdmin& admin) {
   std::printf("service: %s\n", admin.IsRunning() ? "running" : "stopped");
   std::printf("%-28s %10s %10s  %-22s %s\n", "catalog", "documents", "to filter", "state",
               "location");
+  std::vector<std::pair<std::string, ix::CatalogProblems>> found;
   for (const auto& n : names) {
     ix::CatalogState s;
     std::filesystem::path location;
@@ -66,16 +95,36 @@ int Status(ix::CatalogAdmin& admin) {
                   location.c_str());
       continue;
     }
+    ix::CatalogProblems problems;
+    admin.GetProblems(n, problems);
+    std::string state = stopped ? "stopped" : StateText(s);
+    if (problems.any() && state == "up to date") state = "incomplete (see below)";
     std::printf("%-28s %10u %10u  %-22s %s\n", n.c_str(), s.cTotalDocuments, s.cDocuments,
-                stopped ? "stopped" : StateText(s), location.c_str());
+                state.c_str(), location.c_str());
+    if (problems.any()) found.emplace_back(n, std::move(problems));
   }
+  for (const auto& [n, p] : found) PrintProblems(n, p);
   return 0;
 }
 
 int Rescan(qv::Context& ctx, ix::CatalogAdmin& admin, const std::string& catalog,
-           const std::string& folder) {
+           const std::string& folder, bool full) {
+  if (!folder.empty()) {
+    std::vector<ix::ScopeEntry> scopes;
+    const qv::HRESULT hr = admin.GetScopes(catalog, scopes);
+    if (qv::Failed(hr)) return Fail("reading the catalog's scopes (is it registered?)", hr);
+    const auto rules = std::make_shared<const ix::ExclusionRules>(
+        ix::ExclusionRules::Load(ctx.registry, admin.root()));
+    if (!ix::ScopeSet(scopes, rules).Covers(ix::NormalizeScopePath(folder))) {
+      std::fprintf(stderr,
+                   "qvindex: %s is not indexed by %s (outside its scopes, excluded or "
+                   "hidden); add it with 'qvindex add-scope %s FOLDER'\n",
+                   folder.c_str(), catalog.c_str(), catalog.c_str());
+      return 2;
+    }
+  }
   if (admin.IsRunning()) {
-    qv::HRESULT hr = admin.Rescan(catalog, folder, true);
+    qv::HRESULT hr = admin.Rescan(catalog, folder, full);
     if (qv::Failed(hr)) return Fail("queueing the rescan", hr);
     std::printf("rescan queued with the running service\n");
     for (int idle = 0; idle < 3;) {
@@ -105,7 +154,7 @@ int Rescan(qv::Context& ctx, ix::CatalogAdmin& admin, const std::string& catalog
   ix::CatalogIndexer indexer(ctx, admin, catalog, options);
   qv::HRESULT hr = indexer.Open();
   if (qv::Failed(hr)) return Fail("opening the catalog", hr);
-  hr = folder.empty() ? indexer.Crawl() : indexer.Refresh(folder);
+  hr = indexer.Rescan(folder, full);
   if (qv::Failed(hr)) return Fail("the rescan", hr);
   return 0;
 }
@@ -169,9 +218,20 @@ int main(int argc, char** argv) {
     hr = admin.RemoveScope(args[1], std::filesystem::absolute(args[2]).lexically_normal().string());
     return qv::Failed(hr) ? Fail("removing the scope", hr) : 0;
   }
-  if (cmd == "rescan" && (args.size() == 2 || args.size() == 3)) {
-    return Rescan(ctx, admin, args[1],
-                  args.size() == 3 ? std::filesystem::absolute(args[2]).string() : "");
+  if (cmd == "rescan" && args.size() >= 2) {
+    bool full = false;
+    std::vector<std::string> rest;
+    for (std::size_t i = 2; i < args.size(); ++i) {
+      if (args[i] == "--full") {
+        full = true;
+      } else {
+        rest.push_back(args[i]);
+      }
+    }
+    if (rest.size() <= 1) {
+      return Rescan(ctx, admin, args[1],
+                    rest.empty() ? "" : std::filesystem::absolute(rest[0]).string(), full);
+    }
   }
   if (cmd == "query" && args.size() >= 2) {
     std::size_t max = 0;

@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "platform/indexing/exclusion_rules.h"
+
 namespace qv::platform::indexing {
 
 std::string NormalizeScopePath(std::string_view path) {
@@ -19,7 +21,9 @@ bool IsAtOrBelow(std::string_view path, std::string_view folder) {
   return path.size() == folder.size() || path[folder.size()] == '/';
 }
 
-ScopeSet::ScopeSet(const std::vector<ScopeEntry>& scopes) {
+ScopeSet::ScopeSet(const std::vector<ScopeEntry>& scopes,
+                   std::shared_ptr<const ExclusionRules> rules)
+    : rules_(std::move(rules)) {
   for (const auto& s : scopes) {
     if (s.excluded) {
       // Patterns stay as written (a pattern's "*" must survive); plain folders normalized.
@@ -42,12 +46,21 @@ bool ScopeSet::IsExcluded(std::string_view path) const {
       return true;
     }
   }
-  return false;
+  return rules_ && rules_->IsSecret(p);
+}
+
+bool ScopeSet::Admits(std::string_view root, std::string_view path) const {
+  if (!IsAtOrBelow(path, root) || IsExcluded(path)) return false;
+  // The root's own stores are reached only by a scope that points inside the root.
+  if (rules_ && rules_->InStateRoot(path) && !rules_->InsideStateRoot(root)) return false;
+  // A name beginning with "." below the scope's folder is hidden.
+  const std::size_t from = root == "/" ? 0 : root.size();
+  return path.find("/.", from) == std::string_view::npos;
 }
 
 bool ScopeSet::Covers(std::string_view path) const {
   for (const auto& in : included_) {
-    if (IsAtOrBelow(path, in)) return !IsExcluded(path);
+    if (Admits(in, path)) return true;
   }
   return false;
 }

@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "platform/indexing/catalog_keys.h"
+#include "platform/indexing/regular_file.h"
 
 namespace qv::platform::indexing {
 namespace {
@@ -21,7 +22,8 @@ constexpr std::uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED
 
 }  // namespace
 
-Watcher::Watcher() : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+Watcher::Watcher(std::size_t maxWatches)
+    : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), maxWatches_(maxWatches) {}
 
 Watcher::~Watcher() {
   if (fd_ >= 0) close(fd_);
@@ -29,6 +31,7 @@ Watcher::~Watcher() {
 
 HRESULT Watcher::AddOne(const std::string& dir) {
   if (byPath_.count(dir)) return S_OK;
+  if (maxWatches_ != 0 && byWd_.size() >= maxWatches_) return HresultFromErrno(ENOSPC);
   const int wd = inotify_add_watch(fd_, dir.c_str(), kMask);
   if (wd < 0) return HresultFromErrno(errno);
   byWd_[wd] = dir;
@@ -46,15 +49,18 @@ HRESULT Watcher::AddTree(const std::string& root, const ScopeSet& scopes) {
   while (!stack.empty()) {
     const std::string dir = std::move(stack.back());
     stack.pop_back();
-    if (scopes.IsExcluded(dir)) continue;
+    if (!scopes.Covers(dir)) continue;
     const HRESULT hr = AddOne(dir);
     if (Failed(hr)) {
       // Out of watches (ENOSPC) ends the walk; the crawl still covers what is not watched.
       if (Succeeded(first)) first = hr;
-      if (hr == HresultFromErrno(ENOSPC)) return hr;
+      if (hr == HresultFromErrno(ENOSPC)) {
+        if (unwatched_.empty()) unwatched_ = dir;
+        return hr;
+      }
       continue;
     }
-    DIR* d = opendir(dir.c_str());
+    DIR* d = OpenFolderNoFollow(dir);
     if (!d) continue;
     while (dirent* e = readdir(d)) {
       const std::string_view name = e->d_name;
@@ -96,7 +102,10 @@ HRESULT Watcher::Wait(std::chrono::milliseconds timeout, std::vector<std::string
       if (it == byWd_.end()) continue;
       const std::string dir = it->second;
       if (ev->mask & IN_IGNORED) {
-        byPath_.erase(dir);
+        // The folder may be watched again already under a new descriptor: keep that one.
+        if (auto p = byPath_.find(dir); p != byPath_.end() && p->second == ev->wd) {
+          byPath_.erase(p);
+        }
         byWd_.erase(it);
         continue;
       }
