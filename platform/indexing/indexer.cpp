@@ -11,7 +11,7 @@
 #include <cstring>
 #include <set>
 
-#include "common/event_report.h"
+#include "context/event_report.h"
 #include "platform/indexing/regular_file.h"
 
 namespace qv::platform::indexing {
