@@ -80,6 +80,32 @@ TEST(Utf, RoundTripsAndReplacesInvalidInput) {
   EXPECT_FALSE(EqualsNoCase("a", "ab"));
 }
 
+// File names are bytes: every byte string survives the trip through UTF-16 exactly.
+TEST(Utf, EscapedConversionKeepsBytesThatAreNotUtf8) {
+  std::vector<std::string> names = {"plain", "Gr\xC3\xBC\xC3\x9F\xF0\x9F\x98\x80",
+                                    "latin1 caf\xE9", "\xC3", "\xC0\x80", "\xED\xA0\x80",
+                                    "\xF4\x90\x80\x80", "\xEF\xBF\xBD real U+FFFD",
+                                    "\xE2\x82", "\x80\x80\xFF\xFE"};
+  std::string all;
+  for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
+  names.push_back(all);
+  for (const std::string& name : names) {
+    const std::u16string w = Utf8ToUtf16Escaped(name);
+    EXPECT_EQ(Utf16ToUtf8Escaped(w), name) << name;
+    // Valid text is converted as before.
+    bool ok = false;
+    const std::u16string plain = Utf8ToUtf16(name, &ok);
+    if (ok) {
+      EXPECT_EQ(w, plain) << name;
+    }
+  }
+  EXPECT_EQ(Utf8ToUtf16Escaped("a\xFF" "b"), u"a\xDCFF" u"b");
+  // Lone surrogates outside the escape range cannot be bytes: U+FFFD, as before.
+  EXPECT_EQ(Utf16ToUtf8Escaped(u"\xD800x\xDC7F"), "\xEF\xBF\xBDx\xEF\xBF\xBD");
+  EXPECT_EQ(Utf8SequenceLength("\xF0\x9F\x98\x80", 0), 4u);
+  EXPECT_EQ(Utf8SequenceLength("a\xE9", 1), 0u);
+}
+
 TEST(ScopeHash, HashesUtf16LeBytesWithShiftAddXor) {
   EXPECT_EQ(ScopeHash(""), 0u);
   // "A" is the bytes 41 00: h = 0x41, then h ^= (0x41 << 5) + (0x41 >> 2) = 0x871.
