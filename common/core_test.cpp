@@ -7,6 +7,7 @@
 #include "common/hresult.h"
 #include "common/oledate.h"
 #include "common/scope_hash.h"
+#include "common/tool_args.h"
 #include "common/utf.h"
 
 namespace qv {
@@ -104,6 +105,24 @@ TEST(Utf, EscapedConversionKeepsBytesThatAreNotUtf8) {
   EXPECT_EQ(Utf16ToUtf8Escaped(u"\xD800x\xDC7F"), "\xEF\xBF\xBDx\xEF\xBF\xBD");
   EXPECT_EQ(Utf8SequenceLength("\xF0\x9F\x98\x80", 0), 4u);
   EXPECT_EQ(Utf8SequenceLength("a\xE9", 1), 0u);
+}
+
+TEST(ToolArgs, NumbersAndPathsAreCheckedNotThrownAt) {
+  EXPECT_EQ(ParseWholeNumber("0"), 0u);
+  EXPECT_EQ(ParseWholeNumber("18446744073709551615"), UINT64_MAX);
+  EXPECT_EQ(ParseWholeNumber("255", 255), 255u);
+  for (std::string_view bad : {"", "abc", "-1", "+1", " 1", "1 ", "0x10", "1e3", "3.5",
+                               "18446744073709551616", "99999999999999999999999"}) {
+    EXPECT_FALSE(ParseWholeNumber(bad)) << bad;
+  }
+  EXPECT_FALSE(ParseWholeNumber("256", 255));
+  EXPECT_FALSE(AbsolutePathArg(""));
+  EXPECT_FALSE(AbsolutePathArg(std::string_view("a\0b", 3)));
+  EXPECT_EQ(AbsolutePathArg("/a/./b/../c"), std::filesystem::path("/a/c"));
+  EXPECT_TRUE(AbsolutePathArg("relative")->is_absolute());
+  EXPECT_EQ(EscapeControls("a\nb\\c\x7F\xC3\xA9"), "a\\x0Ab\\\\c\\x7F\xC3\xA9");
+  EXPECT_TRUE(HasControlCharacter("text/html\r\nX: y"));
+  EXPECT_FALSE(HasControlCharacter("text/html; charset=utf-8"));
 }
 
 TEST(ScopeHash, HashesUtf16LeBytesWithShiftAddXor) {

@@ -9,6 +9,7 @@
 
 #include "common/clock.h"
 #include "common/hresult.h"
+#include "common/tool_args.h"
 #include "platform/folders/folders.h"
 #include "platform/urlcache/url_cache.h"
 
@@ -39,6 +40,11 @@ int main(int argc, char** argv) {
   qv::platform::UrlCache cache(qv::platform::DefaultRoot(), clock);
   const std::string_view cmd = args[0];
   if (cmd == "put" && (args.size() == 3 || (args.size() == 5 && args[3] == "--type"))) {
+    // The type becomes a header line: a line break in it would add headers of its own.
+    if (args.size() == 5 && (args[4].empty() || qv::HasControlCharacter(args[4]))) {
+      std::cerr << "qvurlcache: --type takes a MIME type such as text/html, on one line\n";
+      return 1;
+    }
     std::ifstream in(std::string(args[2]), std::ios::binary);
     if (!in) {
       std::cerr << "qvurlcache: cannot read " << args[2] << "; give an existing file\n";
