@@ -110,6 +110,7 @@ TEST(ToolOptions, BadOptionsAreUsageErrorsWithAMessage) {
       {QVURLCACHE_PATH, {"put", "http://example.org/", "page.htm", "--type", "text/html\r\nX: y"}, 1},
       {QVURLCACHE_PATH, {"put", "http://example.org/", "page.htm", "--type", ""}, 1},
       {QVURLCACHE_PATH, {"put", "http://example.org/"}, 1},
+      {QVURLCACHE_PATH, {"put", "http://example.org/", "/"}, 2},  // a folder is no page
       {QVURLCACHE_PATH, {"frobnicate"}, 1},
       {QVREG_PATH, {"query"}, 1},
       {QVREG_PATH, {"add", "HKCU\\Software\\X", "/t"}, 1},

@@ -45,8 +45,12 @@ int main(int argc, char** argv) {
       std::cerr << "qvurlcache: --type takes a MIME type such as text/html, on one line\n";
       return 1;
     }
-    std::ifstream in(std::string(args[2]), std::ios::binary);
-    if (!in) {
+    // A folder opens like a file but throws at the first read: only regular files are read.
+    std::error_code ec;
+    const std::string source(args[2]);
+    std::ifstream in;
+    if (std::filesystem::is_regular_file(source, ec)) in.open(source, std::ios::binary);
+    if (!in.is_open()) {
       std::cerr << "qvurlcache: cannot read " << args[2] << "; give an existing file\n";
       return 2;
     }
