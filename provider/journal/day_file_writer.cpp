@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
-#include <utility>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "provider/journal/day_file.h"
@@ -120,9 +120,13 @@ HRESULT DayFileAppender::OpenLocked(const std::filesystem::path& file, UniqueFd&
     }
     if (!fd) return OpenError(errno);
     if (made) {
-      // The new name must outlive a power loss as surely as the records written into it.
+      // The new name should outlive a power loss as surely as the records written into it.
+      // Best effort: some file systems cannot sync a folder, and failing here would leave a
+      // file that no later call knows it created.
       UniqueFd folder(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-      if (folder && sync_(folder.get()) != 0 && errno != EINVAL) return HresultFromErrno(errno);
+      if (folder) {
+        [[maybe_unused]] const int ignored = sync_(folder.get());
+      }
     }
 
     if (const HRESULT hr = LockWithWait(fd.get()); Failed(hr)) return hr;
