@@ -7,6 +7,7 @@
 #include "common/hresult.h"
 #include "common/oledate.h"
 #include "common/scope_hash.h"
+#include "common/tool_args.h"
 #include "common/utf.h"
 
 namespace qv {
@@ -78,6 +79,50 @@ TEST(Utf, RoundTripsAndReplacesInvalidInput) {
   }
   EXPECT_TRUE(EqualsNoCase("Software\\Quillon", "SOFTWARE\\quillon"));
   EXPECT_FALSE(EqualsNoCase("a", "ab"));
+}
+
+// File names are bytes: every byte string survives the trip through UTF-16 exactly.
+TEST(Utf, EscapedConversionKeepsBytesThatAreNotUtf8) {
+  std::vector<std::string> names = {"plain", "Gr\xC3\xBC\xC3\x9F\xF0\x9F\x98\x80",
+                                    "latin1 caf\xE9", "\xC3", "\xC0\x80", "\xED\xA0\x80",
+                                    "\xF4\x90\x80\x80", "\xEF\xBF\xBD real U+FFFD",
+                                    "\xE2\x82", "\x80\x80\xFF\xFE"};
+  std::string all;
+  for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
+  names.push_back(all);
+  for (const std::string& name : names) {
+    const std::u16string w = Utf8ToUtf16Escaped(name);
+    EXPECT_EQ(Utf16ToUtf8Escaped(w), name) << name;
+    // Valid text is converted as before.
+    bool ok = false;
+    const std::u16string plain = Utf8ToUtf16(name, &ok);
+    if (ok) {
+      EXPECT_EQ(w, plain) << name;
+    }
+  }
+  EXPECT_EQ(Utf8ToUtf16Escaped("a\xFF" "b"), u"a\xDCFF" u"b");
+  // Lone surrogates outside the escape range cannot be bytes: U+FFFD, as before.
+  EXPECT_EQ(Utf16ToUtf8Escaped(u"\xD800x\xDC7F"), "\xEF\xBF\xBDx\xEF\xBF\xBD");
+  EXPECT_EQ(Utf8SequenceLength("\xF0\x9F\x98\x80", 0), 4u);
+  EXPECT_EQ(Utf8SequenceLength("a\xE9", 1), 0u);
+}
+
+TEST(ToolArgs, NumbersAndPathsAreCheckedNotThrownAt) {
+  EXPECT_EQ(ParseWholeNumber("0"), 0u);
+  EXPECT_EQ(ParseWholeNumber("18446744073709551615"), UINT64_MAX);
+  EXPECT_EQ(ParseWholeNumber("255", 255), 255u);
+  for (std::string_view bad : {"", "abc", "-1", "+1", " 1", "1 ", "0x10", "1e3", "3.5",
+                               "18446744073709551616", "99999999999999999999999"}) {
+    EXPECT_FALSE(ParseWholeNumber(bad)) << bad;
+  }
+  EXPECT_FALSE(ParseWholeNumber("256", 255));
+  EXPECT_FALSE(AbsolutePathArg(""));
+  EXPECT_FALSE(AbsolutePathArg(std::string_view("a\0b", 3)));
+  EXPECT_EQ(AbsolutePathArg("/a/./b/../c"), std::filesystem::path("/a/c"));
+  EXPECT_TRUE(AbsolutePathArg("relative")->is_absolute());
+  EXPECT_EQ(EscapeControls("a\nb\\c\x7F\xC3\xA9"), "a\\x0Ab\\\\c\\x7F\xC3\xA9");
+  EXPECT_TRUE(HasControlCharacter("text/html\r\nX: y"));
+  EXPECT_FALSE(HasControlCharacter("text/html; charset=utf-8"));
 }
 
 TEST(ScopeHash, HashesUtf16LeBytesWithShiftAddXor) {

@@ -5,6 +5,8 @@
 namespace qv {
 namespace {
 constexpr char32_t kReplacement = 0xFFFD;
+// A byte b that is not UTF-8 travels in UTF-16 as the lone surrogate kEscapedByteBase + b.
+constexpr char32_t kEscapedByteBase = 0xDC00;
 
 }  // namespace
 
@@ -110,6 +112,48 @@ std::string Utf16ToUtf8(std::u16string_view s, bool* ok) {
     AppendUtf8(out, cp);
   }
   if (ok) *ok = good;
+  return out;
+}
+
+std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
+  bool ok = true;
+  std::size_t next = i;
+  DecodeUtf8(s, next, ok);
+  return ok ? next - i : 0;
+}
+
+std::u16string Utf8ToUtf16Escaped(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    bool ok = true;
+    const std::size_t at = i;
+    const char32_t cp = DecodeUtf8(s, i, ok);
+    if (ok) {
+      AppendUtf16(out, cp);
+    } else {
+      // Only bytes from 0x80 up can be invalid, so they land in U+DC80..U+DCFF.
+      out += static_cast<char16_t>(kEscapedByteBase + static_cast<unsigned char>(s[at]));
+    }
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8Escaped(std::u16string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char32_t cp = s[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+        s[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= kEscapedByteBase + 0x80 && cp <= kEscapedByteBase + 0xFF) {
+      out += static_cast<char>(cp - kEscapedByteBase);
+      continue;
+    }
+    AppendUtf8(out, cp);
+  }
   return out;
 }
 

@@ -16,6 +16,15 @@ std::string Utf16ToUtf8(std::u16string_view s, bool* ok = nullptr);
 std::vector<std::uint8_t> Utf8ToUtf16LeBytes(std::string_view s);
 // Decodes UTF-16LE bytes (an odd trailing byte is ignored, `ok` set false).
 std::string Utf16LeBytesToUtf8(std::span<const std::uint8_t> bytes, bool* ok = nullptr);
+// File names are bytes, not always UTF-8. These two keep such bytes reversibly: each byte
+// that does not begin a valid UTF-8 sequence becomes a lone surrogate U+DC80..U+DCFF, and
+// on the way back each such lone surrogate becomes its byte again, so any byte string
+// survives the round trip exactly. Other lone surrogates become U+FFFD.
+std::u16string Utf8ToUtf16Escaped(std::string_view s);
+std::string Utf16ToUtf8Escaped(std::u16string_view s);
+// The length of the valid UTF-8 sequence that starts at s[i] (1 to 4), or 0 when the byte
+// there does not begin one.
+std::size_t Utf8SequenceLength(std::string_view s, std::size_t i);
 // Appends one code point as UTF-8; values past U+10FFFF and surrogates become U+FFFD.
 void AppendUtf8(std::string& out, char32_t cp);
 // ASCII-only lower-casing, used where keys compare without case.

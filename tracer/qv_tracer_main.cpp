@@ -87,7 +87,11 @@ int main(int argc, char** argv) {
       Usage(std::cout);
       return 0;
     }
-    if ((a == "--script" || a == "--visits-out") && i + 1 < argc) {
+    if (a == "--script" || a == "--visits-out") {
+      if (i + 1 >= argc || *argv[i + 1] == '\0') {
+        std::cerr << "QvTracer: " << a << " needs a FILE; try --help\n";
+        return 2;
+      }
       (a == "--script" ? scriptPath : visitsOut) = argv[++i];
     } else if (a == "--realtime") {
       realtime = true;

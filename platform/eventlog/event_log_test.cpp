@@ -7,6 +7,7 @@
 #include <set>
 
 #include "common/temp_dir.h"
+#include "common/utf.h"
 #include "platform/eventlog/json_line.h"
 
 namespace qv::platform {
@@ -30,6 +31,28 @@ TEST(EventLog, RoundTripsAwkwardStringsAndKeepsOrder) {
   EXPECT_EQ(all[0].time, clock.Now());
   EXPECT_EQ(all[1].type, EventType::Warning);
   EXPECT_TRUE(all[1].strings.empty());
+}
+
+// A file name that is not UTF-8 keeps the line valid JSON (escaped as \udc80..\udcff) and
+// comes back as the same bytes.
+TEST(EventLog, FileNamesThatAreNotUtf8StayValidJsonAndComeBackExactly) {
+  EventRecord rec;
+  rec.source = "Quillon Vesper";
+  const std::string name = "/home/u/caf\xE9 \xFF\xC3\xA9 \xE6\x97\xA5.txt";
+  rec.strings = {name, "0x80030005"};
+  const std::string line = FormatEventLine(rec);
+  bool valid = false;
+  Utf8ToUtf16(line, &valid);
+  EXPECT_TRUE(valid) << line;
+  EXPECT_NE(line.find("caf\\udce9 \\udcff\xC3\xA9 \xE6\x97\xA5"), std::string::npos) << line;
+  EventRecord back;
+  ASSERT_TRUE(ParseEventLine(line, back));
+  EXPECT_EQ(back.strings, rec.strings);
+  // Escapes other writers use for characters are read as those characters.
+  ASSERT_TRUE(ParseEventLine(R"({"strings":["caf\u00e9 \u20ac"]})", back));
+  EXPECT_EQ(back.strings.at(0), "caf\xC3\xA9 \xE2\x82\xAC");
+  EXPECT_FALSE(ParseEventLine(R"({"strings":["\ud800"]})", back));
+  EXPECT_FALSE(ParseEventLine(R"({"strings":["\u12x4"]})", back));
 }
 
 TEST(EventLog, KeepsAtMostThirtyTwoInsertionStrings) {

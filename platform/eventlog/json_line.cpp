@@ -1,14 +1,34 @@
 #include "platform/eventlog/json_line.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
+
+#include "common/utf.h"
 
 namespace qv::platform {
 namespace {
 
+constexpr unsigned kEscapedByteBase = 0xDC00;
+
+// Bytes that are not UTF-8 (a file name can hold any) go out as the escapes \udc80 to
+// \udcff, so the line stays valid JSON and the reader gets the very bytes back.
 void AppendJsonString(std::string& out, std::string_view s) {
   out += '"';
-  for (unsigned char c : s) {
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80) {
+      const std::size_t n = Utf8SequenceLength(s, i);
+      if (n == 0) {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\u%04x", kEscapedByteBase + c);
+        out += buf;
+      } else {
+        out.append(s.substr(i, n));
+        i += n - 1;
+      }
+      continue;
+    }
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -70,10 +90,19 @@ struct Reader {
         case 't': out += '\t'; break;
         case 'u': {
           if (i + 4 > s.size()) return false;
-          const unsigned v = std::strtoul(std::string(s.substr(i, 4)).c_str(), nullptr, 16);
+          unsigned v = 0;
+          const auto [end, ec] = std::from_chars(s.data() + i, s.data() + i + 4, v, 16);
+          if (ec != std::errc() || end != s.data() + i + 4) return false;
           i += 4;
-          if (v >= 0x80) return false;  // we only ever escape control characters
-          out += static_cast<char>(v);
+          if (v < 0x80) {
+            out += static_cast<char>(v);
+          } else if (v >= kEscapedByteBase + 0x80 && v <= kEscapedByteBase + 0xFF) {
+            out += static_cast<char>(v - kEscapedByteBase);  // a byte that was not UTF-8
+          } else if (v < 0xD800 || v > 0xDFFF) {
+            AppendUtf8(out, static_cast<char32_t>(v));
+          } else {
+            return false;  // we never write other surrogates
+          }
           break;
         }
         default: out += c;

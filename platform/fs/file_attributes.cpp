@@ -30,7 +30,7 @@ constexpr long kV9fsMagic = 0x01021997;
 
 HRESULT GetFileAttributes(const std::filesystem::path& file, FileAttributes& out) {
   if (const HRESULT hr = StatFile(file, out); Failed(hr)) return hr;
-  if (!out.directory) {
+  if (out.regular) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd >= 0) {
       ReadInodeFlags(fd, out);
@@ -70,6 +70,7 @@ HRESULT StatFile(const std::filesystem::path& file, FileAttributes& out) {
   if (::stat(file.c_str(), &st) != 0) return HresultFromErrno(errno);
   out = FileAttributes{};
   out.directory = S_ISDIR(st.st_mode);
+  out.regular = S_ISREG(st.st_mode);
   out.size = static_cast<std::uint64_t>(st.st_size);
   out.lastWrite = TimespecToFileTime(st.st_mtim);
   out.lastChange = TimespecToFileTime(st.st_ctim);

@@ -11,6 +11,7 @@ namespace qv::platform {
 
 struct FileAttributes {
   bool directory = false;
+  bool regular = false;           // a regular file (not a device, FIFO, socket or folder)
   bool readOnly = false;          // no write permission bits, or the user may not write it
   bool encrypted = false;         // fscrypt-encrypted inode
   bool notContentIndexed = false; // the no-dump inode flag (chattr +d): left out of indexing
@@ -21,7 +22,8 @@ struct FileAttributes {
   bool ownedByUser = false;       // owned by the effective user
 };
 
-// The Win32-style failure of stat (ERROR_FILE_NOT_FOUND, ...) as an HRESULT.
+// The Win32-style failure of stat (ERROR_FILE_NOT_FOUND, ...) as an HRESULT. Only a regular
+// file is opened for its inode flags: opening a device node can have effects of its own.
 HRESULT GetFileAttributes(const std::filesystem::path& file, FileAttributes& out);
 // The same without the inode flags (encrypted, no-dump), which need the file opened; read
 // them later from an open descriptor with ReadInodeFlags.

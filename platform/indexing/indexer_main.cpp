@@ -44,8 +44,13 @@ struct Args {
 bool ParseArgs(int argc, char** argv, Args& a) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    // An option's value may not be missing or empty: an empty root or catalog would quietly
+    // mean the default one.
     auto value = [&](std::string& out) {
-      if (i + 1 >= argc) return false;
+      if (i + 1 >= argc || *argv[i + 1] == '\0') {
+        std::fprintf(stderr, "qvindexer: %s needs a value; see --help\n", arg.c_str());
+        return false;
+      }
       out = argv[++i];
       return true;
     };
@@ -53,9 +58,11 @@ bool ParseArgs(int argc, char** argv, Args& a) {
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       std::exit(0);
-    } else if (arg == "--root" && value(v)) {
+    } else if (arg == "--root") {
+      if (!value(v)) return false;
       a.root = v;
-    } else if (arg == "--catalog" && value(v)) {
+    } else if (arg == "--catalog") {
+      if (!value(v)) return false;
       a.catalog = v;
     } else if (arg == "--once") {
       a.once = true;

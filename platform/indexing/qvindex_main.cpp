@@ -1,5 +1,6 @@
 // qvindex: look after the catalogs from the command line.
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -7,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/tool_args.h"
 #include "context/context.h"
 #include "platform/folders/folders.h"
 #include "platform/indexing/builtin_filters.h"
@@ -37,6 +39,11 @@ constexpr const char* kUsage =
     "  start | stop                    start or stop the indexing service\n"
     "\n"
     "The root defaults to QV_ROOT. Exit codes: 0 success, 1 usage, 2 failure.\n";
+
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "qvindex: %s\n\n%s", problem.c_str(), kUsage);
+  return 1;
+}
 
 int Fail(const char* what, qv::HRESULT hr, const std::string& detail = {}) {
   std::fprintf(stderr, "qvindex: %s failed: %s %s%s%s\n", what, qv::FormatHresult(hr).c_str(),
@@ -188,7 +195,8 @@ int Query(ix::CatalogAdmin& admin, const std::string& text, std::size_t maxRows)
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::filesystem::path root = qv::platform::DefaultRoot();
-  if (args.size() >= 2 && args[0] == "--root") {
+  if (!args.empty() && args[0] == "--root") {
+    if (args.size() < 2 || args[1].empty()) return Usage("--root needs a folder");
     root = args[1];
     args.erase(args.begin(), args.begin() + 2);
   }
@@ -196,26 +204,35 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, args.empty() ? stderr : stdout);
     return args.empty() ? 1 : 0;
   }
+  const std::string& cmd = args[0];
+  // The FOLDER (or LOCATION) argument, checked before anything is touched: an empty one
+  // names no folder at all.
+  std::string folder;
+  const bool takesFolder =
+      cmd == "add-catalog" || cmd == "add-scope" || cmd == "remove-scope";
+  if (takesFolder && args.size() >= 3) {
+    const auto path = qv::AbsolutePathArg(args[2]);
+    if (!path) return Usage("'" + args[2] + "' is not a folder; give a folder's path");
+    folder = path->string();
+  }
   qv::Installation install(root);
   auto& ctx = install.context();
   ix::CatalogAdmin admin(ctx.registry, root);
-  const std::string& cmd = args[0];
   qv::HRESULT hr = qv::S_OK;
   if (cmd == "status" && args.size() == 1) return Status(admin);
   if (cmd == "add-catalog" && (args.size() == 2 || args.size() == 3)) {
     const std::filesystem::path location =
-        args.size() == 3 ? std::filesystem::absolute(args[2])
+        args.size() == 3 ? std::filesystem::path(folder)
                          : root / "CommonAppData" / "Quillon" / "Catalogs" / args[1];
     hr = admin.AddCatalog(args[1], location);
     return qv::Failed(hr) ? Fail("adding the catalog (names are plain: no '/' or '..')", hr) : 0;
   }
   if (cmd == "add-scope" && (args.size() == 3 || (args.size() == 4 && args[3] == "--exclude"))) {
-    hr = admin.AddScope(args[1], std::filesystem::absolute(args[2]).lexically_normal().string(),
-                        args.size() == 4);
+    hr = admin.AddScope(args[1], folder, args.size() == 4);
     return qv::Failed(hr) ? Fail("adding the scope (is the catalog registered?)", hr) : 0;
   }
   if (cmd == "remove-scope" && args.size() == 3) {
-    hr = admin.RemoveScope(args[1], std::filesystem::absolute(args[2]).lexically_normal().string());
+    hr = admin.RemoveScope(args[1], folder);
     return qv::Failed(hr) ? Fail("removing the scope", hr) : 0;
   }
   if (cmd == "rescan" && args.size() >= 2) {
@@ -229,21 +246,25 @@ int main(int argc, char** argv) {
       }
     }
     if (rest.size() <= 1) {
-      return Rescan(ctx, admin, args[1],
-                    rest.empty() ? "" : std::filesystem::absolute(rest[0]).string(), full);
+      std::string where;
+      if (!rest.empty()) {
+        const auto path = qv::AbsolutePathArg(rest[0]);
+        if (!path) return Usage("'" + rest[0] + "' is not a folder; give a folder's path");
+        where = path->string();
+      }
+      return Rescan(ctx, admin, args[1], where, full);
     }
   }
   if (cmd == "query" && args.size() >= 2) {
     std::size_t max = 0;
     std::size_t at = 1;
-    if (args[1] == "--max" && args.size() >= 4) {
-      max = std::stoul(args[2]);
+    if (args[1] == "--max") {
+      const auto n = args.size() >= 3 ? qv::ParseWholeNumber(args[2], SIZE_MAX) : std::nullopt;
+      if (!n) return Usage("--max takes a whole number of rows, like --max 20");
+      max = static_cast<std::size_t>(*n);
       at = 3;
     }
-    if (at + 1 != args.size()) {
-      std::fputs(kUsage, stderr);
-      return 1;
-    }
+    if (at + 1 != args.size()) return Usage("query takes one TEXT (quote it)");
     return Query(admin, args[at], max);
   }
   if (cmd == "start" && args.size() == 1) {
@@ -254,6 +275,5 @@ int main(int argc, char** argv) {
     hr = admin.Stop();
     return qv::Failed(hr) ? Fail("stopping the service", hr) : 0;
   }
-  std::fputs(kUsage, stderr);
-  return 1;
+  return Usage("unknown command or wrong arguments for '" + cmd + "'");
 }

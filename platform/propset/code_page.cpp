@@ -47,7 +47,17 @@ std::size_t CodePageUnitSize(std::uint16_t codePage) {
 
 std::vector<std::uint8_t> EncodeCodePageText(std::uint16_t codePage, std::string_view utf8) {
   utf8 = UpToNul(utf8);
-  if (codePage == kCodePageUnicode) return Utf8ToUtf16LeBytes(utf8);
+  if (codePage == kCodePageUnicode) {
+    // File names that are not UTF-8 keep their bytes, as lone surrogates.
+    const std::u16string units = Utf8ToUtf16Escaped(utf8);
+    std::vector<std::uint8_t> out;
+    out.reserve(units.size() * 2);
+    for (char16_t u : units) {
+      out.push_back(static_cast<std::uint8_t>(u & 0xFF));
+      out.push_back(static_cast<std::uint8_t>(u >> 8));
+    }
+    return out;
+  }
   if (IsConvertedSingleByte(codePage)) {
     const std::u16string units = Utf8ToUtf16(utf8);
     std::vector<std::uint8_t> out;
@@ -70,9 +80,12 @@ std::vector<std::uint8_t> EncodeCodePageText(std::uint16_t codePage, std::string
 
 std::string DecodeCodePageText(std::uint16_t codePage, std::span<const std::uint8_t> bytes) {
   if (codePage == kCodePageUnicode) {
-    std::size_t n = 0;
-    while (n + 1 < bytes.size() && (bytes[n] != 0 || bytes[n + 1] != 0)) n += 2;
-    return Utf16LeBytesToUtf8(bytes.first(n));
+    std::u16string units;
+    for (std::size_t i = 0; i + 1 < bytes.size() && (bytes[i] != 0 || bytes[i + 1] != 0);
+         i += 2) {
+      units += static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    }
+    return Utf16ToUtf8Escaped(units);
   }
   const auto end = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
   const std::span<const std::uint8_t> text(bytes.begin(), end);

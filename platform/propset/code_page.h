@@ -1,6 +1,7 @@
 #pragma once
 // Text of property-set strings and dictionary names in the set's code page: UTF-16LE for
-// code page 1200, Windows-1252 and Latin-1 converted, every other code page (UTF-8 among
+// code page 1200 (bytes that are not UTF-8, as in some file names, kept reversibly as lone
+// surrogates U+DC80..U+DCFF), Windows-1252 and Latin-1 converted, every other code page (UTF-8 among
 // them) kept as the bytes themselves.
 #include <cstddef>
 #include <cstdint>

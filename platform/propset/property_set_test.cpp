@@ -209,6 +209,20 @@ TEST(PropertySetRoundTrip, NonAsciiTextInEachCodePage) {
   EXPECT_EQ(lpstrBack(kCodePageLatin1), "caf\xC3\xA9 ? ?");
 }
 
+// A file name need not be UTF-8; stored as Unicode text it must still come back exactly.
+TEST(PropertySetRoundTrip, UnicodeTextKeepsBytesThatAreNotUtf8) {
+  const std::string name = "/home/u/caf\xE9 \xFF\xC3 \xC3\xA9.txt";
+  PropertySet set;
+  set.codePage = kCodePageUnicode;
+  set.names[2] = name;
+  set.values[2] = PropVariant::Lpwstr(name);
+  set.values[3] = PropVariant::Lpstr(name);
+  const PropertySet back = Parsed(SerializePropertySet(set));
+  EXPECT_EQ(back.values.at(2).str, name);
+  EXPECT_EQ(back.values.at(3).str, name);
+  EXPECT_EQ(back.names.at(2), name);
+}
+
 TEST(PropertySetRoundTrip, Windows1252BytesAllSurviveAsText) {
   std::vector<std::uint8_t> all;
   for (int b = 1; b < 256; ++b) all.push_back(static_cast<std::uint8_t>(b));

@@ -83,7 +83,15 @@ std::string PropertySetAttributeName(const Guid& fmtid) {
 HRESULT PropertyStorage::Open(const std::filesystem::path& file, Mode mode,
                               std::unique_ptr<PropertyStorage>& out) {
   out.reset();
-  // O_NONBLOCK keeps a FIFO or device from blocking the open; they are refused below.
+  // Only regular files are opened: opening a device node, even for a moment, can rewind a
+  // tape or hang up a line, and a FIFO's open wakes its reader. So the kind is known first.
+  struct stat before {};
+  if (::stat(file.c_str(), &before) != 0) return OpenError(errno);
+  if (S_ISDIR(before.st_mode)) return STG_E_ACCESSDENIED;
+  if (!S_ISREG(before.st_mode)) return STG_E_INVALIDFUNCTION;
+
+  // O_NONBLOCK keeps a FIFO or device swapped in after the stat from blocking the open; the
+  // check below refuses it.
   const int flags = (mode == Mode::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   UniqueFd fd(::open(file.c_str(), flags));
   if (fd.get() < 0) return OpenError(errno);
@@ -92,6 +100,9 @@ HRESULT PropertyStorage::Open(const std::filesystem::path& file, Mode mode,
   if (::fstat(fd.get(), &st) != 0) return HresultFromErrno(errno);
   if (S_ISDIR(st.st_mode)) return STG_E_ACCESSDENIED;
   if (!S_ISREG(st.st_mode)) return STG_E_INVALIDFUNCTION;
+  // Swapped for another file between the stat and the open: the caller's checks were made
+  // on the one it named, so it is told the file was busy and may try again.
+  if (st.st_dev != before.st_dev || st.st_ino != before.st_ino) return STG_E_SHAREVIOLATION;
 
   // A reader learns here whether the file system keeps user attributes; a writer learns it
   // from its first read or write, which map the error the same way, and saves the call.

@@ -24,7 +24,9 @@ class PropertyStorage {
   // Missing file: STG_E_FILENOTFOUND; a missing folder on the way: STG_E_PATHNOTFOUND;
   // permission, a read-only volume or a directory: STG_E_ACCESSDENIED; a held lock:
   // STG_E_LOCKVIOLATION; a file system without user extended attributes, or a FIFO, socket
-  // or device: STG_E_INVALIDFUNCTION.
+  // or device: STG_E_INVALIDFUNCTION. The kind of file is learnt from stat before the open,
+  // so anything but a regular file is never opened; a file replaced between the two gives
+  // STG_E_SHAREVIOLATION.
   static HRESULT Open(const std::filesystem::path& file, Mode mode,
                       std::unique_ptr<PropertyStorage>& out);
   ~PropertyStorage();

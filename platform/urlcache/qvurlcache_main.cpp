@@ -9,6 +9,7 @@
 
 #include "common/clock.h"
 #include "common/hresult.h"
+#include "common/tool_args.h"
 #include "platform/folders/folders.h"
 #include "platform/urlcache/url_cache.h"
 
@@ -39,8 +40,17 @@ int main(int argc, char** argv) {
   qv::platform::UrlCache cache(qv::platform::DefaultRoot(), clock);
   const std::string_view cmd = args[0];
   if (cmd == "put" && (args.size() == 3 || (args.size() == 5 && args[3] == "--type"))) {
-    std::ifstream in(std::string(args[2]), std::ios::binary);
-    if (!in) {
+    // The type becomes a header line: a line break in it would add headers of its own.
+    if (args.size() == 5 && (args[4].empty() || qv::HasControlCharacter(args[4]))) {
+      std::cerr << "qvurlcache: --type takes a MIME type such as text/html, on one line\n";
+      return 1;
+    }
+    // A folder opens like a file but throws at the first read: only regular files are read.
+    std::error_code ec;
+    const std::string source(args[2]);
+    std::ifstream in;
+    if (std::filesystem::is_regular_file(source, ec)) in.open(source, std::ios::binary);
+    if (!in.is_open()) {
       std::cerr << "qvurlcache: cannot read " << args[2] << "; give an existing file\n";
       return 2;
     }

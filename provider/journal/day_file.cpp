@@ -17,9 +17,6 @@ namespace {
 
 namespace fmt = dayfile;
 
-// A day holds a few thousand entries at most; an image beyond this is not a day file.
-constexpr std::uint64_t kMaxDayFileImage = 1ull << 30;
-
 std::uint32_t LoadLe32(const std::uint8_t* p) {
   return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
          std::uint32_t{p[3]} << 24;
@@ -142,7 +139,7 @@ HRESULT ReadDayFileImage(const std::filesystem::path& file, std::vector<std::uin
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return HresultFromErrno(errno);
   if (!S_ISREG(st.st_mode)) return STG_E_ACCESSDENIED;
-  if (static_cast<std::uint64_t>(st.st_size) > kMaxDayFileImage) return STG_E_INSUFFICIENTMEMORY;
+  if (static_cast<std::uint64_t>(st.st_size) > fmt::kMaxFileSize) return STG_E_INSUFFICIENTMEMORY;
   out.resize(static_cast<std::size_t>(st.st_size));
   std::size_t got = 0;
   while (got < out.size()) {

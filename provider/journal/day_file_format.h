@@ -35,6 +35,11 @@ inline constexpr std::uint32_t kMaxPayload = platform::kMaxPropertySetStream;
 inline constexpr std::uint8_t kPayloadLead0 = 0xFE;
 inline constexpr std::uint8_t kPayloadLead1 = 0xFF;
 
+// A day holds a few thousand entries at most; readers refuse a file larger than this, and a
+// writer sets such a file aside (renamed, with kDamagedSuffix) and starts the day anew.
+inline constexpr std::uint64_t kMaxFileSize = 1ull << 30;
+inline constexpr char kDamagedSuffix[] = ".damaged";
+
 // Bytes hashed while looking for the next good record behind damage, per scan, so that a
 // hostile file cannot ask for unbounded work. Behind that much damage the rest is ignored.
 inline constexpr std::size_t kMaxResyncWork = 64u << 20;

@@ -2,7 +2,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <fstream>
 #include <thread>
@@ -245,6 +250,93 @@ TEST_F(DayFileAppenderTest, WaitsForTheWriterLockAndGivesUpAfterTheWait) {
   DayFileAppender patient(clock_, std::chrono::milliseconds(5000));
   EXPECT_EQ(patient.Append(file_, Payload(3), created), S_OK);
   release.join();
+  EXPECT_EQ(WalkImage(ReadFile(file_)).payloads, (std::vector<Bytes>{Payload(1), Payload(3)}));
+}
+
+// `truncate -s 1T` on the day file: the next entry must neither read a terabyte nor be lost.
+TEST_F(DayFileAppenderTest, SetsAHugeDamagedFileAsideAndStartsTheDayAnew) {
+  constexpr off_t kHuge = off_t{1} << 40;
+  DayFileAppender appender(clock_);
+  bool created = false;
+  ASSERT_EQ(appender.Append(file_, Payload(1), created), S_OK);
+  if (::truncate(file_.c_str(), kHuge) != 0) GTEST_SKIP() << "no sparse 1 TiB files here";
+
+  // The appender has checked this file before, and a fresh one has not.
+  ASSERT_EQ(appender.Append(file_, Payload(2), created), S_OK);
+  EXPECT_TRUE(created);
+  EXPECT_EQ(WalkImage(ReadFile(file_)).payloads, std::vector<Bytes>{Payload(2)});
+  std::filesystem::path aside = file_;
+  aside += dayfile::kDamagedSuffix;
+  EXPECT_EQ(std::filesystem::file_size(aside), static_cast<std::uintmax_t>(kHuge));
+
+  ASSERT_EQ(::truncate(file_.c_str(), kHuge), 0);
+  DayFileAppender fresh(clock_);
+  ASSERT_EQ(fresh.Append(file_, Payload(3), created), S_OK);
+  EXPECT_EQ(WalkImage(ReadFile(file_)).payloads, std::vector<Bytes>{Payload(3)});
+  std::filesystem::path second = aside;
+  second += "-2";
+  EXPECT_EQ(std::filesystem::file_size(second), static_cast<std::uintmax_t>(kHuge));
+  EXPECT_EQ(std::filesystem::file_size(aside), static_cast<std::uintmax_t>(kHuge));
+}
+
+// A writer waiting for the lock while the file is moved away writes to the file that then
+// bears the name, not to the one it had opened.
+TEST_F(DayFileAppenderTest, AWriterWaitingWhileTheFileIsReplacedWritesToTheNewOne) {
+  bool created = false;
+  DayFileAppender first(clock_);
+  ASSERT_EQ(first.Append(file_, Payload(1), created), S_OK);
+  UniqueFd holder(::open(file_.c_str(), O_RDWR));
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  ASSERT_EQ(::fcntl(holder.get(), F_OFD_SETLK, &lock), 0);
+  UniqueFd opens(::inotify_init1(IN_CLOEXEC));
+  ASSERT_TRUE(opens);
+  ASSERT_GE(::inotify_add_watch(opens.get(), file_.c_str(), IN_OPEN), 0);
+
+  HRESULT waited = E_FAIL;
+  std::thread writer([&] {
+    DayFileAppender patient(clock_, std::chrono::milliseconds(20'000));
+    bool made = false;
+    waited = patient.Append(file_, Payload(2), made);
+  });
+  // Once the writer has the old file open, it is moved away and the lock released.
+  pollfd pfd{opens.get(), POLLIN, 0};
+  const bool sawOpen = ::poll(&pfd, 1, 10'000) == 1;
+  const auto moved = dir_.path() / "moved.q6d";
+  std::filesystem::rename(file_, moved);
+  holder.Reset();
+  writer.join();
+  ASSERT_TRUE(sawOpen);
+  EXPECT_EQ(waited, S_OK);
+  EXPECT_EQ(WalkImage(ReadFile(file_)).payloads, std::vector<Bytes>{Payload(2)});
+  EXPECT_EQ(WalkImage(ReadFile(moved)).payloads, std::vector<Bytes>{Payload(1)});
+}
+
+// A record is synced before Append returns; one that cannot be synced is taken back.
+TEST_F(DayFileAppenderTest, SyncsEachRecordAndTakesBackOneThatCannotBeSynced) {
+  std::vector<std::uintmax_t> sizesAtSync;
+  bool failSync = false;
+  DayFileAppender appender(clock_, kWriterLockWait, [&](int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+      sizesAtSync.push_back(static_cast<std::uintmax_t>(st.st_size));
+      if (failSync) {
+        errno = EIO;
+        return -1;
+      }
+    }
+    return 0;
+  });
+  bool created = false;
+  ASSERT_EQ(appender.Append(file_, Payload(1), created), S_OK);
+  const auto afterFirst = std::filesystem::file_size(file_);
+  EXPECT_EQ(sizesAtSync, std::vector<std::uintmax_t>{afterFirst});
+  failSync = true;
+  EXPECT_EQ(appender.Append(file_, Payload(2), created), HresultFromErrno(EIO));
+  EXPECT_EQ(std::filesystem::file_size(file_), afterFirst);
+  failSync = false;
+  ASSERT_EQ(appender.Append(file_, Payload(3), created), S_OK);
   EXPECT_EQ(WalkImage(ReadFile(file_)).payloads, (std::vector<Bytes>{Payload(1), Payload(3)}));
 }
 

@@ -6,18 +6,24 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "provider/journal/day_file.h"
 #include "provider/journal/day_file_format.h"
-#include "provider/journal/unique_fd.h"
 
 namespace qv::journal {
 namespace {
 
 constexpr std::chrono::milliseconds kFirstPause{1};
 constexpr std::chrono::milliseconds kLongestPause{20};
+// How often a writer opens the day file again because its name came to mean another file.
+constexpr int kMaxReopens = 8;
+// Names tried for a damaged file set aside: Journal.q6d.damaged, Journal.q6d.damaged-2, ...
+constexpr int kMaxSetAsideNames = 100;
 
 HRESULT OpenError(int err) {
   if (err == ENOENT || err == ENOTDIR) return STG_E_PATHNOTFOUND;
@@ -86,31 +92,89 @@ bool DayFileAppender::StillChecked(int fd, const Checked& c, dev_t dev, ino_t in
          std::equal(header.begin(), header.end(), c.lastHeader.begin(), c.lastHeader.end());
 }
 
+DayFileAppender::DayFileAppender(const Clock& clock, std::chrono::milliseconds lockWait,
+                                 SyncData sync)
+    : clock_(clock), lockWait_(lockWait), sync_(std::move(sync)) {
+  if (!sync_) sync_ = [](int fd) { return ::fdatasync(fd); };
+}
+
+HRESULT DayFileAppender::OpenLocked(const std::filesystem::path& file, UniqueFd& fd,
+                                    struct stat& st, bool& created) const {
+  created = false;
+  // The path may come to name another file while this writer waits for the lock: another
+  // writer set a damaged file aside, or the day was removed. Writing to the old one would
+  // lose the entry, so the path is checked under the lock and opened again if it moved.
+  for (int attempt = 0; attempt < kMaxReopens; ++attempt) {
+    // Open first: the file exists for all but the day's first entry. O_EXCL tells the one
+    // writer that creates it.
+    constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW;
+    fd.Reset(::open(file.c_str(), kFlags));
+    bool made = false;
+    if (!fd && errno == ENOENT) {
+      fd.Reset(::open(file.c_str(), kFlags | O_CREAT | O_EXCL, 0600));
+      if (fd) {
+        made = true;
+      } else if (errno == EEXIST) {
+        fd.Reset(::open(file.c_str(), kFlags));
+      }
+    }
+    if (!fd) return OpenError(errno);
+    if (made) {
+      // The new name should outlive a power loss as surely as the records written into it.
+      // Best effort: some file systems cannot sync a folder, and failing here would leave a
+      // file that no later call knows it created.
+      UniqueFd folder(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      if (folder) {
+        [[maybe_unused]] const int ignored = sync_(folder.get());
+      }
+    }
+
+    if (const HRESULT hr = LockWithWait(fd.get()); Failed(hr)) return hr;
+    // From here on this process is the only writer; the lock goes with the descriptor.
+    if (::fstat(fd.get(), &st) != 0) return HresultFromErrno(errno);
+    if (!S_ISREG(st.st_mode)) return STG_E_ACCESSDENIED;
+    struct stat named {};
+    if (::lstat(file.c_str(), &named) == 0 && named.st_dev == st.st_dev &&
+        named.st_ino == st.st_ino) {
+      created = made;
+      return S_OK;
+    }
+  }
+  return STG_E_LOCKVIOLATION;  // the file keeps being replaced: as good as held by others
+}
+
+HRESULT DayFileAppender::SetAside(const std::filesystem::path& file) const {
+  // Renamed, never overwritten: its bytes stay for whoever wants to look into them.
+  for (int n = 1; n <= kMaxSetAsideNames; ++n) {
+    std::filesystem::path aside = file;
+    aside += dayfile::kDamagedSuffix;
+    if (n > 1) aside += "-" + std::to_string(n);
+    if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) {
+      return S_OK;
+    }
+    if (errno != EEXIST) return HresultFromErrno(errno);
+  }
+  return STG_E_MEDIUMFULL;
+}
+
 HRESULT DayFileAppender::Append(const std::filesystem::path& file,
                                 std::span<const std::uint8_t> payload, bool& created) {
   created = false;
   if (payload.empty() || payload.size() > dayfile::kMaxPayload) return E_INVALIDARG;
 
-  // Open first: the file exists for all but the day's first entry. O_EXCL tells the one
-  // writer that creates it.
-  constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW;
-  UniqueFd fd(::open(file.c_str(), kFlags));
-  if (!fd && errno == ENOENT) {
-    fd.Reset(::open(file.c_str(), kFlags | O_CREAT | O_EXCL, 0600));
-    if (fd) {
-      created = true;
-    } else if (errno == EEXIST) {
-      fd.Reset(::open(file.c_str(), kFlags));
-    }
-  }
-  if (!fd) return OpenError(errno);
-
-  if (const HRESULT hr = LockWithWait(fd.get()); Failed(hr)) return hr;
-  // From here on this process is the only writer; the lock goes with the descriptor.
-
+  UniqueFd fd;
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return HresultFromErrno(errno);
-  if (!S_ISREG(st.st_mode)) return STG_E_ACCESSDENIED;
+  for (int attempt = 0;; ++attempt) {
+    bool made = false;
+    if (const HRESULT hr = OpenLocked(file, fd, st, made); Failed(hr)) return hr;
+    created = created || made;
+    // Readers refuse a file this large, so whatever is added to it is lost to them; it is
+    // damaged (a day never grows this big). Reading it to append would exhaust memory.
+    if (static_cast<std::uint64_t>(st.st_size) <= dayfile::kMaxFileSize) break;
+    if (attempt >= kMaxReopens) return STG_E_MEDIUMFULL;
+    checked_.erase(file);
+    if (const HRESULT hr = SetAside(file); Failed(hr)) return hr;
+  }
   std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
 
   auto known = checked_.find(file);
@@ -149,11 +213,15 @@ HRESULT DayFileAppender::Append(const std::filesystem::path& file,
   }
 
   const std::vector<std::uint8_t> record = EncodeDayFileRecord(payload);
-  if (const HRESULT hr = PwriteAll(fd.get(), appendAt, record); Failed(hr)) {
-    // Take back a partial record rather than leave it for the next writer to find.
+  HRESULT written = PwriteAll(fd.get(), appendAt, record);
+  // On disk before the caller goes on (it creates the entry's marker next): a marker must
+  // never outlive its record after a power loss.
+  if (Succeeded(written) && sync_(fd.get()) != 0) written = HresultFromErrno(errno);
+  if (Failed(written)) {
+    // Take back a partial or unsure record rather than leave it for the next writer to find.
     [[maybe_unused]] const int ignored = ::ftruncate(fd.get(), static_cast<off_t>(appendAt));
     checked_.erase(file);
-    return hr;
+    return written;
   }
   Checked done{st.st_dev, st.st_ino, appendAt, {}, appendAt + record.size()};
   std::copy_n(record.begin(), done.lastHeader.size(), done.lastHeader.begin());

@@ -55,10 +55,10 @@ HRESULT FindEntry(std::span<const std::uint8_t> image, const Guid& entry,
 }  // namespace
 
 Journal::Journal(const Context& ctx, std::shared_ptr<JournalNotifier> notifier,
-                 std::chrono::milliseconds lockWait)
+                 std::chrono::milliseconds lockWait, DayFileAppender::SyncData sync)
     : journalRoot_(JournalRoot(ctx.root)),
       notifier_(std::move(notifier)),
-      appender_(ctx.clock, lockWait) {}
+      appender_(ctx.clock, lockWait, std::move(sync)) {}
 
 HRESULT Journal::LogEntry(BstrIn bstrUrl, DATE dateStart, DATE dateEnd, std::uint32_t WorkingTime,
                           std::uint32_t ActiveTime, std::uint32_t lType, std::uint32_t lPST,
@@ -129,7 +129,9 @@ HRESULT Journal::LogEntry(const EntryFields& f, std::string* markerPath) {
     [[maybe_unused]] const HRESULT ignored = MarkNotContentIndexed(dayFile);
   }
 
-  // Without its marker the entry stays in the data file but is never indexed or shown.
+  // The record is on disk by now (the appender synced it), so the marker never names a
+  // record that a power loss took. Without its marker the entry stays in the data file but
+  // is never indexed or shown.
   if (const HRESULT hr = CreateMarker(marker, *startTime); Failed(hr)) return hr;
   if (markerPath) *markerPath = marker.string();
 

@@ -50,9 +50,11 @@ class IKivJournal : public platform::ComObject {
 
 class Journal final : public IKivJournal {
  public:
-  // `notifier` may be null: entries are then written but announced to no one.
+  // `notifier` may be null: entries are then written but announced to no one. `sync` makes
+  // a written record durable (fdatasync by default; see DayFileAppender).
   Journal(const Context& ctx, std::shared_ptr<JournalNotifier> notifier,
-          std::chrono::milliseconds lockWait = kWriterLockWait);
+          std::chrono::milliseconds lockWait = kWriterLockWait,
+          DayFileAppender::SyncData sync = {});
 
   HRESULT LogEntry(BstrIn bstrUrl, DATE dateStart, DATE dateEnd, std::uint32_t WorkingTime,
                    std::uint32_t ActiveTime, std::uint32_t lType, std::uint32_t lPST,

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <limits>
 
 #include "context/test_context.h"
@@ -238,6 +241,38 @@ TEST_F(JournalTest, SearchContentsOfAMailEntryRunThePrefixIntoTheSubject) {
   EXPECT_EQ(duration, 120u);
 }
 
+// File names are bytes: one that is not UTF-8 comes back exactly, from the library and from
+// qvjournal list and show.
+TEST_F(JournalTest, AFileNameThatIsNotUtf8ComesBackExactly) {
+  const std::string name = "/home/u/caf\xE9 \xFF\xC3 \xE2\x82\xAC.txt";
+  EntryFields f = Web(Utc("2025-02-01T08:00:00Z"));
+  f.type = kTypeDocument;
+  f.url = name;
+  f.title = std::nullopt;
+  f.searchKey = std::nullopt;
+  std::string marker;
+  ASSERT_EQ(journal_.LogEntry(f, &marker), S_OK);
+  std::string text, description;
+  ASSERT_EQ(journal_.GetSearchContents(marker, &text, nullptr, nullptr, nullptr, &description),
+            S_OK);
+  EXPECT_EQ(description, name);
+  EXPECT_EQ(text, name + " \r\n");
+
+  const auto out = test_.root() / "qvjournal.out";
+  const auto run = [&](const std::string& args) {
+    const std::string cmd = "QV_ROOT='" + test_.root().string() + "' TZ=UTC0 " + QVJOURNAL_PATH +
+                            " " + args + " > '" + out.string() + "'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    std::ifstream in(out, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string listed = run("list 2025-02-01");
+  EXPECT_NE(listed.find("\t" + name + "\n"), std::string::npos) << listed;
+  const std::string shown = run("show '" + marker + "'");
+  EXPECT_NE(shown.find("description: " + name + "\n"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("  " + name + "\n"), std::string::npos) << shown;
+}
+
 TEST_F(JournalTest, DurationIsZeroWhenTheEndPrecedesTheStart) {
   EntryFields f = Web(Utc("2025-02-01T08:00:00Z"));
   f.end = f.start - 1.0;
@@ -331,6 +366,42 @@ TEST_F(JournalTest, RefusesEntriesThatCannotBeFiledOrReadBack) {
 
   EXPECT_FALSE(std::filesystem::exists(JournalRoot(test_.root())));
   EXPECT_TRUE(notifier_->calls.empty());
+}
+
+// A marker must not outlive its record after a power loss: the record is synced first, and
+// an entry whose record cannot be synced gets no marker.
+TEST_F(JournalTest, TheRecordIsOnDiskBeforeItsMarkerIsMade) {
+  const DATE start = Utc("2025-02-01T08:00:00Z");
+  const auto folder = JournalRoot(test_.root()) / "2025" / "2" / "1";
+  auto markers = [&] {
+    std::size_t n = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(folder, ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+      n += it->path().extension() == kMarkerExtension;
+    }
+    return n;
+  };
+  std::vector<std::size_t> markersAtSync;
+  bool failSync = false;
+  Journal journal(test_.ctx(), notifier_, kWriterLockWait, [&](int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    markersAtSync.push_back(markers());
+    if (!failSync) return 0;
+    errno = EIO;
+    return -1;
+  });
+  ASSERT_EQ(journal.LogEntry(Web(start), nullptr), S_OK);
+  ASSERT_EQ(journal.LogEntry(Web(start), nullptr), S_OK);
+  EXPECT_EQ(markersAtSync, (std::vector<std::size_t>{0, 1}));
+  EXPECT_EQ(markers(), 2u);
+
+  failSync = true;
+  EXPECT_EQ(journal.LogEntry(Web(start), nullptr), HresultFromErrno(EIO));
+  EXPECT_EQ(markers(), 2u);
+  EXPECT_EQ(StoredEntries(folder / kDayFileName).size(), 2u);
+  EXPECT_EQ(notifier_->calls.size(), 2u);
 }
 
 TEST_F(JournalTest, RefusesAMarkerPathTooLongToOpenRatherThanCuttingIt) {

@@ -55,7 +55,7 @@ FileFacts Gather(const std::filesystem::path& file) {
 bool Rankable(const std::filesystem::path& file, const FileFacts& f) {
   return LooksLocal(file) && Succeeded(f.volumeHr) &&
          f.volume.type == platform::DriveType::Fixed && Succeeded(f.statHr) &&
-         !f.attrs.directory && !platform::HasProgramExtension(file);
+         f.attrs.regular && !platform::HasProgramExtension(file);
 }
 
 // Callers and this process run as the same user here, so the COM client's identity and the
@@ -72,11 +72,11 @@ HRESULT CheckAccess(const std::string& file, const FileFacts& f) {
   return ::faccessat(AT_FDCWD, file.c_str(), R_OK, AT_EACCESS) == 0 ? S_OK : E_ACCESSDENIED;
 }
 
-// Read-only files and directories are not updated; encrypted and no-dump files neither,
-// but their inode flags need an open descriptor and are checked by the caller.
+// Read-only files and anything but regular files are not updated; encrypted and no-dump
+// files neither, but their inode flags need an open descriptor and are checked by the caller.
 HRESULT CheckUpdateable(const FileFacts& f) {
   if (Failed(f.statHr)) return f.statHr;
-  return f.attrs.readOnly || f.attrs.directory ? S_FALSE : S_OK;
+  return f.attrs.readOnly || !f.attrs.regular ? S_FALSE : S_OK;
 }
 
 }  // namespace
@@ -96,7 +96,7 @@ HRESULT FileRanking::IsUpdateable(const std::string* bstrFile) {
   if (!bstrFile || bstrFile->empty()) return E_INVALIDARG;
   platform::FileAttributes attrs;
   if (const HRESULT hr = platform::GetFileAttributes(*bstrFile, attrs); Failed(hr)) return hr;
-  if (attrs.readOnly || attrs.directory || attrs.notContentIndexed || attrs.encrypted) {
+  if (!attrs.regular || attrs.readOnly || attrs.notContentIndexed || attrs.encrypted) {
     return S_FALSE;
   }
   return S_OK;

@@ -18,7 +18,8 @@ inline constexpr std::uint32_t kEventRestoreTimeFailed = 0xC0000412;
 // A ranking update moves the file's modification time forward by at most this much.
 inline constexpr FileTime kModificationSlack = 2 * kFileTimeTicksPerSecond;
 
-// Not empty, absolute, on a local fixed volume, existing, not a directory, not a program.
+// Not empty, absolute, on a local fixed volume, an existing regular file (decided by stat,
+// without opening it), not a program.
 bool IsRankableFile(const std::filesystem::path& file);
 
 class FileRanking final : public IKivFileRanking {

@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -184,6 +187,49 @@ TEST_F(FileRankingTest, FilesThatMayNotBeRankedAreLeftAlone) {
   // A pseudo file system is not a fixed disk.
   const std::string proc = "/proc/self/status";
   EXPECT_EQ(Update(proc), S_FALSE);
+}
+
+// Devices, FIFOs and sockets are refused from their stat alone: no method opens them
+// (an inotify watch sees every open of the FIFO).
+TEST_F(FileRankingTest, SpecialFilesAreNeverOpened) {
+  const std::string fifo = (tc.root() / "pipe.txt").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(::inotify_add_watch(watch, fifo.c_str(), IN_OPEN), 0);
+
+  const std::string socketPath = (tc.root() / "sock.txt").string();
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  ASSERT_LT(socketPath.size(), sizeof addr.sun_path);
+  std::copy(socketPath.begin(), socketPath.end(), addr.sun_path);
+  ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+
+  for (const std::string& special : {fifo, socketPath, std::string("/dev/null")}) {
+    SCOPED_TRACE(special);
+    EXPECT_FALSE(IsRankableFile(special));
+    EXPECT_EQ(Update(special), S_FALSE);
+    EXPECT_EQ(fr.IsUpdateable(&special), S_FALSE);
+    EXPECT_EQ(fr.AccessCheck(&special, VARIANT_FALSE),
+              HresultFromWin32(win32::ERROR_UNSUPPORTED_TYPE));
+    VARIANT_BOOL valid = VARIANT_TRUE;
+    EXPECT_EQ(fr.GetRankingSet(&special, &valid, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+              STG_E_INVALIDFUNCTION);
+    EXPECT_EQ(fr.GetStatistics(&special, &valid, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr),
+              STG_E_INVALIDFUNCTION);
+    EXPECT_EQ(fr.DeleteRank(&special), STG_E_INVALIDFUNCTION);
+    std::string key;
+    ULONG s = 0;
+    EXPECT_EQ(fr.PreRank(&special, &s, &key, nullptr), S_FALSE);
+  }
+  char events[4096];
+  EXPECT_LT(::read(watch, events, sizeof events), 0) << "the FIFO was opened";
+  ::close(watch);
+  ::close(sock);
 }
 
 TEST_F(FileRankingTest, NoDumpFlagMeansNotContentIndexed) {

@@ -1,5 +1,7 @@
 #include "provider/ranking/qvrank_cli.h"
 
+#include <sys/stat.h>
+
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -7,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "common/tool_args.h"
 #include "provider/ranking/base_activation.h"
 #include "provider/ranking/file_ranking.h"
 
@@ -30,7 +33,9 @@ Shows and changes the ranking records that Quillon Vesper keeps on files.
   scale A                      the bar value (0-100) of activation A
 
 Dates are ISO 8601 (2026-12-07T13:08:00Z; no offset means UTC). State lives under QV_ROOT.
-Exit status: 0 done, 1 usage error, 2 the operation failed (its HRESULT is printed).
+File names are printed with control characters as \xNN and a backslash as \\.
+Exit status: 0 done, 1 usage error, 2 the operation failed (its HRESULT is printed) or
+the visit was not recorded (the file may not be ranked; the message says why).
 )";
 
 std::string Hex(HRESULT hr) { return FormatHresult(hr); }
@@ -71,10 +76,23 @@ std::optional<std::uint32_t> ParseTenths(std::string_view s) {
   return static_cast<std::uint32_t>(std::llround(v * 10));
 }
 
-std::string Absolute(std::string_view file) {
-  std::error_code ec;
-  auto p = std::filesystem::absolute(std::filesystem::path(file), ec);
-  return ec ? std::string(file) : p.lexically_normal().string();
+std::optional<std::string> Absolute(std::string_view file) {
+  const auto p = AbsolutePathArg(file);
+  if (!p) return std::nullopt;
+  return p->string();
+}
+
+// File names as they appear in output and messages: a name holding a line break or another
+// control character must not pass for a field of its own.
+std::string Shown(std::string_view file) { return EscapeControls(file); }
+
+// Why UpdateRank left a file alone, as far as a look at it tells.
+std::string WhyNotRanked(const std::string& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return "it does not exist or cannot be reached";
+  if (S_ISDIR(st.st_mode)) return "it is a folder; give a file";
+  if (!S_ISREG(st.st_mode)) return "it is not a regular file (a device, FIFO or socket)";
+  return "it is read-only, not on a local disk, a program, or excluded from indexing";
 }
 
 int Show(std::span<const std::string_view> files, Context& ctx, std::ostream& out,
@@ -84,7 +102,9 @@ int Show(std::span<const std::string_view> files, Context& ctx, std::ostream& ou
   BaseActivation ba(ctx);
   int rc = kExitOk;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    const std::string file = Absolute(files[i]);
+    const auto absolute = Absolute(files[i]);
+    if (!absolute) return Usage(err, "a FILE must not be empty");
+    const std::string& file = *absolute;
     VARIANT_BOOL valid = VARIANT_FALSE;
     Guid key;
     ranking::RankingSet s;
@@ -92,13 +112,13 @@ int Show(std::span<const std::string_view> files, Context& ctx, std::ostream& ou
                                         &s.activeTime, &s.visits, &s.firstVisitStart, &s.last.end,
                                         &s.last.t, &s.last.n, &s.blended.end, &s.blended.t,
                                         &s.blended.n);
-    if (files.size() > 1) out << (i ? "\n" : "") << "file=" << file << "\n";
+    if (files.size() > 1) out << (i ? "\n" : "") << "file=" << Shown(file) << "\n";
     if (hr == STG_E_FILENOTFOUND && std::filesystem::exists(file)) {
       out << "valid=0\n";  // no record yet
       continue;
     }
     if (Failed(hr)) {
-      rc = Fail(err, "reading the ranking record of " + file, hr);
+      rc = Fail(err, "reading the ranking record of " + Shown(file), hr);
       continue;
     }
     out << "valid=" << (valid == VARIANT_TRUE ? 1 : 0) << "\n";
@@ -119,7 +139,7 @@ int Show(std::span<const std::string_view> files, Context& ctx, std::ostream& ou
     if (const HRESULT ah = ba.GetCurrentActivation(s.last.end, s.last.n, s.last.t, s.blended.end,
                                                    s.blended.n, s.blended.t, &a);
         Failed(ah)) {
-      rc = Fail(err, "computing the activation of " + file, ah);
+      rc = Fail(err, "computing the activation of " + Shown(file), ah);
       continue;
     }
     ULONG bar = 0;  // left alone for activations too small to show
@@ -132,7 +152,9 @@ int Show(std::span<const std::string_view> files, Context& ctx, std::ostream& ou
 int Visit(std::span<const std::string_view> args, Context& ctx, std::ostream& out,
           std::ostream& err) {
   if (args.empty()) return Usage(err, "visit needs a FILE");
-  const std::string file = Absolute(args[0]);
+  const auto absolute = Absolute(args[0]);
+  if (!absolute) return Usage(err, "the FILE must not be empty");
+  const std::string& file = *absolute;
   std::map<std::string_view, std::string_view> opts;
   for (std::size_t i = 1; i < args.size(); i += 2) {
     const std::string_view k = args[i];
@@ -174,17 +196,17 @@ int Visit(std::span<const std::string_view> args, Context& ctx, std::ostream& ou
   ULONG scope = 0;
   std::string key;
   if (const HRESULT hr = fr.PreRank(&file, &scope, &key, nullptr); Failed(hr)) {
-    return Fail(err, "PreRank of " + file, hr);
+    return Fail(err, "PreRank of " + Shown(file), hr);
   }
   const HRESULT hr = fr.UpdateRank(&file, units, 1, *start, *end, working, active, scope, 0,
                                    key.empty() ? nullptr : &key);
-  if (Failed(hr)) return Fail(err, "UpdateRank of " + file, hr);
+  if (Failed(hr)) return Fail(err, "UpdateRank of " + Shown(file), hr);
   if (hr == S_FALSE) {
-    out << "not ranked: " << file
-        << " (read-only, not on a local disk, a program, or excluded from indexing)\n";
-    return kExitOk;
+    // Nothing was recorded: a script must not take this for success.
+    err << "qvrank: not ranked: " << Shown(file) << ": " << WhyNotRanked(file) << "\n";
+    return kExitFailed;
   }
-  out << "ranked: " << file << "\n";
+  out << "ranked: " << Shown(file) << "\n";
   return kExitOk;
 }
 
@@ -214,7 +236,7 @@ int Scale(std::span<const std::string_view> args, Context& ctx, std::ostream& ou
   if (args.size() != 1) return Usage(err, "scale needs one activation value");
   float a = 0;
   auto [p, ec] = std::from_chars(args[0].data(), args[0].data() + args[0].size(), a);
-  if (ec != std::errc() || p != args[0].data() + args[0].size()) {
+  if (ec != std::errc() || p != args[0].data() + args[0].size() || !std::isfinite(a)) {
     return Usage(err, "the activation must be a number, like 1.5");
   }
   ULONG bar = 0;  // left alone for activations too small to show
@@ -241,12 +263,13 @@ int RunQvrank(std::span<const std::string_view> args, Context& ctx, std::ostream
   if (cmd == "visit") return Visit(rest, ctx, out, err);
   if (cmd == "delete") {
     if (rest.size() != 1) return Usage(err, "delete needs one FILE");
-    const std::string file = Absolute(rest[0]);
+    const auto file = Absolute(rest[0]);
+    if (!file) return Usage(err, "the FILE must not be empty");
     FileRanking fr(ctx);
-    if (const HRESULT hr = fr.DeleteRank(&file); Failed(hr)) {
-      return Fail(err, "DeleteRank of " + file, hr);
+    if (const HRESULT hr = fr.DeleteRank(&*file); Failed(hr)) {
+      return Fail(err, "DeleteRank of " + Shown(*file), hr);
     }
-    out << "deleted: " << file << "\n";
+    out << "deleted: " << Shown(*file) << "\n";
     return kExitOk;
   }
   if (cmd == "activation") return Activation(rest, ctx, out, err);

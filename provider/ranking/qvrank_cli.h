@@ -9,7 +9,8 @@
 
 namespace qv {
 
-// Exit codes: 0 done, 1 usage error, 2 the operation failed (its HRESULT is printed).
+// Exit codes: 0 done, 1 usage error, 2 the operation failed (its HRESULT is printed) or
+// recorded nothing.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitUsage = 1;
 inline constexpr int kExitFailed = 2;

@@ -1,6 +1,7 @@
 #include "provider/ranking/qvrank_cli.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdio>
@@ -102,6 +103,47 @@ TEST_F(QvrankTest, BadArgumentsSayWhatIsWrongAndFailuresPrintTheHresult) {
   EXPECT_EQ(Run({"show", (tc.root() / "absent").string()}), kExitFailed);
   ASSERT_EQ(Run({"--help"}), kExitOk);
   EXPECT_NE(out.str().find("Usage: qvrank"), std::string::npos);
+}
+
+// A visit that records nothing is a failure with the reason, never "done".
+TEST_F(QvrankTest, AVisitThatRecordsNothingFailsAndSaysWhy) {
+  const auto visit = [&](const std::string& f) {
+    return Run({"visit", f, "--start", "2025-01-01T00:00:00Z", "--end", "2025-01-01T00:02:00Z"});
+  };
+  EXPECT_EQ(visit((tc.root() / "absent.txt").string()), kExitFailed);
+  EXPECT_NE(err.str().find("does not exist"), std::string::npos) << err.str();
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(visit("/dev/null"), kExitFailed);
+  EXPECT_NE(err.str().find("not a regular file"), std::string::npos) << err.str();
+  const std::string readOnly = (tc.root() / "ro.txt").string();
+  std::ofstream(readOnly) << "x";
+  ::chmod(readOnly.c_str(), 0444);
+  EXPECT_EQ(visit(readOnly), kExitFailed);
+  EXPECT_NE(err.str().find("read-only"), std::string::npos) << err.str();
+  EXPECT_EQ(visit(""), kExitUsage);
+  EXPECT_EQ(Run({"show", ""}), kExitUsage);
+  EXPECT_EQ(Run({"delete", ""}), kExitUsage);
+  EXPECT_EQ(visit(file), kExitOk) << err.str();
+}
+
+// A name with a line break cannot add a line of its own to the output.
+TEST_F(QvrankTest, ShowPrintsFileNamesWithTheirControlCharactersEscaped) {
+  const std::string forged = (tc.root() / "a\nvalid=1\nvisits=99\t\\.txt").string();
+  std::ofstream(forged) << "x";
+  ASSERT_EQ(Run({"visit", forged, "--start", "2025-01-01T00:00:00Z", "--end",
+                 "2025-01-01T00:02:00Z"}),
+            kExitOk)
+      << err.str();
+  EXPECT_EQ(out.str().find('\n'), out.str().size() - 1) << out.str();
+  ASSERT_EQ(Run({"show", forged, file}), kExitOk) << err.str();
+  std::istringstream lines(out.str());
+  std::string line;
+  int visitsLines = 0;
+  while (std::getline(lines, line)) visitsLines += line.rfind("visits=", 0) == 0;
+  EXPECT_EQ(visitsLines, 1) << out.str();
+  EXPECT_NE(out.str().find("file=" + (tc.root() / "a\\x0Avalid=1\\x0Avisits=99\\x09\\\\.txt").string()),
+            std::string::npos)
+      << out.str();
 }
 
 TEST(QvrankProgram, HonoursQvRootAndRanksARealFile) {
