@@ -16,6 +16,7 @@
 #include "common/event_report.h"
 #include "common/temp_dir.h"
 #include "platform/browser/browser_feed.h"
+#include "platform/fs/log_rotation.h"
 #include "platform/fs/umask_guard.h"
 #include "platform/indexing/builtin_filters.h"
 #include "platform/indexing/catalog_admin.h"
@@ -168,6 +169,21 @@ TEST(PrivateStoresEndToEnd, AFullRunUnderAWideUmaskLeavesNothingOthersCanRead) {
     EXPECT_TRUE(fs::exists(root / store)) << store;
   }
   EXPECT_GE(CheckModes(root).files, 20);
+}
+
+TEST(PrivateStoresEndToEnd, TheIndexingServiceRotatesAFullLogWhenItStarts) {
+  TempDir dir;
+  const fs::path root = dir.path() / "root";
+  Installation install(root);
+  ix::CatalogAdmin admin(install.context().registry, root);
+  const fs::path log = ix::ServiceFolder(root) / "indexer.log";
+  fs::create_directories(log.parent_path());
+  std::ofstream(log) << std::string(platform::kLogSizeLimit, 'x');
+  // A service program that fails at once: the start fails, but the full log was set aside.
+  admin.SetIndexerProgram("/bin/false");
+  EXPECT_TRUE(Failed(admin.Start()));
+  EXPECT_EQ(fs::file_size(platform::PreviousLogPath(log)), platform::kLogSizeLimit);
+  EXPECT_LT(fs::file_size(log), platform::kLogSizeLimit);
 }
 
 }  // namespace
