@@ -13,6 +13,7 @@
 #include "common/temp_dir.h"
 #include "hooks/QvHooks/tracer_messages.h"
 #include "hooks/QvHooks/visit_client.h"
+#include "platform/fs/private_files.h"
 #include "platform/messaging/runtime_folder.h"
 #include "platform/messaging/socket_transport.h"
 #include "platform/messaging/window_station.h"
@@ -153,6 +154,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qv::platform::RestrictUmask();  // everything this program writes is the user's alone
   TempDir dir;
   Peers shared;
   shared.folder = dir.path() / "run";

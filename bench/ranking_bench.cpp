@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "context/test_context.h"
+#include "platform/fs/private_files.h"
 #include "platform/propset/property_store.h"
 #include "provider/ranking/base_activation.h"
 #include "provider/ranking/file_ranking.h"
@@ -131,6 +132,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qv::platform::RestrictUmask();  // everything this program writes is the user's alone
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -5,6 +5,9 @@
 
 #include <cerrno>
 
+#include "context/event_report.h"
+#include "platform/fs/private_files.h"
+
 namespace qv {
 
 HRESULT SystemUserName(std::string& out) {
@@ -21,10 +24,22 @@ HRESULT SystemUserName(std::string& out) {
   return S_OK;
 }
 
+HRESULT PreparePrivateRoot(const std::filesystem::path& root, const platform::EventLog& eventLog) {
+  bool narrowed = false;
+  if (const auto ec = platform::EnsurePrivateRoot(root, narrowed)) return HresultFromErrno(ec.value());
+  if (narrowed) {
+    eventLog.Report(kEventSource, platform::EventType::Warning, kCategoryProvider,
+                    kEventRootNarrowed, {root.string()});
+  }
+  return S_OK;
+}
+
 Installation::Installation(std::filesystem::path root, std::unique_ptr<Clock> clock)
     : clock_(std::move(clock)),
       registry_(root),
       eventLog_(root, *clock_),
-      context_{root, registry_, eventLog_, *clock_, classes_, SystemUserName} {}
+      context_{root, registry_, eventLog_, *clock_, classes_, SystemUserName} {
+  (void)PreparePrivateRoot(context_.root, eventLog_);
+}
 
 }  // namespace qv

@@ -2,10 +2,12 @@
 
 #include <fstream>
 
+#include "common/temp_dir.h"
 #include "context/event_report.h"
 #include "context/language_module.h"
 #include "context/registry_values.h"
 #include "context/test_context.h"
+#include "platform/fs/umask_guard.h"
 
 namespace qv {
 namespace {
@@ -71,6 +73,24 @@ class LanguageModuleTest : public ::testing::Test {
   }
   TestContext tc;
 };
+
+TEST(Installation, MakesTheRootPrivateAndWarnsWhenItNarrowsALooseOne) {
+  TempDir dir;
+  const auto root = dir.path() / "root";
+  {
+    Installation fresh(root);
+    EXPECT_EQ(platform::ModeOf(root.c_str()), 0700);
+    EXPECT_TRUE(fresh.context().eventLog.ReadAll().empty());
+  }
+  ::chmod(root.c_str(), 0755);
+  Installation loose(root);
+  EXPECT_EQ(platform::ModeOf(root.c_str()), 0700);
+  const auto events = loose.context().eventLog.ReadAll();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].type, platform::EventType::Warning);
+  EXPECT_EQ(events[0].eventId, kEventRootNarrowed);
+  EXPECT_EQ(events[0].strings, std::vector<std::string>{root.string()});
+}
 
 TEST_F(LanguageModuleTest, PicksTheLocaleThenTheMappingThenEnglish) {
   LanguageModule m;

@@ -21,6 +21,7 @@
 #include "context/context.h"
 #include "common/temp_dir.h"
 #include "platform/browser/browser_feed.h"
+#include "platform/fs/private_files.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/catalog_keys.h"
 #include "provider/cihelper/catalog_tables.h"
@@ -209,6 +210,7 @@ void ShowRanking(const Context& ctx, std::vector<Row> rows, DATE now) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qv::platform::RestrictUmask();  // everything this program writes is the user's alone
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {

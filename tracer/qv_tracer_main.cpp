@@ -16,6 +16,7 @@
 #include "hooks/QvHooks/tracer_messages.h"
 #include "hooks/QvWLNP/session_relay.h"
 #include "platform/folders/folders.h"
+#include "platform/fs/private_files.h"
 #include "platform/messaging/runtime_folder.h"
 #include "platform/messaging/socket_transport.h"
 #include "platform/browser/url_history.h"
@@ -78,6 +79,7 @@ std::unique_ptr<platform::WindowStation> Station(const std::filesystem::path& fo
 }  // namespace
 
 int main(int argc, char** argv) {
+  qv::platform::RestrictUmask();  // everything this program writes is the user's alone
   std::vector<std::string> args;
   std::string scriptPath, visitsOut;
   bool realtime = false;
@@ -154,6 +156,7 @@ int main(int argc, char** argv) {
   const std::filesystem::path root = platform::DefaultRoot();
   platform::Registry registry(root);
   platform::EventLog eventLog(root, clock);
+  (void)PreparePrivateRoot(root, eventLog);  // a failure shows when the stores are used
   platform::ClassRegistry classes;
   Context ctx{root, registry, eventLog, clock, classes, SystemUserName};
 

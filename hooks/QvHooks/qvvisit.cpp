@@ -11,6 +11,7 @@
 #include "common/utf.h"
 #include "hooks/QvHooks/qv_hooks.h"
 #include "hooks/QvHooks/tracer_messages.h"
+#include "platform/fs/private_files.h"
 
 namespace {
 
@@ -70,6 +71,7 @@ int Report(qv::HRESULT hr) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qv::platform::RestrictUmask();  // everything this program writes is the user's alone
   if (argc < 2) return Usage("say what to do: start, update, end or running");
   const std::string_view command = argv[1];
   if (command == "--help" || command == "-h") {

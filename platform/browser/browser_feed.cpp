@@ -1,8 +1,9 @@
 #include "platform/browser/browser_feed.h"
 
-#include <fstream>
+#include <filesystem>
 
 #include "common/hresult.h"
+#include "platform/urlcache/file_io.h"
 
 namespace qv::platform {
 
@@ -18,15 +19,18 @@ std::int32_t BrowserFeed::ShowPage(std::string_view title, const std::vector<Pag
     }
     std::filesystem::path copy;
     if (const auto rc = cache_.CreateEntryFile(p.url, "htm", copy); rc != 0) return rc;
-    {
-      std::ofstream out(copy, std::ios::binary | std::ios::trunc);
-      out << p.html;
-      if (!out.flush()) return win32::ERROR_WRITE_FAULT;
-    }
+    // A copy that does not make it into the cache is not left behind.
+    auto discard = [&](std::int32_t rc) {
+      std::error_code ec;
+      std::filesystem::remove(copy, ec);
+      return rc;
+    };
+    const auto* html = reinterpret_cast<const std::uint8_t*>(p.html.data());
+    if (const auto rc = OverwriteFile(copy, {html, p.html.size()}); rc != 0) return discard(rc);
     CommitOptions options;
     options.headers = "HTTP/1.1 200 OK\r\nContent-Type: " + p.contentType +
                       "; charset=" + p.charset + "\r\n\r\n";
-    if (const auto rc = cache_.CommitEntry(p.url, copy, options); rc != 0) return rc;
+    if (const auto rc = cache_.CommitEntry(p.url, copy, options); rc != 0) return discard(rc);
     if (const auto rc = history_.AddVisit(p.url, i == 0 ? title : std::string_view(), i == 0,
                                           clock_.Now());
         rc != 0) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -63,6 +64,25 @@ TEST(BrowserFeed, ShowingAPageCachesItsPartsAndGivesTheItemString) {
   EXPECT_TRUE(h.topLevel);
   EXPECT_EQ(h.title, "Frames");
   EXPECT_EQ(feed.ShowPage("x", {{"http://bad.test/\nx", ""}}, item), win32::ERROR_INVALID_PARAMETER);
+}
+
+TEST(BrowserFeed, APartTheCacheRefusesLeavesNoCopyBehind) {
+  TempDir dir;
+  ManualClock clock(*DateToFileTime(46000.0));
+  UrlCache cache(dir.path(), clock);
+  std::unique_ptr<UrlHistory> history;
+  ASSERT_EQ(UrlHistory::Open(dir.path(), history), 0);
+  // Headers too large for an index file: the commit fails after the copy was written.
+  PagePart part{"http://site.test/", "<p>page", std::string(2 << 20, 'x')};
+  std::string item;
+  EXPECT_NE(BrowserFeed(cache, *history, clock).ShowPage("Page", {part}, item), 0);
+  std::size_t copies = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(cache.folder())) {
+    if (e.is_regular_file() && e.path().parent_path().parent_path().filename() == "Content.QV") {
+      ++copies;
+    }
+  }
+  EXPECT_EQ(copies, 0u);
 }
 
 }  // namespace

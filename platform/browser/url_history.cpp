@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "common/hresult.h"
+#include "platform/fs/private_files.h"
 
 namespace qv::platform {
 namespace {
@@ -59,10 +60,12 @@ constexpr const char* kSchema =
 std::int32_t UrlHistory::Open(const std::filesystem::path& root, std::unique_ptr<UrlHistory>& out) {
   std::error_code ec;
   const auto folder = root / "History";
-  std::filesystem::create_directories(folder, ec);
+  ec = CreatePrivateFolders(folder);
   if (ec) return Win32FromErrno(ec.value());
   sqlite3* db = nullptr;
   const auto file = folder / "UrlHistory.sqlite";
+  // SQLite gives its -wal and -shm files the database's mode: make that 0600 first.
+  if ((ec = CreatePrivateFile(file))) return Win32FromErrno(ec.value());
   int rc = sqlite3_open_v2(file.c_str(), &db,
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {

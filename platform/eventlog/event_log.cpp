@@ -9,6 +9,8 @@
 #include <system_error>
 
 #include "platform/eventlog/json_line.h"
+#include "platform/fs/log_rotation.h"
+#include "platform/fs/private_files.h"
 
 namespace qv::platform {
 
@@ -29,9 +31,8 @@ void EventLog::Report(std::string_view source, EventType type, std::uint16_t cat
                      strings.begin() + std::min(strings.size(), kMaxInsertionStrings));
   const std::string line = FormatEventLine(rec);
 
-  std::error_code ec;
-  std::filesystem::create_directories(path().parent_path(), ec);
-  const int fd = ::open(path().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (CreatePrivateFolders(path().parent_path())) return;
+  const int fd = OpenRotatedLog(path());
   if (fd < 0) return;
   // One write per event: O_APPEND makes each line land whole even with concurrent writers.
   ssize_t n;
@@ -43,11 +44,14 @@ void EventLog::Report(std::string_view source, EventType type, std::uint16_t cat
 
 std::vector<EventRecord> EventLog::ReadAll() const {
   std::vector<EventRecord> out;
-  std::ifstream in(path());
-  std::string line;
-  while (std::getline(in, line)) {
-    EventRecord rec;
-    if (ParseEventLine(line, rec)) out.push_back(std::move(rec));
+  // The previous log, kept by the last rotation, holds the older events.
+  for (const auto& file : {PreviousLogPath(path()), path()}) {
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+      EventRecord rec;
+      if (ParseEventLine(line, rec)) out.push_back(std::move(rec));
+    }
   }
   return out;
 }

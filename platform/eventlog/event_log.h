@@ -1,7 +1,7 @@
 #pragma once
 // The Application event log: JSON lines appended to QV_ROOT/eventlog/Application.log, each
 // event written with a single write(2) on an O_APPEND descriptor so that concurrent writers
-// never interleave.
+// never interleave. The log rotates at kLogSizeLimit, keeping one previous file beside it.
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -31,7 +31,8 @@ class EventLog {
   // reporting never changes the result of the operation that reports.
   void Report(std::string_view source, EventType type, std::uint16_t category,
               std::uint32_t eventId, const std::vector<std::string>& strings) const;
-  // Every event in the log, oldest first; lines that do not parse are skipped.
+  // Every event in the log and its previous file, oldest first; lines that do not parse are
+  // skipped.
   std::vector<EventRecord> ReadAll() const;
   std::filesystem::path path() const;
 

@@ -4,11 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "common/temp_dir.h"
 #include "common/utf.h"
 #include "platform/eventlog/json_line.h"
+#include "platform/fs/log_rotation.h"
+#include "platform/fs/umask_guard.h"
 
 namespace qv::platform {
 namespace {
@@ -99,6 +103,32 @@ TEST(EventLog, ConcurrentWritersNeverInterleave) {
     seen.insert({r.eventId, r.strings[0]});
   }
   EXPECT_EQ(seen.size(), all.size());
+}
+
+TEST(EventLog, IsTheUsersAloneAndRotatesAtItsLimitKeepingThePreviousEvents) {
+  TempDir dir;
+  UmaskGuard guard(022);
+  SystemClock clock;
+  EventLog log(dir.path() / "root", clock);
+  log.Report("s", EventType::Warning, 0, 1, {"before"});
+  EXPECT_EQ(ModeOf(log.path().c_str()), 0600);
+  EXPECT_EQ(ModeOf(log.path().parent_path().c_str()), 0700);
+  EXPECT_EQ(ModeOf((dir.path() / "root").c_str()), 0700);
+
+  // A log at its limit: the next event begins a new one, and both are read.
+  {
+    std::ofstream out(log.path(), std::ios::app);
+    const std::string filler = "not an event\n";
+    for (std::uint64_t n = 0; n < kLogSizeLimit; n += filler.size()) out << filler;
+  }
+  log.Report("s", EventType::Warning, 0, 2, {"after"});
+  EXPECT_LT(std::filesystem::file_size(log.path()), 1000u);
+  EXPECT_GE(std::filesystem::file_size(PreviousLogPath(log.path())), kLogSizeLimit);
+  EXPECT_EQ(ModeOf(log.path().c_str()), 0600);
+  const auto all = log.ReadAll();
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[0].strings, std::vector<std::string>{"before"});
+  EXPECT_EQ(all[1].strings, std::vector<std::string>{"after"});
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <thread>
 
 #include "common/utf.h"
+#include "platform/fs/log_rotation.h"
+#include "platform/fs/private_files.h"
 #include "platform/indexing/catalog_db.h"
 #include "platform/indexing/tree_delete.h"
 
@@ -192,12 +194,14 @@ HRESULT CatalogAdmin::Start() {
     return Win(win32::ERROR_FILE_NOT_FOUND);
   }
   std::error_code ec;
-  std::filesystem::create_directories(ServiceFolder(root_), ec);
+  ec = CreatePrivateFolders(ServiceFolder(root_));
   if (ec) return HresultFromErrno(ec.value());
   std::filesystem::remove(StopRequestPath(root_), ec);
   const std::string program = program_.string();
   const std::string rootArg = root_.string();
   const std::string log = (ServiceFolder(root_) / "indexer.log").string();
+  // The service appends to its log for as long as it runs; each start rotates a full one.
+  if (const int fd = OpenRotatedLog(log); fd >= 0) close(fd);
   std::vector<char*> argv = {const_cast<char*>(program.c_str()),
                              const_cast<char*>("--root"), const_cast<char*>(rootArg.c_str()),
                              const_cast<char*>("--detach"), nullptr};
@@ -226,7 +230,7 @@ HRESULT CatalogAdmin::Start() {
 HRESULT CatalogAdmin::Stop() {
   if (!IsRunning()) return S_OK;
   std::error_code ec;
-  std::filesystem::create_directories(ServiceFolder(root_), ec);
+  ec = CreatePrivateFolders(ServiceFolder(root_));
   const int fd = open(StopRequestPath(root_).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return HresultFromErrno(errno);
   close(fd);

@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "common/utf.h"
+#include "platform/fs/private_files.h"
 
 namespace qv::platform::indexing {
 namespace {
@@ -95,7 +96,7 @@ std::filesystem::path CatalogDb::DatabasePath(const std::filesystem::path& locat
 HRESULT CatalogDb::Open(const std::filesystem::path& location,
                         std::span<const CachedProperty> props, std::unique_ptr<CatalogDb>& out) {
   std::error_code ec;
-  std::filesystem::create_directories(location / kIndexFolder, ec);
+  ec = CreatePrivateFolders(location / kIndexFolder);
   if (ec) return HresultFromErrno(ec.value());
   std::unique_ptr<CatalogDb> c(new CatalogDb());
   HRESULT hr = c->db_.Open(DatabasePath(location), true);

@@ -14,6 +14,7 @@
 
 #include "context/context.h"
 #include "platform/folders/folders.h"
+#include "platform/fs/private_files.h"
 #include "platform/indexing/builtin_filters.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/indexer_service.h"
@@ -82,10 +83,11 @@ bool ParseArgs(int argc, char** argv, Args& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qv::platform::RestrictUmask();  // everything this program writes is the user's alone
   Args args;
   if (!ParseArgs(argc, argv, args)) return 1;
   std::error_code ec;
-  std::filesystem::create_directories(ix::ServiceFolder(args.root), ec);
+  ec = qv::platform::CreatePrivateFolders(ix::ServiceFolder(args.root));
   if (ec) {
     std::fprintf(stderr, "qvindexer: cannot create %s: %s\n",
                  ix::ServiceFolder(args.root).c_str(), ec.message().c_str());

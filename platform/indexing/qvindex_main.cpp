@@ -11,6 +11,7 @@
 #include "common/tool_args.h"
 #include "context/context.h"
 #include "platform/folders/folders.h"
+#include "platform/fs/private_files.h"
 #include "platform/indexing/builtin_filters.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/indexer.h"
@@ -193,6 +194,7 @@ int Query(ix::CatalogAdmin& admin, const std::string& text, std::size_t maxRows)
 }  // namespace
 
 int main(int argc, char** argv) {
+  qv::platform::RestrictUmask();  // everything this program writes is the user's alone
   std::vector<std::string> args(argv + 1, argv + argc);
   std::filesystem::path root = qv::platform::DefaultRoot();
   if (!args.empty() && args[0] == "--root") {

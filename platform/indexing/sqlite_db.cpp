@@ -1,5 +1,7 @@
 #include "platform/indexing/sqlite_db.h"
 
+#include "platform/fs/private_files.h"
+
 namespace qv::platform::indexing {
 
 HRESULT HresultFromSqlite(int rc) {
@@ -27,6 +29,9 @@ HRESULT Database::Open(const std::filesystem::path& file, bool create, bool read
   int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
   if (create && !readOnly) flags |= SQLITE_OPEN_CREATE;
   flags |= SQLITE_OPEN_NOMUTEX;
+  // SQLite gives its -wal, -shm and -journal files the database's mode: make that 0600 first
+  // (a failure here shows as SQLite's own error below).
+  if (create && !readOnly) (void)CreatePrivateFile(file);
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(file.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {

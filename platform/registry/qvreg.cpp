@@ -12,9 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "context/context.h"
 #include "common/hresult.h"
 #include "common/utf.h"
 #include "platform/folders/folders.h"
+#include "platform/fs/private_files.h"
 #include "platform/registry/registry.h"
 
 namespace {
@@ -421,6 +423,7 @@ int Export(const Registry& reg, const KeyArg& key, const Args& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qv::platform::RestrictUmask();  // everything this program writes is the user's alone
   Args a;
   if (const auto bad = ParseArgs(argc, argv, a)) {
     return Fail(*bad + ". Type \"qvreg --help\" for usage.");
@@ -448,7 +451,10 @@ int main(int argc, char** argv) {
                 ". Start it with HKLM, HKCU, HKCR or a full hive name such as "
                 "HKEY_CURRENT_USER\\Software.");
   }
-  Registry reg(qv::platform::DefaultRoot());
+  const auto root = qv::platform::DefaultRoot();
+  qv::SystemClock clock;
+  (void)qv::PreparePrivateRoot(root, qv::platform::EventLog(root, clock));
+  Registry reg(root);
   if (a.op == "query") return Query(reg, *key, a);
   if (a.op == "add") return Add(reg, *key, a);
   if (a.op == "delete") return Delete(reg, *key, a);

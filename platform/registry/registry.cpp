@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "common/hresult.h"
+#include "platform/fs/private_files.h"
 #include "platform/registry/reg_file.h"
 #include "platform/registry/reg_names.h"
 #include "platform/registry/reg_tree.h"
@@ -176,7 +177,7 @@ std::int32_t ReplaceFile(const fs::path& dir, const fs::path& file, std::string_
   if (!fd) return Win32FromErrno(errno);
   std::int32_t rc = 0;
   struct stat st {};
-  if (::stat(file.c_str(), &st) == 0 && ::fchmod(fd.get(), st.st_mode & 07777) != 0) {
+  if (::stat(file.c_str(), &st) == 0 && ::fchmod(fd.get(), st.st_mode & kPrivateFileMode) != 0) {
     rc = Win32FromErrno(errno);
   }
   if (rc == 0) rc = WriteAll(fd.get(), text);
@@ -197,7 +198,7 @@ std::int32_t UpdateHive(const fs::path& root, Hive hive, RegistryCache& cache, c
   const std::string fileName = std::string(HiveName(hive)) + ".reg";
   const fs::path file = dir / fileName;
   std::error_code ec;
-  fs::create_directories(dir, ec);
+  ec = CreatePrivateFolders(dir);
   if (ec) return Win32FromErrno(ec.value());
 
   // The lock file is never removed: removing it would let two writers lock different files.

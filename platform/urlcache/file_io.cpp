@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/hresult.h"
+#include "platform/fs/private_files.h"
 
 namespace qv::platform {
 namespace {
@@ -86,6 +87,17 @@ std::int32_t ReadWholeFile(const std::filesystem::path& file, std::size_t maxByt
   return win32::ERROR_SUCCESS;
 }
 
+std::int32_t OverwriteFile(const std::filesystem::path& file, std::span<const std::uint8_t> bytes) {
+  Fd fd(::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!fd) return LastError();
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return LastError();
+  if (!S_ISREG(st.st_mode)) return win32::ERROR_ACCESS_DENIED;
+  if (const auto err = WriteAll(fd.get(), bytes); err != 0) return err;
+  if (::fsync(fd.get()) != 0) return LastError();
+  return win32::ERROR_SUCCESS;
+}
+
 std::int32_t WriteTempFile(const std::filesystem::path& target, std::span<const std::uint8_t> bytes,
                            std::filesystem::path& temp) {
   std::string name = (target.parent_path() / (".tmp-" + target.filename().string() + "-XXXXXX"));
@@ -97,7 +109,6 @@ std::int32_t WriteTempFile(const std::filesystem::path& target, std::span<const 
     ::unlink(name.c_str());
     return err;
   }
-  ::fchmod(fd.get(), 0644);
   temp = name;
   return win32::ERROR_SUCCESS;
 }
@@ -133,7 +144,7 @@ std::int32_t CreateFileExclusive(const std::filesystem::path& target,
 }
 
 FileLock::FileLock(const std::filesystem::path& lockFile, std::int32_t& error) {
-  Fd fd(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  Fd fd(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kPrivateFileMode));
   if (!fd) {
     error = LastError();
     return;

@@ -34,6 +34,11 @@ class Fd {
 std::int32_t ReadWholeFile(const std::filesystem::path& file, std::size_t maxBytes,
                            std::vector<std::uint8_t>& out);
 
+// Writes `bytes` over the contents of the existing `file` (a copy made by CreateEntryFile) and
+// flushes them to disk. A failed or short write is an error; the file then holds some unknown
+// part of the bytes, for the caller to delete.
+std::int32_t OverwriteFile(const std::filesystem::path& file, std::span<const std::uint8_t> bytes);
+
 // Writes `bytes` to a new temporary file beside `target`, flushed to disk. The temporary
 // file's name starts with ".tmp-", so folder scans that look for real files pass it over.
 std::int32_t WriteTempFile(const std::filesystem::path& target, std::span<const std::uint8_t> bytes,

@@ -10,12 +10,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <system_error>
 
 #include "common/guid.h"
 #include "common/hresult.h"
 #include "common/utf.h"
 #include "platform/folders/folders.h"
+#include "platform/fs/private_files.h"
 #include "platform/urlcache/file_io.h"
 #include "platform/urlcache/url.h"
 #include "platform/urlcache/url_cache_format.h"
@@ -30,6 +32,8 @@ constexpr std::string_view kIndexFolder = "Index.QV";
 constexpr std::string_view kContentFolder = "Content.QV";
 constexpr std::string_view kGroupsFile = "groups.qvg";
 constexpr std::string_view kLockFile = "lock";
+constexpr std::string_view kSweepStamp = "swept";
+constexpr std::string_view kTempPrefix = ".tmp-";  // as WriteTempFile names them
 constexpr int kMaxCopyNameTries = 100;
 constexpr std::size_t kMaxStemChars = 32;
 
@@ -64,7 +68,76 @@ std::string Relative(const fs::path& folder, const fs::path& file) {
 }  // namespace
 
 UrlCache::UrlCache(const fs::path& root, const Clock& clock)
-    : folder_(KnownFolderPath(root, KnownFolder::InternetCache)), clock_(clock) {}
+    : folder_(KnownFolderPath(root, KnownFolder::InternetCache)), clock_(clock) {
+  SweepIfDue();
+}
+
+void UrlCache::SweepIfDue() {
+  struct stat st {};
+  if (::stat(folder_.c_str(), &st) != 0) return;  // no cache yet, nothing to sweep
+  const FileTime now = clock_.Now();
+  if (::stat((IndexFolder() / kSweepStamp).c_str(), &st) == 0) {
+    const FileTime last = TimespecToFileTime(st.st_mtim);
+    if (last <= now && now - last < kSweepInterval) return;
+  }
+  (void)SweepOrphans();  // best effort: the next opening tries again
+}
+
+std::int32_t UrlCache::SweepOrphans() {
+  std::error_code ec = CreatePrivateFolders(IndexFolder());
+  if (ec) return Win32FromErrno(ec.value());
+  std::int32_t err = 0;
+  FileLock lock(IndexFolder() / kLockFile, err);
+  if (err != 0) return err;
+  const FileTime now = clock_.Now();
+
+  // Every writer of index files holds the lock, so a temporary file seen now is a dead one's.
+  std::set<fs::path> named;
+  bool indexRead = true;
+  for (fs::directory_iterator it(IndexFolder(), ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path& p = it->path();
+    const std::string name = p.filename().string();
+    if (name.starts_with(kTempPrefix)) {
+      std::error_code rmEc;
+      fs::remove(p, rmEc);
+      continue;
+    }
+    if (p.extension() != fmt::kEntryExtension) continue;
+    std::vector<std::uint8_t> bytes;
+    fmt::StoredEntry stored;
+    const std::int32_t readErr = ReadWholeFile(p, fmt::kMaxIndexFile, bytes);
+    if (readErr == win32::ERROR_FILE_NOT_FOUND) continue;
+    if (readErr != 0 && readErr != win32::ERROR_INVALID_DATA) {
+      indexRead = false;  // an entry that cannot be read now may name any copy
+      continue;
+    }
+    // A damaged index file counts as no entry, so its copy is unreachable.
+    if (readErr == 0 && fmt::ParseEntry(bytes, stored)) {
+      named.insert((folder_ / stored.copy).lexically_normal());
+    }
+  }
+  if (ec) return Win32FromErrno(ec.value());
+  if (!indexRead) return win32::ERROR_READ_FAULT;
+
+  for (fs::recursive_directory_iterator it(ContentFolder(), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    struct stat st {};
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    const FileTime written = TimespecToFileTime(st.st_mtim);
+    if (written > now || now - written < kOrphanAge) continue;
+    if (named.count(it->path().lexically_normal()) != 0) continue;
+    std::error_code rmEc;
+    fs::remove(it->path(), rmEc);
+  }
+  if (ec && ec != std::errc::no_such_file_or_directory) return Win32FromErrno(ec.value());
+
+  // The stamp carries the clock's time, so that the interval is measured on the same clock.
+  const fs::path stamp = IndexFolder() / kSweepStamp;
+  if (CreatePrivateFile(stamp)) return 0;
+  const timespec times[2] = {FileTimeToTimespec(now), FileTimeToTimespec(now)};
+  ::utimensat(AT_FDCWD, stamp.c_str(), times, 0);
+  return 0;
+}
 
 fs::path UrlCache::IndexFolder() const { return folder_ / kIndexFolder; }
 fs::path UrlCache::ContentFolder() const { return folder_ / kContentFolder; }
@@ -137,14 +210,14 @@ std::int32_t UrlCache::CreateEntryFile(std::string_view url, std::string_view ex
   std::snprintf(sub, sizeof sub, "%02x", static_cast<unsigned>(g.data1 & 0xFF));
   const fs::path dir = ContentFolder() / sub;
   std::error_code ec;
-  fs::create_directories(dir, ec);
+  ec = CreatePrivateFolders(dir);
   if (ec) return Win32FromErrno(ec.value());
   const std::string stem = CopyStem(url);
   for (int n = 1; n <= kMaxCopyNameTries; ++n) {
     std::string name = stem + "[" + std::to_string(n) + "]";
     if (!extension.empty()) name += "." + std::string(extension);
     const fs::path file = dir / name;
-    Fd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    Fd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode));
     if (fd) {
       out = file;
       return 0;
@@ -172,7 +245,7 @@ std::int32_t UrlCache::CommitEntry(std::string_view url, const fs::path& file,
   if (!S_ISREG(st.st_mode)) return win32::ERROR_ACCESS_DENIED;
 
   std::error_code ec;
-  fs::create_directories(IndexFolder(), ec);
+  ec = CreatePrivateFolders(IndexFolder());
   if (ec) return Win32FromErrno(ec.value());
   std::int32_t err = 0;
   FileLock lock(IndexFolder() / kLockFile, err);
@@ -205,7 +278,7 @@ std::int32_t UrlCache::DeleteEntry(std::string_view url) {
   if (!ValidKey(key)) return win32::ERROR_INVALID_PARAMETER;
   std::int32_t err = 0;
   std::error_code ec;
-  fs::create_directories(IndexFolder(), ec);
+  ec = CreatePrivateFolders(IndexFolder());
   FileLock lock(IndexFolder() / kLockFile, err);
   if (err != 0) return err;
   fs::path path;
@@ -290,7 +363,7 @@ std::int32_t UrlCache::FindOrCreateGroup(std::string_view name, CacheGroupId& id
 std::int32_t UrlCache::AddGroup(std::string_view name, bool reuseExisting, CacheGroupId& id) {
   if (name.size() > fmt::kMaxGroupName) return win32::ERROR_INVALID_PARAMETER;
   std::error_code ec;
-  fs::create_directories(IndexFolder(), ec);
+  ec = CreatePrivateFolders(IndexFolder());
   if (ec) return Win32FromErrno(ec.value());
   std::int32_t err = 0;
   FileLock lock(IndexFolder() / kLockFile, err);
@@ -315,7 +388,7 @@ std::int32_t UrlCache::AddEntryToGroup(std::string_view url, CacheGroupId id) {
   const std::string_view key = WithoutFragment(url);
   if (!ValidKey(key)) return win32::ERROR_INVALID_PARAMETER;
   std::error_code ec;
-  fs::create_directories(IndexFolder(), ec);
+  ec = CreatePrivateFolders(IndexFolder());
   std::int32_t err = 0;
   FileLock lock(IndexFolder() / kLockFile, err);
   if (err != 0) return err;
@@ -336,7 +409,7 @@ std::int32_t UrlCache::AddEntryToGroup(std::string_view url, CacheGroupId id) {
 
 std::int32_t UrlCache::DeleteGroup(CacheGroupId id, bool flushEntries) {
   std::error_code ec;
-  fs::create_directories(IndexFolder(), ec);
+  ec = CreatePrivateFolders(IndexFolder());
   std::int32_t err = 0;
   std::vector<std::string> urls;
   {

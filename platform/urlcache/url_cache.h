@@ -6,9 +6,15 @@
 //   <cache>/Index.QV/<key>.qvc             one index file per entry (url_cache_format.h)
 //   <cache>/Index.QV/groups.qvg            the cache groups
 //   <cache>/Index.QV/lock                  writers hold an exclusive lock on it
+//   <cache>/Index.QV/swept                 its modification time is the last sweep's
 // Every index file is replaced whole (temporary file + rename) under the writers' lock, so a
 // reader, which takes no lock, sees the old or the new entry. Errors are Win32 codes
 // (win32::ERROR_*), 0 on success.
+//
+// Interrupted writers leave files that no entry names: temporary index files, and copies made
+// by CreateEntryFile that were never committed (or whose entry went before the copy did).
+// Opening the cache sweeps them, at most once every kSweepInterval. A copy is left alone until
+// it is kOrphanAge old, since its writer may still be on its way to CommitEntry.
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -21,6 +27,9 @@
 namespace qv::platform {
 
 using CacheGroupId = std::int64_t;
+
+inline constexpr FileTime kSweepInterval = 3600 * kFileTimeTicksPerSecond;
+inline constexpr FileTime kOrphanAge = 3600 * kFileTimeTicksPerSecond;
 
 struct CacheEntry {
   std::string url;           // the entry's source URL (its key)
@@ -53,7 +62,7 @@ struct CacheGroup {
 
 class UrlCache {
  public:
-  // `root` is QV_ROOT; the cache is its Internet cache folder.
+  // `root` is QV_ROOT; the cache is its Internet cache folder. Sweeps orphans when due.
   UrlCache(const std::filesystem::path& root, const Clock& clock);
 
   const std::filesystem::path& folder() const { return folder_; }
@@ -83,6 +92,11 @@ class UrlCache {
   // Every entry's URL, in no particular order.
   std::int32_t EnumEntries(std::vector<std::string>& urls) const;
 
+  // Removes, under the writers' lock, every temporary index file and every copy that no entry
+  // names and that was last written kOrphanAge or more before the clock's time. Done by the
+  // constructor when the last sweep is kSweepInterval old; callable at any time.
+  std::int32_t SweepOrphans();
+
   // Cache groups.
   std::int32_t CreateGroup(std::string_view name, CacheGroupId& id);
   std::int32_t EnumGroups(std::vector<CacheGroup>& out) const;
@@ -95,6 +109,7 @@ class UrlCache {
   std::int32_t DeleteGroup(CacheGroupId id, bool flushEntries);
 
  private:
+  void SweepIfDue();
   std::filesystem::path IndexFolder() const;
   std::filesystem::path ContentFolder() const;
   // The index file that holds `key` (exists = true), or the first free name where it would

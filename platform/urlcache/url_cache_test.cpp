@@ -1,5 +1,7 @@
 // The URL cache: entries, copies, groups, damage and concurrent writers; downloads into it.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -143,6 +145,66 @@ TEST_F(UrlCacheTest, UrlsWhoseKeysCollideKeepEntriesOfTheirOwn) {
   EXPECT_TRUE(fs::exists(index / urlcache_format::IndexFileName("http://h/a", 2)));
   ASSERT_EQ(cache_.GetEntry("http://h/a", e), 0);
   EXPECT_EQ(Slurp(e.localFile), "again");
+}
+
+// Sets a file's modification time to `when` (FILETIME).
+void Touch(const fs::path& file, FileTime when) {
+  const timespec t[2] = {FileTimeToTimespec(when), FileTimeToTimespec(when)};
+  ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), t, 0), 0);
+}
+
+TEST(UrlCacheSweep, OpeningSweepsCopiesNoEntryNamesAndDeadTemporaryFiles) {
+  TempDir dir;
+  ManualClock clock(SystemClock().Now());
+  const FileTime t0 = clock.Now();
+  fs::path committed, abandoned, young, replacedOld;
+  {
+    UrlCache cache(dir.path(), clock);
+    ASSERT_EQ(cache.CreateEntryFile("http://h/kept", "htm", committed), 0);
+    ASSERT_EQ(cache.CommitEntry("http://h/kept", committed, {}), 0);
+    ASSERT_EQ(cache.CreateEntryFile("http://h/crashed", "htm", abandoned), 0);
+    ASSERT_EQ(cache.CreateEntryFile("http://h/writing", "htm", young), 0);
+  }
+  const fs::path index = dir.path() / "InternetCache" / "Index.QV";
+  const fs::path deadTemp = index / ".tmp-0a1b2c3d-0.qvc-Ab12Cd";
+  std::ofstream(deadTemp) << "half an index file";
+  for (const auto& f : {committed, abandoned, deadTemp}) Touch(f, t0 - kOrphanAge - 1);
+  clock.SetNow(t0 + kSweepInterval);
+  Touch(young, clock.Now() - kFileTimeTicksPerSecond);
+
+  UrlCache later(dir.path(), clock);
+  EXPECT_TRUE(fs::exists(committed));
+  EXPECT_FALSE(fs::exists(abandoned));
+  EXPECT_TRUE(fs::exists(young));  // its writer may still commit it
+  EXPECT_FALSE(fs::exists(deadTemp));
+  CacheEntry e;
+  ASSERT_EQ(later.RetrieveEntryFile("http://h/kept", e), 0);
+  EXPECT_EQ(e.localFile, committed);
+
+  // The next sweep waits for its interval; SweepOrphans does it at once.
+  Touch(young, t0 - kOrphanAge);
+  UrlCache soon(dir.path(), clock);
+  EXPECT_TRUE(fs::exists(young));
+  ASSERT_EQ(soon.SweepOrphans(), 0);
+  EXPECT_FALSE(fs::exists(young));
+  EXPECT_TRUE(fs::exists(committed));
+}
+
+TEST(UrlCacheSweep, AnIndexThatCannotBeReadSweepsNoCopy) {
+  TempDir dir;
+  ManualClock clock(SystemClock().Now());
+  UrlCache cache(dir.path(), clock);
+  fs::path copy;
+  ASSERT_EQ(cache.CreateEntryFile("http://h/a", "htm", copy), 0);
+  ASSERT_EQ(cache.CommitEntry("http://h/a", copy, {}), 0);
+  Touch(copy, clock.Now() - 2 * kOrphanAge);
+  // An index file that is a folder cannot be read: the entry it may be is not known.
+  for (const auto& de : fs::directory_iterator(cache.folder() / "Index.QV")) {
+    if (de.path().extension() == ".qvc") fs::rename(de.path(), cache.folder() / "moved.qvc");
+  }
+  fs::create_directory(cache.folder() / "Index.QV" / "0000-0.qvc");
+  EXPECT_NE(cache.SweepOrphans(), 0);
+  EXPECT_TRUE(fs::exists(copy));
 }
 
 TEST(UrlCacheFormat, CountsAreBoundedByTheBytes) {

@@ -6,6 +6,7 @@
 #include "context/event_report.h"
 #include "common/utf.h"
 #include "platform/folders/folders.h"
+#include "platform/fs/private_files.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/tree_delete.h"
 #include "provider/cihelper/catalog_tables.h"
@@ -141,7 +142,7 @@ class Repair {
     if (shared) {
       base = platform::KnownFolderPath(ctx_.root, platform::KnownFolder::CommonAppData);
       std::error_code ec;
-      std::filesystem::create_directories(base, ec);
+      ec = platform::CreatePrivateFolders(base);
       if (ec) return HresultFromErrno(ec.value());
     } else {
       const auto at = scope.rfind(cihelper::kCatalogPrefix);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <system_error>
 
+#include "platform/fs/private_files.h"
 #include "platform/propset/property_set_format.h"
 #include "provider/journal/day_file.h"
 #include "provider/journal/day_file_format.h"
@@ -117,7 +118,7 @@ HRESULT Journal::LogEntry(const EntryFields& f, std::string* markerPath) {
     if (hr == STG_E_PATHNOTFOUND) {
       // The day's first entry: make its folders (with any missing parents), then write.
       std::error_code ec;
-      std::filesystem::create_directories(folder, ec);
+      ec = platform::CreatePrivateFolders(folder);
       if (ec) return HresultFromErrno(ec.value());
       hr = appender_.Append(dayFile, payload, created);
     }

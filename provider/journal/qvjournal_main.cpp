@@ -11,6 +11,7 @@
 #include "common/guid.h"
 #include "common/hresult.h"
 #include "platform/folders/folders.h"
+#include "platform/fs/private_files.h"
 #include "platform/propset/property_set.h"
 #include "provider/journal/day_file.h"
 #include "provider/journal/day_file_format.h"
@@ -213,6 +214,7 @@ int Main(const std::vector<std::string_view>& args) {
 }  // namespace qv::journal
 
 int main(int argc, char** argv) {
+  qv::platform::RestrictUmask();  // everything this program writes is the user's alone
   std::vector<std::string_view> args(argv + 1, argv + argc);
   return qv::journal::Main(args);
 }

@@ -12,6 +12,7 @@
 #include "context/event_report.h"
 #include "context/registry_values.h"
 #include "common/utf.h"
+#include "platform/fs/private_files.h"
 #include "platform/urlcache/mime_sniff.h"
 #include "platform/urlcache/url.h"
 #include "platform/urlcache/url_zone.h"
@@ -194,7 +195,7 @@ HRESULT KivUrlmon::WriteShortcut(const Shortcut& s, fs::path& file, std::string&
     if (!free) return STG_E_FILEALREADYEXISTS;
 
     std::error_code ec;
-    fs::create_directories(bucket, ec);
+    ec = platform::CreatePrivateFolders(bucket);
     if (ec) {
       const HRESULT hr = HresultFromErrno(ec.value());
       ReportItemWarning(ctx_, kCategoryProvider, kEventBucketFolderFailed, bucket.string(), hr);

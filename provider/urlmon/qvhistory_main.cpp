@@ -9,6 +9,7 @@
 
 #include "context/context.h"
 #include "platform/folders/folders.h"
+#include "platform/fs/private_files.h"
 #include "provider/urlmon/history_protocol.h"
 #include "provider/urlmon/kiv_urlmon.h"
 
@@ -57,6 +58,7 @@ int ExitCodeOf(qv::HRESULT hr) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qv::platform::RestrictUmask();  // everything this program writes is the user's alone
   std::vector<std::string_view> args(argv + 1, argv + argc);
   bool verbose = false, shortcut = false;
   std::string url, title;
