@@ -11,6 +11,9 @@
 #include "platform/desktop/sim_input.h"
 #include "platform/messaging/runtime_folder.h"
 #include "platform/messaging/socket_transport.h"
+#ifdef QV_TEST_X11
+#include "platform/desktop/xvfb_server.h"
+#endif
 
 namespace qv::hooks {
 namespace {
@@ -46,7 +49,7 @@ TEST(Exports, NoTracerMeansSFalseAndArgumentsAreCheckedAnyway) {
   SystemClock clock;
   auto station = UserStation(clock);
   MessageLoop loop(clock);
-  std::unique_ptr<Window> page;
+  std::unique_ptr<platform::Window> page;
   ASSERT_EQ(station->CreateWindow(loop, {"QvSeekResults", "results", false},
                                   [](const Message&) -> LRESULT { return 0; }, page),
             S_OK);
@@ -66,7 +69,7 @@ TEST(Exports, VisitOfARealWindowReachesTheTracerOfThisUser) {
   TestTracer tracer(*station, clock);
   // A component's own window is a visit key; a made-up handle names no window.
   MessageLoop loop(clock);
-  std::unique_ptr<Window> page;
+  std::unique_ptr<platform::Window> page;
   ASSERT_EQ(station->CreateWindow(loop, {"QvSeekResults", "results", false},
                                   [](const Message&) -> LRESULT { return 0; }, page),
             S_OK);
@@ -80,6 +83,29 @@ TEST(Exports, VisitOfARealWindowReachesTheTracerOfThisUser) {
   // End and update take any key; the tracer ignores what it does not know.
   EXPECT_EQ(KivVisitEnd(0xABC, nullptr, 0), S_OK);
 }
+
+#ifdef QV_TEST_X11
+TEST(Exports, AWindowOfTheXDisplayIsAVisitKeyUntilItIsDestroyed) {
+  if (!XvfbServer::Installed()) GTEST_SKIP() << "Xvfb is not installed (apt-get install xvfb)";
+  XvfbServer server;
+  if (!server.Ready()) GTEST_SKIP() << "Xvfb did not start";
+  Display* d = XOpenDisplay(server.display().c_str());
+  ASSERT_NE(d, nullptr);
+  const ::Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 10, 10, 0, 0, 0);
+  XSync(d, False);
+  ::setenv("DISPLAY", server.display().c_str(), 1);
+  SystemClock clock;
+  auto station = UserStation(clock);
+  TestTracer tracer(*station, clock);
+  EXPECT_EQ(KivVisitStart(w, u"http://a/", KIV_VF_TRACK), S_OK);
+  XDestroyWindow(d, w);
+  XSync(d, False);
+  EXPECT_EQ(KivVisitStart(w, u"http://a/", KIV_VF_TRACK), E_INVALIDARG);
+  ::unsetenv("DISPLAY");
+  XCloseDisplay(d);
+  EXPECT_EQ(tracer.WaitFor(1).size(), 1u);
+}
+#endif
 
 TEST(Exports, HooksNeedABoundSourceAndInstallOnlyOnce) {
   SystemClock clock;
