@@ -419,12 +419,17 @@ TEST(DesktopItemDetectorTest, AFileNamedOnlyByTheCommandLineOpensOnceTheTitleNam
   settle();
   EXPECT_EQ(sink.items.size(), 2u);
 
-  // Child windows and windows without a process are not read; stopping ends the worker.
-  s.parent = term;
-  s.pid = 77;
-  const DesktopWindow child = desk.CreateWindow(s);
+  // Child windows and pop-ups are not read; stopping ends the worker.
   lines.files[77] = {path};
   det.OnWindowEvent({EVENT_OBJECT_DESTROY, term, 0, 0, 1}, sink);
+  desk.DestroyWindow(term);
+  s.style = WS_POPUP;
+  s.title = "notes.txt";
+  const DesktopWindow menu = desk.CreateWindow(s);
+  det.OnWindowEvent({EVENT_OBJECT_SHOW, menu, 0, 0, 1}, sink);
+  s.style = WS_CAPTION;
+  s.parent = desk.CreateWindow(s);  // shown in a frame of its own, a child names it too
+  const DesktopWindow child = desk.CreateWindow(s);
   det.OnWindowEvent({EVENT_OBJECT_NAMECHANGE, child, 0, 0, 1}, sink);
   settle();
   EXPECT_EQ(sink.items.size(), 2u);

@@ -55,9 +55,13 @@ void WindowDocsWorker::WaitForWork() {
 
 void WindowDocsWorker::Examine(DesktopWindow window) {
   WindowState state;
-  // Only top-level windows carry a process; a child's events tell nothing new.
+  // Only top-level windows carry a process; a child's events tell nothing new, and menus
+  // and tool tips (pop-ups without a frame) come and go too often to read /proc for each.
   std::vector<std::string> files;
-  if (!desktop_.GetWindow(window, state) || state.parent != 0 || state.pid <= 0 ||
+  const auto popup = [&] {
+    return (state.style & WS_POPUP) != 0 && (state.style & WS_DLGFRAME) == 0;
+  };
+  if (!desktop_.GetWindow(window, state) || state.parent != 0 || state.pid <= 0 || popup() ||
       Failed(documents_.FilesNamedBy(state.pid, files))) {
     std::lock_guard lock(mutex_);
     named_.erase(window);
