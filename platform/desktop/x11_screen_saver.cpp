@@ -50,11 +50,13 @@ X11ScreenSaver::~X11ScreenSaver() {
 void X11ScreenSaver::EventLoop() {
   Display* d = conn_->display;
   while (!stop_) {
-    if (XPending(d) == 0) {
+    // Xlib reads the socket only once poll says there is data and the server has not hung
+    // up: reading a closed connection would run the process's I/O error handler from here.
+    if (QLength(d) == 0) {
       pollfd fds[2] = {{ConnectionNumber(d), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
       if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
       if (stop_ || (fds[0].revents & (POLLERR | POLLHUP)) != 0) return;
-      continue;
+      if ((fds[0].revents & POLLIN) == 0 || XPending(d) == 0) continue;
     }
     XEvent ev;
     XNextEvent(d, &ev);
