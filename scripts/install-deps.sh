@@ -9,7 +9,9 @@ packages=(
   clang libclang-rt-14-dev            # libFuzzer targets
   libsqlite3-dev sqlite3              # the catalog engine
   libx11-dev libxi-dev libxss-dev     # the X11 desktop sources
+  libxcb1-dev                         # QvHooks checks visit keys against the X display
   xvfb xdotool xterm x11-utils        # desktop tests under a virtual X server
+  vim-tiny                            # a terminal editor for the desktop tests
   python3
 )
 if [ -f "$(dirname "$0")/extra-packages.txt" ]; then

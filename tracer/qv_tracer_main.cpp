@@ -25,6 +25,7 @@
 #include "platform/desktop/sim_input.h"
 #include "platform/desktop/sim_session_signals.h"
 #ifdef QV_HAVE_X11
+#include "platform/desktop/desktop_session.h"
 #include "platform/desktop/x11_desktop.h"
 #include "platform/desktop/x11_input.h"
 #endif
@@ -175,7 +176,7 @@ int main(int argc, char** argv) {
   }
 
   // The simulated desktop is what a script drives; the real one is X11 with logind's lock
-  // and sleep notices (without logind there are none, as on the simulated session).
+  // and sleep notices and the X server's screen saver (a missing source is logged once).
   platform::SimDesktop simDesktop;
   platform::SimInput simInput(clock);
   platform::SimSessionSignals simSession;
@@ -185,7 +186,7 @@ int main(int argc, char** argv) {
 #ifdef QV_HAVE_X11
   std::unique_ptr<platform::X11Desktop> x11Desktop;
   std::unique_ptr<platform::X11Input> x11Input;
-  std::unique_ptr<platform::LogindSession> logind;
+  std::unique_ptr<platform::SessionSignals> desktopSession;
   if (realDesktop) {
     HRESULT xhr = S_OK;
     x11Desktop = platform::X11Desktop::Connect(display, xhr);
@@ -200,9 +201,8 @@ int main(int argc, char** argv) {
     }
     desktopPort = x11Desktop.get();
     inputPort = x11Input.get();
-    HRESULT lhr = S_OK;
-    logind = platform::LogindSession::Connect(lhr);
-    if (logind) sessionPort = logind.get();
+    desktopSession = platform::ConnectDesktopSession(display, &eventLog);
+    sessionPort = desktopSession.get();
   }
 #endif
   platform::Desktop& desktop = *desktopPort;

@@ -210,6 +210,44 @@ TEST_F(QvTracerProgramTest, RunningTracerTakesVisitsFromAnotherProcessAndIsAlone
   EXPECT_EQ(Wait(again), 0);
 }
 
+TEST_F(QvTracerProgramTest, StoppedTracerGivesTheTimeOutResultWithinTheLimit) {
+  const pid_t tracer = Spawn(Idle({std::string(kStartMarker)}));
+  auto station = Station();
+  ASSERT_NE(station, nullptr);
+  hooks::VisitClient client(station.get());
+  for (int i = 0; i < 500 && client.IsRunning() != S_OK; ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(client.IsRunning(), S_OK) << Slurp(dir_.path() / "stderr1");
+  const std::u16string item = u"http://example.org/page";
+  ASSERT_EQ(client.Start(7, item.c_str(), hooks::KIV_VF_TRACK), S_OK);
+
+  // Stopped, not dead: a hung tracer, not a missing one.
+  ASSERT_EQ(::kill(tracer, SIGSTOP), 0);
+  // The state letter after "(comm) " is T once the stop has taken hold.
+  auto stopped = [&] {
+    const std::string stat = Slurp("/proc/" + std::to_string(tracer) + "/stat");
+    const auto close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'T';
+  };
+  for (int i = 0; i < 500 && !stopped(); ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(stopped());
+  for (const char16_t* text : {item.c_str(), static_cast<const char16_t*>(nullptr)}) {
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(text ? client.Update(7, text, 0) : client.End(7, nullptr, 0),
+              static_cast<HRESULT>(0x800705B4));
+    // The limit, and a little for a loaded machine's scheduling.
+    EXPECT_LE(std::chrono::steady_clock::now() - before,
+              std::chrono::milliseconds(hooks::kVisitSendTimeoutMs + 500));
+  }
+  EXPECT_EQ(client.IsRunning(), S_OK);
+
+  ASSERT_EQ(::kill(tracer, SIGCONT), 0);
+  EXPECT_EQ(client.End(7, nullptr, 0), S_OK);
+  ASSERT_EQ(station->PostMessage(station->FindWindow(hooks::kTracerWindowClass),
+                                 hooks::KIVM_SHUTDOWN, 1, 0),
+            S_OK);
+  EXPECT_EQ(Wait(tracer), 0);
+}
+
 TEST_F(QvTracerProgramTest, HelpAndBadOptions) {
   EXPECT_EQ(Run({"--help"}), 0);
   EXPECT_NE(Slurp(dir_.path() / "stderr1").find("Usage: QvTracer"), std::string::npos);

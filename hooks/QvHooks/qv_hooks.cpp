@@ -8,6 +8,7 @@
 
 #include "hooks/QvHooks/input_hooks.h"
 #include "hooks/QvHooks/visit_client.h"
+#include "hooks/QvHooks/x_window_check.h"
 #include "platform/desktop/input_source.h"
 
 namespace qv::hooks {
@@ -42,7 +43,13 @@ class HooksProcess {
 
   VisitClient Client() {
     std::lock_guard lock(mutex_);
-    return VisitClient(StationLocked(), isWindow_);
+    platform::WindowStation* station = StationLocked();
+    if (isWindow_) return VisitClient(station, isWindow_);
+    // Unless the host says otherwise, a visit key must name a window of the user's desktop:
+    // one of the X display or one of the windows of this user's components.
+    return VisitClient(station, [this, station](std::uint64_t w) {
+      return w != 0 && (xWindows_.IsWindow(w) || (station != nullptr && station->IsWindow(w)));
+    });
   }
 
  private:
@@ -62,6 +69,7 @@ class HooksProcess {
   platform::InputSource* input_ = nullptr;
   std::unique_ptr<InputHooks> hooks_;  // declared after station_: removed before it goes
   std::function<bool(std::uint64_t)> isWindow_;
+  XWindowCheck xWindows_;
 };
 
 HooksProcess& Process() {

@@ -21,7 +21,8 @@ QV_HOOKS_EXPORT int32_t KivRemoveInputHooks(void);
 /* S_OK (0) if the tracer's event window exists, S_FALSE (1) if not. */
 QV_HOOKS_EXPORT int32_t KivIsRunning(void);
 /* S_FALSE without a tracer, S_OK once delivered, otherwise the send's error; every call
-   waits at most 5000 ms. E_INVALIDARG for a null item or a window that is not one (start),
+   waits at most 5000 ms, and a tracer that is hung (stopped, or not answering) gives
+   0x800705B4, the time-out. E_INVALIDARG for a null item or a window that is not one (start),
    window 0 (end), or an item longer than the tracer reads (all three). */
 QV_HOOKS_EXPORT int32_t KivVisitStart(uint64_t window, const char16_t* item, uint32_t flags);
 QV_HOOKS_EXPORT int32_t KivVisitUpdate(uint64_t window, const char16_t* item, uint32_t flags);
@@ -41,7 +42,8 @@ namespace qv::hooks {
 // KivInstallInputHooks; without one, installing fails with ERROR_NOT_SUPPORTED. Passing
 // nullptr removes installed hooks first. The source must outlive the binding.
 QV_HOOKS_EXPORT void BindInputSource(platform::InputSource* source);
-// Which visit keys are windows (KivVisitStart's check); without it any non-zero id is one.
+// Which visit keys are windows (KivVisitStart's check). Without it a key must name a window
+// of the X display in $DISPLAY or a window of one of this user's components.
 QV_HOOKS_EXPORT void BindWindowCheck(std::function<bool(uint64_t)> isWindow);
 }  // namespace qv::hooks
 #endif

@@ -11,6 +11,9 @@
 #include "platform/desktop/sim_input.h"
 #include "platform/messaging/runtime_folder.h"
 #include "platform/messaging/socket_transport.h"
+#ifdef QV_TEST_X11
+#include "platform/desktop/xvfb_server.h"
+#endif
 
 namespace qv::hooks {
 namespace {
@@ -24,6 +27,8 @@ class RuntimeFolderEnvironment : public ::testing::Environment {
   void SetUp() override {
     dir_ = std::make_unique<TempDir>();
     ::setenv("XDG_RUNTIME_DIR", dir_->path().c_str(), 1);
+    // Visit keys are the windows of this runtime folder only, whatever display runs here.
+    ::unsetenv("DISPLAY");
   }
   void TearDown() override { dir_.reset(); }
 
@@ -41,8 +46,16 @@ std::unique_ptr<WindowStation> UserStation(const Clock& clock) {
 }
 
 TEST(Exports, NoTracerMeansSFalseAndArgumentsAreCheckedAnyway) {
+  SystemClock clock;
+  auto station = UserStation(clock);
+  MessageLoop loop(clock);
+  std::unique_ptr<platform::Window> page;
+  ASSERT_EQ(station->CreateWindow(loop, {"QvSeekResults", "results", false},
+                                  [](const Message&) -> LRESULT { return 0; }, page),
+            S_OK);
   EXPECT_EQ(KivIsRunning(), S_FALSE);
-  EXPECT_EQ(KivVisitStart(5, u"http://a/", 1), S_FALSE);
+  EXPECT_EQ(KivVisitStart(page->handle(), u"http://a/", 1), S_FALSE);
+  EXPECT_EQ(KivVisitStart(5, u"http://a/", 1), E_INVALIDARG);  // names no window
   EXPECT_EQ(KivVisitUpdate(5, nullptr, 0), S_FALSE);
   EXPECT_EQ(KivVisitEnd(5, nullptr, 0), S_FALSE);
   EXPECT_EQ(KivVisitStart(5, nullptr, 1), E_INVALIDARG);
@@ -50,17 +63,49 @@ TEST(Exports, NoTracerMeansSFalseAndArgumentsAreCheckedAnyway) {
   EXPECT_EQ(KivVisitEnd(0, u"x", 0), E_INVALIDARG);
 }
 
-TEST(Exports, VisitReachesTheTracerOfThisUser) {
+TEST(Exports, VisitOfARealWindowReachesTheTracerOfThisUser) {
   SystemClock clock;
   auto station = UserStation(clock);
   TestTracer tracer(*station, clock);
+  // A component's own window is a visit key; a made-up handle names no window.
+  MessageLoop loop(clock);
+  std::unique_ptr<platform::Window> page;
+  ASSERT_EQ(station->CreateWindow(loop, {"QvSeekResults", "results", false},
+                                  [](const Message&) -> LRESULT { return 0; }, page),
+            S_OK);
   EXPECT_EQ(KivIsRunning(), S_OK);
-  EXPECT_EQ(KivVisitStart(0xABC, u"file:///home/u/a.txt", KIV_VF_TRACK), S_OK);
+  EXPECT_EQ(KivVisitStart(0xABC, u"file:///home/u/a.txt", KIV_VF_TRACK), E_INVALIDARG);
+  EXPECT_EQ(KivVisitStart(page->handle(), u"file:///home/u/a.txt", KIV_VF_TRACK), S_OK);
   const auto got = tracer.WaitFor(1);
   ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].wParam, 0xABCu);
+  EXPECT_EQ(got[0].wParam, page->handle());
   EXPECT_EQ(got[0].copyData->dwData, VisitDwData(KIV_VISIT_START, KIV_VF_TRACK));
+  // End and update take any key; the tracer ignores what it does not know.
+  EXPECT_EQ(KivVisitEnd(0xABC, nullptr, 0), S_OK);
 }
+
+#ifdef QV_TEST_X11
+TEST(Exports, AWindowOfTheXDisplayIsAVisitKeyUntilItIsDestroyed) {
+  if (!XvfbServer::Installed()) GTEST_SKIP() << "Xvfb is not installed (apt-get install xvfb)";
+  XvfbServer server;
+  if (!server.Ready()) GTEST_SKIP() << "Xvfb did not start";
+  Display* d = XOpenDisplay(server.display().c_str());
+  ASSERT_NE(d, nullptr);
+  const ::Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 10, 10, 0, 0, 0);
+  XSync(d, False);
+  ::setenv("DISPLAY", server.display().c_str(), 1);
+  SystemClock clock;
+  auto station = UserStation(clock);
+  TestTracer tracer(*station, clock);
+  EXPECT_EQ(KivVisitStart(w, u"http://a/", KIV_VF_TRACK), S_OK);
+  XDestroyWindow(d, w);
+  XSync(d, False);
+  EXPECT_EQ(KivVisitStart(w, u"http://a/", KIV_VF_TRACK), E_INVALIDARG);
+  ::unsetenv("DISPLAY");
+  XCloseDisplay(d);
+  EXPECT_EQ(tracer.WaitFor(1).size(), 1u);
+}
+#endif
 
 TEST(Exports, HooksNeedABoundSourceAndInstallOnlyOnce) {
   SystemClock clock;

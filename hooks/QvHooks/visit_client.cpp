@@ -56,10 +56,18 @@ HRESULT VisitClient::Send(std::uint32_t operation, std::uint64_t window, const c
   data.dwData = VisitDwData(operation, flags);
   // Looked up on every call: a restarted tracer has a new event window.
   if (station_ == nullptr) return S_FALSE;
-  const Hwnd target = station_->FindMessageWindow(kTracerEventWindowClass);
-  if (target == 0) return S_FALSE;
-  return station_->SendCopyData(target, window, data, SMTO_ABORTIFHUNG | SMTO_NOTIMEOUTIFNOTHUNG,
-                               timeout_);
+  const auto started = station_->clock().Monotonic();
+  const auto target = station_->FindMessageWindowInfo(kTracerEventWindowClass);
+  if (!target) return S_FALSE;
+  const HRESULT timedOut = HresultFromWin32(win32::ERROR_TIMEOUT);
+  // A tracer that does not even say who it is is hung: the send would abort at once.
+  if (!target->responding) return timedOut;
+  // The look-up counts against the caller's time-out, so the whole call keeps to it.
+  const auto left = timeout_ - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   station_->clock().Monotonic() - started);
+  if (left <= std::chrono::milliseconds(0)) return timedOut;
+  return station_->SendCopyData(target->handle, window, data,
+                               SMTO_ABORTIFHUNG | SMTO_NOTIMEOUTIFNOTHUNG, left);
 }
 
 }  // namespace qv::hooks

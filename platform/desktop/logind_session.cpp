@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,8 @@ struct LogindSession::Bus {
   int (*get_property_trivial)(sd_bus*, const char*, const char*, const char*, const char*,
                               sd_bus_error*, char, void*) = nullptr;
   void (*error_free)(sd_bus_error*) = nullptr;
+  // sd-login: the user's graphical session; optional, older libraries may lack it.
+  int (*uid_get_display)(uid_t, char**) = nullptr;
 
   ~Bus() {
     for (sd_bus_slot* s : slots) slot_unref(s);
@@ -68,7 +71,7 @@ struct LogindSession::Bus {
 
   bool LoadAll() {
     lib = ::dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
-    return lib && Load(open_system, "sd_bus_open_system") &&
+    const bool required = lib && Load(open_system, "sd_bus_open_system") &&
            Load(flush_close_unref, "sd_bus_flush_close_unref") &&
            Load(call_method, "sd_bus_call_method") && Load(message_read, "sd_bus_message_read") &&
            Load(message_unref, "sd_bus_message_unref") &&
@@ -76,14 +79,17 @@ struct LogindSession::Bus {
            Load(process, "sd_bus_process") && Load(get_fd, "sd_bus_get_fd") &&
            Load(get_property_trivial, "sd_bus_get_property_trivial") &&
            Load(error_free, "sd_bus_error_free");
+    if (required) Load(uid_get_display, "sd_uid_get_display");
+    return required;
   }
 
-  // The object path of this process's session.
-  bool FindSession() {
+  // The object path a manager method answers with; false when it fails.
+  template <typename... Args>
+  bool SessionPathFrom(const char* method, const char* signature, Args... args) {
     sd_bus_error err{nullptr, nullptr, 0};
     sd_bus_message* reply = nullptr;
-    const int r = call_method(bus, kLogin1, kManagerPath, kManager, "GetSessionByPID", &err,
-                              &reply, "u", static_cast<std::uint32_t>(::getpid()));
+    const int r = call_method(bus, kLogin1, kManagerPath, kManager, method, &err, &reply,
+                              signature, args...);
     error_free(&err);
     if (r < 0 || !reply) return false;
     const char* path = nullptr;
@@ -91,6 +97,21 @@ struct LogindSession::Bus {
     if (ok) sessionPath = path;
     message_unref(reply);
     return ok;
+  }
+
+  // The session to follow: this process's own when it runs inside one; else, as for a
+  // tracer started by a systemd user unit (which belongs to no session), the user's
+  // graphical session.
+  bool FindSession() {
+    if (SessionPathFrom("GetSessionByPID", "u", static_cast<std::uint32_t>(::getpid()))) {
+      return true;
+    }
+    if (!uid_get_display) return false;
+    char* id = nullptr;
+    if (uid_get_display(::getuid(), &id) < 0 || id == nullptr) return false;
+    const std::string session(id);
+    std::free(id);
+    return SessionPathFrom("GetSession", "s", session.c_str());
   }
 
   static int OnLock(sd_bus_message*, void* self, sd_bus_error*) {

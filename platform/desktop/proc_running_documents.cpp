@@ -69,13 +69,18 @@ ProcRunningDocuments::ProcRunningDocuments(const Desktop& desktop, std::filesyst
     : desktop_(desktop), proc_(std::move(procRoot)) {}
 
 HRESULT ProcRunningDocuments::ProcessTree(std::vector<int> roots, std::vector<int>& out) const {
+  return platform::ProcessTree(proc_, std::move(roots), out);
+}
+
+HRESULT ProcessTree(const std::filesystem::path& proc, std::vector<int> roots,
+                    std::vector<int>& out) {
   out.clear();
-  Dir dir(::opendir(proc_.c_str()));
+  Dir dir(::opendir(proc.c_str()));
   if (!dir) return HresultFromErrno(errno);
   std::multimap<int, int> children;  // parent -> child
   while (const dirent* e = ::readdir(dir.get())) {
     int pid = 0, ppid = 0;
-    if (ParsePid(e->d_name, pid) && ParentOf(proc_, pid, ppid)) children.emplace(ppid, pid);
+    if (ParsePid(e->d_name, pid) && ParentOf(proc, pid, ppid)) children.emplace(ppid, pid);
   }
   std::set<int> seen;
   while (!roots.empty()) {

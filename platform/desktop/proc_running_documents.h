@@ -33,4 +33,8 @@ class ProcRunningDocuments final : public RunningDocuments {
 // Whether a path lies in a folder that holds no user documents.
 bool IsSystemPath(std::string_view path);
 
+// The pids of `roots` and all their descendants, sorted, from the process table under `proc`.
+HRESULT ProcessTree(const std::filesystem::path& proc, std::vector<int> roots,
+                    std::vector<int>& out);
+
 }  // namespace qv::platform

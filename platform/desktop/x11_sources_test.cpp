@@ -1,6 +1,6 @@
 // The X11 sources under a private Xvfb (no window manager): windows, titles, processes,
 // stacking and visible area, the focus standing in for the active window, window events, and
-// raw keyboard and mouse input made with xdotool.
+// raw keyboard and mouse input made with xdotool, and the screen saver's state.
 // GoogleTest before Xlib: Xlib's macros (None, Bool, Status) clash with its names.
 #include <gtest/gtest.h>
 
@@ -16,7 +16,11 @@
 
 #include "common/clock.h"
 #include "platform/desktop/x11_desktop.h"
+#include "platform/desktop/desktop_session.h"
+#include "platform/desktop/logind_session.h"
 #include "platform/desktop/x11_input.h"
+#include "platform/desktop/x11_screen_saver.h"
+#include "common/temp_dir.h"
 #include "platform/desktop/xvfb_server.h"
 #include "platform/messaging/message_ids.h"
 
@@ -226,6 +230,66 @@ TEST_F(X11SourcesTest, RawInputFromXdotoolAndIdleTime) {
   EXPECT_TRUE(input->RemoveHook(kh, err));
   EXPECT_TRUE(input->RemoveHook(mh, err));
   EXPECT_FALSE(input->RemoveHook(kh, err));
+}
+
+TEST_F(X11SourcesTest, ScreenSaverStateAndItsChanges) {
+  HRESULT hr = E_FAIL;
+  auto saver = X11ScreenSaver::Connect(server_->display().c_str(), hr);
+  ASSERT_TRUE(saver) << FormatHresult(hr);
+  EXPECT_FALSE(saver->ScreenSaverRunning());
+  EXPECT_FALSE(saver->Locked());
+  std::mutex m;
+  std::vector<SessionEvent> events;
+  const auto id = saver->Subscribe([&](SessionEvent e) {
+    std::lock_guard lock(m);
+    events.push_back(e);
+  });
+  XForceScreenSaver(client_, ScreenSaverActive);
+  XSync(client_, False);
+  EXPECT_TRUE(Eventually([&] { return saver->ScreenSaverRunning(); }));
+  // A tracer that starts while the saver runs sees it at once.
+  auto late = X11ScreenSaver::Connect(server_->display().c_str(), hr);
+  ASSERT_TRUE(late);
+  EXPECT_TRUE(late->ScreenSaverRunning());
+  XForceScreenSaver(client_, ScreenSaverReset);
+  XSync(client_, False);
+  EXPECT_TRUE(Eventually([&] { return !saver->ScreenSaverRunning(); }));
+  saver->Unsubscribe(id);
+  std::lock_guard lock(m);
+  EXPECT_EQ(events,
+            (std::vector<SessionEvent>{SessionEvent::ScreenSaverStart, SessionEvent::ScreenSaverStop}));
+}
+
+TEST_F(X11SourcesTest, DesktopSessionSaysOnceWhichSourceIsMissing) {
+  SystemClock clock;
+  TempDir root;
+  EventLog log(root.path(), clock);
+  auto count = [&](const char* source) {
+    int n = 0;
+    for (const auto& e : log.ReadAll()) {
+      n += e.eventId == kEventSessionSourceMissing && !e.strings.empty() && e.strings[0] == source;
+    }
+    return n;
+  };
+  HRESULT hr = S_OK;
+  const bool haveLogind = LogindSession::Connect(hr) != nullptr;
+  {
+    auto session = ConnectDesktopSession(server_->display().c_str(), &log);
+    ASSERT_TRUE(session);
+    EXPECT_FALSE(session->ScreenSaverRunning());
+    XForceScreenSaver(client_, ScreenSaverActive);
+    XSync(client_, False);
+    EXPECT_TRUE(Eventually([&] { return session->ScreenSaverRunning(); }));
+    XForceScreenSaver(client_, ScreenSaverReset);
+    XSync(client_, False);
+  }
+  EXPECT_EQ(count("XScreenSaver"), 0);
+  EXPECT_EQ(count("logind"), haveLogind ? 0 : 1);
+  // No X server: the screen saver goes unnoticed, and the log says so once.
+  auto blind = ConnectDesktopSession("/nonexistent/display:0", &log);
+  ASSERT_TRUE(blind);
+  EXPECT_FALSE(blind->ScreenSaverRunning());
+  EXPECT_EQ(count("XScreenSaver"), 1);
 }
 
 }  // namespace

@@ -451,16 +451,36 @@ std::vector<WindowInfo> SocketTransport::Enumerate(const WindowQuery& query) {
     return a.mtime != b.mtime ? a.mtime > b.mtime : a.handle > b.handle;
   });
   std::vector<WindowInfo> out;
+  // A window whose process lives but does not answer (stopped, or stuck) is still there, as a
+  // hung window is on any desktop. Its socket's name carries its class, so a search by class
+  // alone still finds it; its title and kind are unknown and taken as the search asks.
+  auto unanswered = [&](const Candidate& c) {
+    if (!query.className || query.title) return;
+    WindowInfo info;
+    info.handle = c.handle;
+    info.className = *query.className;
+    info.messageOnly = query.messageOnly;
+    info.responding = false;
+    out.push_back(std::move(info));
+  };
   for (const Candidate& c : candidates) {
     Deadline deadline(clock_, kQueryTimeout);
     UniqueFd fd;
-    if (Failed(ConnectTo(options_, c.path, deadline, fd))) continue;
+    HRESULT hr = ConnectTo(options_, c.path, deadline, fd);
+    if (Failed(hr)) {
+      if (hr == kTimeout) unanswered(c);
+      continue;
+    }
     Frame request;
     request.kind = FrameKind::Query;
     request.seq = nextSerial_.fetch_add(1);
     request.target = c.handle;
     Frame answer;
-    if (Failed(Exchange(fd.get(), request, FrameKind::QueryReply, deadline, answer))) continue;
+    hr = Exchange(fd.get(), request, FrameKind::QueryReply, deadline, answer);
+    if (Failed(hr)) {
+      if (hr == kTimeout) unanswered(c);
+      continue;
+    }
     WindowInfo info;
     info.handle = answer.target;
     info.messageOnly = (answer.flags & kFrameMessageOnly) != 0;

@@ -3,6 +3,7 @@
 #include "platform/messaging/socket_transport.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -163,6 +164,36 @@ TEST_F(SocketFixture, WindowOfADeadProcessIsNotFoundAndItsSocketIsRemoved) {
   auto station = Station();
   EXPECT_EQ(station->FindMessageWindow("QvTracerEventWindow"), 0u);
   EXPECT_EQ(Sockets(), 0u);
+}
+
+TEST_F(SocketFixture, WindowOfAStoppedProcessIsFoundByClassAsHungAndSendsTimeOut) {
+  int fromChild = -1;
+  const pid_t child = ServeInChild(folder, "QvTracerEventWindow", false, &fromChild);
+  ASSERT_GT(child, 0);
+  ::close(fromChild);
+  auto station = Station();
+  const auto live = station->FindMessageWindowInfo("QvTracerEventWindow");
+  ASSERT_TRUE(live);
+  EXPECT_TRUE(live->responding);
+  ASSERT_EQ(::kill(child, SIGSTOP), 0);
+
+  const auto hung = station->FindMessageWindowInfo("qvtracereventwindow");
+  ASSERT_TRUE(hung);
+  EXPECT_FALSE(hung->responding);
+  EXPECT_EQ(hung->handle, live->handle);
+  EXPECT_EQ(station->FindMessageWindow("QvTracerEventWindow"), live->handle);
+  // Neither its title nor other classes can be told without an answer.
+  EXPECT_EQ(station->FindMessageWindow("QvTracerEventWindow", ""), 0u);
+  EXPECT_FALSE(station->FindMessageWindowInfo("QvTracerWindow"));
+  const std::vector<std::uint8_t> item = {'h', 0, 0, 0};
+  EXPECT_EQ(station->SendCopyData(live->handle, 7, CopyData{0x10000, item, false},
+                                  SMTO_ABORTIFHUNG, milliseconds(300)),
+            HresultFromWin32(win32::ERROR_TIMEOUT));
+
+  ::kill(child, SIGKILL);
+  ::kill(child, SIGCONT);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  EXPECT_FALSE(station->FindMessageWindowInfo("QvTracerEventWindow"));
 }
 
 TEST_F(SocketFixture, PeerOfAnotherUserIsRefusedAndLogged) {

@@ -22,6 +22,9 @@ struct WindowInfo {
   std::string title;
   bool messageOnly = false;
   std::int32_t pid = 0;
+  // False for a window whose process lives but did not answer who it is (stopped or stuck):
+  // such a window is found by its class only, and a send with SMTO_ABORTIFHUNG fails at once.
+  bool responding = true;
 };
 
 // Which windows a search matches. FindWindow looks at top-level windows only and

@@ -134,6 +134,12 @@ Hwnd WindowStation::FindMessageWindow(std::string_view className,
   return found.empty() ? 0 : found.front().handle;
 }
 
+std::optional<WindowInfo> WindowStation::FindMessageWindowInfo(std::string_view className) {
+  auto found = transport_->Enumerate(WindowQuery{std::string(className), std::nullopt, true});
+  if (found.empty()) return std::nullopt;
+  return std::move(found.front());
+}
+
 std::vector<Hwnd> WindowStation::FindWindows(const WindowQuery& query) {
   std::vector<Hwnd> out;
   for (const WindowInfo& info : transport_->Enumerate(query)) out.push_back(info.handle);

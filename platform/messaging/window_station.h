@@ -84,6 +84,9 @@ class WindowStation {
   // FindWindowEx(HWND_MESSAGE, ...): the same among message-only windows.
   Hwnd FindMessageWindow(std::string_view className,
                          std::optional<std::string_view> title = std::nullopt);
+  // FindMessageWindow with what is known of the window: whether its owner answered the
+  // search (WindowInfo::responding); nullopt if there is none.
+  std::optional<WindowInfo> FindMessageWindowInfo(std::string_view className);
   // Every matching window, in the order in which they are found.
   std::vector<Hwnd> FindWindows(const WindowQuery& query);
   bool IsWindow(Hwnd hwnd);
@@ -103,6 +106,7 @@ class WindowStation {
                        std::chrono::milliseconds timeout, LRESULT* result = nullptr);
 
   Transport& transport() { return *transport_; }
+  const Clock& clock() const { return clock_; }
 
  private:
   HRESULT Send(Frame frame, std::uint32_t flags, std::chrono::milliseconds timeout,

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "context/event_report.h"
+#include "platform/desktop/proc_command_lines.h"
 #include "platform/desktop/proc_running_documents.h"
 #include "platform/desktop/xbel_recent_folder.h"
 #include "tracer/detection/detection_constants.h"
@@ -36,6 +37,11 @@ DesktopItemDetector::DesktopItemDetector(const Context& ctx, const Desktop& desk
           Detected(pane, kKindBrowserPane, 0, std::move(url));
         });
   }
+  if (sources_.windowDocuments) {
+    windowDocs_ = std::make_unique<WindowDocsWorker>(
+        desktop_, *sources_.windowDocuments,
+        [this](std::string path) { return OfferDocument(0, std::move(path)); });
+  }
 }
 
 DesktopItemDetector::~DesktopItemDetector() = default;
@@ -45,6 +51,7 @@ std::vector<Worker*> DesktopItemDetector::Workers() {
   if (recent_) out.push_back(recent_.get());
   if (running_) out.push_back(running_.get());
   if (panes_) out.push_back(panes_.get());
+  if (windowDocs_) out.push_back(windowDocs_.get());
   return out;
 }
 
@@ -52,6 +59,7 @@ void DesktopItemDetector::RequestStop() {
   if (recent_) recent_->RequestStop();
   if (running_) running_->RequestStop();
   if (panes_) panes_->RequestStop();
+  if (windowDocs_) windowDocs_->RequestStop();
 }
 
 void DesktopItemDetector::Attach(DetectionSink& sink) {
@@ -73,9 +81,9 @@ void DesktopItemDetector::OnWindowEvent(const WinEvent& event, DetectionSink& si
     attached = sink_ == &sink;
   }
   if (!attached) Attach(sink);
-  if (!PassEvent(event)) return;
   if (running_ && RunningDocsWatcher::IsTrigger(event)) running_->Trigger();
   if (panes_ && IsBrowserPaneEvent(event, desktop_)) panes_->Queue(event.window);
+  if (windowDocs_) windowDocs_->OnEvent(event);
 }
 
 int DesktopItemDetector::ScoreTitle(std::string_view title, std::string_view path) const {
@@ -98,17 +106,22 @@ void DesktopItemDetector::Detected(DesktopWindow window, std::int32_t kind, std:
 }
 
 void DesktopItemDetector::DocumentOpened(std::uint32_t key, std::string path) {
+  OfferDocument(key, std::move(path));
+}
+
+bool DesktopItemDetector::OfferDocument(std::uint32_t key, std::string path) {
   const auto pattern = PrepareTitlePattern(path);
   if (!pattern) {
     ReportItemWarning(ctx_, kCategoryTracer, kEvTitlePattern, path,
                       HresultFromWin32(win32::ERROR_FILENAME_EXCED_RANGE));
-    return;
+    return false;
   }
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return;  // gone again, or never a file
+  if (::stat(path.c_str(), &st) != 0) return false;  // gone again, or never a file
   const FoundWindow found = FindWindowForPath(desktop_, *pattern);
-  if (found.window == 0) return;
+  if (found.window == 0) return false;
   Detected(found.window, kKindDocument, key, std::move(path));
+  return true;
 }
 
 void DesktopItemDetector::DocumentClosed(std::uint32_t key, std::uint32_t remaining) {
@@ -136,7 +149,8 @@ class LinuxItemDetector final : public ItemDetector {
  public:
   LinuxItemDetector(const Context& ctx, const Desktop& desktop, const std::filesystem::path& recent)
       : running_(desktop), recent_(recent),
-        detector_(ctx, desktop, DetectorSources{&running_, &recent_, nullptr}) {}
+        detector_(ctx, desktop, DetectorSources{&running_, &recent_, nullptr, &commandLines_}) {}
+  bool PassEvent(const WinEvent& event) override { return detector_.PassEvent(event); }
   void OnWindowEvent(const WinEvent& event, DetectionSink& sink) override {
     detector_.OnWindowEvent(event, sink);
   }
@@ -149,6 +163,7 @@ class LinuxItemDetector final : public ItemDetector {
  private:
   ProcRunningDocuments running_;
   XbelRecentFolder recent_;
+  ProcCommandLines commandLines_;
   DesktopItemDetector detector_;
 };
 

@@ -1,7 +1,8 @@
 #pragma once
-// The tracer's item detector on a real or simulated desktop: running documents and the
-// Recent folder name documents, the window whose title names a document best shows it, and
-// browser panes show pages. Pop-up tracking keeps short-lived windows out.
+// The tracer's item detector on a real or simulated desktop: running documents, the Recent
+// folder and the command lines of a window's processes name documents, the window whose title
+// names a document best shows it, and browser panes show pages. Pop-up tracking keeps
+// short-lived windows out.
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "tracer/detection/popup_tracker.h"
 #include "tracer/detection/recent_docs_watcher.h"
 #include "tracer/detection/running_docs_watcher.h"
+#include "tracer/detection/window_docs_worker.h"
 #include "tracer/item_detector.h"
 
 namespace qv::tracer {
@@ -38,6 +40,7 @@ struct DetectorSources {
   platform::RunningDocuments* runningDocuments = nullptr;
   platform::RecentFolder* recentFolder = nullptr;
   BrowserPanes* browserPanes = nullptr;
+  platform::WindowDocuments* windowDocuments = nullptr;
 };
 
 class DesktopItemDetector final : public ItemDetector, public DocumentEvents {
@@ -51,13 +54,14 @@ class DesktopItemDetector final : public ItemDetector, public DocumentEvents {
   void RequestStop() override;
 
   // Whether the runtime is to handle the event at all: hide events of recent pop-ups are
-  // dropped. Also keeps the pop-up list; OnWindowEvent calls it for events it is given.
-  bool PassEvent(const platform::WinEvent& event);
+  // dropped. Also keeps the pop-up list, so the runtime calls it first for every event.
+  bool PassEvent(const platform::WinEvent& event) override;
   // Where detections go before the first window event arrives (the runtime's own sink).
   void Attach(DetectionSink& sink);
 
   RunningDocsWatcher* runningWatcher() { return running_.get(); }
   RecentDocsWatcher* recentWatcher() { return recent_.get(); }
+  WindowDocsWorker* windowDocsWorker() { return windowDocs_.get(); }
 
  private:
   void DocumentOpened(std::uint32_t key, std::string path) override;
@@ -65,6 +69,8 @@ class DesktopItemDetector final : public ItemDetector, public DocumentEvents {
   void Fatal() override;
   void Detected(platform::DesktopWindow window, std::int32_t kind, std::uint32_t key,
                 std::string item);
+  // Opens a document visit on the window whose title names `path` best; false if none does.
+  bool OfferDocument(std::uint32_t key, std::string path);
 
   const Context& ctx_;
   const platform::Desktop& desktop_;
@@ -73,6 +79,7 @@ class DesktopItemDetector final : public ItemDetector, public DocumentEvents {
   std::unique_ptr<RecentDocsWatcher> recent_;
   std::unique_ptr<RunningDocsWatcher> running_;
   std::unique_ptr<BrowserPaneWorker> panes_;
+  std::unique_ptr<WindowDocsWorker> windowDocs_;
 
   std::mutex sinkMutex_;
   DetectionSink* sink_ = nullptr;
@@ -86,8 +93,8 @@ class DesktopItemDetector final : public ItemDetector, public DocumentEvents {
   std::vector<Pending> pending_;
 };
 
-// The detector on the Linux desktop: running documents from /proc and the recent-files list
-// under `recentFolder`, both owned by the detector.
+// The detector on the Linux desktop: running documents and command lines from /proc and the
+// recent-files list under `recentFolder`, all owned by the detector.
 std::unique_ptr<ItemDetector> MakeLinuxItemDetector(const Context& ctx,
                                                     const platform::Desktop& desktop,
                                                     const std::filesystem::path& recentFolder);

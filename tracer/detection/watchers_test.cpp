@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 
 #include "common/temp_dir.h"
 #include "context/test_context.h"
@@ -15,6 +16,7 @@
 #include "tracer/detection/popup_tracker.h"
 #include "tracer/detection/recent_docs_watcher.h"
 #include "tracer/detection/running_docs_watcher.h"
+#include "tracer/detection/window_docs_worker.h"
 #include "tracer/tracer_constants.h"
 
 namespace qv::tracer {
@@ -333,6 +335,106 @@ TEST(DesktopItemDetectorTest, OverlongPathIsLoggedNotMatched) {
   det.runningWatcher()->Scan();
   EXPECT_TRUE(sink.items.empty());
   EXPECT_EQ(tc.EventIds(), std::vector<std::uint32_t>{kEvTitlePattern});
+}
+
+TEST(DesktopItemDetectorTest, TheLinuxDetectorDropsHidesOfRecentPopups) {
+  TestContext tc;
+  TempDir recent;
+  SimDesktop desk;
+  auto det = MakeLinuxItemDetector(tc.ctx(), desk, recent.path());
+  WindowState s;
+  s.style = WS_POPUP;
+  s.rect = {0, 0, 10, 10};
+  const DesktopWindow menu = desk.CreateWindow(s);
+  s.style = WS_CAPTION;
+  const DesktopWindow editor = desk.CreateWindow(s);
+  EXPECT_TRUE(det->PassEvent({EVENT_OBJECT_SHOW, menu, 0, 0, 1}));
+  EXPECT_TRUE(det->PassEvent({EVENT_OBJECT_SHOW, editor, 0, 0, 1}));
+  EXPECT_FALSE(det->PassEvent({EVENT_OBJECT_HIDE, menu, 0, 0, 1}));
+  EXPECT_TRUE(det->PassEvent({EVENT_OBJECT_HIDE, editor, 0, 0, 1}));
+}
+
+// Command lines by process, as a test sets them.
+struct FakeCommandLines : WindowDocuments {
+  std::map<std::int32_t, std::vector<std::string>> files;
+  HRESULT FilesNamedBy(std::int32_t pid, std::vector<std::string>& out) override {
+    out = files[pid];
+    return S_OK;
+  }
+};
+
+TEST(DesktopItemDetectorTest, AFileNamedOnlyByTheCommandLineOpensOnceTheTitleNamesIt) {
+  TestContext tc;
+  TempDir dir;
+  const std::string path = (dir.path() / "notes.txt").string();
+  std::ofstream(path) << "draft";
+  SimDesktop desk;
+  FakeCommandLines lines;
+  DesktopItemDetector det(tc.ctx(), desk, {nullptr, nullptr, nullptr, &lines});
+  TestSink sink;
+  det.Attach(sink);
+  auto* worker = det.windowDocsWorker();
+  ASSERT_NE(worker, nullptr);
+  auto settle = [&] {
+    while (worker->RunReady() == Step::Worked) {
+    }
+  };
+
+  // A terminal whose shell started the editor: its title does not name the file yet.
+  WindowState s;
+  s.title = "xterm";
+  s.style = WS_CAPTION;
+  s.rect = {0, 0, 100, 100};
+  s.pid = 77;
+  const DesktopWindow term = desk.CreateWindow(s);
+  lines.files[77] = {path, (dir.path() / "missing.txt").string()};
+  det.OnWindowEvent({EVENT_OBJECT_CREATE, term, 0, 0, 1}, sink);
+  settle();
+  EXPECT_TRUE(sink.items.empty());
+
+  // The editor sets the title: the visit opens with the title matching's own score.
+  desk.SetTitle(term, "notes.txt (" + dir.path().string() + ") - VIM");
+  det.OnWindowEvent({EVENT_OBJECT_NAMECHANGE, term, 0, 0, 1}, sink);
+  det.OnWindowEvent({EVENT_SYSTEM_FOREGROUND, term, 0, 0, 1}, sink);  // queued once
+  settle();
+  ASSERT_EQ(sink.items.size(), 1u);
+  EXPECT_EQ(sink.items[0].window, term);
+  EXPECT_EQ(sink.items[0].kind, kKindDocument);
+  EXPECT_EQ(sink.items[0].key, 0u);
+  EXPECT_EQ(sink.items[0].item, path);
+
+  // Further title changes while the editor runs offer nothing new.
+  det.OnWindowEvent({EVENT_OBJECT_NAMECHANGE, term, 0, 0, 1}, sink);
+  settle();
+  EXPECT_EQ(sink.items.size(), 1u);
+
+  // The editor quits and is started again on the same file: a new visit.
+  lines.files[77].clear();
+  desk.SetTitle(term, "xterm");
+  det.OnWindowEvent({EVENT_OBJECT_NAMECHANGE, term, 0, 0, 1}, sink);
+  settle();
+  lines.files[77] = {path};
+  desk.SetTitle(term, "notes.txt - VIM");
+  det.OnWindowEvent({EVENT_OBJECT_NAMECHANGE, term, 0, 0, 1}, sink);
+  settle();
+  EXPECT_EQ(sink.items.size(), 2u);
+
+  // Child windows and pop-ups are not read; stopping ends the worker.
+  lines.files[77] = {path};
+  det.OnWindowEvent({EVENT_OBJECT_DESTROY, term, 0, 0, 1}, sink);
+  desk.DestroyWindow(term);
+  s.style = WS_POPUP;
+  s.title = "notes.txt";
+  const DesktopWindow menu = desk.CreateWindow(s);
+  det.OnWindowEvent({EVENT_OBJECT_SHOW, menu, 0, 0, 1}, sink);
+  s.style = WS_CAPTION;
+  s.parent = desk.CreateWindow(s);  // shown in a frame of its own, a child names it too
+  const DesktopWindow child = desk.CreateWindow(s);
+  det.OnWindowEvent({EVENT_OBJECT_NAMECHANGE, child, 0, 0, 1}, sink);
+  settle();
+  EXPECT_EQ(sink.items.size(), 2u);
+  det.RequestStop();
+  EXPECT_EQ(worker->RunReady(), Step::Finished);
 }
 
 }  // namespace

@@ -25,8 +25,10 @@ std::string_view EventItem(const Visit& v) {
   return v.identifier.empty() ? std::string_view("Unknown") : std::string_view(v.identifier);
 }
 
+// A visit that could not be journaled or ranked is worth a warning, not an error: the tracer
+// goes on recording the next one.
 void Report(const Context& ctx, std::uint32_t id, const Visit& v, HRESULT hr) {
-  ReportItemError(ctx, kCategoryTracer, id, EventItem(v), hr);
+  ReportItemWarning(ctx, kCategoryTracer, id, EventItem(v), hr);
 }
 
 template <class I>

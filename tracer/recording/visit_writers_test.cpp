@@ -293,6 +293,8 @@ TEST_F(WebRecordingTest, SecurePagesAndPagesTheBrowserDoesNotKnowAreNotRecorded)
   writer.Record(MakeVisit("no scheme here", 30, kKindBrowserPane));
   EXPECT_EQ(tc.EventIds().size(), 2u);
   EXPECT_TRUE(JournalEntries().empty());
+  // A visit that is not recorded is a warning: the recorder goes on with the next one.
+  for (const auto& e : tc.eventLog().ReadAll()) EXPECT_EQ(e.type, platform::EventType::Warning);
 }
 
 class FakeMailObject final : public MailRankingObject {
@@ -381,6 +383,7 @@ TEST_F(RecordingTest, AMissingOrSilentMailAddInRecordsNothingButAnEvent) {
             (std::vector<std::uint32_t>{kEventMailObjectFailed, kEventMailReadFailed}));
   EXPECT_TRUE(JournalEntries().empty());
   EXPECT_TRUE(slow->writes.empty());
+  for (const auto& e : tc.eventLog().ReadAll()) EXPECT_EQ(e.type, platform::EventType::Warning);
 }
 
 }  // namespace
