@@ -160,6 +160,66 @@ TEST(TracerRuntimeTest, ShutdownRecordsOrDropsOpenVisits) {
   }
 }
 
+TEST(TracerRuntimeTest, SessionOrMachineGoingAwayStopsInOrder) {
+  for (const auto event : {platform::SessionEvent::SessionEnd,
+                           platform::SessionEvent::SystemShutdown}) {
+    TracerHarness h;
+    ASSERT_EQ(h.Start(), S_OK);
+    h.Window(1);
+    ASSERT_EQ(h.StartVisit(1, "http://example.com/"), S_OK);
+    h.Key(1);
+    h.Advance(2s);
+    h.session.Raise(event);
+    h.tracer->RunUntilIdle();
+    EXPECT_TRUE(h.tracer->Ended());
+    EXPECT_EQ(h.tracer->ExitCode(), kExitOk);
+    EXPECT_EQ(h.web.identifiers(), std::vector<std::string>{"http://example.com/"});
+    EXPECT_TRUE(Logged(h, kEvStopRequested));
+    EXPECT_EQ(h.station.FindWindow(hooks::kTracerWindowClass), 0u);
+  }
+}
+
+TEST(TracerRuntimeTest, StopFromOutsideTheWindows) {
+  // Asked for before the main window exists (a signal during start-up): the tracer stops as
+  // soon as it is up.
+  {
+    TracerHarness h;
+    h.tracer = std::make_unique<TracerRuntime>(
+        TracerPorts{h.tc.ctx(), h.desktop, h.input, h.session, h.station},
+        TracerOptions{{std::string(kStartMarker)}, h.sessionDir.path(), true},
+        TracerWriters{h.file, h.web, h.mail, nullptr},
+        std::make_unique<TitlePathDetector>(h.desktop));
+    h.tracer->RequestShutdown("SIGTERM from process 1");
+    ASSERT_EQ(h.tracer->Start(), S_OK);
+    h.tracer->RunUntilIdle();
+    EXPECT_TRUE(h.tracer->Ended());
+    EXPECT_EQ(h.tracer->ExitCode(), kExitOk);
+    const auto events = h.tc.eventLog().ReadAll();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front().eventId, kEvStopRequested);
+    EXPECT_EQ(events.front().type, platform::EventType::Information);
+    EXPECT_EQ(events.front().strings, std::vector<std::string>{"SIGTERM from process 1"});
+  }
+  // A signal after the manager asked to drop the open visits does not record them after all.
+  {
+    TracerHarness h;
+    ASSERT_EQ(h.Start(), S_OK);
+    h.Window(1);
+    ASSERT_EQ(h.StartVisit(1, "http://example.com/"), S_OK);
+    h.Key(1);
+    h.Advance(2s);
+    h.station.PostMessage(h.tracer->mainWindow(), hooks::KIVM_SHUTDOWN, 1, 0);
+    h.tracer->RequestShutdown("SIGHUP from process 1");
+    h.tracer->RunUntilIdle();
+    EXPECT_TRUE(h.tracer->Ended());
+    EXPECT_EQ(h.tracer->ExitCode(), kExitOk);
+    EXPECT_TRUE(h.web.visits().empty());
+    // Once ended, another request changes nothing.
+    h.tracer->RequestShutdown("SIGTERM from process 1");
+    EXPECT_EQ(h.tracer->ExitCode(), kExitOk);
+  }
+}
+
 TEST(TracerRuntimeTest, FatalStopEndsWithFailureAndStillRecords) {
   TracerHarness h;
   ASSERT_EQ(h.Start(), S_OK);

@@ -1,6 +1,7 @@
 #pragma once
 // The SessionSignals port from systemd-logind: the session's Lock and Unlock signals and its
-// LockedHint, and the manager's PrepareForSleep (suspend and resume). logind is optional:
+// LockedHint, the manager's PrepareForSleep (suspend and resume), SessionRemoved for this
+// session (SessionEnd) and PrepareForShutdown (SystemShutdown). logind is optional:
 // libsystemd is loaded at run time, and Connect returns null where the library, the system
 // bus or logind is missing, so the caller can go on without lock notices. logind has no
 // screen-saver state; ScreenSaverRunning is always false.
