@@ -113,7 +113,7 @@ class QvTracerProgramTest : public ::testing::Test {
 
   platform::Hwnd WaitForTracer(platform::WindowStation& station) {
     platform::Hwnd main = 0;
-    for (int i = 0; i < 1000 && main == 0; ++i) {
+    for (int i = 0; i < 3000 && main == 0; ++i) {  // generous: a loaded machine starts slowly
       std::this_thread::sleep_for(10ms);
       main = station.FindWindow(hooks::kTracerWindowClass);
     }
