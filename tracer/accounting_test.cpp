@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
+
 #include "tracer/tracer_harness.h"
 
 namespace qv::tracer {
@@ -213,6 +216,65 @@ TEST(RecorderQueueTest, ThreadedRecorderDrainsBeforeItEnds) {
   EXPECT_TRUE(worker.WaitEnded(10s));
   worker.Join();
   EXPECT_EQ(writer.visits().size(), 10u);
+}
+
+// A writer that does not return until the test lets it.
+class StuckWriter final : public VisitWriter {
+ public:
+  void Record(const Visit&) override {
+    std::unique_lock lock(mutex_);
+    entered_ = true;
+    cv_.notify_all();
+    cv_.wait(lock, [this] { return released_; });
+  }
+  bool WaitEntered() {
+    std::unique_lock lock(mutex_);
+    return cv_.wait_for(lock, 10s, [this] { return entered_; });
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    cv_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool entered_ = false;
+  bool released_ = false;
+};
+
+TEST(RecorderQueueTest, StuckWriterIsReportedWithWhatIsQueued) {
+  TestContext tc;
+  StuckWriter writer;
+  RecorderHost host{tc.ctx()};
+  RecorderQueue queue(RecorderKind::File, writer, host);
+  StartGate gate;
+  WorkerHost worker(queue, true);
+  ASSERT_EQ(worker.Start(gate), S_OK);
+  for (const char* id : {"file:///held", "file:///queued1", "file:///queued2"}) {
+    auto v = std::make_unique<Visit>();
+    v->identifier = id;
+    ASSERT_EQ(queue.Queue(std::move(v)), S_OK);
+  }
+  gate.Open();
+  ASSERT_TRUE(writer.WaitEntered());
+  queue.RequestStop();
+  EXPECT_FALSE(worker.WaitEnded(50ms));
+  // The shutdown gives up on it: the visit in hand and the queued ones are in the log.
+  EXPECT_TRUE(queue.ReportLeft());
+  EXPECT_EQ(queue.Pending(), 0u);
+  std::vector<std::string> items;
+  for (const auto& e : tc.eventLog().ReadAll()) {
+    EXPECT_EQ(e.eventId, kEvVisitQueue);
+    if (!e.strings.empty()) items.push_back(e.strings[0]);
+  }
+  EXPECT_EQ(items, (std::vector<std::string>{"file:///held", "file:///queued1", "file:///queued2"}));
+  // Should it return after all, it ends without recording the dropped ones.
+  writer.Release();
+  EXPECT_TRUE(worker.WaitEnded(10s));
+  worker.Join();
+  EXPECT_FALSE(queue.ReportLeft());
 }
 
 }  // namespace

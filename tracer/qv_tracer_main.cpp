@@ -1,7 +1,9 @@
 // QvTracer: the per-user activity tracer. The runtime manager starts it with its start marker;
-// it runs until KIVM_SHUTDOWN. It follows the X11 desktop named by DISPLAY, or, with a
-// session script, a simulated desktop the script drives (for tests and the demo). Finished
-// visits are journaled and ranked, or written as lines.
+// it runs until KIVM_SHUTDOWN, SIGTERM, SIGHUP or SIGINT, or until its display or session goes
+// away, and every one of those ends it in order with the open visits recorded. It follows the
+// X11 desktop named by DISPLAY, or, with a session script, a simulated desktop the script
+// drives (for tests and the demo). Finished visits are journaled and ranked, or written as
+// lines. `QvTracer --stop` stops the session's tracer.
 #include <unistd.h>
 
 #include <atomic>
@@ -37,6 +39,8 @@
 #include "tracer/line_writer.h"
 #include "tracer/recording/visit_writers.h"
 #include "tracer/session_script.h"
+#include "tracer/stop_command.h"
+#include "tracer/stop_requests.h"
 #include "tracer/tracer_constants.h"
 #include "tracer/tracer_runtime.h"
 
@@ -47,19 +51,30 @@ using namespace qv::tracer;
 using namespace std::chrono_literals;
 
 constexpr std::uintmax_t kMaxScriptBytes = 16 * 1024 * 1024;
+// How long --stop waits for the tracer to end: its whole bounded shutdown, and some more.
+constexpr std::chrono::milliseconds kStopCommandWait =
+    kRecorderDrainBound + kWorkerStopWait + std::chrono::seconds(5);
 
 void Usage(std::ostream& out) {
   out << "Usage: QvTracer [--script FILE [--realtime]] [--visits-out FILE] START-MARKER\n"
+         "       QvTracer --stop\n"
          "Follows the user's work on the desktop and turns it into visits. The runtime manager\n"
-         "starts it with its start marker; it runs until it is told to shut down. Without\n"
-         "--script it follows the X11 display named by DISPLAY.\n"
+         "starts it with its start marker, which must appear on the command line:\n"
+         "  QvTracer " << kStartMarker << "\n"
+         "One tracer runs per session. Without --script it follows the X11 display named by\n"
+         "DISPLAY. It runs until it is told to shut down: by the runtime manager, by\n"
+         "QvTracer --stop, by SIGTERM, SIGHUP or SIGINT (Ctrl-C), or when the X display or the\n"
+         "login session goes away. Each of these records the visits in progress before it ends.\n"
+         "  --stop             tell the session's tracer to shut down and wait until it has\n"
+         "                     ended (at most " << kStopCommandWait.count() / 1000 << " s); exit 0 when one was stopped, 1 when\n"
+         "                     none ran, 3 when it still runs after the wait\n"
          "  --script FILE      replay a session script on the simulated desktop, on a clock of\n"
          "                     its own, then shut down recording the open visits\n"
          "  --realtime         play the script at its real pace and keep running afterwards\n"
          "  --visits-out FILE  append each finished visit as one line to FILE (- for stdout)\n"
          "                     instead of recording it; without it every finished visit is\n"
          "                     journaled and ranked\n"
-         "Exit codes: 0 after a clean shutdown; 255 when start-up fails (no marker, another\n"
+         "Exit codes: 0 after an orderly shutdown; 255 when start-up fails (no marker, another\n"
          "tracer in this session, a failed check), the main window cannot be created, or the\n"
          "tracer stopped on an internal error (see the Application event log); 2 for bad\n"
          "options.\n";
@@ -77,13 +92,29 @@ std::unique_ptr<platform::WindowStation> Station(const std::filesystem::path& fo
   return std::make_unique<platform::WindowStation>(std::move(transport), clock);
 }
 
+// --stop: the session's tracer is told to shut down; 0 stopped, 1 none ran, 2 no usable
+// session folder, 3 still running after the wait.
+int StopCommand() {
+  std::filesystem::path folder;
+  const HRESULT hr = platform::OpenRuntimeFolder(folder);
+  SystemClock clock;
+  const platform::EventLog eventLog(platform::DefaultRoot(), clock);
+  auto station = Succeeded(hr) ? Station(folder, eventLog, clock) : nullptr;
+  if (!station) {
+    std::cerr << "QvTracer: the session's runtime folder cannot be used (" << FormatHresult(hr)
+              << "); check XDG_RUNTIME_DIR\n";
+    return 2;
+  }
+  return StopSessionTracer(folder, *station, kStopCommandWait, std::cout, std::cerr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   qv::platform::RestrictUmask();  // everything this program writes is the user's alone
   std::vector<std::string> args;
   std::string scriptPath, visitsOut;
-  bool realtime = false;
+  bool realtime = false, stop = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
@@ -98,6 +129,8 @@ int main(int argc, char** argv) {
       (a == "--script" ? scriptPath : visitsOut) = argv[++i];
     } else if (a == "--realtime") {
       realtime = true;
+    } else if (a == "--stop") {
+      stop = true;
     } else if (a.rfind("--", 0) == 0) {
       std::cerr << "QvTracer: unknown option '" << a << "'; try --help\n";
       return 2;
@@ -105,10 +138,21 @@ int main(int argc, char** argv) {
       args.push_back(a);
     }
   }
+  if (stop) {
+    if (!args.empty() || !scriptPath.empty() || !visitsOut.empty() || realtime) {
+      std::cerr << "QvTracer: --stop takes no other arguments; try --help\n";
+      return 2;
+    }
+    return StopCommand();
+  }
   if (realtime && scriptPath.empty()) {
     std::cerr << "QvTracer: --realtime needs --script FILE; try --help\n";
     return 2;
   }
+  // Stop signals are read from a signalfd by a thread of their own: blocked here, before any
+  // thread exists, so that every thread started later has them blocked too.
+  StopRequests::BlockSignals();
+  StopRequests stops;
   // Without a script the tracer follows the real desktop, which needs an X display.
   const bool realDesktop = scriptPath.empty();
   const char* display = std::getenv("DISPLAY");
@@ -189,8 +233,10 @@ int main(int argc, char** argv) {
   std::unique_ptr<platform::SessionSignals> desktopSession;
   if (realDesktop) {
     HRESULT xhr = S_OK;
-    x11Desktop = platform::X11Desktop::Connect(display, xhr);
-    if (x11Desktop) x11Input = platform::X11Input::Connect(display, clock, xhr);
+    // A lost display (logout, the X server gone) is a shutdown, not a crash.
+    auto lost = [&stops] { stops.Request(StopCause::DisplayLost); };
+    x11Desktop = platform::X11Desktop::Connect(display, xhr, lost);
+    if (x11Desktop) x11Input = platform::X11Input::Connect(display, clock, xhr, lost);
     if (!x11Desktop || !x11Input) {
       ReportEvent(ctx, platform::EventType::Error, kCategoryTracer, kEvSetupFailed,
                   {FormatLowWord(xhr), SystemMessage(xhr)});
@@ -240,13 +286,21 @@ int main(int argc, char** argv) {
   }
   TracerRuntime tracer(TracerPorts{ctx, desktop, input, session, *station},
                        TracerOptions{args, folder, manual},
-                       TracerWriters{*fileWriter, *webWriter, *mailWriter, takeSnapshot},
+                       TracerWriters{*fileWriter, *webWriter, *mailWriter, takeSnapshot,
+                                     [&recordersStop] { recordersStop.request_stop(); }},
                        realDesktop
                            ? MakeLinuxItemDetector(
                                  ctx, desktop,
                                  platform::KnownFolderPath(root, platform::KnownFolder::Recent))
                            : std::make_unique<TitlePathDetector>(desktop));
   const ScriptTargets targets{simDesktop, simInput, simSession, *client};
+  // Signals and the display or session going away shut the tracer down in order.
+  stops.Start([&tracer](const std::string& why) { tracer.RequestShutdown(why); });
+  // Its thread calls the tracer: it ends before the tracer does, on every way out of main.
+  const struct StopFirst {
+    StopRequests& stops;
+    ~StopFirst() { stops.Stop(); }
+  } stopFirst{stops};
   auto report = [](const std::vector<std::string>& failures) {
     for (const auto& f : failures) std::cerr << "QvTracer: script " << f << "\n";
   };
@@ -304,5 +358,12 @@ int main(int argc, char** argv) {
   const int code = tracer.Run();
   over = true;
   if (player.joinable()) player.join();
+  stops.Stop();
+  if (tracer.Abandoned()) {
+    // A writer did not return within the shutdown's bounds (what it held is in the event log):
+    // end now instead of waiting for it without end. Its windows and gate are gone already.
+    std::cout.flush();
+    std::_Exit(code & 0xFF);
+  }
   return code;
 }

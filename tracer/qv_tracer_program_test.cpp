@@ -1,5 +1,6 @@
 // The built QvTracer in a process of its own, over the real sockets of a private runtime
-// folder: a scripted session, and a running tracer that another process talks to.
+// folder: a scripted session, a running tracer that another process talks to, and every way
+// of stopping it (signals, --stop) ending with the visit in hand journaled and ranked.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,12 +11,14 @@
 #include <sstream>
 #include <thread>
 
+#include "context/context.h"
 #include "common/temp_dir.h"
 #include "common/utf.h"
 #include "hooks/QvHooks/tracer_messages.h"
 #include "hooks/QvHooks/visit_client.h"
 #include "platform/messaging/socket_transport.h"
 #include "platform/messaging/window_station.h"
+#include "provider/ranking/file_ranking.h"
 #include "tracer/tracer_constants.h"
 
 namespace qv::tracer {
@@ -106,6 +109,28 @@ class QvTracerProgramTest : public ::testing::Test {
     std::vector<std::string> args{"--script", empty.string(), "--realtime"};
     args.insert(args.end(), rest.begin(), rest.end());
     return args;
+  }
+
+  platform::Hwnd WaitForTracer(platform::WindowStation& station) {
+    platform::Hwnd main = 0;
+    for (int i = 0; i < 3000 && main == 0; ++i) {  // generous: a loaded machine starts slowly
+      std::this_thread::sleep_for(10ms);
+      main = station.FindWindow(hooks::kTracerWindowClass);
+    }
+    return main;
+  }
+
+  // Output of a tool run with this test's QV_ROOT.
+  std::string Tool(const std::string& command) {
+    const std::string line =
+        "QV_ROOT='" + (dir_.path() / "root").string() + "' " + command + " 2>&1";
+    std::string out;
+    if (FILE* p = ::popen(line.c_str(), "r")) {
+      char buf[4096];
+      for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+      ::pclose(p);
+    }
+    return out;
   }
 
   SystemClock clock_;
@@ -261,6 +286,96 @@ TEST_F(QvTracerProgramTest, HelpAndBadOptions) {
   const std::string err = Slurp(dir_.path() / "stderr4");
   EXPECT_NE(err.find("DISPLAY"), std::string::npos) << err;
   EXPECT_NE(err.find("--script"), std::string::npos) << err;
+}
+
+// How a running tracer is told to stop.
+enum class StopBy { Term, Hup, Int, StopCommand, Message };
+
+class QvTracerStopTest : public QvTracerProgramTest,
+                         public ::testing::WithParamInterface<StopBy> {};
+
+// A tracer that records for real, with a file visit in progress (worked in, longer than a
+// second), is stopped; it ends with code 0 and the visit is journaled and ranked.
+TEST_P(QvTracerStopTest, VisitInHandIsJournaledAndRanked) {
+  const fs::path docs = dir_.path() / "docs";
+  fs::create_directories(docs);
+  const std::string path = (docs / "stopnotes.txt").string();
+  std::ofstream(path) << "notes\n";
+  const fs::path script = dir_.path() / "desk.txt";
+  std::ofstream(script) << "at 0 window 7 title=\"Editor\" rect=0,0,1920,1080\n";
+  const pid_t tracer =
+      Spawn({"--script", script.string(), "--realtime", std::string(kStartMarker)});
+  auto station = Station();
+  ASSERT_NE(station, nullptr);
+  platform::Hwnd main = WaitForTracer(*station);
+  ASSERT_NE(main, 0u) << Slurp(dir_.path() / "stderr1");
+  std::this_thread::sleep_for(200ms);  // the script's window is made
+
+  hooks::VisitClient client(station.get());
+  const std::u16string item = Utf8ToUtf16("file://" + path);
+  ASSERT_EQ(client.Start(7, item.c_str(), hooks::KIV_VF_TRACK), S_OK);
+  ASSERT_EQ(station->PostMessage(main, hooks::KIVM_INPUT, hooks::kInputKeyboard, 7), S_OK);
+  std::this_thread::sleep_for(1200ms);
+
+  switch (GetParam()) {
+    case StopBy::Term: ::kill(tracer, SIGTERM); break;
+    case StopBy::Hup: ::kill(tracer, SIGHUP); break;
+    case StopBy::Int: ::kill(tracer, SIGINT); break;
+    case StopBy::StopCommand: {
+      EXPECT_EQ(Run({"--stop"}), 0) << Slurp(dir_.path() / "stderr2");
+      // Once --stop returns the tracer has ended: the session is free and nothing is left.
+      EXPECT_EQ(station->FindWindow(hooks::kTracerWindowClass), 0u);
+      EXPECT_EQ(Run({"--stop"}), 1);
+      EXPECT_NE(Slurp(dir_.path() / "stderr3").find("no tracer runs"), std::string::npos);
+      break;
+    }
+    case StopBy::Message:
+      ASSERT_EQ(station->PostMessage(main, hooks::KIVM_SHUTDOWN, 0, 0), S_OK);
+      break;
+  }
+  EXPECT_EQ(Wait(tracer), 0) << Slurp(dir_.path() / "stderr1");
+  EXPECT_EQ(station->FindWindow(hooks::kTracerWindowClass), 0u);
+  EXPECT_EQ(station->FindMessageWindow(hooks::kTracerEventWindowClass), 0u);
+
+  Installation install(dir_.path() / "root");
+  FileRanking ranking(install.context());
+  VARIANT_BOOL valid = VARIANT_FALSE;
+  ULONG visits = 0;
+  ASSERT_EQ(ranking.GetRankingSet(&path, &valid, nullptr, nullptr, nullptr, nullptr, &visits,
+                                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+            S_OK);
+  EXPECT_EQ(valid, VARIANT_TRUE);
+  EXPECT_EQ(visits, 1u);
+  const std::string journal = Tool(QVJOURNAL_PATH " list");
+  EXPECT_NE(journal.find("stopnotes"), std::string::npos) << journal;
+  // A stop from outside the windows says why in the event log.
+  const std::string events = Slurp(dir_.path() / "root" / "eventlog" / "Application.log");
+  if (GetParam() == StopBy::Term) {
+    EXPECT_NE(events.find("SIGTERM"), std::string::npos) << events;
+  }
+  if (GetParam() == StopBy::Hup) {
+    EXPECT_NE(events.find("SIGHUP"), std::string::npos) << events;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWay, QvTracerStopTest,
+                         ::testing::Values(StopBy::Term, StopBy::Hup, StopBy::Int,
+                                           StopBy::StopCommand, StopBy::Message),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case StopBy::Term: return "SIGTERM";
+                             case StopBy::Hup: return "SIGHUP";
+                             case StopBy::Int: return "SIGINT";
+                             case StopBy::StopCommand: return "StopCommand";
+                             case StopBy::Message: return "ShutdownMessage";
+                           }
+                           return "Unknown";
+                         });
+
+TEST_F(QvTracerProgramTest, StopWithoutATracerSaysSo) {
+  EXPECT_EQ(Run({"--stop"}), 1);
+  EXPECT_NE(Slurp(dir_.path() / "stderr1").find("no tracer runs"), std::string::npos);
+  EXPECT_EQ(Run({"--stop", "extra"}), 2);
 }
 
 }  // namespace

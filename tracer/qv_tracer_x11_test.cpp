@@ -1,6 +1,7 @@
 // QvTracer on a private X server: with DISPLAY and no script it follows the real desktop. An
-// xterm titled after a file its child holds open is worked in, and after shutdown the file
-// carries a ranking record of that one visit.
+// xterm titled after a file its child holds open is worked in; however the tracer is stopped
+// (the shutdown message, SIGTERM, the X server going away) it ends with code 0, and the file
+// carries a ranking record of that one visit and a journal entry.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -9,7 +10,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -54,6 +57,9 @@ class Process {
     }
   }
   bool Started() const { return pid_ > 0; }
+  void Signal(int sig) {
+    if (pid_ > 0) ::kill(pid_, sig);
+  }
   // The exit code, or -1 when it did not end by itself within `limit`.
   int Wait(std::chrono::milliseconds limit) {
     for (auto t = 0ms; t < limit; t += 50ms) {
@@ -87,12 +93,18 @@ bool Eventually(F&& f, std::chrono::milliseconds limit) {
   return f();
 }
 
-TEST(QvTracerX11Test, WorkInAnEditorWindowRanksItsFile) {
+enum class X11Stop { Message, Term, DisplayLost };
+
+class QvTracerX11Test : public ::testing::TestWithParam<X11Stop> {};
+
+TEST_P(QvTracerX11Test, WorkInAnEditorWindowRanksItsFile) {
   if (!platform::XvfbServer::Installed()) GTEST_SKIP() << "Xvfb is not installed (apt-get install xvfb)";
   for (const char* tool : {"/usr/bin/xterm", "/usr/bin/xdotool", "/usr/bin/tail"}) {
     if (::access(tool, X_OK) != 0) GTEST_SKIP() << tool << " is not installed";
   }
-  platform::XvfbServer server;
+  std::optional<platform::XvfbServer> xvfb;
+  xvfb.emplace();
+  platform::XvfbServer& server = *xvfb;
   if (!server.Ready()) GTEST_SKIP() << "Xvfb did not start";
 
   TempDir dir;
@@ -152,8 +164,18 @@ TEST(QvTracerX11Test, WorkInAnEditorWindowRanksItsFile) {
             0);
   std::this_thread::sleep_for(1s);
 
-  ASSERT_EQ(station.PostMessage(main, hooks::KIVM_SHUTDOWN, 0, 0), S_OK);
-  EXPECT_EQ(tracer.Wait(20s), 0) << Slurp(log);
+  switch (GetParam()) {
+    case X11Stop::Message:
+      ASSERT_EQ(station.PostMessage(main, hooks::KIVM_SHUTDOWN, 0, 0), S_OK);
+      break;
+    case X11Stop::Term:
+      tracer.Signal(SIGTERM);
+      break;
+    case X11Stop::DisplayLost:
+      xvfb.reset();  // the X server ends under the tracer, as at logout
+      break;
+  }
+  EXPECT_EQ(tracer.Wait(30s), 0) << Slurp(log);
 
   Installation install(root);
   FileRanking ranking(install.context());
@@ -166,7 +188,34 @@ TEST(QvTracerX11Test, WorkInAnEditorWindowRanksItsFile) {
   EXPECT_EQ(valid, VARIANT_TRUE) << Slurp(log);
   EXPECT_EQ(visits, 1u);
   EXPECT_GT(active, 0u);
+
+  std::string journal;
+  const std::string list = "QV_ROOT='" + root.string() + "' " QVJOURNAL_PATH " list 2>&1";
+  if (FILE* p = ::popen(list.c_str(), "r")) {
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) journal.append(buf, n);
+    ::pclose(p);
+  }
+  EXPECT_NE(journal.find("notes"), std::string::npos) << journal;
+  const std::string events = Slurp(root / "eventlog" / "Application.log");
+  if (GetParam() == X11Stop::DisplayLost) {
+    EXPECT_NE(events.find("X display was lost"), std::string::npos) << events;
+  }
+  if (GetParam() == X11Stop::Term) {
+    EXPECT_NE(events.find("SIGTERM"), std::string::npos) << events;
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryStop, QvTracerX11Test,
+                         ::testing::Values(X11Stop::Message, X11Stop::Term, X11Stop::DisplayLost),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case X11Stop::Message: return "ShutdownMessage";
+                             case X11Stop::Term: return "SIGTERM";
+                             case X11Stop::DisplayLost: return "DisplayLost";
+                           }
+                           return "Unknown";
+                         });
 
 }  // namespace
 }  // namespace qv::tracer

@@ -72,7 +72,7 @@ Step RecorderQueue::RunReady() {
   {
     std::lock_guard lock(mutex_);
     if (queue_.empty()) return stop_ ? Step::Finished : Step::Idle;
-    if (stop_ && host_.ctx.clock.Monotonic() - stopAt_ > kRecorderDrainBound) {
+    if (stop_ && host_.ctx.clock.Monotonic() - stopAt_ > host_.drainBound) {
       // The drain took too long: what is left is written down rather than lost silently.
       for (const auto& left : queue_) {
         ReportItemWarning(host_.ctx, kCategoryTracer, kEvVisitQueue,
@@ -83,6 +83,7 @@ Step RecorderQueue::RunReady() {
     }
     visit = std::move(queue_.front());
     queue_.pop_front();
+    inHand_ = visit->identifier;
   }
   host_.busy(hooks::kTracerBusyBegin);
   if (host_.criticalResume()) {
@@ -91,8 +92,27 @@ Step RecorderQueue::RunReady() {
   } else {
     writer_.Record(*visit);
   }
+  {
+    std::lock_guard lock(mutex_);
+    inHand_.reset();
+  }
   host_.busy(hooks::kTracerBusyEnd);
   return Step::Worked;
+}
+
+bool RecorderQueue::ReportLeft() {
+  std::vector<std::string> left;
+  {
+    std::lock_guard lock(mutex_);
+    if (inHand_) left.push_back(*inHand_);
+    for (const auto& v : queue_) left.push_back(v->identifier);
+    queue_.clear();
+  }
+  for (const auto& id : left) {
+    ReportItemWarning(host_.ctx, kCategoryTracer, kEvVisitQueue, id.empty() ? "Unknown" : id,
+                      HresultFromWin32(win32::ERROR_TIMEOUT));
+  }
+  return !left.empty();
 }
 
 void RecorderQueue::WaitForWork() {
@@ -114,6 +134,12 @@ HRESULT RecorderSet::Queue(RecorderKind kind, VisitPtr visit) {
 
 void RecorderSet::RequestStop() {
   for (auto& q : queues_) q->RequestStop();
+}
+
+bool RecorderSet::ReportLeft() {
+  bool any = false;
+  for (auto& q : queues_) any = q->ReportLeft() || any;
+  return any;
 }
 
 }  // namespace qv::tracer

@@ -9,8 +9,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "context/context.h"
+#include "tracer/tracer_constants.h"
 #include "tracer/visit.h"
 #include "tracer/worker.h"
 
@@ -50,6 +52,8 @@ struct RecorderHost {
   std::function<void(std::uint64_t)> busy = [](std::uint64_t) {};
   // A recorder that cannot run asks the tracer to stop (KIVM_STOP).
   std::function<void()> fatal = [] {};
+  // How long a stopping recorder goes on recording what is queued.
+  std::chrono::milliseconds drainBound = kRecorderDrainBound;
 };
 
 class RecorderQueue final : public Worker {
@@ -64,10 +68,14 @@ class RecorderQueue final : public Worker {
 
   // E_FAIL if the writer did not begin; kRecorderQueueFull with 64 visits waiting.
   HRESULT Queue(VisitPtr visit);
-  // From now on the queue is recorded for at most kRecorderDrainBound, then the rest is
+  // From now on the queue is recorded for at most the host's drain bound, then the rest is
   // logged and dropped, and the worker ends.
   void RequestStop();
   std::size_t Pending() const;
+  // For a shutdown that cannot wait any longer for a writer that does not return: logs the
+  // visit being recorded and every queued one as not recorded, and drops the queued ones.
+  // True if anything was left.
+  bool ReportLeft();
 
  private:
   RecorderKind kind_;
@@ -76,6 +84,7 @@ class RecorderQueue final : public Worker {
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<VisitPtr> queue_;
+  std::optional<std::string> inHand_;  // the identifier of the visit being recorded
   bool began_ = false;
   bool stop_ = false;
   std::chrono::nanoseconds stopAt_{0};
@@ -92,6 +101,8 @@ class RecorderSet final : public VisitRecorders {
   HRESULT Queue(RecorderKind kind, VisitPtr visit) override;
   RecorderQueue& queue(RecorderKind kind) { return *queues_[static_cast<int>(kind)]; }
   void RequestStop();
+  // ReportLeft on every queue.
+  bool ReportLeft();
 
  private:
   std::array<std::unique_ptr<RecorderQueue>, 3> queues_;

@@ -40,10 +40,11 @@ inline constexpr std::size_t kMaxUrlChars = 2084;
 // Schemes are read up to this many characters.
 inline constexpr std::size_t kMaxSchemeChars = 32;
 
-// Worker threads get this long to end at shutdown before it is logged.
-inline constexpr std::chrono::milliseconds kWorkerStopWait{5000};
 // A recorder records what is queued at shutdown for at most this long; the rest is logged.
 inline constexpr std::chrono::milliseconds kRecorderDrainBound{20000};
+// After the drain bound, workers get this much longer to end (downloads are cancelled); a
+// shutdown that still waits then logs what is left and ends without them.
+inline constexpr std::chrono::milliseconds kWorkerStopWait{5000};
 inline constexpr std::size_t kRecorderQueueLimit = 64;
 inline constexpr std::int32_t kRecorderQueueFull = static_cast<std::int32_t>(0x80020013);
 
@@ -77,6 +78,9 @@ inline constexpr std::uint32_t kEvThreadsTerminated = 0xC0000013;
 inline constexpr std::uint32_t kEvFatalStop = 0xC0000014;
 inline constexpr std::uint32_t kEvRemoveHooks = 0xC0000015;
 inline constexpr std::uint32_t kEvNoLastInput = 0xC0000016;
+// Information: the tracer stops for a reason from outside its windows (a signal, the display
+// or the session gone); the one string says which.
+inline constexpr std::uint32_t kEvStopRequested = 0xC0000017;
 inline constexpr std::uint32_t kEvEventWindow = 0xC0000051;
 inline constexpr std::uint32_t kEvVisitCopy = 0xC0000052;
 inline constexpr std::uint32_t kEvUnknownOperation = 0xC0000053;

@@ -81,6 +81,7 @@ TracerRuntime::TracerRuntime(TracerPorts ports, TracerOptions options, TracerWri
       detector_(std::move(detector)),
       sink_(std::make_unique<Sink>(*this)),
       recorderHost_{ports.ctx} {
+  recorderHost_.drainBound = options_.drainBound;
   const Clock& clock = ports_.ctx.clock;
   recorderHost_.criticalResume = [this] { return flags_.criticalResume.load(); };
   recorderHost_.busy = [this](std::uint64_t state) {
@@ -135,11 +136,20 @@ TracerRuntime::~TracerRuntime() {
     gate_.SetStop(true);
     gate_.Open();
     accountingWorker_->RequestStop();
-    recorders_->RequestStop();
+    StopRecorders();
     eventWorker_->loop().PostQuit(0);
     if (detector_) detector_->RequestStop();
   }
   for (auto& h : hosts_) h->Join();
+}
+
+void TracerRuntime::StopRecorders() { recorders_->RequestStop(); }
+
+void TracerRuntime::RequestShutdown(const std::string& why) {
+  ReportEvent(ports_.ctx, EventType::Information, kCategoryTracer, kEvStopRequested, {why});
+  shutdownRequested_ = true;
+  // What KIVM_SHUTDOWN does, keeping whether the manager asked to drop the open visits.
+  PostToMain(WM_CLOSE, 0, 0);
 }
 
 Hwnd TracerRuntime::mainWindow() const {
@@ -286,6 +296,9 @@ bool TracerRuntime::CreateMainWindow() {
   sessionListener_ = ports_.session.Subscribe([this](SessionEvent e) {
     if (e == SessionEvent::Suspend) PostToMain(WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
     if (e == SessionEvent::Resume) PostToMain(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+    // The user's session or the machine going away ends the tracer as the manager would.
+    if (e == SessionEvent::SessionEnd) RequestShutdown("the login session ended");
+    if (e == SessionEvent::SystemShutdown) RequestShutdown("the system is shutting down");
   });
   flags_.screenSaver = ports_.session.ScreenSaverRunning();
   flags_.locked = false;
@@ -312,6 +325,7 @@ int TracerRuntime::Run() {
     gatePassed_ = true;
     gate_.SetStop(false);
     gate_.Open();
+    if (shutdownRequested_) PostToMain(WM_CLOSE, 0, 0);  // asked for before the window was up
     quitCode_ = mainWorker_->loop().Run();
   }
   exitCode_ = windowMade && quitCode_ == 0 ? kExitOk : kExitFailed;
@@ -335,6 +349,7 @@ HRESULT TracerRuntime::Start() {
   gatePassed_ = true;
   gate_.SetStop(false);
   gate_.Open();
+  if (shutdownRequested_) PostToMain(WM_CLOSE, 0, 0);
   return S_OK;
 }
 
@@ -354,24 +369,40 @@ void TracerRuntime::BeginShutdown() {
     // The event window records or drops the open visits, then stops the recorders.
     PostToEvents(WM_CLOSE, 0, 0);
   } else {
-    recorders_->RequestStop();
+    StopRecorders();
     eventWorker_->loop().PostQuit(0);
   }
 }
 
-void TracerRuntime::Shutdown() {
-  BeginShutdown();
-  // Workers stop cooperatively; one that takes longer than the bound is logged and still
-  // waited for, since killing it could tear what it is writing.
-  const auto deadline = std::chrono::steady_clock::now() + kWorkerStopWait;
-  bool late = false;
+bool TracerRuntime::WaitHosts(std::chrono::steady_clock::time_point deadline) {
+  bool ended = true;
   for (auto& h : hosts_) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    if (!h->WaitEnded(std::max(left, std::chrono::milliseconds(0)))) late = true;
+    if (!h->WaitEnded(std::max(left, std::chrono::milliseconds(0)))) ended = false;
   }
-  if (late) ReportError(kEvThreadsTerminated, HresultFromWin32(win32::ERROR_TIMEOUT));
-  for (auto& h : hosts_) h->Join();
+  return ended;
+}
+
+void TracerRuntime::Shutdown() {
+  BeginShutdown();
+  // Workers stop cooperatively. Recorders go on recording what is queued for the drain bound;
+  // past it their downloads are cancelled and each queue logs and drops what is left. A
+  // writer that still has not returned after the stop wait is given up rather than waited for
+  // without end: the visits it held are logged, and the caller ends the process (the stores
+  // survive an interrupted write as they survive a killed process).
+  bool ended = WaitHosts(std::chrono::steady_clock::now() + options_.drainBound);
+  if (!ended) {
+    if (writers_.cancel) writers_.cancel();
+    ended = WaitHosts(std::chrono::steady_clock::now() + options_.stopWait);
+  }
+  if (ended) {
+    for (auto& h : hosts_) h->Join();
+  } else {
+    ReportError(kEvThreadsTerminated, HresultFromWin32(win32::ERROR_TIMEOUT));
+    recorders_->ReportLeft();
+    abandoned_ = true;
+  }
   EndShutdown();
 }
 
@@ -652,7 +683,7 @@ LRESULT TracerRuntime::EventProc(const Message& m) {
     }
     case WM_CLOSE: {
       table_->CloseAll(flags_.discardOpenVisits);
-      recorders_->RequestStop();
+      StopRecorders();
       eventWorker_->loop().PostQuit(0);
       std::lock_guard lock(windowsMutex_);
       eventWindow_.reset();

@@ -48,12 +48,18 @@ struct TracerWriters {
   VisitWriter& web;
   VisitWriter& mail;
   std::function<void(Visit&)> takeSnapshot;
+  // Cancels what the writers wait for (page downloads) once the drain bound has passed.
+  std::function<void()> cancel = nullptr;
 };
 
 struct TracerOptions {
   std::vector<std::string> args;        // the command line, without the program name
   std::filesystem::path sessionFolder;  // holds the start gate: the session's runtime folder
   bool manual = false;                  // stepped by the caller instead of threads
+  // Threaded shutdown: how long recorders go on recording what is queued, and how much longer
+  // everything gets to end before the rest is given up.
+  std::chrono::milliseconds drainBound = kRecorderDrainBound;
+  std::chrono::milliseconds stopWait = kWorkerStopWait;
 };
 
 // Exit codes: 0 after a clean run; kExitFailed (-1, 255 to the shell) when start-up fails,
@@ -89,6 +95,15 @@ class TracerRuntime final {
   bool Ended() const { return ended_; }
   int ExitCode() const { return exitCode_; }
 
+  // From any thread: the orderly shutdown that the shutdown message starts, open visits
+  // recorded (unless the manager asked to drop them), for a stop that comes from outside the
+  // windows: a signal, the display or the session gone. `why` goes to the event log. A request
+  // made before the main window exists takes effect as soon as it does.
+  void RequestShutdown(const std::string& why);
+  // Threaded mode: the shutdown gave up on a worker that did not end within its bounds (what
+  // it held is logged). The worker still runs, so the process should end without waiting for it.
+  bool Abandoned() const { return abandoned_; }
+
   // For tests and diagnostics.
   const TracerFlags& flags() const { return flags_; }
   VisitTable& table() { return *table_; }
@@ -102,6 +117,8 @@ class TracerRuntime final {
   HRESULT StartUp();
   bool CreateMainWindow();
   void Shutdown();       // threaded: everything after the main loop
+  bool WaitHosts(std::chrono::steady_clock::time_point deadline);
+  void StopRecorders();
   void BeginShutdown();  // steps 2 and 3
   void EndShutdown();    // step 5
 
@@ -139,6 +156,8 @@ class TracerRuntime final {
   bool ended_ = false;
   bool shuttingDown_ = false;
   bool timerArmed_ = false;
+  bool abandoned_ = false;
+  std::atomic<bool> shutdownRequested_{false};
 
   std::unique_ptr<SessionLock> sessionLock_;
   StartGate gate_;

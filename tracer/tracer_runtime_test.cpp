@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <future>
+#include <thread>
 
 #include "tracer/detection/desktop_item_detector.h"
 #include "tracer/tracer_harness.h"
@@ -158,6 +161,147 @@ TEST(TracerRuntimeTest, ShutdownRecordsOrDropsOpenVisits) {
     EXPECT_EQ(h.input.HookCount(), 0u);
     EXPECT_EQ(h.desktop.HookCount(), 0u);
   }
+}
+
+TEST(TracerRuntimeTest, SessionOrMachineGoingAwayStopsInOrder) {
+  for (const auto event : {platform::SessionEvent::SessionEnd,
+                           platform::SessionEvent::SystemShutdown}) {
+    TracerHarness h;
+    ASSERT_EQ(h.Start(), S_OK);
+    h.Window(1);
+    ASSERT_EQ(h.StartVisit(1, "http://example.com/"), S_OK);
+    h.Key(1);
+    h.Advance(2s);
+    h.session.Raise(event);
+    h.tracer->RunUntilIdle();
+    EXPECT_TRUE(h.tracer->Ended());
+    EXPECT_EQ(h.tracer->ExitCode(), kExitOk);
+    EXPECT_EQ(h.web.identifiers(), std::vector<std::string>{"http://example.com/"});
+    EXPECT_TRUE(Logged(h, kEvStopRequested));
+    EXPECT_EQ(h.station.FindWindow(hooks::kTracerWindowClass), 0u);
+  }
+}
+
+TEST(TracerRuntimeTest, StopFromOutsideTheWindows) {
+  // Asked for before the main window exists (a signal during start-up): the tracer stops as
+  // soon as it is up.
+  {
+    TracerHarness h;
+    h.tracer = std::make_unique<TracerRuntime>(
+        TracerPorts{h.tc.ctx(), h.desktop, h.input, h.session, h.station},
+        TracerOptions{{std::string(kStartMarker)}, h.sessionDir.path(), true},
+        TracerWriters{h.file, h.web, h.mail, nullptr},
+        std::make_unique<TitlePathDetector>(h.desktop));
+    h.tracer->RequestShutdown("SIGTERM from process 1");
+    ASSERT_EQ(h.tracer->Start(), S_OK);
+    h.tracer->RunUntilIdle();
+    EXPECT_TRUE(h.tracer->Ended());
+    EXPECT_EQ(h.tracer->ExitCode(), kExitOk);
+    const auto events = h.tc.eventLog().ReadAll();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front().eventId, kEvStopRequested);
+    EXPECT_EQ(events.front().type, platform::EventType::Information);
+    EXPECT_EQ(events.front().strings, std::vector<std::string>{"SIGTERM from process 1"});
+  }
+  // A signal after the manager asked to drop the open visits does not record them after all.
+  {
+    TracerHarness h;
+    ASSERT_EQ(h.Start(), S_OK);
+    h.Window(1);
+    ASSERT_EQ(h.StartVisit(1, "http://example.com/"), S_OK);
+    h.Key(1);
+    h.Advance(2s);
+    h.station.PostMessage(h.tracer->mainWindow(), hooks::KIVM_SHUTDOWN, 1, 0);
+    h.tracer->RequestShutdown("SIGHUP from process 1");
+    h.tracer->RunUntilIdle();
+    EXPECT_TRUE(h.tracer->Ended());
+    EXPECT_EQ(h.tracer->ExitCode(), kExitOk);
+    EXPECT_TRUE(h.web.visits().empty());
+    // Once ended, another request changes nothing.
+    h.tracer->RequestShutdown("SIGTERM from process 1");
+    EXPECT_EQ(h.tracer->ExitCode(), kExitOk);
+  }
+}
+
+// A writer that does not return until the test lets it.
+class HangingWriter final : public VisitWriter {
+ public:
+  void Record(const Visit& v) override {
+    std::unique_lock lock(mutex_);
+    items_.push_back(v.identifier);
+    cv_.wait(lock, [this] { return released_; });
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    cv_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::vector<std::string> items_;
+  bool released_ = false;
+};
+
+TEST(TracerRuntimeTest, ShutdownGivesUpOnAWriterThatHangs) {
+  HangingWriter hanging;  // outlives the tracer, whose recorder may still be inside it
+  TracerHarness h;
+  std::atomic<bool> cancelled{false};
+  TracerOptions options{{std::string(kStartMarker)}, h.sessionDir.path(), false};
+  options.drainBound = 100ms;
+  options.stopWait = 100ms;
+  h.tracer = std::make_unique<TracerRuntime>(
+      TracerPorts{h.tc.ctx(), h.desktop, h.input, h.session, h.station}, std::move(options),
+      TracerWriters{h.file, hanging, h.mail, nullptr, [&] { cancelled = true; }},
+      std::make_unique<TitlePathDetector>(h.desktop));
+  auto run = std::async(std::launch::async, [&] { return h.tracer->Run(); });
+  platform::Hwnd main = 0;
+  for (int i = 0; i < 1000 && main == 0; ++i) {
+    std::this_thread::sleep_for(10ms);
+    main = h.station.FindWindow(hooks::kTracerWindowClass);
+  }
+  ASSERT_NE(main, 0u);
+  platform::WindowState w;
+  w.id = 1;
+  w.title = "Browser";
+  w.rect = {0, 0, 1920, 1080};
+  w.threadId = 100;
+  h.desktop.CreateWindow(w);
+  hooks::VisitClient client(&h.station, [&](std::uint64_t id) { return h.desktop.IsWindow(id); });
+  const std::u16string item = u"http://example.com/";
+  ASSERT_EQ(client.Start(1, item.c_str(), hooks::KIV_VF_TRACK), S_OK);
+  // Worked in until the visit qualifies for recording (the input is credited on the tracer's
+  // own threads, so the test looks rather than waits a fixed time).
+  bool qualifies = false;
+  for (int i = 0; i < 500 && !qualifies; ++i) {
+    h.input.KeyDown(0x41, 1);
+    h.input.KeyUp(0x41, 1);
+    h.tc.clock().Advance(100ms);
+    std::this_thread::sleep_for(10ms);
+    for (const Visit& v : h.tracer->table().Snapshot()) {
+      qualifies = i >= 20 && v.workingTime >= kMinUnits * kTicksPerUnit;
+    }
+  }
+  ASSERT_TRUE(qualifies);
+
+  // The visit in hand goes to a writer that never returns: the shutdown ends anyway, within
+  // its bounds, after cancelling the writers' waits and logging the visit.
+  ASSERT_EQ(h.station.PostMessage(main, hooks::KIVM_SHUTDOWN, 0, 0), S_OK);
+  const bool returned = run.wait_for(20s) == std::future_status::ready;
+  hanging.Release();
+  ASSERT_TRUE(returned);
+  EXPECT_EQ(run.get(), kExitOk);
+  EXPECT_TRUE(h.tracer->Abandoned());
+  EXPECT_TRUE(cancelled);
+  EXPECT_TRUE(Logged(h, kEvThreadsTerminated));
+  bool named = false;
+  for (const auto& e : h.tc.eventLog().ReadAll()) {
+    if (e.eventId == kEvVisitQueue && !e.strings.empty()) named = e.strings[0] == "http://example.com/";
+  }
+  EXPECT_TRUE(named);
+  EXPECT_EQ(h.station.FindWindow(hooks::kTracerWindowClass), 0u);
+  h.tracer.reset();  // the writer returned: its thread is joined
 }
 
 TEST(TracerRuntimeTest, FatalStopEndsWithFailureAndStillRecords) {

@@ -25,7 +25,9 @@ void SessionRelay::OnEvent(SessionEvent event) {
     case SessionEvent::ScreenSaverStart: state = kLockStateScreenSaverStarted; break;
     case SessionEvent::ScreenSaverStop: state = kLockStateScreenSaverStopped; break;
     case SessionEvent::Suspend:
-    case SessionEvent::Resume: return;
+    case SessionEvent::Resume:
+    case SessionEvent::SessionEnd:
+    case SessionEvent::SystemShutdown: return;
   }
   // The session's user stands for its logon token.
   const uid_t user = ::getuid();

@@ -122,6 +122,25 @@ struct LogindSession::Bus {
     static_cast<Bus*>(self)->owner->Deliver(SessionEvent::Unlock);
     return 0;
   }
+  // SessionRemoved(s id, o path): only this session's removal ends it.
+  static int OnSessionRemoved(sd_bus_message* m, void* self, sd_bus_error*) {
+    auto* b = static_cast<Bus*>(self);
+    const char* id = nullptr;
+    const char* path = nullptr;
+    if (b->message_read(m, "so", &id, &path) >= 0 && path && b->sessionPath == path) {
+      b->owner->Deliver(SessionEvent::SessionEnd);
+    }
+    return 0;
+  }
+  // PrepareForShutdown(b start): true before the machine goes down, false if that was cancelled.
+  static int OnShutdown(sd_bus_message* m, void* self, sd_bus_error*) {
+    auto* b = static_cast<Bus*>(self);
+    int start = 0;
+    if (b->message_read(m, "b", &start) >= 0 && start) {
+      b->owner->Deliver(SessionEvent::SystemShutdown);
+    }
+    return 0;
+  }
   static int OnSleep(sd_bus_message* m, void* self, sd_bus_error*) {
     auto* b = static_cast<Bus*>(self);
     int start = 0;
@@ -144,7 +163,9 @@ std::unique_ptr<LogindSession> LogindSession::Connect(HRESULT& hr) {
     Handler handler;
   } matches[] = {{path, kSession, "Lock", &Bus::OnLock},
                  {path, kSession, "Unlock", &Bus::OnUnlock},
-                 {kManagerPath, kManager, "PrepareForSleep", &Bus::OnSleep}};
+                 {kManagerPath, kManager, "PrepareForSleep", &Bus::OnSleep},
+                 {kManagerPath, kManager, "SessionRemoved", &Bus::OnSessionRemoved},
+                 {kManagerPath, kManager, "PrepareForShutdown", &Bus::OnShutdown}};
   for (const Match& m : matches) {
     sd_bus_slot* slot = nullptr;
     if (bus->match_signal(bus->bus, &slot, kLogin1, m.path, m.iface, m.member, m.handler,

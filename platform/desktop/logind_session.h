@@ -1,6 +1,7 @@
 #pragma once
 // The SessionSignals port from systemd-logind: the session's Lock and Unlock signals and its
-// LockedHint, and the manager's PrepareForSleep (suspend and resume). The session is the
+// LockedHint, the manager's PrepareForSleep (suspend and resume), SessionRemoved for this
+// session (SessionEnd) and PrepareForShutdown (SystemShutdown). The session is the
 // process's own, or, for a process outside any session (a systemd user unit), the user's
 // graphical session. logind is optional:
 // libsystemd is loaded at run time, and Connect returns null where the library, the system

@@ -1,7 +1,7 @@
 #pragma once
 // The SessionSignals port: the session being locked and unlocked, the screen saver starting
-// and stopping, the machine suspending and resuming. A simulated source drives tests and the
-// demo; a logind source follows the real session.
+// and stopping, the machine suspending and resuming, and the session or the machine going
+// away. A simulated source drives tests and the demo; a logind source follows the real session.
 #include <cstdint>
 #include <functional>
 
@@ -14,6 +14,8 @@ enum class SessionEvent : std::uint8_t {
   ScreenSaverStop,
   Suspend,
   Resume,
+  SessionEnd,      // the user's session is gone (logged out, removed)
+  SystemShutdown,  // the machine is about to power off or reboot
 };
 
 class SessionSignals {

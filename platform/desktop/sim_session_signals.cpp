@@ -36,7 +36,9 @@ void SimSessionSignals::Raise(SessionEvent event) {
       case SessionEvent::ScreenSaverStart: screenSaver_ = true; break;
       case SessionEvent::ScreenSaverStop: screenSaver_ = false; break;
       case SessionEvent::Suspend:
-      case SessionEvent::Resume: break;
+      case SessionEvent::Resume:
+      case SessionEvent::SessionEnd:
+      case SessionEvent::SystemShutdown: break;
     }
     listeners = listeners_;
   }

@@ -4,6 +4,11 @@
 #include <X11/Xutil.h>
 
 #include <mutex>
+#ifndef QV_HAVE_XIO_EXIT_HANDLER
+#include <unistd.h>
+
+#include <set>
+#endif
 
 namespace qv::platform::x11 {
 
@@ -13,6 +18,44 @@ namespace {
 // ends the process. Windows vanish between any two requests, so every error is ignored here;
 // each query checks its own result instead.
 int IgnoreErrors(Display*, XErrorEvent*) { return 0; }
+
+#ifdef QV_HAVE_XIO_EXIT_HANDLER
+// Xlib's I/O error handler is process-wide and its default prints and exits; with a
+// per-connection exit handler that returns, Xlib instead marks the connection broken and fails
+// every later request on it, so the owner can shut down in order.
+int QuietIoError(Display*) { return 0; }
+
+// Before calling it Xlib takes the display's user lock for the thread that met the break (so
+// that other threads wait while the process exits); returning, that lock must be given back,
+// or every later call on the display, closing it included, waits for ever.
+void ExitHandler(Display* display, void* conn) {
+  XUnlockDisplay(display);
+  static_cast<Conn*>(conn)->MarkLost();
+}
+#else
+// An older libX11 exits whenever its I/O error handler returns. The handler therefore tells the
+// connection's owner and never returns into Xlib: the thread that met the break waits here
+// until the process, shutting down in order on its other threads, ends.
+struct Registry {
+  std::mutex mutex;
+  std::set<Conn*> conns;
+};
+Registry& Conns() {
+  static Registry registry;
+  return registry;
+}
+
+int ParkOnIoError(Display* display) {
+  {
+    Registry& r = Conns();
+    std::lock_guard lock(r.mutex);
+    for (Conn* c : r.conns) {
+      if (c->display == display) c->MarkLost();
+    }
+  }
+  for (;;) ::pause();
+}
+#endif
 
 std::string Latin1ToUtf8(const unsigned char* s, std::size_t n) {
   std::string out;
@@ -29,17 +72,45 @@ std::string Latin1ToUtf8(const unsigned char* s, std::size_t n) {
 
 }  // namespace
 
-Conn::Conn(const char* name) {
+Conn::Conn(const char* name, LostHandler handler) : onLost(std::move(handler)) {
   static std::once_flag once;
-  std::call_once(once, [] { XSetErrorHandler(IgnoreErrors); });
+  std::call_once(once, [] {
+    XSetErrorHandler(IgnoreErrors);
+#ifdef QV_HAVE_XIO_EXIT_HANDLER
+    XSetIOErrorHandler(QuietIoError);
+#else
+    XSetIOErrorHandler(ParkOnIoError);
+#endif
+  });
   display = XOpenDisplay(name);
   if (!display) return;
+#ifdef QV_HAVE_XIO_EXIT_HANDLER
+  XSetIOErrorExitHandler(display, ExitHandler, this);
+#else
+  {
+    Registry& r = Conns();
+    std::lock_guard lock(r.mutex);
+    r.conns.insert(this);
+  }
+#endif
   screen = DefaultScreen(display);
   root = RootWindow(display, screen);
 }
 
 Conn::~Conn() {
+#ifndef QV_HAVE_XIO_EXIT_HANDLER
+  {
+    Registry& r = Conns();
+    std::lock_guard lock(r.mutex);
+    r.conns.erase(this);
+  }
+#endif
+  // A broken connection sends nothing on closing; its memory is still freed.
   if (display) XCloseDisplay(display);
+}
+
+void Conn::MarkLost() {
+  if (!lost.exchange(true) && onLost) onLost();
 }
 
 ::Atom Conn::Intern(const char* name) const {

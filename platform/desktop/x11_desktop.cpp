@@ -178,9 +178,18 @@ std::int64_t Visible(const Conn& c, Window w) {
 
 }  // namespace
 
-std::unique_ptr<X11Desktop> X11Desktop::Connect(const char* display, HRESULT& hr) {
-  auto query = std::make_unique<Conn>(display);
-  auto events = std::make_unique<Conn>(display);
+std::unique_ptr<X11Desktop> X11Desktop::Connect(const char* display, HRESULT& hr,
+                                                std::function<void()> onLost) {
+  // Both connections break together when the server goes; the owner hears of it once.
+  auto told = std::make_shared<std::atomic<bool>>(false);
+  x11::LostHandler lost;
+  if (onLost) {
+    lost = [told, onLost] {
+      if (!told->exchange(true)) onLost();
+    };
+  }
+  auto query = std::make_unique<Conn>(display, lost);
+  auto events = std::make_unique<Conn>(display, lost);
   if (!query->display || !events->display) {
     hr = HresultFromWin32(win32::ERROR_NOT_SUPPORTED);
     return nullptr;
@@ -251,14 +260,18 @@ void X11Desktop::EventLoop() {
   unsigned long lastSerial = 0;
   int lastType = 0;
   Window lastWindow = 0;
-  while (!stop_) {
+  while (!stop_ && !c.Lost()) {
     pollfd fds[2] = {{ConnectionNumber(c.display), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
     if (XPending(c.display) == 0) {
+      if (c.Lost()) return;  // Xlib met the break
       if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
       if (stop_) return;
-      if ((fds[0].revents & (POLLERR | POLLHUP)) != 0) return;  // the server went away
+      if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+        c.MarkLost();  // the server went away
+        return;
+      }
     }
-    while (!stop_ && XPending(c.display) > 0) {
+    while (!stop_ && !c.Lost() && XPending(c.display) > 0) {
       XEvent ev;
       XNextEvent(c.display, &ev);
       Window w = ev.xany.window;

@@ -5,6 +5,7 @@
 // window manager sets it. Titles come from _NET_WM_NAME (else WM_NAME), processes from
 // _NET_WM_PID. X events become WinEvents on a thread of the source's own.
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,7 +23,10 @@ struct X11Atoms;
 class X11Desktop final : public Desktop {
  public:
   // Connects to `display` (null: $DISPLAY). Null with `hr` set when there is no X server.
-  static std::unique_ptr<X11Desktop> Connect(const char* display, HRESULT& hr);
+  // `onLost` is told once when the connection to the server breaks (see x11::LostHandler);
+  // from then on no window is found and no events come.
+  static std::unique_ptr<X11Desktop> Connect(const char* display, HRESULT& hr,
+                                             std::function<void()> onLost = nullptr);
   ~X11Desktop() override;
   X11Desktop(const X11Desktop&) = delete;
   X11Desktop& operator=(const X11Desktop&) = delete;

@@ -65,8 +65,9 @@ std::uint32_t VirtualKeyOf(unsigned long sym) {
   }
 }
 
-std::unique_ptr<X11Input> X11Input::Connect(const char* display, const Clock& clock, HRESULT& hr) {
-  auto conn = std::make_unique<x11::Conn>(display);
+std::unique_ptr<X11Input> X11Input::Connect(const char* display, const Clock& clock, HRESULT& hr,
+                                           std::function<void()> onLost) {
+  auto conn = std::make_unique<x11::Conn>(display, std::move(onLost));
   hr = HresultFromWin32(win32::ERROR_NOT_SUPPORTED);
   if (!conn->display) return nullptr;
   int opcode = 0, event = 0, error = 0;
@@ -178,15 +179,20 @@ std::uint64_t X11Input::KeyboardTarget() {
 
 void X11Input::EventLoop() {
   Display* d = conn_->display;
-  while (!stop_) {
+  while (!stop_ && !conn_->Lost()) {
     pollfd fds[2] = {{ConnectionNumber(d), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
     {
       std::lock_guard lock(connMutex_);
       if (XPending(d) > 0) fds[0].revents = POLLIN;
     }
+    if (conn_->Lost()) return;  // Xlib met the break
     if (fds[0].revents == 0) {
       if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
-      if (stop_ || (fds[0].revents & (POLLERR | POLLHUP)) != 0) return;
+      if (stop_) return;
+      if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+        conn_->MarkLost();  // the server went away
+        return;
+      }
     }
     std::vector<KeyboardEvent> keys;
     std::vector<MouseEvent> mice;

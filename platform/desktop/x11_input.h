@@ -3,6 +3,7 @@
 // events (seen whatever window has the focus), and the last input time from the
 // XScreenSaver extension's idle time.
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -21,8 +22,10 @@ struct Conn;
 
 class X11Input final : public InputSource {
  public:
-  // Null with `hr` set when there is no X server or it lacks XInput 2.
-  static std::unique_ptr<X11Input> Connect(const char* display, const Clock& clock, HRESULT& hr);
+  // Null with `hr` set when there is no X server or it lacks XInput 2. `onLost` is told once
+  // when the connection to the server breaks (see x11::LostHandler); no input comes after.
+  static std::unique_ptr<X11Input> Connect(const char* display, const Clock& clock, HRESULT& hr,
+                                           std::function<void()> onLost = nullptr);
   ~X11Input() override;
   X11Input(const X11Input&) = delete;
   X11Input& operator=(const X11Input&) = delete;
