@@ -27,6 +27,9 @@ const std::map<std::uint32_t, const char*>& EnglishTexts() {
       {kMsgColumnWorkingTime, "Working time"},
       {kMsgColumnVisits, "Visits"},
       {kMsgColumnLocation, "Location"},
+      {kMsgNothingToSearch,
+       "The query has no word to search for: wildcards and punctuation alone match nothing. "
+       "Type at least one letter or digit."},
   };
   return texts;
 }

@@ -36,6 +36,8 @@ enum MessageId : std::uint32_t {
   kMsgColumnWorkingTime = 186,
   kMsgColumnVisits = 187,
   kMsgColumnLocation = 213,
+  // The client's own: a query of wildcards and punctuation only.
+  kMsgNothingToSearch = 240,
 };
 
 // Texts a run collects, oldest first.

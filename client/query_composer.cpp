@@ -326,8 +326,9 @@ HRESULT ComposeCatalogQuery(std::string_view queryText, bool searchKeyMode,
   }
   if (tables > 1) from += fragment::kUnionClose;
 
+  // A query of blanks is an empty one: it lists the visited items.
   const bool visitedOnly =
-      params.visitedOnly || (queryText.empty() && params.sortOrder != kSortDate);
+      params.visitedOnly || (IsBlankText(queryText) && params.sortOrder != kSortDate);
   if (!searchKeyMode) {
     const HRESULT hr = BuildContentCondition(false, tokens, freeText, env, condition, messages);
     if (Failed(hr)) return hr;

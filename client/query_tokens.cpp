@@ -140,6 +140,15 @@ std::size_t BlankAt(std::string_view s) {
   return 0;
 }
 
+bool IsBlankText(std::string_view text) {
+  while (!text.empty()) {
+    const std::size_t bl = BlankAt(text);
+    if (bl == 0) return false;
+    text.remove_prefix(bl);
+  }
+  return true;
+}
+
 HRESULT ParseQuery(std::string_view text, QueryTokens& tokens) {
   tokens.clear();
   try {

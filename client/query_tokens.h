@@ -44,6 +44,9 @@ inline bool IsDateToken(const QueryToken& t) {
 // Length in bytes of the blank at the start of `s` (space, CR, LF, tab, U+2028, U+2029), or 0.
 std::size_t BlankAt(std::string_view s);
 
+// True when the text is nothing but blanks: such a query counts as an empty one.
+bool IsBlankText(std::string_view text);
+
 // Clears `tokens` and fills them from the text. S_OK when at least one token was made,
 // S_FALSE when none, E_OUTOFMEMORY when the list cannot grow.
 HRESULT ParseQuery(std::string_view text, QueryTokens& tokens);

@@ -146,6 +146,8 @@ int RunQvSeek(std::span<const std::string_view> args, Context& ctx, const DateLo
   if (!result.messages.empty()) {
     err << "QvSeek: " << JoinMessages(texts, result.messages) << "\n";
   }
+  // A query of wildcards and punctuation only: the message above says what to do.
+  if (hr == ix::QUERY_E_ALLNOISE) return kSeekFailed;
   if (Failed(hr)) {
     err << "QvSeek: the search failed: " << FormatHresult(hr) << " " << SystemMessage(hr) << "\n";
     if (!result.detail.empty()) err << "  " << result.detail << "\n";

@@ -181,6 +181,14 @@ TEST(QvSeekEndToEnd, RankedByPredictedActivation) {
   r = RunTool(root, {QVSEEK_PATH, "--print", "-budget report", "--catalogs", "files"});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("excluded"), std::string::npos) << r.err;
+  r = RunTool(root, {QVSEEK_PATH, "--print", "** ?!", "--catalogs", "files"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("no word to search for"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("0x8004"), std::string::npos) << r.err;  // no bare error code
+  // Blanks are the empty query: the visited items alone.
+  r = RunTool(root, {QVSEEK_PATH, "--print", "  \t ", "--catalogs", "files"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(PrintedOrder(r.out, docs), expected) << r.out;
   r = RunTool(root, {QVSEEK_PATH, "--print", "--sort", "bogus"});
   EXPECT_EQ(r.status, 1);
 }

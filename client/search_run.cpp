@@ -65,7 +65,8 @@ HRESULT RunSearch(const SearchRequest& request, const ComposeEnvironment& env,
   Messages containsMessages, freeTextMessages;
   HRESULT hr = ComposeCatalogQuery(request.queryText, request.searchKeyMode, &request.params,
                                    false, env, contains, containsMessages);
-  if (Succeeded(hr) && !request.queryText.empty()) {
+  const bool empty = IsBlankText(request.queryText);
+  if (Succeeded(hr) && !empty) {
     hr = ComposeCatalogQuery(request.queryText, request.searchKeyMode, &request.params, true, env,
                              freeText, freeTextMessages);
   }
@@ -75,11 +76,13 @@ HRESULT RunSearch(const SearchRequest& request, const ComposeEnvironment& env,
                            freeTextMessages.end());
     return hr;
   }
-  const std::size_t limit = request.queryText.empty() ? kEmptyQueryRowLimit : 0;
+  const std::size_t limit = empty ? kEmptyQueryRowLimit : 0;
   QueryRunner runner(exec);
   hr = runner.Run(contains, freeText, limit, result.rows, result.ranFreeText, result.detail);
   result.sql = result.ranFreeText ? freeText : contains;
   result.messages = result.ranFreeText ? freeTextMessages : containsMessages;
+  // Both forms held only wildcards and punctuation, which every catalog ignores.
+  if (hr == ix::QUERY_E_ALLNOISE) result.messages.push_back(kMsgNothingToSearch);
   if (Failed(hr)) return hr;
   if (result.rows.empty()) {
     result.information.push_back(request.searchKeyMode ? kMsgNoResultsForKeys : kMsgNoResults);

@@ -104,6 +104,54 @@ TEST_F(SearchRunTest, EmptyQueryIsCappedAndScored) {
   EXPECT_EQ(result.information, Messages{kMsgNoResults});
 }
 
+// A pasted paragraph: every word must be found, the excluded ones too.
+TEST_F(SearchRunTest, LongPastedQueryRuns) {
+  std::string text, query;
+  for (int i = 0; i < 150; ++i) {
+    text += "word" + std::to_string(i) + " ";
+    query += (i % 10 == 9 ? "-missing" : "word") + std::to_string(i) + " ";
+  }
+  Fill(2, 1, text);
+  SearchRequest req;
+  req.params.searchWebHistory = false;
+  req.queryText = query + "|either \"word1 word2\" sdir:/";
+  ScoringContext scoring;
+  scoring.activation = &activation_;
+  SearchResult result;
+  ASSERT_EQ(RunSearch(req, env_, *exec_, scoring, result), S_OK) << result.detail;
+  EXPECT_FALSE(result.ranFreeText);
+  EXPECT_EQ(result.RowCount(), 3u);
+  req.queryText = query + "-word5";
+  ASSERT_EQ(RunSearch(req, env_, *exec_, scoring, result), S_OK) << result.detail;
+  EXPECT_EQ(result.information, Messages{kMsgNoResults});  // every file holds word5
+}
+
+// Blanks are no query at all; wildcards and punctuation alone are explained, not run.
+TEST_F(SearchRunTest, BlankAndWordlessQueries) {
+  Fill(3, 2, "budget");
+  SearchRequest req;
+  req.params.searchWebHistory = false;
+  req.queryText = " \t\r\n\u2028 ";
+  ScoringContext scoring;
+  scoring.activation = &activation_;
+  SearchResult result;
+  ASSERT_EQ(RunSearch(req, env_, *exec_, scoring, result), S_OK) << result.detail;
+  EXPECT_EQ(result.RowCount(), 3u);  // the visited items only, as for the empty query
+  EXPECT_TRUE(result.scored);
+  EXPECT_TRUE(result.messages.empty());
+
+  for (const char* text : {"*", "** ... ?!", "\"--\" |*"}) {
+    req.queryText = text;
+    EXPECT_EQ(RunSearch(req, env_, *exec_, scoring, result), ix::QUERY_E_ALLNOISE) << text;
+    EXPECT_TRUE(result.ranFreeText) << text;
+    EXPECT_EQ(result.messages, Messages{kMsgNothingToSearch}) << text;
+  }
+  // A wildcard after a letter is a prefix search.
+  req.queryText = "bud*";
+  ASSERT_EQ(RunSearch(req, env_, *exec_, scoring, result), S_OK) << result.detail;
+  EXPECT_EQ(result.RowCount(), 5u);
+}
+
 TEST_F(SearchRunTest, IgnoredWordsAreTriedAgainAsFreeText) {
   Fill(1, 1, "budget");
   QueryRunner runner(*exec_);

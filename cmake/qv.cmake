@@ -9,7 +9,7 @@ function(qv_library name)
 endfunction()
 
 # qv_tests(NAME SOURCES x_test.cpp ... DEPS lib ...): one GoogleTest program, its cases
-# registered with CTest one by one.
+# registered with CTest one by one and labelled with the program's name (ctest -L NAME).
 function(qv_tests name)
   if(NOT QV_TESTS)
     return()
@@ -19,7 +19,7 @@ function(qv_tests name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QV_BUILD_DIR=${PROJECT_BINARY_DIR}")
+    PROPERTIES ENVIRONMENT "QV_BUILD_DIR=${PROJECT_BINARY_DIR}" LABELS ${name})
 endfunction()
 
 # qv_tool(NAME SOURCES main.cpp DEPS lib ...): a command-line program put in bin/.

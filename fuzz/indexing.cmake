@@ -4,3 +4,6 @@ qv_fuzz(markup_filter_fuzz SOURCES markup_filter_fuzz.cpp DEPS qv_indexing)
 qv_fuzz(like_pattern_fuzz SOURCES like_pattern_fuzz.cpp DEPS qv_indexing)
 # The excluded-folder entries that the user keeps in the registry.
 qv_fuzz(exclusion_rules_fuzz SOURCES exclusion_rules_fuzz.cpp DEPS qv_indexing)
+# The catalogs' registry values, and the row lengths the rank reads from the index.
+qv_fuzz(catalog_registry_fuzz SOURCES catalog_registry_fuzz.cpp DEPS qv_indexing)
+qv_fuzz(fts_docsize_fuzz SOURCES fts_docsize_fuzz.cpp DEPS qv_indexing)

@@ -1,3 +1,5 @@
 # The search client's readers of user input: the query language (through both composers) and
 # the search-key list.
 qv_fuzz(search_query_fuzz SOURCES search_query_fuzz.cpp DEPS qv_client)
+# The stored search options.
+qv_fuzz(search_params_fuzz SOURCES search_params_fuzz.cpp DEPS qv_client)

@@ -248,7 +248,8 @@ std::optional<VisitTable::KeyInfo> VisitTable::Find(DesktopWindow window) const 
 }
 
 std::vector<Visit> VisitTable::Snapshot() const {
-  std::shared_lock lock(mutex_);
+  // Exclusive: the accounting pass writes the visits' times with the table held shared.
+  std::unique_lock lock(mutex_);
   std::vector<Visit> out;
   for (const auto& v : visits_) out.push_back(*v);
   return out;

@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "context/test_context.h"
 #include "hooks/QvHooks/tracer_messages.h"
 #include "platform/desktop/sim_desktop.h"
+#include "tracer/accounting.h"
 #include "tracer/item_detector.h"
 #include "tracer/tracer_constants.h"
 
@@ -262,6 +266,44 @@ TEST_F(VisitTableTest, CloseAllRecordsOrDiscards) {
   EXPECT_EQ(table_.CloseAll(false), S_OK);
   EXPECT_EQ(Recorded(), (std::vector<std::string>{"http://x/1", "http://x/2", "http://x/3"}));
   EXPECT_EQ(opened_, 6);
+}
+
+// The accounting pass credits both times of a visit on its own thread with the table held
+// shared; a snapshot taken meanwhile must see both or neither (and ThreadSanitizer must find
+// no race between the two).
+TEST_F(VisitTableTest, SnapshotsWhileTheAccountingPassRuns) {
+  ASSERT_EQ(table_.Open(1, 0, 0, "http://a/", KIV_VF_TRACK, ""), S_OK);
+  ASSERT_EQ(table_.Open(2, 0, 0, "http://b/", KIV_VF_TRACK, ""), S_OK);
+  InputBuckets buckets;
+  TracerFlags flags;  // paused: no visible share, so input is all that is credited
+  AccountingPass pass(table_, buckets, desktop_, flags, tc_.clock(), [](platform::DesktopWindow) {});
+  constexpr int kPasses = 2000;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    auto yes = [](platform::DesktopWindow) { return true; };
+    for (int i = 1; i <= kPasses; ++i) {
+      buckets.Credit(1 + i % 2, std::int64_t{i} * kTicksPerSecond, yes);
+      pass.Run();
+    }
+    done = true;
+  });
+  std::uint64_t seen = 0;
+  int torn = 0;
+  for (int i = 0; !done || i == 0; ++i) {
+    for (const Visit& v : table_.Snapshot()) {
+      torn += v.workingTime != v.activeTime;
+      seen = std::max<std::uint64_t>(seen, v.workingTime);
+    }
+  }
+  worker.join();
+  EXPECT_EQ(torn, 0);
+  std::uint64_t total = 0;
+  for (const Visit& v : table_.Snapshot()) {
+    EXPECT_EQ(v.workingTime, v.activeTime);
+    total += v.workingTime;
+  }
+  EXPECT_GE(total, seen);
+  EXPECT_GT(total, 0u);
 }
 
 }  // namespace

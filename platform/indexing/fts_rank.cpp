@@ -1,11 +1,27 @@
 #include "platform/indexing/fts_rank.h"
 
 #include <cmath>
+#include <limits>
 
 #include "platform/indexing/sqlite_db.h"
 
 namespace qv::platform::indexing {
 namespace {
+
+// A SQLite varint: seven bits a byte, high bit set while more follow; a ninth byte gives all
+// eight. The bytes used, 0 when the varint is cut short.
+std::size_t GetVarint(std::span<const std::uint8_t> p, std::uint64_t& v) {
+  v = 0;
+  for (std::size_t i = 0; i < p.size() && i < 9; ++i) {
+    if (i == 8) {
+      v = (v << 8) | p[i];
+      return 9;
+    }
+    v = (v << 7) | (p[i] & 0x7F);
+    if (!(p[i] & 0x80)) return i + 1;
+  }
+  return 0;
+}
 
 int CountRow(const Fts5ExtensionApi*, Fts5Context*, void* count) {
   ++*static_cast<sqlite3_int64*>(count);
@@ -87,6 +103,19 @@ double Bm25Score(const PhraseHits& hits, std::int64_t tokens) {
                             (hits.freq[i] + k1 * (1 - b + b * D / hits.avgTokens)));
   }
   return score;
+}
+
+std::int64_t DocsizeTokens(std::span<const std::uint8_t> blob) {
+  constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+  std::uint64_t total = 0;
+  while (!blob.empty()) {
+    std::uint64_t v = 0;
+    const std::size_t used = GetVarint(blob, v);
+    if (!used) break;
+    total = v > kMax - total ? kMax : total + v;
+    blob = blob.subspan(used);
+  }
+  return static_cast<std::int64_t>(total);
 }
 
 }  // namespace qv::platform::indexing

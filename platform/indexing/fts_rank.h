@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "common/hresult.h"
@@ -30,5 +31,10 @@ HRESULT RegisterPhraseHits(sqlite3* db);
 
 // The BM25 score of a row of `tokens` tokens, from the counts of the last row reported.
 double Bm25Score(const PhraseHits& hits, std::int64_t tokens);
+
+// A row's length in tokens, every column together, from its fts_docsize blob (one SQLite
+// varint per column). A damaged blob counts up to where it is cut short, and the sum stops
+// at the largest count instead of wrapping.
+std::int64_t DocsizeTokens(std::span<const std::uint8_t> blob);
 
 }  // namespace qv::platform::indexing

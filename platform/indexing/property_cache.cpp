@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/indexing/fts_rank.h"
+
 namespace qv::platform::indexing {
 namespace {
 
@@ -10,20 +12,6 @@ namespace {
 // kCachePath and kCacheDir say), then one per cached property.
 constexpr std::string_view kDocColumns[] = {"path", "dir", "filename", "size", "write",
                                             "attrib", "title"};
-
-// FTS5 stores a row's column sizes as SQLite varints.
-std::size_t GetVarint(const unsigned char* p, std::size_t n, std::uint64_t& v) {
-  v = 0;
-  for (std::size_t i = 0; i < n && i < 9; ++i) {
-    if (i == 8) {
-      v = (v << 8) | p[i];
-      return 9;
-    }
-    v = (v << 7) | (p[i] & 0x7F);
-    if (!(p[i] & 0x80)) return i + 1;
-  }
-  return 0;  // cut short
-}
 
 }  // namespace
 
@@ -130,18 +118,9 @@ HRESULT PropertyCache::Fill(Database& db, std::span<const PropColumn> props) {
       row = 0;
       continue;
     }
-    const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(sz.get(), 1));
-    std::size_t n = static_cast<std::size_t>(sqlite3_column_bytes(sz.get(), 1));
-    std::int64_t total = 0;
-    while (p && n) {
-      std::uint64_t v = 0;
-      const std::size_t used = GetVarint(p, n, v);
-      if (!used) break;
-      total += static_cast<std::int64_t>(v);
-      p += used;
-      n -= used;
-    }
-    tokens_[row] = total;
+    const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(sz.get(), 1));
+    const auto n = static_cast<std::size_t>(sqlite3_column_bytes(sz.get(), 1));
+    tokens_[row] = p ? DocsizeTokens({p, n}) : 0;
   }
   if (rc != SQLITE_DONE) return HresultFromSqlite(rc);
   return S_OK;

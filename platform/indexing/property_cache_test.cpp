@@ -8,6 +8,7 @@
 #include "context/context.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/catalog_db.h"
+#include "platform/indexing/fts_rank.h"
 #include "platform/indexing/query_executor.h"
 
 namespace qv::platform::indexing {
@@ -211,6 +212,31 @@ TEST_F(PropertyCacheTest, ConditionsOnTheRankRunAsSql) {
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].substr(0, 9), "/h/a.txt|");
   EXPECT_EQ(executor_->cachedTables(), before);  // neither run took the cache
+}
+
+}  // namespace
+}  // namespace qv::platform::indexing
+
+namespace qv::platform::indexing {
+namespace {
+
+// A row's length comes from its docsize blob, which a damaged index may hold anything in.
+TEST(DocsizeTokens, SumsVarintsAndSurvivesDamage) {
+  auto tokens = [](std::initializer_list<std::uint8_t> b) {
+    const std::vector<std::uint8_t> v(b);
+    return DocsizeTokens(v);
+  };
+  EXPECT_EQ(tokens({}), 0);
+  EXPECT_EQ(tokens({3, 0x81, 0x00, 5}), 3 + 128 + 5);
+  EXPECT_EQ(tokens({7, 0x81}), 7);  // cut short: the whole varints count
+  // Nine bytes give all 64 bits; sums that would pass the largest count stop there.
+  const std::initializer_list<std::uint8_t> huge = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                    0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(tokens(huge), INT64_MAX);
+  std::vector<std::uint8_t> twice(huge);
+  twice.insert(twice.end(), huge.begin(), huge.end());
+  twice.push_back(1);
+  EXPECT_EQ(DocsizeTokens(twice), INT64_MAX);
 }
 
 }  // namespace

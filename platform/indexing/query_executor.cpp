@@ -80,36 +80,103 @@ std::string FtsQuote(std::string_view text) {
   return out + "\"";
 }
 
+// The operands of a chain of one operator (a tree of And, or of Or, nodes), left to right.
+template <typename Node, typename Kind>
+void ChainOperands(const Node& n, Kind kind, std::vector<const Node*>& out) {
+  if (n.kind != kind) {
+    out.push_back(&n);
+    return;
+  }
+  ChainOperands(*n.left, kind, out);
+  ChainOperands(*n.right, kind, out);
+}
+
+// Whether one FTS5 text says the node: FTS5 has no NOT of its own, only "a NOT b", so every
+// NOT must stand in an AND chain that also has a term to keep.
 bool Expressible(const ContentNode& n) {
   switch (n.kind) {
     case ContentNode::Kind::Term: return true;
     case ContentNode::Kind::Not: return false;
     case ContentNode::Kind::Or: return Expressible(*n.left) && Expressible(*n.right);
     case ContentNode::Kind::And: {
-      auto side = [](const ContentNode& x) {
-        return x.kind == ContentNode::Kind::Not ? Expressible(*x.left) : Expressible(x);
-      };
-      const bool ln = n.left->kind == ContentNode::Kind::Not;
-      const bool rn = n.right->kind == ContentNode::Kind::Not;
-      return !(ln && rn) && side(*n.left) && side(*n.right);
+      std::vector<const ContentNode*> ops;
+      ChainOperands(n, ContentNode::Kind::And, ops);
+      bool kept = false;
+      for (const ContentNode* op : ops) {
+        const bool negative = op->kind == ContentNode::Kind::Not;
+        kept = kept || !negative;
+        if (!Expressible(negative ? *op->left : *op)) return false;
+      }
+      return kept;
     }
   }
   return false;
 }
 
-// FTS5 text of an expressible node: its NOT is binary ("a NOT b").
+std::string FtsText(const ContentNode& n);
+
+// FTS5 text of the operands of an AND chain that has at least one part to keep; the parts
+// to exclude are Not nodes.
+std::string FtsAndText(std::span<const ContentNode* const> ops) {
+  std::string out;
+  // A run of excluded parts becomes one "NOT (x OR y)" after the part kept before it;
+  // excluded parts before the first kept one wait for it.
+  std::vector<const ContentNode*> excluded;
+  auto flushExcluded = [&] {
+    if (excluded.empty() || out.empty()) return;
+    out += " NOT ";
+    if (excluded.size() == 1 && excluded[0]->kind == ContentNode::Kind::Term) {
+      out += FtsText(*excluded[0]);
+    } else {
+      out += '(';
+      for (std::size_t i = 0; i < excluded.size(); ++i) {
+        if (i) out += " OR ";
+        out += FtsText(*excluded[i]);
+      }
+      out += ')';
+    }
+    excluded.clear();
+  };
+  for (const ContentNode* op : ops) {
+    if (op->kind == ContentNode::Kind::Not) {
+      excluded.push_back(op->left.get());
+      continue;
+    }
+    if (!out.empty()) {
+      flushExcluded();
+      out += " AND ";
+    }
+    const bool group = op->kind == ContentNode::Kind::Or;
+    out += group ? "(" + FtsText(*op) + ")" : FtsText(*op);
+    flushExcluded();  // the ones that waited for a kept part
+  }
+  flushExcluded();
+  return out;
+}
+
+// FTS5 text of an expressible node, written flat: FTS5's parser has a small fixed stack, and
+// a parenthesis per operator made a pasted query of a hundred words overflow it. A chain of
+// one operator is written without parentheses; only an OR inside an AND and the excluded
+// part of "a NOT (b OR c)" get them. NOT binds tighter than AND there, so "a AND b NOT c"
+// reads as a AND (b NOT c), which keeps the same rows as (a AND b) NOT c.
 std::string FtsText(const ContentNode& n) {
   switch (n.kind) {
     case ContentNode::Kind::Term: return FtsQuote(n.text) + (n.prefix ? "*" : "");
-    case ContentNode::Kind::Or: return "(" + FtsText(*n.left) + " OR " + FtsText(*n.right) + ")";
-    case ContentNode::Kind::And:
-      if (n.right->kind == ContentNode::Kind::Not) {
-        return "(" + FtsText(*n.left) + " NOT " + FtsText(*n.right->left) + ")";
+    case ContentNode::Kind::Or: {
+      std::vector<const ContentNode*> ops;
+      ChainOperands(n, ContentNode::Kind::Or, ops);
+      std::string out;
+      for (const ContentNode* op : ops) {
+        if (!out.empty()) out += " OR ";
+        out += FtsText(*op);  // an AND needs no parentheses inside an OR
       }
-      if (n.left->kind == ContentNode::Kind::Not) {
-        return "(" + FtsText(*n.right) + " NOT " + FtsText(*n.left->left) + ")";
-      }
-      return "(" + FtsText(*n.left) + " AND " + FtsText(*n.right) + ")";
+      return out;
+    }
+    case ContentNode::Kind::And: {
+      std::vector<const ContentNode*> ops;
+      ChainOperands(n, ContentNode::Kind::And, ops);
+      return FtsAndText(ops);
+    }
     case ContentNode::Kind::Not: break;
   }
   return "\"\"";
@@ -172,15 +239,23 @@ class Compiler {
     switch (c.kind) {
       case Condition::Kind::And:
       case Condition::Kind::Or: {
-        std::string a, b;
-        HRESULT hr = Where(*c.left, a, params, error);
-        if (Failed(hr)) return hr;
-        hr = Where(*c.right, b, params, error);
-        if (Failed(hr)) return hr;
-        sql = "(" + a + (c.kind == Condition::Kind::And ? " AND " : " OR ") + b + ")";
+        // One pair of parentheses per chain: SQLite's parser stack is small and fixed.
+        std::vector<const Condition*> ops;
+        ChainOperands(c, c.kind, ops);
+        sql = "(";
+        for (std::size_t i = 0; i < ops.size(); ++i) {
+          std::string part;
+          const HRESULT hr = Where(*ops[i], part, params, error);
+          if (Failed(hr)) return hr;
+          if (i) sql += c.kind == Condition::Kind::And ? " AND " : " OR ";
+          sql += part;
+        }
+        sql += ")";
         return S_OK;
       }
       case Condition::Kind::Not: {
+        // Every condition here is true or false, never NULL: NOT NOT x is x.
+        if (c.left->kind == Condition::Kind::Not) return Where(*c.left->left, sql, params, error);
         std::string a;
         HRESULT hr = Where(*c.left, a, params, error);
         if (Failed(hr)) return hr;
@@ -210,10 +285,11 @@ class Compiler {
   const std::string& rankedMatch() const { return rankedMatch_; }
 
  private:
+  // A column filter takes the phrase after it, so a whole text goes in parentheses.
   static std::string ColumnFilter(const std::string& column, std::string text) {
     if (EqualsNoCase(column, "ALL")) return text;
-    if (EqualsNoCase(column, "CONTENTS")) return "contents : " + text;
-    return "props : " + text;
+    if (EqualsNoCase(column, "CONTENTS")) return "contents : (" + text + ")";
+    return "props : (" + text + ")";
   }
 
   HRESULT FullText(const Condition& c, std::string& sql, std::vector<Param>& params,
@@ -229,19 +305,60 @@ class Compiler {
     return S_OK;
   }
 
+  static std::string MatchSql(std::string text, const std::string& column,
+                              std::vector<Param>& params) {
+    params.emplace_back(ColumnFilter(column, std::move(text)));
+    return "d.id IN (SELECT rowid FROM fts WHERE fts MATCH ?)";
+  }
+
   std::string ContentSql(const ContentNode& n, const std::string& column,
                          std::vector<Param>& params) const {
-    if (Expressible(n)) {
-      params.emplace_back(ColumnFilter(column, FtsText(n)));
-      return "d.id IN (SELECT rowid FROM fts WHERE fts MATCH ?)";
-    }
+    if (Expressible(n)) return MatchSql(FtsText(n), column, params);
     switch (n.kind) {
-      case ContentNode::Kind::Not: return "(NOT " + ContentSql(*n.left, column, params) + ")";
+      case ContentNode::Kind::Not:
+        if (n.left->kind == ContentNode::Kind::Not) return ContentSql(*n.left->left, column, params);
+        return "(NOT " + ContentSql(*n.left, column, params) + ")";
       case ContentNode::Kind::And:
       case ContentNode::Kind::Or: {
-        std::string a = ContentSql(*n.left, column, params);
-        std::string b = ContentSql(*n.right, column, params);
-        return "(" + a + (n.kind == ContentNode::Kind::And ? " AND " : " OR ") + b + ")";
+        // The parts one full-text text can say go together into one match; the rest are
+        // matched each on its own.
+        const bool isAnd = n.kind == ContentNode::Kind::And;
+        std::vector<const ContentNode*> ops, together, alone;
+        ChainOperands(n, n.kind, ops);
+        bool kept = false;
+        for (const ContentNode* op : ops) {
+          const bool negative = op->kind == ContentNode::Kind::Not;
+          if (Expressible(isAnd && negative ? *op->left : *op)) {
+            kept = kept || !negative;
+            together.push_back(op);
+          } else {
+            alone.push_back(op);
+          }
+        }
+        std::vector<std::string> parts;
+        if (isAnd && !kept) {
+          alone = ops;
+        } else if (together.size() == 1) {
+          parts.push_back(MatchSql(FtsText(*together[0]), column, params));
+        } else if (!together.empty()) {
+          std::string text;
+          if (isAnd) {
+            text = FtsAndText(together);
+          } else {
+            for (const ContentNode* op : together) {
+              if (!text.empty()) text += " OR ";
+              text += FtsText(*op);
+            }
+          }
+          parts.push_back(MatchSql(text, column, params));
+        }
+        for (const ContentNode* op : alone) parts.push_back(ContentSql(*op, column, params));
+        std::string out = "(";
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+          if (i) out += isAnd ? " AND " : " OR ";
+          out += parts[i];
+        }
+        return out + ")";
       }
       case ContentNode::Kind::Term: break;
     }

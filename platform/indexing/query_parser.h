@@ -39,9 +39,11 @@ namespace qv::platform::indexing {
 inline constexpr HRESULT DB_E_ERRORSINCOMMAND = MakeHr(0x80040E14);
 inline constexpr HRESULT QUERY_E_ALLNOISE = MakeHr(0x80041605);
 
-// Inputs longer than this, or nested deeper, are refused.
+// Inputs longer than this, or nested deeper, are refused. A condition and a full-text text
+// inside it may each nest this deep (a parenthesis or a NOT is one level): SQLite's parser
+// stack, fixed and small, takes not much more than twice that many nested parentheses.
 inline constexpr std::size_t kMaxQueryText = 1u << 20;
-inline constexpr int kMaxQueryDepth = 200;
+inline constexpr int kMaxQueryDepth = 12;
 // A condition, or a full-text text, joins at most this many parts with AND and OR. (SQLite
 // refuses deeper expressions than a few hundred joined parts make anyway.)
 inline constexpr int kMaxQueryParts = 400;

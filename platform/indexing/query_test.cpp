@@ -312,6 +312,84 @@ TEST_F(QueryFixture, ScopesDatesNullOrderAndRank) {
             (std::vector<std::string>{"/h/a/one.txt", "/h/a/sub/two.txt"}));
 }
 
+// Every query the parser reads must also run: a pasted text of many words, long chains of
+// conditions, and the deepest nesting the parser takes, ranked or not, from the property
+// cache and as SQL.
+TEST_F(QueryFixture, LongAndDeepQueriesRun) {
+  std::string all, half;
+  for (int i = 0; i < 150; ++i) {
+    all += "w" + std::to_string(i) + " ";
+    if (i < 75) half += "w" + std::to_string(i) + " ";
+  }
+  MakeCatalog("System", {{"/l/all.txt", all, Day(2004, 1, 1), 1, {}, {}, {}},
+                         {"/l/half.txt", half + "other", Day(2004, 1, 2), 2, {}, {}, {}},
+                         {"/l/none.txt", "other", Day(2004, 1, 3), 3, {}, {}, {}}});
+  const std::string sel = "SELECT Path, rank FROM System..Scope() WHERE ";
+  auto run = [&](const std::string& where, const std::string& order = " ORDER BY Path") {
+    std::vector<std::string> first;
+    for (int i = 0; i < 3; ++i) {  // SQL, then the cache once the catalog stood still
+      QueryOptions opt;
+      opt.propertyCache = i > 0;
+      const auto got = Paths(sel + where + order, S_OK, opt);
+      if (i == 0) first = got;
+      EXPECT_EQ(got, first) << where;
+    }
+    return first;
+  };
+  using V = std::vector<std::string>;
+  // 150 words as the client joins them; also with the most parts the parser takes.
+  auto words = [](int n, int from, const char* join) {
+    std::string t;
+    for (int i = 0; i < n; ++i) {
+      if (i) t += join;
+      t += "\"w" + std::to_string(from + i) + "\"";
+    }
+    return t;
+  };
+  EXPECT_EQ(run("CONTAINS (ALL,'" + words(150, 0, " AND ") + "')"), V{"/l/all.txt"});
+  EXPECT_EQ(run("CONTAINS (ALL,'" + words(150, 0, " AND ") + "')", " ORDER BY rank DESC"),
+            V{"/l/all.txt"});
+  EXPECT_EQ(run("CONTAINS (CONTENTS,'" + words(kMaxQueryParts + 1, 0, " OR ") + "')"),
+            (V{"/l/all.txt", "/l/half.txt"}));
+  EXPECT_EQ(run("FREETEXT('\"" + words(150, 0, " ") + "\"')"), (V{"/l/all.txt", "/l/half.txt"}));
+  // Excluded words anywhere in a long chain, the first ones included.
+  EXPECT_EQ(run("CONTAINS (ALL,'NOT \"other\" AND " + words(100, 0, " AND ") +
+                " AND NOT \"x1\" AND NOT \"x2\" AND \"w149\" AND NOT \"x3\"')"),
+            V{"/l/all.txt"});
+  EXPECT_EQ(run("CONTAINS (ALL,'" + words(74, 0, " AND NOT ") + "')"), V{});
+  EXPECT_EQ(run("CONTAINS (ALL,'\"w1\" AND (\"zz\" OR \"other\") AND NOT (\"w140\" OR \"w141\")"
+                " AND NOT \"w100\"')"),
+            V{"/l/half.txt"});
+  // A long chain of conditions.
+  std::string chain = "path LIKE '/l/%'";
+  for (int i = 0; i < kMaxQueryParts; ++i) chain += i % 2 ? " AND kivVisits < 3" : " AND write > 0";
+  EXPECT_EQ(run(chain), (V{"/l/all.txt", "/l/half.txt"}));
+
+  // The deepest nesting the parser reads, in the condition and in a full-text text that no
+  // single FTS5 text can say (an OR with an excluded part), each level alternating.
+  // A level costs one unit of depth per parenthesis and per NOT.
+  std::string content = "\"w3\"";
+  for (int units = 0, level = 0; units < kMaxQueryDepth; ++level) {
+    const bool excluding = level % 2 == 0 && units + 2 <= kMaxQueryDepth;
+    content = "(\"zz" + std::to_string(level) + "\" " + (excluding ? "OR NOT " : "AND ") +
+              content + ")";
+    units += excluding ? 2 : 1;
+  }
+  std::string cond = "CONTAINS (ALL,'" + content + "')";
+  for (int units = 0, level = 0; units < kMaxQueryDepth; ++level) {
+    const bool negated = level % 2 == 0 && units + 2 <= kMaxQueryDepth;
+    cond = std::string(negated ? "NOT " : "") + "(write > " + std::to_string(level) +
+           (negated ? " OR " : " AND ") + cond + ")";
+    units += negated ? 2 : 1;
+  }
+  ParsedQuery q;
+  std::string error;
+  ASSERT_EQ(ParseQueryText(kPreamble + sel + cond, q, error), S_OK) << error;
+  run(cond);
+  // One level more is refused.
+  EXPECT_EQ(ParseQueryText(kPreamble + sel + "(" + cond + ")", q, error), DB_E_ERRORSINCOMMAND);
+}
+
 TEST_F(QueryFixture, UnionAllSortsAcrossCatalogs) {
   const Guid key = *ParseGuid("{3108EFA7-0C78-4930-8542-237B2C341ED2}");
   MakeCatalog("System", {{"/f/a.txt", "word", Day(2004, 1, 1), 3, Day(2004, 1, 5),
