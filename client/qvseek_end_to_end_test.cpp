@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/program_args.h"
 #include "context/context.h"
 #include "common/temp_dir.h"
 #include "platform/indexing/catalog_admin.h"
@@ -19,7 +20,6 @@
 #include "provider/cihelper/catalog_tables.h"
 #include "provider/ranking/ranking.h"
 
-extern char** environ;
 
 namespace qv::client {
 namespace {
@@ -43,17 +43,9 @@ Output RunTool(const fs::path& root, std::vector<std::string> args) {
                                    0600);
   posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
-  std::vector<std::string> env{"QV_ROOT=" + root.string()};
-  for (char** e = environ; *e; ++e) {
-    if (std::string_view(*e).substr(0, 8) != "QV_ROOT=") env.emplace_back(*e);
-  }
-  std::vector<char*> argv, envp;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
+  const ProgramArgs run(std::move(args), root);
   pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) {
+  if (posix_spawn(&pid, run.program(), &actions, nullptr, run.argv(), run.envp()) == 0) {
     int status = 0;
     waitpid(pid, &status, 0);
     o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

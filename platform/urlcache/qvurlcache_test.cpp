@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "common/program_args.h"
 #include "common/clock.h"
 #include "common/hresult.h"
 #include "common/temp_dir.h"
 #include "platform/urlcache/url_cache.h"
 
-extern char** environ;
 
 namespace qv::platform {
 namespace {
@@ -28,22 +28,14 @@ class QvurlcacheTest : public ::testing::Test {
   // any file it writes (RLIMIT_FSIZE, with SIGXFSZ ignored so that writes fail instead).
   int Run(std::vector<std::string> args, rlim_t maxFileBytes = RLIM_INFINITY) {
     args.insert(args.begin(), QVURLCACHE_PATH);
-    std::vector<std::string> env{"QV_ROOT=" + root().string()};
-    for (char** e = environ; *e; ++e) {
-      if (std::string_view(*e).substr(0, 8) != "QV_ROOT=") env.emplace_back(*e);
-    }
-    std::vector<char*> argv, envp;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    const ProgramArgs run(std::move(args), root());
     const pid_t pid = ::fork();
     if (pid < 0) return -1;
     if (pid == 0) {
       const rlimit lim{maxFileBytes, maxFileBytes};
       ::signal(SIGXFSZ, SIG_IGN);
       if (::setrlimit(RLIMIT_FSIZE, &lim) != 0) ::_exit(125);
-      ::execve(argv[0], argv.data(), envp.data());
+      ::execve(run.program(), run.argv(), run.envp());
       ::_exit(127);
     }
     int status = 0;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/program_args.h"
 #include "context/context.h"
 #include "context/event_report.h"
 #include "common/temp_dir.h"
@@ -24,7 +25,6 @@
 #include "provider/ranking/file_ranking.h"
 #include "tracer/tracer_constants.h"
 
-extern char** environ;
 
 namespace qv::tracer {
 namespace {
@@ -35,17 +35,9 @@ namespace ix = platform::indexing;
 // Runs a program of the build with QV_ROOT set to `root`; its exit code, -1 when it did not
 // start or exit.
 int RunProgram(const fs::path& root, std::vector<std::string> args) {
-  std::vector<std::string> env{"QV_ROOT=" + root.string()};
-  for (char** e = environ; *e; ++e) {
-    if (std::string_view(*e).substr(0, 8) != "QV_ROOT=") env.emplace_back(*e);
-  }
-  std::vector<char*> argv, envp;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
+  const ProgramArgs run(std::move(args), root);
   pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
+  if (posix_spawn(&pid, run.program(), nullptr, nullptr, run.argv(), run.envp()) != 0) return -1;
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 
+#include "common/program_args.h"
 #include "context/context.h"
 #include "common/temp_dir.h"
 #include "platform/browser/browser_feed.h"
@@ -20,7 +21,6 @@
 #include "provider/ranking/file_ranking.h"
 #include "tracer/tracer_constants.h"
 
-extern char** environ;
 
 namespace qv::tracer {
 namespace {
@@ -28,19 +28,11 @@ namespace {
 namespace fs = std::filesystem;
 
 int RunTracer(const fs::path& root, std::vector<std::string> args) {
-  std::vector<std::string> env{"QV_ROOT=" + root.string()};
-  for (char** e = environ; *e; ++e) {
-    if (std::string_view(*e).substr(0, 8) != "QV_ROOT=") env.emplace_back(*e);
-  }
   args.insert(args.begin(), QVTRACER_PATH);
   args.emplace_back(kStartMarker);
-  std::vector<char*> argv, envp;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
+  const ProgramArgs run(std::move(args), root);
   pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
+  if (posix_spawn(&pid, run.program(), nullptr, nullptr, run.argv(), run.envp()) != 0) return -1;
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
