@@ -214,25 +214,13 @@ void LogindSession::Loop() {
 void LogindSession::Deliver(SessionEvent event) {
   if (event == SessionEvent::Lock) locked_ = true;
   if (event == SessionEvent::Unlock) locked_ = false;
-  std::lock_guard call(callMutex_);
-  std::vector<Listener> listeners;
-  {
-    std::lock_guard lock(mutex_);
-    for (auto& [id, l] : listeners_) listeners.push_back(l);
-  }
-  for (auto& l : listeners) l(event);
+  listeners_.Deliver(event);
 }
 
 SessionSignals::ListenerId LogindSession::Subscribe(Listener listener) {
-  std::lock_guard lock(mutex_);
-  listeners_.emplace(nextId_, std::move(listener));
-  return nextId_++;
+  return listeners_.Subscribe(std::move(listener));
 }
 
-void LogindSession::Unsubscribe(ListenerId id) {
-  std::lock_guard call(callMutex_);
-  std::lock_guard lock(mutex_);
-  listeners_.erase(id);
-}
+void LogindSession::Unsubscribe(ListenerId id) { listeners_.Unsubscribe(id); }
 
 }  // namespace qv::platform

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "common/hresult.h"
+#include "platform/desktop/session_listeners.h"
 #include "platform/desktop/session_signals.h"
 
 namespace qv::platform {
@@ -43,10 +44,7 @@ class LogindSession final : public SessionSignals {
  private:
   std::unique_ptr<Bus> bus_;
   std::atomic<bool> locked_{false};
-  mutable std::recursive_mutex callMutex_;
-  std::mutex mutex_;
-  std::map<ListenerId, Listener> listeners_;
-  ListenerId nextId_ = 1;
+  SessionListeners listeners_;
   int wakeFd_ = -1;
   std::atomic<bool> stop_{false};
   std::thread thread_;

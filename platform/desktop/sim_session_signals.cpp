@@ -3,17 +3,10 @@
 namespace qv::platform {
 
 SessionSignals::ListenerId SimSessionSignals::Subscribe(Listener listener) {
-  if (!listener) return 0;
-  std::lock_guard lock(mutex_);
-  listeners_[nextId_] = std::move(listener);
-  return nextId_++;
+  return listeners_.Subscribe(std::move(listener));
 }
 
-void SimSessionSignals::Unsubscribe(ListenerId id) {
-  std::lock_guard call(callMutex_);
-  std::lock_guard lock(mutex_);
-  listeners_.erase(id);
-}
+void SimSessionSignals::Unsubscribe(ListenerId id) { listeners_.Unsubscribe(id); }
 
 bool SimSessionSignals::Locked() const {
   std::lock_guard lock(mutex_);
@@ -26,9 +19,7 @@ bool SimSessionSignals::ScreenSaverRunning() const {
 }
 
 void SimSessionSignals::Raise(SessionEvent event) {
-  std::lock_guard call(callMutex_);
-  std::map<ListenerId, Listener> listeners;
-  {
+  listeners_.Deliver(event, [&] {
     std::lock_guard lock(mutex_);
     switch (event) {
       case SessionEvent::Lock: locked_ = true; break;
@@ -40,9 +31,7 @@ void SimSessionSignals::Raise(SessionEvent event) {
       case SessionEvent::SessionEnd:
       case SessionEvent::SystemShutdown: break;
     }
-    listeners = listeners_;
-  }
-  for (auto& [id, listener] : listeners) listener(event);
+  });
 }
 
 }  // namespace qv::platform

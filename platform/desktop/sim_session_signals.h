@@ -3,6 +3,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/desktop/session_listeners.h"
 #include "platform/desktop/session_signals.h"
 
 namespace qv::platform {
@@ -18,10 +19,8 @@ class SimSessionSignals final : public SessionSignals {
   void Raise(SessionEvent event);
 
  private:
-  mutable std::recursive_mutex callMutex_;  // held while listeners run
-  mutable std::mutex mutex_;
-  std::map<ListenerId, Listener> listeners_;
-  ListenerId nextId_ = 1;
+  mutable std::mutex mutex_;  // guards the state below
+  SessionListeners listeners_;
   bool locked_ = false;
   bool screenSaver_ = false;
 };

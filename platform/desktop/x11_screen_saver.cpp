@@ -72,25 +72,13 @@ void X11ScreenSaver::EventLoop() {
 }
 
 void X11ScreenSaver::Deliver(SessionEvent event) {
-  std::lock_guard call(callMutex_);
-  std::vector<Listener> listeners;
-  {
-    std::lock_guard lock(mutex_);
-    for (auto& [id, l] : listeners_) listeners.push_back(l);
-  }
-  for (auto& l : listeners) l(event);
+  listeners_.Deliver(event);
 }
 
 SessionSignals::ListenerId X11ScreenSaver::Subscribe(Listener listener) {
-  std::lock_guard lock(mutex_);
-  listeners_.emplace(nextId_, std::move(listener));
-  return nextId_++;
+  return listeners_.Subscribe(std::move(listener));
 }
 
-void X11ScreenSaver::Unsubscribe(ListenerId id) {
-  std::lock_guard call(callMutex_);
-  std::lock_guard lock(mutex_);
-  listeners_.erase(id);
-}
+void X11ScreenSaver::Unsubscribe(ListenerId id) { listeners_.Unsubscribe(id); }
 
 }  // namespace qv::platform

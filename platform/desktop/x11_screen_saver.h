@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "common/hresult.h"
+#include "platform/desktop/session_listeners.h"
 #include "platform/desktop/session_signals.h"
 
 namespace qv::platform {
@@ -38,10 +39,7 @@ class X11ScreenSaver final : public SessionSignals {
   std::unique_ptr<x11::Conn> conn_;  // owned by the event thread once it runs
   int eventBase_ = 0;
   std::atomic<bool> running_{false};
-  std::recursive_mutex callMutex_;  // held while listeners run
-  std::mutex mutex_;
-  std::map<ListenerId, Listener> listeners_;
-  ListenerId nextId_ = 1;
+  SessionListeners listeners_;
   int wakeFd_ = -1;
   std::atomic<bool> stop_{false};
   std::thread thread_;
