@@ -259,9 +259,10 @@ TEST_F(QvTracerProgramTest, StoppedTracerGivesTheTimeOutResultWithinTheLimit) {
     const auto before = std::chrono::steady_clock::now();
     EXPECT_EQ(text ? client.Update(7, text, 0) : client.End(7, nullptr, 0),
               static_cast<HRESULT>(0x800705B4));
-    // The limit, and a little for a loaded machine's scheduling.
+    // Bounded by the limit, not waiting for ever; the margin is for a loaded machine's
+    // scheduling (the sanitizer builds run several times slower).
     EXPECT_LE(std::chrono::steady_clock::now() - before,
-              std::chrono::milliseconds(hooks::kVisitSendTimeoutMs + 500));
+              std::chrono::milliseconds(hooks::kVisitSendTimeoutMs + 3000));
   }
   EXPECT_EQ(client.IsRunning(), S_OK);
 

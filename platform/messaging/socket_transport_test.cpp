@@ -176,6 +176,10 @@ TEST_F(SocketFixture, WindowOfAStoppedProcessIsFoundByClassAsHungAndSendsTimeOut
   ASSERT_TRUE(live);
   EXPECT_TRUE(live->responding);
   ASSERT_EQ(::kill(child, SIGSTOP), 0);
+  // The signal is delivered later than kill returns: wait until the child really stands still.
+  int stopped = 0;
+  ASSERT_EQ(::waitpid(child, &stopped, WUNTRACED), child);
+  ASSERT_TRUE(WIFSTOPPED(stopped));
 
   const auto hung = station->FindMessageWindowInfo("qvtracereventwindow");
   ASSERT_TRUE(hung);
