@@ -217,6 +217,8 @@ HRESULT RewriteDay(const fs::path& folder, std::optional<DATE> cutoff, const Clo
     // Nothing is left of the day: its file goes, and its folder once it is empty.
     if (::unlink(dataPath.c_str()) != 0) return HresultFromErrno(errno);
   } else {
+    // A run cut short may have left its file; under the lock no one else writes it.
+    ::unlink(temp.c_str());
     UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!out) return HresultFromErrno(errno);
     HRESULT hr = WriteAllFd(out.get(), kept);

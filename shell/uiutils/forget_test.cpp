@@ -225,5 +225,24 @@ TEST_F(Forget, CommandLineExplainsItselfAndSummarises) {
   EXPECT_NE(o.str().find("web history shortcuts removed: 1"), std::string::npos);
 }
 
+TEST_F(Forget, CommandLineClearsJournalDaysByDate) {
+  const Recorded page = VisitPage("http://example.com/b", kNow - 10 * kMinute);
+  const CivilDay day = LocalDayOf(kNow - 12 * kMinute);
+  const std::string text =
+      std::to_string(day.year) + "/" + std::to_string(day.month) + "/" + std::to_string(day.day);
+  for (const std::vector<std::string_view>& bad :
+       {std::vector<std::string_view>{"journal", text}, {"journal", text, "2005-02-30"},
+        {"journal", "2010-01-02", "2010-01-01"}}) {
+    std::ostringstream o, e;
+    EXPECT_EQ(RunQvforget(bad, ctx(), o, e), kForgetExitUsage) << e.str();
+  }
+  EXPECT_TRUE(InJournal(page));
+  std::ostringstream o, e;
+  const std::vector<std::string_view> args{"journal", text, text};
+  EXPECT_EQ(RunQvforget(args, ctx(), o, e), kForgetExitOk) << e.str();
+  EXPECT_FALSE(InJournal(page));
+  EXPECT_TRUE(fs::exists(page.path));  // only the journal is cleared this way
+}
+
 }  // namespace
 }  // namespace qv::uiutils
