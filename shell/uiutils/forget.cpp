@@ -271,7 +271,8 @@ HRESULT Forgetter::Forget(ForgetSpan span,
         continue;
       }
       std::vector<std::uint8_t> image;
-      const HRESULT hr = journal::ReadDayFileImage(folder / std::string(journal::kDayFileName), image);
+      const HRESULT hr =
+          journal::ReadDayFileImage(folder / std::string(journal::kDayFileName), image);
       if (Failed(hr)) {
         if (hr != STG_E_FILENOTFOUND && hr != STG_E_PATHNOTFOUND) {
           summary.errors.push_back(Describe(folder, hr));

@@ -185,7 +185,8 @@ class InstalledPrograms : public StartPanelStore {
     fs::create_directories(bin_);
     for (const std::string_view name : {kSearchClientProgram, kSettingsProgram}) {
       const fs::path script = bin_ / name;
-      std::ofstream(script) << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args\"\n";
+      std::ofstream(script) << "#!/bin/sh\n"
+                               "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args\"\n";
       ::chmod(script.c_str(), 0700);
     }
     ASSERT_EQ(ctx().registry.SetValue(platform::Hive::LocalMachine, kEventSourceKey,
