@@ -14,12 +14,11 @@
 
 #include "provider/journal/day_file.h"
 #include "provider/journal/day_file_format.h"
+#include "provider/journal/day_file_lock.h"
 
 namespace qv::journal {
 namespace {
 
-constexpr std::chrono::milliseconds kFirstPause{1};
-constexpr std::chrono::milliseconds kLongestPause{20};
 // How often a writer opens the day file again because its name came to mean another file.
 constexpr int kMaxReopens = 8;
 // Names tried for a damaged file set aside: Journal.q6d.damaged, Journal.q6d.damaged-2, ...
@@ -64,24 +63,7 @@ HRESULT PwriteAll(int fd, std::uint64_t offset, std::span<const std::uint8_t> by
 }  // namespace
 
 HRESULT DayFileAppender::LockWithWait(int fd) const {
-  // Waiting counts both the clock and the pauses taken, so a clock that stands still (as in
-  // tests) cannot make the wait endless.
-  const auto start = clock_.Monotonic();
-  std::chrono::nanoseconds slept{0};
-  std::chrono::nanoseconds pause = kFirstPause;
-  for (;;) {
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return S_OK;
-    if (errno != EAGAIN && errno != EACCES && errno != EINTR) return HresultFromErrno(errno);
-    const auto waited = std::max<std::chrono::nanoseconds>(clock_.Monotonic() - start, slept);
-    if (waited >= lockWait_) return STG_E_LOCKVIOLATION;
-    const auto nap = std::min<std::chrono::nanoseconds>(pause, lockWait_ - waited);
-    std::this_thread::sleep_for(nap);
-    slept += nap;
-    pause = std::min<std::chrono::nanoseconds>(pause * 2, kLongestPause);
-  }
+  return LockDayFile(fd, clock_, lockWait_);
 }
 
 bool DayFileAppender::StillChecked(int fd, const Checked& c, dev_t dev, ino_t ino,

@@ -164,26 +164,6 @@ bool ValidDay(const CivilDay& d) {
 
 }  // namespace
 
-HRESULT LockDayFile(int fd, const Clock& clock, std::chrono::milliseconds wait) {
-  const auto start = clock.Monotonic();
-  std::chrono::nanoseconds slept{0};
-  std::chrono::nanoseconds pause = std::chrono::milliseconds(1);
-  for (;;) {
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return S_OK;
-    if (errno != EAGAIN && errno != EACCES && errno != EINTR) return HresultFromErrno(errno);
-    // A clock that stands still (as in tests) cannot make the wait endless.
-    const auto waited = std::max<std::chrono::nanoseconds>(clock.Monotonic() - start, slept);
-    if (waited >= wait) return STG_E_LOCKVIOLATION;
-    const auto nap = std::min<std::chrono::nanoseconds>(pause, wait - waited);
-    std::this_thread::sleep_for(nap);
-    slept += nap;
-    pause = std::min<std::chrono::nanoseconds>(pause * 2, std::chrono::milliseconds(100));
-  }
-}
-
 JournalClearer::JournalClearer(fs::path journalRoot, const Clock& clock,
                                std::chrono::milliseconds lockWait)
     : root_(std::move(journalRoot)), clock_(clock), lockWait_(lockWait) {}

@@ -13,6 +13,7 @@
 #include "common/clock.h"
 #include "common/hresult.h"
 #include "common/oledate.h"
+#include "provider/journal/day_file_lock.h"
 
 namespace qv::uiutils {
 
@@ -55,8 +56,6 @@ class JournalClearer {
   std::chrono::milliseconds lockWait_;
 };
 
-// Takes the journal writer's lock on an open day file, waiting at most `wait`.
-// STG_E_LOCKVIOLATION when another writer keeps it longer.
-HRESULT LockDayFile(int fd, const Clock& clock, std::chrono::milliseconds wait);
+using journal::LockDayFile;
 
 }  // namespace qv::uiutils
