@@ -41,7 +41,7 @@ for program in "${tsan_programs[@]}"; do
 done
 cmake --build build-tsan -j"$jobs" --target "${tsan_targets[@]}"
 echo "== tests under ThreadSanitizer"
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp \
   ctest --test-dir build-tsan -j"$jobs" --output-on-failure --timeout 600 -L "^(${tsan_labels})\$"
 
 echo "== fuzz targets (${fuzz_seconds}s each)"
