@@ -12,11 +12,21 @@ namespace qv {
 
 class ProgramArgs {
  public:
-  ProgramArgs(std::vector<std::string> args, const std::filesystem::path& root)
-      : args_(std::move(args)) {
+  // `extra` holds NAME=VALUE settings that replace this process's, such as a runtime folder
+  // of the case's own (XDG_RUNTIME_DIR) so that programs running side by side never meet.
+  ProgramArgs(std::vector<std::string> args, const std::filesystem::path& root,
+              std::vector<std::string> extra = {})
+      : args_(std::move(args)), env_(std::move(extra)) {
     env_.push_back("QV_ROOT=" + root.string());
+    const std::size_t replaced = env_.size();
     for (char** e = environ; *e; ++e) {
-      if (std::string_view(*e).substr(0, 8) != "QV_ROOT=") env_.emplace_back(*e);
+      const std::string_view setting(*e);
+      const std::string_view name = setting.substr(0, setting.find('=') + 1);
+      bool keep = true;
+      for (std::size_t i = 0; i < replaced && keep; ++i) {
+        keep = std::string_view(env_[i]).substr(0, name.size()) != name;
+      }
+      if (keep) env_.emplace_back(setting);
     }
     for (auto& a : args_) argv_.push_back(a.data());
     argv_.push_back(nullptr);

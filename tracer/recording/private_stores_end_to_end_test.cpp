@@ -35,7 +35,11 @@ namespace ix = platform::indexing;
 // Runs a program of the build with QV_ROOT set to `root`; its exit code, -1 when it did not
 // start or exit.
 int RunProgram(const fs::path& root, std::vector<std::string> args) {
-  const ProgramArgs run(std::move(args), root);
+  // The case's programs get a runtime folder of their own: cases run side by side, and would
+  // otherwise meet each other's tracer windows in the session's folder.
+  const fs::path runtime = root.parent_path() / "run";
+  fs::create_directories(runtime);
+  const ProgramArgs run(std::move(args), root, {"XDG_RUNTIME_DIR=" + runtime.string()});
   pid_t pid = 0;
   if (posix_spawn(&pid, run.program(), nullptr, nullptr, run.argv(), run.envp()) != 0) return -1;
   int status = 0;

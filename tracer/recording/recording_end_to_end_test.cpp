@@ -30,7 +30,11 @@ namespace fs = std::filesystem;
 int RunTracer(const fs::path& root, std::vector<std::string> args) {
   args.insert(args.begin(), QVTRACER_PATH);
   args.emplace_back(kStartMarker);
-  const ProgramArgs run(std::move(args), root);
+  // The case's programs get a runtime folder of their own: cases run side by side, and would
+  // otherwise meet each other's tracer windows in the session's folder.
+  const fs::path runtime = root.parent_path() / "run";
+  fs::create_directories(runtime);
+  const ProgramArgs run(std::move(args), root, {"XDG_RUNTIME_DIR=" + runtime.string()});
   pid_t pid = 0;
   if (posix_spawn(&pid, run.program(), nullptr, nullptr, run.argv(), run.envp()) != 0) return -1;
   int status = 0;
