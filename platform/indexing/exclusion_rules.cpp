@@ -1,5 +1,7 @@
 #include "platform/indexing/exclusion_rules.h"
 
+#include <algorithm>
+
 #include <fnmatch.h>
 
 #include "platform/folders/folders.h"
@@ -51,8 +53,10 @@ ExclusionRules::ExclusionRules(const std::vector<std::string>& extra,
     Entry e;
     e.anchored = !text.empty() && text.front() == '/';
     e.parts = Components(text);
-    for (const auto& p : e.parts) {
-      if (p == "." || p == "..") e.parts.clear();  // not a folder name: ignored
+    // "." and ".." name no folder: such an entry is ignored.
+    if (std::any_of(e.parts.begin(), e.parts.end(),
+                    [](const std::string& p) { return p == "." || p == ".."; })) {
+      e.parts.clear();
     }
     if (e.parts.empty()) continue;
     text_ += raw + "\n";
