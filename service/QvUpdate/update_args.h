@@ -4,6 +4,9 @@
 // halves of their bit patterns) and optionally the search key. The reader is strict: a
 // number has one to eight hex digits and nothing else, a quote pair is stripped only when the
 // argument both starts and ends with a quote, and a date must be a real calendar date.
+// The arguments arrive already split: the job keeps an argument vector and the kernel hands
+// it over unchanged, so no command-line text is split again here; splitting at blanks and
+// quotes would break the names that hold them, which Linux allows.
 #include <cstdint>
 #include <optional>
 #include <span>
