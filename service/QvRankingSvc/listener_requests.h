@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -26,14 +27,14 @@ struct Caller {
 // The ten values of an update that met a locked file, unchanged.
 struct PendingUpdate {
   std::string file;
-  ULONG units = 0;
-  ULONG visits = 0;
+  std::uint32_t units = 0;
+  std::uint32_t visits = 0;
   DATE start = 0.0;
   DATE finish = 0.0;
-  ULONG workingTime = 0;
-  ULONG activeTime = 0;
-  ULONG scope = 0;
-  ULONG retry = 0;
+  std::uint32_t workingTime = 0;
+  std::uint32_t activeTime = 0;
+  std::uint32_t scope = 0;
+  std::uint32_t retry = 0;
   std::optional<std::string> searchKey;  // absent: a null key
 };
 
