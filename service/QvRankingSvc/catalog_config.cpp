@@ -8,6 +8,7 @@
 #include "common/scope_hash.h"
 #include "context/event_report.h"
 #include "platform/folders/folders.h"
+#include "platform/fs/private_files.h"
 #include "platform/indexing/catalog_admin.h"
 #include "provider/cihelper/cihelper.h"
 #include "service/QvRankingSvc/caller_folders.h"
@@ -79,6 +80,9 @@ HRESULT VerifyConfiguration(const Context& ctx, std::string_view folderIn, bool 
     CatalogOutcome& o = report.catalogs.emplace_back();
     o.name = std::string(c.name);
     if (!c.scope.empty()) o.scope = folder + std::string(c.scope);
+    // A new user has no web history or journal folder yet, and the repair drops a scope
+    // whose folder is missing: make them (the user's alone) so the scopes stay.
+    if (!o.scope.empty()) platform::CreatePrivateFolders(o.scope);
     const bool existed = Succeeded(admin->FindCatalog(o.name));
     VARIANT_BOOL rebuilt = VARIANT_FALSE;
     std::shared_ptr<ICIHelper> helper;

@@ -111,10 +111,18 @@ TEST_F(CatalogConfigTest, FailuresAreLoggedPerCatalogOrDropTheRequest) {
 }
 
 TEST_F(CatalogConfigTest, OnlyWhenNoCatalogExists) {
+  // A new user: not even the data folders exist yet; the scopes must still be kept.
+  fs::remove_all(data_);
   ConfigReport report;
   ASSERT_EQ(VerifyIfNoCatalog(ctx(), report), S_OK);
   EXPECT_EQ(report.catalogs.size(), 3u);
   EXPECT_EQ(report.catalogs[1].scope, (data_ / "Quillon/WebHistory").string());
+  ix::CatalogAdmin admin(ctx().registry, ctx().root);
+  ix::ScopeEntry scope;
+  EXPECT_EQ(admin.GetScopeByPath("QuillonJournal", (data_ / "Quillon/Journal").string(), scope),
+            S_OK);
+  EXPECT_EQ(fs::status(data_ / "Quillon/Journal").permissions() & fs::perms::all,
+            fs::perms::owner_all);
   EXPECT_EQ(VerifyIfNoCatalog(ctx(), report), S_FALSE);
   EXPECT_TRUE(report.catalogs.empty());
 }
