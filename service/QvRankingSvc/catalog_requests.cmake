@@ -14,3 +14,12 @@ qv_tests(catalog_requests_tests
     ${CMAKE_CURRENT_LIST_DIR}/catalog_config_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/catalog_requests_test.cpp
   DEPS qv_catalog_requests)
+
+# A new user's road through the programs: verify, index, visit, search.
+qv_tests(new_user_end_to_end_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/new_user_end_to_end_test.cpp)
+if(TARGET new_user_end_to_end_tests)
+  target_compile_definitions(new_user_end_to_end_tests PRIVATE
+    QVRANK_PATH="$<TARGET_FILE:qvrank>" QVINDEX_PATH="$<TARGET_FILE:qvindex>"
+    QVSEEK_PATH="$<TARGET_FILE:QvSeek>")
+  add_dependencies(new_user_end_to_end_tests qvrank qvindex QvSeek)
+endif()
