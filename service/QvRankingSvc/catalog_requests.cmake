@@ -20,6 +20,6 @@ qv_tests(new_user_end_to_end_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/new_user_en
 if(TARGET new_user_end_to_end_tests)
   target_compile_definitions(new_user_end_to_end_tests PRIVATE
     QVRANK_PATH="$<TARGET_FILE:qvrank>" QVINDEX_PATH="$<TARGET_FILE:qvindex>"
-    QVSEEK_PATH="$<TARGET_FILE:QvSeek>")
-  add_dependencies(new_user_end_to_end_tests qvrank qvindex QvSeek)
+    QVSEEK_PATH="$<TARGET_FILE:QvSeek>" QVINDEXER_PATH="$<TARGET_FILE:qvindexer>")
+  add_dependencies(new_user_end_to_end_tests qvrank qvindex qvindexer QvSeek)
 endif()

@@ -132,5 +132,20 @@ TEST(NewUserEndToEnd, FirstSearchSetsUpTheCatalogs) {
   EXPECT_NE(r.out.find("QuillonJournal "), std::string::npos) << r.out;
 }
 
+// The indexing service's first start does the same, then indexes the home folder.
+TEST(NewUserEndToEnd, IndexerFirstStartSetsUpTheCatalogs) {
+  NewUser user;
+  std::ofstream(user.home() / "alpha.txt") << "notes on the zephyrine project\n";
+  Output r = user.Run({QVINDEXER_PATH, "--once", "--quiet"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  r = user.Run({QVINDEX_PATH, "status"});
+  for (const char* name : {"System ", "QuillonWebHistory ", "QuillonJournal "}) {
+    EXPECT_NE(r.out.find(name), std::string::npos) << r.out;
+  }
+  r = user.Run({QVSEEK_PATH, "--print", "zephyrine"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(Rows(r.out, user.home()), std::vector<std::string>{"alpha.txt"}) << r.out;
+}
+
 }  // namespace
 }  // namespace qv::service
