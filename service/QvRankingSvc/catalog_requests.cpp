@@ -133,17 +133,18 @@ HRESULT DeleteStale(const Context& ctx, std::string_view file, const Caller& cal
   const std::filesystem::path path(p);
   if (!path.is_absolute() || path.lexically_normal().string() != p) return E_ACCESSDENIED;
 
-  const auto data = platform::KnownFolderPath(ctx.root, platform::KnownFolder::LocalAppData);
+  const auto data = platform::KnownFolderPath(ctx.root, platform::KnownFolder::LocalAppData)
+                        .lexically_normal();
   for (const std::string_view folder : kShortcutFolders) {
+    const std::filesystem::path below = data.filename() / folder;  // below the root
     const std::filesystem::path base = data / folder;
     const auto relative = path.lexically_relative(base);
     if (relative.empty() || *relative.begin() == ".." || relative == ".") continue;
     // From the root down, every folder is opened without following a link, and the file is
     // removed relative to the last one: nothing can point the deletion elsewhere.
-    UniqueFd dir(::open(ctx.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(::open(data.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir) return errno == ENOENT ? S_FALSE : HresultFromErrno(errno);
-    std::vector<std::string> parts =
-        Components(base.lexically_relative(ctx.root));
+    std::vector<std::string> parts = Components(below);
     const auto rest = Components(relative);
     parts.insert(parts.end(), rest.begin(), rest.end() - 1);
     for (const auto& part : parts) {
