@@ -147,5 +147,29 @@ TEST(NewUserEndToEnd, IndexerFirstStartSetsUpTheCatalogs) {
   EXPECT_EQ(Rows(r.out, user.home()), std::vector<std::string>{"alpha.txt"}) << r.out;
 }
 
+// A check that creates catalogs while the indexing service runs restarts it, so that it takes
+// up the new catalogs; the service is stopped again however the test ends.
+TEST(NewUserEndToEnd, VerifyRestartsARunningService) {
+  NewUser user;
+  Output r = user.Run({QVINDEX_PATH, "add-catalog", "QuillonL2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = user.Run({QVINDEX_PATH, "start"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  struct StopAtEnd {
+    const NewUser& user;
+    ~StopAtEnd() { user.Run({QVINDEX_PATH, "stop"}); }
+  } stop{user};
+
+  r = user.Run({QVINDEX_PATH, "verify"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("restarted"), std::string::npos) << r.out;
+  r = user.Run({QVINDEX_PATH, "status"});
+  EXPECT_NE(r.out.find("service: running"), std::string::npos) << r.out;
+  // Nothing left to change: the service is left alone.
+  r = user.Run({QVINDEX_PATH, "verify"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out.find("restarted"), std::string::npos) << r.out;
+}
+
 }  // namespace
 }  // namespace qv::service
