@@ -143,7 +143,18 @@ TEST_F(CatalogRequestsTest, StopScopeStopsOnlyTheCallersMailCatalogs) {
   ASSERT_EQ(admin.IsCatalogStopped(theirName, stopped), S_OK);
   EXPECT_FALSE(stopped);
 
-  // A folder covered by no mail catalog stops nothing.
+  // A folder covered by System alone, or by no catalog, stops nothing.
+  ConfigReport report;
+  ASSERT_EQ(VerifyConfiguration(ctx(), data_.string(), false, report), S_OK);
+  const std::string docs = (fs::canonical(t_.root()) / "docs").string();
+  std::string covering;
+  ASSERT_EQ(admin.LocateCatalog(docs, 0, covering), S_OK);
+  EXPECT_EQ(covering, "System");
+  EXPECT_EQ(admin.LocateCatalog(docs, 1, covering), S_FALSE);
+  ASSERT_EQ(admin.StartCatalog("System"), S_OK);
+  EXPECT_EQ(OtlStopScope(ctx(), docs, Me()), S_OK);
+  ASSERT_EQ(admin.IsCatalogStopped("System", stopped), S_OK);
+  EXPECT_FALSE(stopped);
   EXPECT_EQ(OtlStopScope(ctx(), "/nowhere", Me()), S_OK);
   EXPECT_EQ(OtlStopScope(ctx(), "", Me()), E_INVALIDARG);
   ctx().classes.Unregister(ix::kAdminClsid);
