@@ -30,6 +30,12 @@ const std::map<std::uint32_t, const char*>& EnglishTexts() {
       {kMsgNothingToSearch,
        "The query has no word to search for: wildcards and punctuation alone match nothing. "
        "Type at least one letter or digit."},
+      {kMsgFilesCatalogMissing,
+       "The files catalog System does not exist, so files were not searched. Set it up with "
+       "'qvindex verify'."},
+      {kMsgWebCatalogMissing,
+       "The web history catalog QuillonWebHistory does not exist, so web history was not "
+       "searched. Set it up with 'qvindex verify'."},
   };
   return texts;
 }

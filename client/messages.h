@@ -38,6 +38,9 @@ enum MessageId : std::uint32_t {
   kMsgColumnLocation = 213,
   // The client's own: a query of wildcards and punctuation only.
   kMsgNothingToSearch = 240,
+  // The client's own: a catalog of the search is not registered and was left out.
+  kMsgFilesCatalogMissing = 241,
+  kMsgWebCatalogMissing = 242,
 };
 
 // Texts a run collects, oldest first.

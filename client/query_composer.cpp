@@ -50,6 +50,9 @@ namespace {
 
 // Folders of the system's own data under the local application data.
 constexpr std::string_view kWebHistoryFolder = "/Quillon/WebHistory";
+// The catalogs the files and web history tables read (as the fragments name them).
+constexpr std::string_view kFilesCatalog = "System";
+constexpr std::string_view kWebHistoryCatalog = "QuillonWebHistory";
 constexpr std::string_view kJournalFolder = "/Quillon/Journal";
 
 // Every volume's system data and trash, kept out of file results.
@@ -280,7 +283,16 @@ HRESULT ComposeCatalogQuery(std::string_view queryText, bool searchKeyMode,
     from += text;
     ++tables;
   };
-  if (params.searchFiles) {
+  auto missing = [&](std::string_view catalog, MessageId message) {
+    bool registered = true;
+    if (!env.catalogRegistered || Failed(env.catalogRegistered(catalog, registered)) ||
+        registered) {
+      return false;
+    }
+    messages.push_back(message);
+    return true;
+  };
+  if (params.searchFiles && !missing(kFilesCatalog, kMsgFilesCatalogMissing)) {
     const QueryToken* folder = nullptr;
     for (const auto& t : tokens) {
       if (IsFolderToken(t)) {
@@ -299,7 +311,7 @@ HRESULT ComposeCatalogQuery(std::string_view queryText, bool searchKeyMode,
       addTable(fragment::kFilesWhole);
     }
   }
-  if (params.searchWebHistory) {
+  if (params.searchWebHistory && !missing(kWebHistoryCatalog, kMsgWebCatalogMissing)) {
     std::string t(fragment::kWebOpen);
     t += QuoteLiteral(env.localAppData + std::string(kWebHistoryFolder));
     t += fragment::kScopeClose;

@@ -53,6 +53,10 @@ struct ComposeEnvironment {
   // Whether a mail catalog can be searched (false when missing or stopped); a failure is the
   // administration object's and is returned. Unset: the administration object is unavailable.
   std::function<HRESULT(std::string_view catalog, bool& usable)> mailCatalogUsable;
+  // Whether the files or web history catalog is registered. One that is not is left out of
+  // the search with a message (kMsgFilesCatalogMissing, kMsgWebCatalogMissing), as a missing
+  // mail catalog is, instead of failing it. Unset or failing: assumed registered.
+  std::function<HRESULT(std::string_view catalog, bool& registered)> catalogRegistered;
   // The user's security identifier as text; a failure means E_ACCESSDENIED.
   std::function<HRESULT(std::string&)> userSid;
   const DateLocale* dates = nullptr;

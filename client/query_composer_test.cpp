@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "client/search_key_list.h"
 #include "platform/indexing/query_parser.h"
 
@@ -163,6 +165,39 @@ TEST_F(ComposerTest, MailCatalogs) {
   Catalog("a", p, false, E_ACCESSDENIED);
   env_.mailCatalogUsable = nullptr;
   Catalog("a", p, false, REGDB_E_CLASSNOTREG);
+}
+
+// A missing files or web history catalog is left out with a message, not a failed search;
+// only when nothing is left does the search fail.
+TEST_F(ComposerTest, MissingCatalogLeftOutOfTheUnion) {
+  SearchParams p;  // files and web history
+  std::vector<std::string> registered = {"System"};
+  env_.catalogRegistered = [&](std::string_view name, bool& found) {
+    found = std::find(registered.begin(), registered.end(), name) != registered.end();
+    return S_OK;
+  };
+  std::string tail = Tail(Catalog("budget", p));
+  EXPECT_EQ(tail.substr(0, tail.find(" WHERE")), "System..Scope() ");
+  EXPECT_EQ(messages_, Messages{kMsgWebCatalogMissing});
+
+  registered = {"QuillonWebHistory"};
+  tail = Tail(Catalog("budget", p));
+  EXPECT_EQ(tail.substr(0, tail.find(" WHERE")), kWebTable);
+  EXPECT_EQ(messages_, Messages{kMsgFilesCatalogMissing});
+  // The folder form of the files table reads the same catalog.
+  Catalog("sdir:/tmp budget", p);
+  EXPECT_EQ(messages_, Messages{kMsgFilesCatalogMissing});
+
+  registered.clear();
+  Catalog("budget", p, false, E_INVALIDARG);
+  EXPECT_EQ(messages_,
+            (Messages{kMsgFilesCatalogMissing, kMsgWebCatalogMissing, kMsgNoCatalogTable}));
+
+  // A failing question counts as registered: the engine then says what is wrong.
+  env_.catalogRegistered = [](std::string_view, bool&) { return E_FAIL; };
+  tail = Tail(Catalog("budget", p));
+  EXPECT_EQ(tail.substr(0, 7), "(TABLE ");
+  EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(ComposerTest, SearchKeyMode) {

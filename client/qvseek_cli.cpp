@@ -11,6 +11,7 @@
 #include "context/language_module.h"
 #include "platform/indexing/catalog_admin.h"
 #include "provider/ranking/file_ranking.h"
+#include "service/QvRankingSvc/catalog_config.h"
 
 namespace qv::client {
 namespace {
@@ -48,9 +49,31 @@ int Usage(std::ostream& err, std::string_view problem) {
 
 std::string Hint(HRESULT hr) {
   if (hr == HresultFromWin32(win32::ERROR_NOT_FOUND)) {
-    return "Register the catalog first: qvindex add-catalog NAME, then qvindex add-scope.";
+    return "A catalog of the search is missing: set up the standard ones with 'qvindex verify'.";
   }
   return {};
+}
+
+// A new user's first search: without any catalog, the standard ones are set up as the
+// ranking service's configuration check does, and the user is told how to fill them.
+void SetUpFirstCatalogs(Context& ctx, std::ostream& err) {
+  service::RegisterCatalogClasses(ctx);
+  service::ConfigReport report;
+  if (service::VerifyIfNoCatalog(ctx, report) != S_OK) return;
+  std::string made;
+  for (const auto& c : report.catalogs) {
+    if (c.result == service::CatalogOutcome::Result::Failed) {
+      err << "QvSeek: the catalog " << c.name << " could not be set up: " << FormatHresult(c.hr)
+          << " " << SystemMessage(c.hr) << "\n";
+    } else {
+      made += (made.empty() ? "" : ", ") + c.name;
+    }
+  }
+  if (!made.empty()) {
+    err << "QvSeek: set up the catalogs " << made
+        << "; index your files with 'qvindex rescan System' or keep them current with "
+           "'qvindex start'.\n";
+  }
 }
 
 }  // namespace
@@ -81,6 +104,7 @@ int RunQvSeek(std::span<const std::string_view> args, Context& ctx, const DateLo
   ctx.classes.CreateInstance(ix::kAdminClsid, admin);
   std::shared_ptr<IBaseActivation> activation;
   ctx.classes.CreateInstance(CLSID_BaseActivation, activation);
+  SetUpFirstCatalogs(ctx, err);
 
   ComposeEnvironment env;
   HRESULT hr = MakeComposeEnvironment(ctx, dates, admin.get(), env);

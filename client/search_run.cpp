@@ -25,6 +25,11 @@ HRESULT MakeComposeEnvironment(const Context& ctx, const DateLocale& dates,
   out.windowsFolder = "/usr";
   out.programFilesFolder = "/opt";
   if (admin) {
+    out.catalogRegistered = [admin](std::string_view name, bool& registered) {
+      const HRESULT hr = admin->FindCatalog(name);
+      registered = Succeeded(hr);
+      return hr == HresultFromWin32(win32::ERROR_NOT_FOUND) ? S_OK : hr;
+    };
     out.mailCatalogUsable = [admin](std::string_view name, bool& usable) {
       usable = false;
       HRESULT hr = admin->FindCatalog(name);

@@ -152,6 +152,27 @@ TEST_F(SearchRunTest, BlankAndWordlessQueries) {
   EXPECT_EQ(result.RowCount(), 5u);
 }
 
+// The default search reads files and web history; without the web history catalog it still
+// runs over the files and says what was left out (it used to fail with 0x80070490).
+TEST_F(SearchRunTest, MissingWebHistoryCatalogIsLeftOut) {
+  Fill(1, 1, "budget");
+  SearchRequest req;  // files and web history
+  ASSERT_TRUE(req.params.searchFiles && req.params.searchWebHistory);
+  req.queryText = "budget";
+  ScoringContext scoring;
+  scoring.activation = &activation_;
+  SearchResult result;
+  ASSERT_EQ(RunSearch(req, env_, *exec_, scoring, result), S_OK) << result.detail;
+  EXPECT_EQ(result.RowCount(), 2u);
+  EXPECT_EQ(result.messages, Messages{kMsgWebCatalogMissing});
+  EXPECT_NE(MessageText(nullptr, kMsgWebCatalogMissing).find("qvindex verify"), std::string::npos);
+
+  ASSERT_EQ(admin_->AddCatalog("QuillonWebHistory", test_.root() / "web"), S_OK);
+  ASSERT_EQ(RunSearch(req, env_, *exec_, scoring, result), S_OK) << result.detail;
+  EXPECT_EQ(result.RowCount(), 2u);
+  EXPECT_TRUE(result.messages.empty());
+}
+
 TEST_F(SearchRunTest, IgnoredWordsAreTriedAgainAsFreeText) {
   Fill(1, 1, "budget");
   QueryRunner runner(*exec_);

@@ -18,6 +18,7 @@
 #include "platform/indexing/builtin_filters.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/indexer_service.h"
+#include "service/QvRankingSvc/catalog_config.h"
 
 namespace {
 
@@ -107,6 +108,21 @@ int main(int argc, char** argv) {
     }
     setsid();
     args.quiet = true;
+  }
+
+  // A new user's first start: the standard catalogs, before the lock is taken, since the
+  // check stops the running service when it changes a catalog.
+  {
+    qv::Installation setup(args.root);
+    auto& ctx = setup.context();
+    qv::service::RegisterCatalogClasses(ctx);
+    qv::service::ConfigReport report;
+    if (qv::service::VerifyIfNoCatalog(ctx, report) == qv::S_OK && !args.quiet) {
+      for (const auto& c : report.catalogs) {
+        std::printf("catalog %s: %s\n", c.name.c_str(),
+                    std::string(qv::service::OutcomeText(c.result)).c_str());
+      }
+    }
   }
 
   const int lock = open(ix::ServiceLockPath(args.root).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);

@@ -1,4 +1,6 @@
 // qvindex: look after the catalogs from the command line.
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +18,8 @@
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/indexer.h"
 #include "platform/indexing/query_executor.h"
+#include "service/QvRankingSvc/catalog_config.h"
+#include "service/QvRankingSvc/catalog_requests.h"
 
 namespace {
 
@@ -25,6 +29,10 @@ constexpr const char* kUsage =
     "usage: qvindex [--root DIR] COMMAND ...\n"
     "\n"
     "Commands:\n"
+    "  verify [FOLDER]                 create or repair the standard catalogs System (the\n"
+    "                                  home folder), QuillonWebHistory and QuillonJournal\n"
+    "                                  with their ranking properties, for the data folder\n"
+    "                                  FOLDER (default: <root>/LocalAppData)\n"
     "  status                          every catalog: documents, to filter, state\n"
     "  add-catalog NAME [LOCATION]     register a catalog (default location:\n"
     "                                  <root>/CommonAppData/Quillon/Catalogs/NAME)\n"
@@ -167,6 +175,51 @@ int Rescan(qv::Context& ctx, ix::CatalogAdmin& admin, const std::string& catalog
   return 0;
 }
 
+// The configuration check the ranking service runs, here in process, with what it did.
+int Verify(qv::Context& ctx, const std::string& folder) {
+  namespace svc = qv::service;
+  svc::RegisterCatalogClasses(ctx);
+  const svc::Caller self{::geteuid(), ::getegid(), ::getpid()};
+  svc::CatalogRequest request;
+  qv::HRESULT hr = svc::MakeConfigRequest(ctx, folder, false, self, request);
+  if (qv::Failed(hr)) {
+    return Fail("checking the folder", hr,
+                "give a folder by its real path (no links, '.' or '..') inside your home or " +
+                    ctx.root.string());
+  }
+  svc::ConfigReport report;
+  hr = svc::VerifyConfiguration(ctx, request.folder, false, report);
+  if (qv::Failed(hr)) return Fail("opening the catalog administration", hr);
+  bool failed = false, changed = false;
+  for (const auto& c : report.catalogs) {
+    std::printf("%-20s %-26s %s\n", c.name.c_str(), std::string(svc::OutcomeText(c.result)).c_str(),
+                c.scope.empty() ? "(home folder)" : c.scope.c_str());
+    if (c.result == svc::CatalogOutcome::Result::Failed) {
+      failed = true;
+      std::printf("  %s %s\n", qv::FormatHresult(c.hr).c_str(), qv::SystemMessage(c.hr).c_str());
+    }
+    if (c.result == svc::CatalogOutcome::Result::Created ||
+        c.result == svc::CatalogOutcome::Result::Repaired) {
+      changed = true;
+    }
+  }
+  if (report.restarted) {
+    std::printf("the indexing service was restarted and indexes the changed catalogs\n");
+  } else if (qv::Failed(report.restartResult)) {
+    std::printf("the indexing service could not be restarted (%s); run 'qvindex start'\n",
+                qv::FormatHresult(report.restartResult).c_str());
+  } else if (changed) {
+    std::printf("index them with 'qvindex rescan CATALOG' or keep them current with "
+                "'qvindex start'\n");
+  }
+  if (failed) {
+    std::fprintf(stderr, "qvindex: some catalogs could not be set up; the reasons are above "
+                         "and in the event log\n");
+    return 2;
+  }
+  return 0;
+}
+
 int Query(ix::CatalogAdmin& admin, const std::string& text, std::size_t maxRows) {
   ix::QueryExecutor exec(admin);
   ix::QueryOptions opt;
@@ -222,6 +275,18 @@ int main(int argc, char** argv) {
   ix::CatalogAdmin admin(ctx.registry, root);
   qv::HRESULT hr = qv::S_OK;
   if (cmd == "status" && args.size() == 1) return Status(admin);
+  if (cmd == "verify" && args.size() <= 2) {
+    std::string where =
+        qv::platform::KnownFolderPath(root, qv::platform::KnownFolder::LocalAppData)
+            .lexically_normal()
+            .string();
+    if (args.size() == 2) {
+      const auto path = qv::AbsolutePathArg(args[1]);
+      if (!path) return Usage("'" + args[1] + "' is not a folder; give a folder's path");
+      where = path->string();
+    }
+    return Verify(ctx, where);
+  }
   if (cmd == "add-catalog" && (args.size() == 2 || args.size() == 3)) {
     const std::filesystem::path location =
         args.size() == 3 ? std::filesystem::path(folder)

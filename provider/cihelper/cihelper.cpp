@@ -224,10 +224,9 @@ HRESULT CIHelper::RepairCatalog(const std::string* CatalogName, VARIANT_BOOL bSh
                                 ULONG nType, const std::string* OwnerSID,
                                 const std::string* Scope, VARIANT_BOOL* bRequiresRestart,
                                 VARIANT_BOOL* bRebuildCatalog) {
-  // Both outputs start as FALSE, so that no path leaves the caller reading garbage.
-  if (bRequiresRestart) *bRequiresRestart = VARIANT_FALSE;
-  if (bRebuildCatalog) *bRebuildCatalog = VARIANT_FALSE;
-
+  // The outputs are only ever set to TRUE, never reset: a caller repairs several catalogs
+  // into one restart flag, and a later repair that changes nothing must not clear what an
+  // earlier one asked for. The caller initialises them.
   const std::string name = CatalogName ? *CatalogName : std::string();
   const std::string owner = OwnerSID ? *OwnerSID : std::string();
   const std::string scope = Scope ? *Scope : std::string();

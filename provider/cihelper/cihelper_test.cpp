@@ -37,8 +37,9 @@ class CIHelperTest : public ::testing::Test {
 
   HRESULT Repair(const std::string& name, bool shared, ULONG type, const std::string* owner,
                  const std::string* scope) {
-    restart_ = 7;
-    rebuild_ = 7;
+    // Callers initialise the outputs; the repair only ever sets them.
+    restart_ = VARIANT_FALSE;
+    rebuild_ = VARIANT_FALSE;
     return helper_->RepairCatalog(&name, shared ? VARIANT_TRUE : VARIANT_FALSE, type, owner,
                                   scope, &restart_, &rebuild_);
   }
@@ -75,9 +76,13 @@ TEST_F(CIHelperTest, NamesAcceptedAndRefused) {
   EXPECT_FALSE(IsAcceptedCatalogName("Quillon\\x"));
 
   const std::string scope = (root_ / "w").string();
-  EXPECT_EQ(Repair("Other", true, 1, nullptr, &scope), E_INVALIDARG);
-  EXPECT_EQ(restart_, VARIANT_FALSE);  // outputs start as FALSE even on failure
-  EXPECT_EQ(rebuild_, VARIANT_FALSE);
+  // A refused call leaves the outputs as they were.
+  const std::string other = "Other";
+  VARIANT_BOOL restart = 7, rebuild = 7;
+  EXPECT_EQ(helper_->RepairCatalog(&other, VARIANT_TRUE, 1, nullptr, &scope, &restart, &rebuild),
+            E_INVALIDARG);
+  EXPECT_EQ(restart, 7);
+  EXPECT_EQ(rebuild, 7);
   EXPECT_EQ(Repair("Quillon/../evil", true, 1, nullptr, &scope), E_INVALIDARG);
   // A private catalog needs its owner.
   EXPECT_EQ(Repair("Quillon_1_2", false, 2, nullptr, &scope), E_INVALIDARG);
@@ -240,7 +245,40 @@ TEST_F(CIHelperTest, CreatedThroughTheClassRegistry) {
   VARIANT_BOOL restart = 3;
   EXPECT_EQ(helper->RepairCatalog(&name, VARIANT_TRUE, 3, nullptr, nullptr, &restart, nullptr),
             REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(restart, VARIANT_FALSE);
+  EXPECT_EQ(restart, 3);  // untouched
+}
+
+// The service repairs its three shared catalogs into one restart flag: the first repair's
+// request for a restart must survive the two that change nothing, and a repair with nothing
+// to do must leave both outputs exactly as it found them.
+TEST_F(CIHelperTest, RestartFlagCarriedThroughThreeRepairs) {
+  const fs::path web = root_ / "LocalAppData" / "Quillon" / "WebHistory";
+  const fs::path journal = root_ / "LocalAppData" / "Quillon" / "Journal";
+  fs::create_directories(web);
+  fs::create_directories(journal);
+  const std::string sWeb = web.string(), sJournal = journal.string();
+  const std::string system = "System", wh = "QuillonWebHistory", jn = "QuillonJournal";
+  // The journal and web history catalogs exist already and are sound.
+  VARIANT_BOOL ignored = VARIANT_FALSE;
+  ASSERT_EQ(helper_->RepairCatalog(&wh, VARIANT_TRUE, 1, nullptr, &sWeb, &ignored, nullptr), S_OK);
+  ASSERT_EQ(helper_->RepairCatalog(&jn, VARIANT_TRUE, kCatalogTypeJournal, nullptr, &sJournal,
+                                   &ignored, nullptr),
+            S_OK);
+
+  VARIANT_BOOL restart = VARIANT_FALSE;
+  ASSERT_EQ(helper_->RepairCatalog(&system, VARIANT_TRUE, 0, nullptr, nullptr, &restart, nullptr),
+            S_OK);
+  EXPECT_EQ(restart, VARIANT_TRUE);  // System was created
+  ASSERT_EQ(helper_->RepairCatalog(&wh, VARIANT_TRUE, 1, nullptr, &sWeb, &restart, nullptr), S_OK);
+  ASSERT_EQ(helper_->RepairCatalog(&jn, VARIANT_TRUE, kCatalogTypeJournal, nullptr, &sJournal,
+                                   &restart, nullptr),
+            S_OK);
+  EXPECT_EQ(restart, VARIANT_TRUE);
+
+  VARIANT_BOOL a = 5, b = 9;
+  ASSERT_EQ(helper_->RepairCatalog(&wh, VARIANT_TRUE, 1, nullptr, &sWeb, &a, &b), S_OK);
+  EXPECT_EQ(a, 5);
+  EXPECT_EQ(b, 9);
 }
 
 }  // namespace
