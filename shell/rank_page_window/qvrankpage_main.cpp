@@ -67,6 +67,9 @@ int main(int argc, char** argv) {
                  "unset); use `qvrank show FILE` or `qvrank delete FILE` instead.\n";
     return kExitUsage;
   }
+  // First, so that dates are written in the user's locale (Qt takes it from the environment).
+  QApplication app(argc, argv);
+  QApplication::setApplicationDisplayName("Quillon Vesper");
   qv::Installation installation(qv::platform::DefaultRoot());
   qv::Context& ctx = installation.context();
   qv::RegisterRankingClasses(ctx);
@@ -81,8 +84,6 @@ int main(int argc, char** argv) {
               << ": " << (message.empty() ? qv::FormatHresult(hr) : message) << "\n";
     return kExitFailed;
   }
-  QApplication app(argc, argv);
-  QApplication::setApplicationDisplayName("Quillon Vesper");
   qv::rankpage::RankPageDialog dialog(page);
   dialog.exec();
   return kExitOk;
