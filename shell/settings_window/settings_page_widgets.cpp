@@ -251,7 +251,8 @@ GeneralPageWidget::GeneralPageWidget(const settings::SettingsEnvironment& env,
   auto* layout = new QFormLayout(this);
   identity_ = new QLineEdit(this);
   identity_->setObjectName("General.Identity");
-  identity_->setMaxLength(static_cast<int>(settings::kMaxIdentityUnits));
+  // No length limit on the control: it would cut between the halves of a character outside
+  // the basic plane. Saving cuts the text to its length, never inside a character.
   layout->addRow(tr("Your identity:"), identity_);
   searchKeys_ = Box(tr("Give ranked files search keys"), "General.searchKeys", this);
   statistics_ = Box(tr("Keep usage statistics"), "General.statistics", this);

@@ -209,10 +209,15 @@ TEST_F(SettingsWindowTest, MachineValuesAreDisabledForOthersAndTheIdentityIsCut)
   EXPECT_FALSE(Find<QCheckBox>(w.get(), "General.searchKeys")->isEnabled());
   EXPECT_FALSE(Find<QCheckBox>(w.get(), "General.statistics")->isEnabled());
   auto* identity = Find<QLineEdit>(w.get(), "General.Identity");
-  identity->setText(QString(300, QChar('x')));  // pasted: the control itself takes 255
+  identity->setText(QString(300, QChar('x')));
   Click(w.get(), QDialogButtonBox::Apply);
   EXPECT_TRUE(errors.empty()) << errors[0].toStdString();
   EXPECT_EQ(Value(Hive::CurrentUser, kRootKey, kIdentity).text, std::string(255, 'x'));
+  EXPECT_EQ(identity->text().size(), 255) << "the window shows what was stored";
+  // A character outside the basic plane across the limit is left out whole, never halved.
+  identity->setText(QString(254, QChar('y')) + QString::fromUtf8("\xF0\x9F\x98\x80") + "z");
+  Click(w.get(), QDialogButtonBox::Apply);
+  EXPECT_EQ(Value(Hive::CurrentUser, kRootKey, kIdentity).text, std::string(254, 'y'));
   EXPECT_FALSE(Has(Hive::LocalMachine, kFilesKey, kNoSearchKeys));
 }
 
