@@ -8,10 +8,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "context/registry_values.h"
 #include "context/test_context.h"
 #include "shell/settings_window/qt_test_main.h"
+#include "shell/start_panel_window/ui_utils_windows.h"
 
 namespace qv::startpanel {
 namespace {
@@ -112,6 +114,30 @@ TEST_F(StartPanelTest, TheSearchHistoryIsOfferedForCompletion) {
                 choice, query),
             S_OK);
   EXPECT_EQ(choice, kChoiceStatus);
+}
+
+TEST_F(StartPanelTest, TheRegisteredClassShowsItsWindows) {
+  RegisterUIUtilsClassWithWindows(tc.ctx());
+  std::shared_ptr<IKivUIUtils> utils;
+  ASSERT_EQ(tc.ctx().classes.CreateInstance(CLSID_KivUIUtils, utils), S_OK);
+  // Each window is closed as soon as it shows: the panel then answers "no choice", where an
+  // object without views answers "not implemented".
+  int closed = 0;
+  auto closeWhenShown = [&closed] {
+    QTimer::singleShot(0, [&closed] {
+      if (QWidget* w = QApplication::activeModalWidget()) {
+        ++closed;
+        w->close();
+      }
+    });
+  };
+  long choice = -1;
+  std::string query;
+  closeWhenShown();
+  EXPECT_EQ(utils->StartPanel(10, 10, &choice, &query), E_ABORT);
+  closeWhenShown();
+  EXPECT_EQ(utils->ClearJournal(0), S_OK);
+  EXPECT_EQ(closed, 2);
 }
 
 }  // namespace
