@@ -12,6 +12,7 @@ packages=(
   libxcb1-dev                         # QvHooks checks visit keys against the X display
   xvfb xdotool xterm x11-utils        # desktop tests under a virtual X server
   vim-tiny                            # a terminal editor for the desktop tests
+  qt6-base-dev                        # the settings window, the ranking page, the start panel
   python3
 )
 if [ -f "$(dirname "$0")/extra-packages.txt" ]; then

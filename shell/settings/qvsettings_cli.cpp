@@ -15,9 +15,11 @@ namespace qv::settings {
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: qvsettings show [PAGE]\n"
+    "Usage: qvsettings [--window]\n"
+    "       qvsettings show [PAGE]\n"
     "       qvsettings set PAGE.VALUE DATA...\n"
-    "Shows or changes the settings of Quillon Vesper, with the rules of the settings window.\n"
+    "Opens the settings window (without arguments, or with --window; needs a display), or\n"
+    "shows or changes the settings of Quillon Vesper with the rules of that window.\n"
     "Pages: Files, WebHistory, EMail, General, Search, View. `show` prints one line\n"
     "Page.Value=data per value; pattern lists are joined by ';', and a backslash or\n"
     "control character in a value is written escaped (\\\\, \\xNN). Examples:\n"

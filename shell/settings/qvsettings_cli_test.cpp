@@ -122,5 +122,19 @@ TEST(QvsettingsProgramTest, RunsOnItsOwnRootAndExitsWithItsCodes) {
   EXPECT_EQ(WEXITSTATUS(rc), kSettingsExitUsage);
 }
 
+TEST(QvsettingsProgramTest, WithoutADisplayTheWindowIsRefusedWithAWayOut) {
+  TempDir dir;
+  const std::string errFile = (dir.path() / "err").string();
+  const int rc = std::system(("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM QV_ROOT=" +
+                              dir.path().string() + " " + QVSETTINGS_PATH + " 2> " + errFile)
+                                 .c_str());
+  ASSERT_TRUE(WIFEXITED(rc));
+  EXPECT_EQ(WEXITSTATUS(rc), kSettingsExitUsage);
+  std::ifstream in(errFile);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_NE(text.str().find("qvsettings show"), std::string::npos) << text.str();
+}
+
 }  // namespace
 }  // namespace qv::settings

@@ -90,7 +90,9 @@ bool MailAvailable(const Registry& reg) {
 }
 
 std::uint32_t ReadStoreSettings(const Registry& reg, std::string_view storeKeyName) {
-  return ReadDword(reg, kUser, StoreKey(storeKeyName), kStoreSettings, kDefaultStoreSettings);
+  const std::uint32_t forAll =
+      ReadDword(reg, kUser, kStoresKey, kStoreSettings, kDefaultStoreSettings);
+  return ReadDword(reg, kUser, StoreKey(storeKeyName), kStoreSettings, forAll);
 }
 
 bool ParseStoreNumber(std::string_view keyName, std::uint32_t& out) {

@@ -113,8 +113,9 @@ bool MailAvailable(const platform::Registry& reg);
 // The E-mail page is shown only when the add-in's store class is registered.
 bool EMailPageShown(const platform::Registry& reg);
 
-// The option bits of one mail store, 0x1B3 where it has none (or a malformed value). The one
-// place that knows this default, for the settings and the mail add-in alike.
+// The option bits of one mail store: its own value, else the value the stores' key holds for
+// all of them, else 0x1B3 (a malformed value counts as missing). The one chain of defaults,
+// for the settings and the mail add-in alike, so the window shows what the add-in tracks.
 std::uint32_t ReadStoreSettings(const platform::Registry& reg, std::string_view storeKeyName);
 // Parses a store sub-key's name: a nonzero hexadecimal number of at most eight digits.
 bool ParseStoreNumber(std::string_view keyName, std::uint32_t& out);

@@ -143,6 +143,13 @@ TEST_F(SettingsPagesTest, MailStoresListValidNamesWithOneDefaultForMissingSettin
   EXPECT_EQ(p.stores[2].settings, 0x8u);
   EXPECT_EQ(ReadStoreSettings(reg(), "1A"), kDefaultStoreSettings);
   EXPECT_EQ(ReadStoreSettings(reg(), "C3"), 0x8u);
+
+  // A value on the stores' key is what the add-in tracks for stores without their own.
+  SetDword(Hive::CurrentUser, stores, kStoreSettings, 0x11);
+  const EMailPage shared = LoadEMailPage(reg());
+  EXPECT_EQ(shared.stores[0].settings, 0x11u);
+  EXPECT_EQ(shared.stores[1].settings, 0x11u);  // malformed value
+  EXPECT_EQ(shared.stores[2].settings, 0x8u);   // its own value comes first
 }
 
 TEST_F(SettingsPagesTest, ChangedStoreBitsResetSyncStateAndNotifyOnlyThatStore) {
