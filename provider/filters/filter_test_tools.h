@@ -59,7 +59,8 @@ inline std::string Trimmed(std::string_view s) {
 }
 
 inline bool IsProp(const DrainedChunk& c, const Guid& fmtid, std::uint32_t pid) {
-  return c.stat.attribute == platform::FullPropSpec{fmtid, pid};
+  const auto* id = std::get_if<std::uint32_t>(&c.stat.attribute.id);
+  return c.stat.attribute.fmtid == fmtid && id && *id == pid;
 }
 
 }  // namespace qv::filters
