@@ -21,6 +21,7 @@
 #include "context/context.h"
 #include "common/temp_dir.h"
 #include "platform/browser/browser_feed.h"
+#include "platform/folders/folders.h"
 #include "platform/fs/private_files.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/catalog_keys.h"
@@ -132,16 +133,25 @@ std::string SessionScript(const fs::path& docs, const std::string& pageItem, DAT
 }
 
 // A catalog over the documents with the ranking properties cached, for the indexer to crawl.
+// The documents' catalog, and the web history's, whose visited pages are read through their
+// cached copies; both cache the ranking properties.
 HRESULT SetUpCatalog(Context& ctx, const fs::path& root, const fs::path& docs) {
   namespace ix = platform::indexing;
   ix::CatalogAdmin admin(ctx.registry, root);
-  if (const HRESULT hr = admin.AddCatalog("System", root / "catalog"); Failed(hr)) return hr;
-  if (const HRESULT hr = admin.AddScope("System", docs.string(), false); Failed(hr)) return hr;
-  for (const auto& row : cihelper::kDocumentCatalogProperties) {
-    const std::int32_t rc = ctx.registry.SetValue(platform::Hive::LocalMachine,
-                                                  ix::PropertiesKey("System"), row.first,
-                                                  platform::RegValue::Sz(row.second));
-    if (rc != 0) return HresultFromWin32(rc);
+  const fs::path webHistory =
+      platform::KnownFolderPath(root, platform::KnownFolder::LocalAppData) / "Quillon" /
+      "WebHistory";
+  const std::pair<const char*, fs::path> catalogs[] = {{"System", docs},
+                                                       {"QuillonWebHistory", webHistory}};
+  for (const auto& [name, scope] : catalogs) {
+    if (const HRESULT hr = admin.AddCatalog(name, root / "catalogs" / name); Failed(hr)) return hr;
+    if (const HRESULT hr = admin.AddScope(name, scope.string(), false); Failed(hr)) return hr;
+    for (const auto& row : cihelper::kDocumentCatalogProperties) {
+      const std::int32_t rc = ctx.registry.SetValue(platform::Hive::LocalMachine,
+                                                    ix::PropertiesKey(name), row.first,
+                                                    platform::RegValue::Sz(row.second));
+      if (rc != 0) return HresultFromWin32(rc);
+    }
   }
   return S_OK;
 }
@@ -288,10 +298,17 @@ int main(int argc, char** argv) {
     std::cerr << "qvdemo: the catalog could not be set up under " << root << "\n";
     return 2;
   }
-  std::cout << "\n4. The indexer crawls the documents (qvindex rescan System):\n" << std::flush;
+  std::cout << "\n4. The indexer crawls the documents and the visited pages (qvindex rescan "
+               "System, QuillonWebHistory):\n"
+            << std::flush;
   if (Run((bin / "qvindex").string(), "rescan", "System") != 0) return 2;
-  std::cout << "\n5. A search, ranked by activation (QvSeek --print budget):\n" << std::flush;
-  if (Run((bin / "QvSeek").string(), "--print", "budget", "--catalogs", "files") != 0) return 2;
+  if (Run((bin / "qvindex").string(), "rescan", "QuillonWebHistory") != 0) return 2;
+  std::cout << "\n5. A search, ranked by activation (QvSeek --print budget); the intranet page "
+               "is found by the text of its copy:\n"
+            << std::flush;
+  if (Run((bin / "QvSeek").string(), "--print", "budget", "--catalogs", "files,web") != 0) {
+    return 2;
+  }
   std::cout << "\nDone. Every number above came from the real tracer, journal, ranking records "
                "and catalog.\n";
   return 0;

@@ -18,6 +18,8 @@ class IKivListener : public virtual platform::ComObject {
                                 DATE dtStart, DATE dtFinish, ULONG ulWorkingTime,
                                 ULONG ulActiveTime, ULONG lScope, ULONG ulRetry,
                                 const std::string* bstrSearchKey) = 0;
+  virtual HRESULT CfgVerify(const std::string* bstrDir, VARIANT_BOOL bRescan) = 0;
+  virtual HRESULT DeleteStale(const std::string* bstrFile) = 0;
 };
 
 }  // namespace qv

@@ -38,7 +38,9 @@ std::int32_t BrowserFeed::ShowPage(std::string_view title, const std::vector<Pag
     }
     frames += p.url + "\n" + p.contentType + "\n" + p.charset + "\n\n\n";
   }
-  itemString = parts[0].url + "\n" + frames;
+  // The frame data begins with the top URL, which the tracer takes as the identifier; a URL
+  // put before it would shift every record by one line (the charset read as robots text).
+  itemString = frames;
   return 0;
 }
 

@@ -49,7 +49,8 @@ TEST(BrowserFeed, ShowingAPageCachesItsPartsAndGivesTheItemString) {
   ASSERT_EQ(feed.ShowPage("Frames", {{"http://site.test/", "<frameset>"}, {"http://site.test/f1", "<p>one"}},
                           item),
             0);
-  EXPECT_EQ(item, "http://site.test/\nhttp://site.test/\ntext/html\nutf-8\n\n\n"
+  // Five fields per part, the top page first: the first line is the visit's identifier.
+  EXPECT_EQ(item, "http://site.test/\ntext/html\nutf-8\n\n\n"
                   "http://site.test/f1\ntext/html\nutf-8\n\n\n");
   CacheEntry entry;
   ASSERT_EQ(cache.RetrieveEntryFile("http://site.test/f1", entry), 0);

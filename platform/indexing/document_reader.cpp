@@ -69,6 +69,19 @@ void AppendBounded(std::string& to, std::string_view text) {
 
 }  // namespace
 
+HRESULT FilterForExtension(const Registry& registry, const ClassRegistry& classes,
+                           std::string_view extension, std::shared_ptr<Filter>& out) {
+  out.reset();
+  const std::string ext = AsciiLower(extension);
+  const auto handler = RegistryGuid(registry, ext + "\\PersistentHandler");
+  if (!handler) return E_FAIL;
+  const auto clsid = RegistryGuid(registry, "CLSID\\" + FormatGuid(*handler) +
+                                                "\\PersistentAddinsRegistered\\" +
+                                                FormatGuid(kFilterInterfaceId));
+  if (!clsid) return E_FAIL;
+  return classes.CreateInstance(*clsid, out);
+}
+
 DocumentReader::DocumentReader(const Registry& registry, const ClassRegistry& classes,
                                std::vector<CachedProperty> props)
     : registry_(registry), classes_(classes), props_(std::move(props)) {}
@@ -129,6 +142,22 @@ HRESULT DocumentReader::RunFilter(Filter& filter, DocContent& out) const {
                                IFILTER_INIT_APPLY_OTHER_ATTRIBUTES,
                            flags);
   if (Failed(hr)) return hr;
+  if (flags & IFILTER_FLAGS_OLE_PROPERTIES) {
+    // The document's own property sets (a shortcut's title and URL, say).
+    if (auto* sets = dynamic_cast<FilterPropertySets*>(&filter)) {
+      std::vector<PropertySet> found;
+      if (Succeeded(sets->ReadPropertySets(found))) {
+        for (const auto& set : found) {
+          for (const auto& [pid, value] : set.values) {
+            AddValue({set.fmtid, pid}, value, out);
+            if (auto name = set.names.find(pid); name != set.names.end()) {
+              AddValue({set.fmtid, name->second}, value, out);
+            }
+          }
+        }
+      }
+    }
+  }
   for (;;) {
     StatChunk chunk;
     hr = filter.GetChunk(chunk);

@@ -43,6 +43,11 @@ class DocumentReader {
   std::map<std::string, std::optional<Guid>> filterByExtension_;
 };
 
+// The filter registered for a file extension (".htm"): the extension's persistent handler
+// names the filter class. E_FAIL when the extension has no registration.
+HRESULT FilterForExtension(const Registry& registry, const ClassRegistry& classes,
+                           std::string_view extension, std::shared_ptr<Filter>& out);
+
 // Runs a filter over everything it yields; for fuzzing and tests.
 HRESULT DrainFilter(Filter& filter, std::string& text, std::string& title);
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "common/guid.h"
 #include "common/hresult.h"
@@ -85,6 +86,15 @@ class Filter : public ComObject {
   // The value of the current value chunk; FILTER_E_NO_VALUES when there is none (left).
   virtual HRESULT GetValue(PropVariant& out) = 0;
   virtual Guid GetClassID() const = 0;
+};
+
+// What a filter offers besides its chunks when Init answers IFILTER_FLAGS_OLE_PROPERTIES: the
+// property sets the document carries inside itself (a file that is a container of streams),
+// which the indexer then reads as it reads a file's own property sets.
+class FilterPropertySets {
+ public:
+  virtual ~FilterPropertySets() = default;
+  virtual HRESULT ReadPropertySets(std::vector<PropertySet>& out) = 0;
 };
 
 }  // namespace qv::platform

@@ -16,6 +16,7 @@
 #include "platform/folders/folders.h"
 #include "platform/fs/private_files.h"
 #include "platform/indexing/builtin_filters.h"
+#include "provider/filters/filter_registration.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/indexer_service.h"
 #include "service/QvRankingSvc/catalog_config.h"
@@ -144,6 +145,7 @@ int main(int argc, char** argv) {
   auto& ctx = install.context();
   ix::RegisterBuiltinFilterClasses(ctx.classes);
   ix::RegisterBuiltinFilterExtensions(ctx.registry);
+  qv::filters::RegisterIndexingFilters(ctx);
   ix::CatalogAdmin admin(ctx.registry, args.root);
 
   const auto stopFile = ix::StopRequestPath(args.root);

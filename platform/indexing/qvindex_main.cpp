@@ -15,6 +15,7 @@
 #include "platform/folders/folders.h"
 #include "platform/fs/private_files.h"
 #include "platform/indexing/builtin_filters.h"
+#include "provider/filters/filter_registration.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/indexer.h"
 #include "platform/indexing/query_executor.h"
@@ -156,6 +157,7 @@ int Rescan(qv::Context& ctx, ix::CatalogAdmin& admin, const std::string& catalog
   }
   ix::RegisterBuiltinFilterClasses(ctx.classes);
   ix::RegisterBuiltinFilterExtensions(ctx.registry);
+  qv::filters::RegisterIndexingFilters(ctx);
   auto last = std::chrono::steady_clock::now();
   ix::IndexerOptions options;
   options.progress = [&](const ix::IndexProgress& p) {
