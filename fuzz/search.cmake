@@ -3,3 +3,5 @@
 qv_fuzz(search_query_fuzz SOURCES search_query_fuzz.cpp DEPS qv_client)
 # The stored search options.
 qv_fuzz(search_params_fuzz SOURCES search_params_fuzz.cpp DEPS qv_client)
+# The stored search history.
+qv_fuzz(search_history_fuzz SOURCES search_history_fuzz.cpp DEPS qv_client)
