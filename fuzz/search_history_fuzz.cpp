@@ -17,11 +17,13 @@ using qv::platform::RegValue;
 bool TakeValue(const std::uint8_t*& p, const std::uint8_t* end, qv::client::RegValues& out) {
   if (end - p < 3) return false;
   const std::uint8_t type = *p++;
-  std::size_t n = std::min<std::size_t>(*p++, end - p);
+  const std::uint8_t nameLength = *p++;
+  std::size_t n = std::min<std::size_t>(nameLength, end - p);
   std::string name(reinterpret_cast<const char*>(p), n);
   p += n;
   if (p == end) return false;
-  n = std::min<std::size_t>(*p++, end - p);
+  const std::uint8_t dataLength = *p++;
+  n = std::min<std::size_t>(dataLength, end - p);
   std::vector<std::uint8_t> data(p, p + n);
   p += n;
   RegValue v;
