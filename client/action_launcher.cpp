@@ -43,8 +43,8 @@ HRESULT FindProgram(std::string_view program, std::string_view searchPath,
   std::size_t at = 0;
   while (at <= searchPath.size()) {
     const auto colon = searchPath.find(':', at);
-    const std::string_view dir =
-        searchPath.substr(at, colon == std::string_view::npos ? std::string_view::npos : colon - at);
+    const std::string_view dir = searchPath.substr(
+        at, colon == std::string_view::npos ? std::string_view::npos : colon - at);
     // An empty entry would mean the working folder; programs are never taken from there.
     if (!dir.empty() && dir.front() == '/') {
       const std::filesystem::path candidate = std::filesystem::path(dir) / program;

@@ -16,7 +16,8 @@ bool IsMailKind(ItemKind kind) {
 }
 
 bool HasMailPrefix(std::string_view id) {
-  return id.size() >= kMailPrefix.size() && EqualsNoCase(id.substr(0, kMailPrefix.size()), kMailPrefix);
+  return id.size() >= kMailPrefix.size() &&
+         EqualsNoCase(id.substr(0, kMailPrefix.size()), kMailPrefix);
 }
 
 // A string in the bus tool's value syntax, so that no address is read as anything else.

@@ -5,6 +5,7 @@
 #include <set>
 #include <unistd.h>
 
+#include "client/result_columns.h"
 #include "context/registry_values.h"
 #include "platform/propset/property_set.h"
 #include "provider/journal/day_file.h"
@@ -20,7 +21,6 @@ namespace jn = qv::journal;
 using platform::PropertySet;
 using platform::PropVariant;
 
-constexpr std::string_view kViewKey = "Software\\Quillon\\Vesper\\View";
 
 std::string Text(const PropertySet& set, std::uint32_t pid) {
   auto it = set.values.find(pid);
@@ -106,9 +106,9 @@ JournalSort LoadJournalSort(const platform::Registry& reg) {
   using platform::Hive;
   constexpr std::uint32_t kMissing = 0xFFFFFFFF;
   JournalSort sort;
-  const std::uint32_t column =
-      ReadDword(reg, Hive::CurrentUser, kViewKey, std::string("sort") + std::string(kJournalListSuffix),
-                kMissing, 0, kJournalColumnCount - 1);
+  const std::uint32_t column = ReadDword(reg, Hive::CurrentUser, kViewKey,
+                                         std::string("sort") + std::string(kJournalListSuffix),
+                                         kMissing, 0, kJournalColumnCount - 1);
   if (column != kMissing) {
     sort.column = static_cast<int>(column);
     sort.ascending = sort.column <= kJournalColumnKind;

@@ -5,6 +5,8 @@
 #include <array>
 #include <utility>
 
+#include "client/item_actions.h"
+#include "client/result_columns.h"
 #include "common/utf.h"
 #include "tracer/detection/path_match.h"
 
@@ -15,9 +17,7 @@ using platform::Hive;
 using platform::RegType;
 using platform::RegValue;
 
-constexpr std::string_view kViewKey = "Software\\Quillon\\Vesper\\View";
 constexpr std::string_view kContentTypeValue = "Content Type";
-constexpr std::string_view kMailPrefix = "outlook:";
 
 // Common types for extensions the classes root does not describe.
 constexpr std::array<std::pair<std::string_view, std::string_view>, 33> kKnownTypes = {{
@@ -103,9 +103,13 @@ std::optional<std::string> RegistryFileTypes::ContentType(std::string_view exten
 
 bool RegistryFileTypes::CanFilter(std::string_view extension) const {
   if (extension.empty()) return false;
-  if (reg_.KeyExists(Hive::ClassesRoot, std::string(extension) + "\\PersistentHandler")) return true;
+  if (reg_.KeyExists(Hive::ClassesRoot, std::string(extension) + "\\PersistentHandler")) {
+    return true;
+  }
   RegValue v;
-  if (reg_.GetValue(Hive::ClassesRoot, extension, "", v) != 0 || v.type != RegType::Sz) return false;
+  if (reg_.GetValue(Hive::ClassesRoot, extension, "", v) != 0 || v.type != RegType::Sz) {
+    return false;
+  }
   const std::size_t chars = Utf8ToUtf16(v.text).size();
   if (chars < 1 || chars > kMaxFileTypeChars) return false;
   return reg_.KeyExists(Hive::ClassesRoot, v.text + "\\CLSID");

@@ -99,8 +99,9 @@ HistoryScan ScanHistory(const RegValues& texts, const RegValues& times) {
     scan.entries.push_back({name, text->second->text, *time});
   }
   // Newest first; equal times keep the stored order.
-  std::stable_sort(scan.entries.begin(), scan.entries.end(),
-                   [](const HistoryEntry& a, const HistoryEntry& b) { return a.lastUse > b.lastUse; });
+  std::stable_sort(
+      scan.entries.begin(), scan.entries.end(),
+      [](const HistoryEntry& a, const HistoryEntry& b) { return a.lastUse > b.lastUse; });
   return scan;
 }
 
@@ -111,10 +112,12 @@ HRESULT SearchHistory::Remember(std::string_view query, bool searchKeyMode) {
   if (!ok) return E_INVALIDARG;
   const FileTime now = clock_.Now();
   const std::string name = HistoryValueName(query);
-  if (const auto err = registry_.SetValue(Hive::CurrentUser, kHistoryKey, name, RegValue::Sz(query))) {
+  if (const auto err =
+          registry_.SetValue(Hive::CurrentUser, kHistoryKey, name, RegValue::Sz(query))) {
     return FromWin32(err);
   }
-  if (const auto err = registry_.SetValue(Hive::CurrentUser, kHistorySequenceKey, name, TimeValue(now))) {
+  if (const auto err =
+          registry_.SetValue(Hive::CurrentUser, kHistorySequenceKey, name, TimeValue(now))) {
     // A text without its time would never be listed or trimmed.
     registry_.DeleteValue(Hive::CurrentUser, kHistoryKey, name);
     registry_.DeleteValue(Hive::CurrentUser, kHistorySequenceKey, name);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "client/result_columns.h"
+
 namespace qv::client {
 namespace {
 
@@ -10,7 +12,6 @@ using platform::Hive;
 using platform::RegType;
 using platform::RegValue;
 
-constexpr std::string_view kViewKey = "Software\\Quillon\\Vesper\\View";
 
 void Put32(std::array<std::uint8_t, kPlacementBytes>& b, std::size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
