@@ -295,7 +295,7 @@ void JournalViewModel::SortLocked() {
 HRESULT JournalViewListener::Create(platform::WindowStation& station, platform::MessageLoop& loop,
                                     JournalViewModel& model,
                                     std::unique_ptr<JournalViewListener>& out) {
-  std::unique_ptr<JournalViewListener> listener(new JournalViewListener(model));
+  auto listener = std::make_unique<JournalViewListener>(model);
   JournalViewModel* m = &model;
   const HRESULT hr = station.CreateWindow(
       loop, {std::string(jn::kNotificationWindowClass), model.dayKey(), true},

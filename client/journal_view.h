@@ -105,6 +105,9 @@ class JournalViewModel {
 // day, through which the journal's notifications reach the model.
 class JournalViewListener {
  public:
+  // The model must outlive the listener (its window calls the model until it goes).
+  explicit JournalViewListener(JournalViewModel& model) : model_(model) {}
+
   // Creates the window on `loop`, named after the model's current day.
   static HRESULT Create(platform::WindowStation& station, platform::MessageLoop& loop,
                         JournalViewModel& model, std::unique_ptr<JournalViewListener>& out);
@@ -113,7 +116,6 @@ class JournalViewListener {
   HRESULT ShowDay(const CivilDay& day);
 
  private:
-  JournalViewListener(JournalViewModel& model) : model_(model) {}
   JournalViewModel& model_;
   std::unique_ptr<platform::Window> window_;
 };
