@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "shell/uiutils/start_panel_query.h"
+
 namespace qv::client {
 namespace {
 
@@ -43,6 +45,21 @@ TEST(StartupCommandTest, AnEscapedAmpersandInTheQueryCannotInjectAKey) {
   EXPECT_FALSE(c.params.searchKeyMode);
   EXPECT_FALSE(c.params.includeSystemFolders);
   EXPECT_TRUE(c.params.searchWebHistory);
+}
+
+TEST(StartupCommandTest, WhatTheStartPanelBuildsComesBackAsTyped) {
+  uiutils::StartPanelOptions o;
+  o.files = true;
+  o.webHistory = false;
+  o.email = false;
+  const std::string typed = "50% of a&b \"q\" &ct=Journal&sys=1 \xC3\xA4";
+  const std::string params = uiutils::BuildStartPanelQuery(o, typed);
+  const std::vector<std::string_view> args = {"/q", params};
+  const auto c = ParseStartupCommand(args);
+  EXPECT_EQ(c.kind, StartupKind::Search);
+  EXPECT_EQ(c.params.query, typed);
+  EXPECT_TRUE(c.params.searchFiles);
+  EXPECT_FALSE(c.params.searchWebHistory || c.params.includeSystemFolders || c.params.journal);
 }
 
 TEST(StartupCommandTest, KeysAndEscapesAtTheEdges) {
