@@ -92,7 +92,10 @@ std::optional<std::string> RegistryFileTypes::ContentType(std::string_view exten
   RegValue v;
   if (reg_.GetValue(Hive::ClassesRoot, extension, kContentTypeValue, v) == 0 &&
       (v.type == RegType::Sz || v.type == RegType::ExpandSz) && !v.text.empty()) {
-    return AsciiLower(v.text);
+    // Parameters ("; charset=...") do not change the kind.
+    std::string type = AsciiLower(v.text.substr(0, v.text.find(';')));
+    while (!type.empty() && type.back() == ' ') type.pop_back();
+    if (!type.empty()) return type;
   }
   const std::string ext = AsciiLower(extension);
   for (const auto& [known, type] : kKnownTypes) {

@@ -83,6 +83,9 @@ TEST_F(PreviewRulesTest, DocumentsNeedAFilterAndUnknownExtensionsAreNotPreviewed
   ASSERT_EQ(reg.SetValue(Hive::ClassesRoot, ".qqq", "", RegValue::Sz("qqqfile")), 0);
   EXPECT_EQ(Choose(ItemKind::File, File("data.qqq")), PreviewKind::None);
   ASSERT_EQ(reg.CreateKey(Hive::ClassesRoot, "qqqfile\\CLSID"), 0);
+  ASSERT_EQ(reg.SetValue(Hive::ClassesRoot, ".rst", "Content Type",
+                         RegValue::Sz("Text/Plain; charset=utf-8")), 0);
+  EXPECT_EQ(Choose(ItemKind::File, File("readme.rst")), PreviewKind::Text);
   EXPECT_EQ(Choose(ItemKind::File, File("data.qqq")), PreviewKind::FilteredText);
   Set(kPreviewFileTypesValue, RegValue::Dword(0x3F & ~kPreviewTypeFiltered));
   EXPECT_EQ(Choose(ItemKind::File, File("data.qqq")), PreviewKind::None);
