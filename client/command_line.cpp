@@ -55,13 +55,31 @@ SeekParameters ParseSeekParameters(std::string_view params) {
   p.searchFiles = ContainsNoCase(*ct, "Files");
   p.searchWebHistory = ContainsNoCase(*ct, "WebHistory");
   p.searchEmail = ContainsNoCase(*ct, "Email");
-  if (auto q = ValueOf(params, "&q=")) p.query = UrlUnescape(*q);
+  if (auto q = ValueOf(params, "&q=")) {
+    p.query = UrlUnescape(*q);
+    // "%00" ends the text, as it would in the C string that the parameters once were.
+    if (const auto nul = p.query.find('\0'); nul != std::string::npos) p.query.resize(nul);
+  }
   if (auto dd = ValueOf(params, "&dd=")) p.searchKeyMode = dd->find('1') != std::string_view::npos;
   if (auto v = ValueOf(params, "&exn=")) p.visitedOnly = v->find('1') != std::string_view::npos;
   if (auto v = ValueOf(params, "&sys=")) {
     p.includeSystemFolders = v->find('1') != std::string_view::npos;
   }
   return p;
+}
+
+StartupCommand ParseStartupCommand(std::span<const std::string_view> args) {
+  StartupCommand c;
+  if (args.size() < 2 || !EqualsNoCase(args[0], "/q")) return c;
+  SeekParameters p = ParseSeekParameters(args[1]);
+  if (!p.usable) return c;
+  if (p.journal) {
+    c.kind = p.query.empty() ? StartupKind::OpenJournal : StartupKind::JournalSearch;
+  } else {
+    c.kind = StartupKind::Search;
+  }
+  c.params = std::move(p);
+  return c;
 }
 
 bool ParsePrintOptions(std::span<const std::string_view> args, PrintOptions& out,

@@ -23,8 +23,23 @@ struct SeekParameters {
 };
 
 // Each value runs from after its key ("&q=", "&dd=", "&ct=", "&exn=", "&sys=") to the next
-// '&' or the end; the query is URL-unescaped.
+// '&' or the end; the query is URL-unescaped only once it is cut out, so an escaped "%26"
+// inside it can never start another key. An escaped NUL ends the query.
 SeekParameters ParseSeekParameters(std::string_view params);
+
+// What QvSeek does first, from its arguments (without the program's name):
+// "/q" (any case) and a parameter string; anything else runs the empty search.
+enum class StartupKind {
+  EmptySearch,    // the user's visited items in activation order
+  Search,         // the parameters' search
+  OpenJournal,    // "&ct=Journal" without a query
+  JournalSearch,  // "&ct=Journal" with a query
+};
+struct StartupCommand {
+  StartupKind kind = StartupKind::EmptySearch;
+  SeekParameters params;  // set for every kind but EmptySearch
+};
+StartupCommand ParseStartupCommand(std::span<const std::string_view> args);
 // %XX escapes decoded, '+' left as it is; a broken escape stays as typed.
 std::string UrlUnescape(std::string_view s);
 

@@ -13,11 +13,16 @@ const std::map<std::uint32_t, const char*>& EnglishTexts() {
       {kMsgNoCatalog, "Choose at least one place to search: files, web history or e-mail."},
       {kMsgNoCatalogTable, "None of the chosen catalogs can be searched right now."},
       {kMsgScoring, "Ranking the results..."},
+      {kMsgJournalNoRelated, "The journal holds no visits to the chosen items."},
+      {kMsgJournalNoResults, "No journal entries match the search."},
       {kMsgNoResults, "No items match the search."},
+      {kMsgJournalUnreadable, "The journal of this day cannot be read."},
       {kMsgNoResultsForKeys, "None of the chosen items could be found."},
       {kMsgColumnName, "Name"},
       {kMsgColumnBar, "Activation"},
       {kMsgColumnDate, "Date"},
+      {kMsgOpenFailed, "The item cannot be opened."},
+      {kMsgJournalSearchFailed, "The journal search failed."},
       {kMsgStartAfterEnd, "The start date lies after the end date."},
       {kMsgNoSuchFolder, "The folder does not exist."},
       {kMsgPhraseExpected, "Type the exact phrase as one text."},
@@ -42,12 +47,17 @@ const std::map<std::uint32_t, const char*>& EnglishTexts() {
 
 }  // namespace
 
-std::string MessageText(const LanguageModule* module, std::uint32_t id) {
+std::optional<std::string> FindMessageText(const LanguageModule* module, std::uint32_t id) {
   if (module) {
     if (auto t = module->Text(id)) return std::string(*t);
   }
   const auto& texts = EnglishTexts();
-  if (auto it = texts.find(id); it != texts.end()) return it->second;
+  if (auto it = texts.find(id); it != texts.end()) return std::string(it->second);
+  return std::nullopt;
+}
+
+std::string MessageText(const LanguageModule* module, std::uint32_t id) {
+  if (auto t = FindMessageText(module, id)) return *t;
   return "Error: #" + std::to_string(id);
 }
 

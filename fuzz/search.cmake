@@ -3,3 +3,7 @@
 qv_fuzz(search_query_fuzz SOURCES search_query_fuzz.cpp DEPS qv_client)
 # The stored search options.
 qv_fuzz(search_params_fuzz SOURCES search_params_fuzz.cpp DEPS qv_client)
+# The stored search history.
+qv_fuzz(search_history_fuzz SOURCES search_history_fuzz.cpp DEPS qv_client)
+# QvSeek's "/q" command line.
+qv_fuzz(seek_parameters_fuzz SOURCES seek_parameters_fuzz.cpp DEPS qv_client)
