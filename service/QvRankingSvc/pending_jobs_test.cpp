@@ -102,6 +102,8 @@ TEST_F(PendingJobRunnerTest, LockedFileGetsItsVisitOnceReleased) {
       return SchedulePendingUpdate(ctx_, u, Caller{::geteuid(), ::getegid(), ::getpid()},
                                    QVUPDATE_PATH);
     }
+    HRESULT CfgVerify(const std::string*, VARIANT_BOOL) override { return E_NOTIMPL; }
+    HRESULT DeleteStale(const std::string*) override { return E_NOTIMPL; }
 
    private:
     const Context& ctx_;
