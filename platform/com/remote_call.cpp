@@ -299,8 +299,11 @@ HRESULT ReceiveReply(int fd, const Clock& clock, milliseconds timeout, CallReply
     const ssize_t n = ::recv(fd, buf, sizeof(buf), MSG_DONTWAIT);
     if (n > 0) return DecodeReply(std::span(buf, static_cast<std::size_t>(n)), reply);
     if (n == 0) return HresultFromWin32(win32::ERROR_BROKEN_PIPE);
-    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-    if (errno == ECONNRESET) return HresultFromWin32(win32::ERROR_BROKEN_PIPE);
+    // A server that answered and closed without reading all we sent shows up as a reset
+    // before its answer; the reset is reported once, and the answer is read next.
+    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNRESET) {
+      continue;
+    }
     return HresultFromErrno(errno);
   }
 }
@@ -319,7 +322,8 @@ HRESULT SendCall(int fd, const CallRequest& call, const Clock& clock, millisecon
       if (!WaitFor(fd, POLLOUT, clock, end)) return HresultFromWin32(win32::ERROR_TIMEOUT);
       continue;
     }
-    if (errno == EPIPE || errno == ECONNRESET) return HresultFromWin32(win32::ERROR_BROKEN_PIPE);
+    // The server may have answered before it closed (a refusal does): read what it said.
+    if (errno == EPIPE || errno == ECONNRESET) break;
     return HresultFromErrno(errno);
   }
   const milliseconds left = std::chrono::ceil<milliseconds>(

@@ -41,6 +41,12 @@ class FakeListener final : public IKivListener {
     calls.push_back({f ? *f : "", key ? *key : "", n, v, w, a, scope, retry, s, e});
     return result;
   }
+  HRESULT CfgVerify(const std::string*, VARIANT_BOOL) override { return E_NOTIMPL; }
+  HRESULT DeleteStale(const std::string*) override { return E_NOTIMPL; }
+  HRESULT OtlProfile(const std::string*, const std::string*, const std::string*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT OtlStopScope(const std::string*) override { return E_NOTIMPL; }
   std::vector<Call> calls;
   HRESULT result = MakeHr(0x00000000);
 };
