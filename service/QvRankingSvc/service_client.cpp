@@ -92,6 +92,9 @@ HRESULT StartService(const ServiceClientOptions& options, const Clock& clock) {
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  // A long-lived service must not keep the client's descriptors open: a pipe it held would
+  // never reach its end for whoever reads it.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   sigset_t none, defaults;
   sigemptyset(&none);
   sigemptyset(&defaults);

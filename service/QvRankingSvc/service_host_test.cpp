@@ -93,8 +93,8 @@ TEST_F(ServiceHostTest, ALockedFilesUpdateReachesTheServiceThroughItsSocket) {
 
   // Another process holds a POSIX write lock on the file, as an office suite does.
   int ready[2], release[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  ASSERT_EQ(::pipe(release), 0);
+  ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+  ASSERT_EQ(::pipe2(release, O_CLOEXEC), 0);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
