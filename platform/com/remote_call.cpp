@@ -219,15 +219,13 @@ HRESULT ListenOn(const std::filesystem::path& path, UniqueFd& out) {
   }
   UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!fd) return HresultFromErrno(errno);
-  // The socket is created with no permissions for anybody but the user; the folder is 0700
-  // as well, so this only matters if the folder is ever opened up.
-  if (::fchmod(fd.get(), 0600) != 0) return HresultFromErrno(errno);
   sockaddr_un addr{};
   FillAddress(s, addr);
   if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
     return errno == EADDRINUSE ? HresultFromWin32(win32::ERROR_ALREADY_EXISTS)
                                : HresultFromErrno(errno);
   }
+  // The folder (0700) already keeps others out; the socket file says the same on its own.
   if (::chmod(s.c_str(), 0600) != 0 || ::listen(fd.get(), 64) != 0) {
     const int err = errno;
     ::unlink(s.c_str());

@@ -296,6 +296,30 @@ TEST_F(ServiceHostTest, DueJobsRunWhenTheTimerComesWithoutACallInBetween) {
   EXPECT_EQ(runs, 2);
 }
 
+TEST_F(ServiceHostTest, AStopDuringALongRepairGivesUpOnTheWorkerAfterTheWait) {
+  Gate gate;
+  handlers.makeConfigRequest = [](std::string_view dir, bool, const Caller&,
+                                  CatalogRequest& out) {
+    out.folder = std::string(dir);
+    return S_OK;
+  };
+  handlers.processCatalogRequest = [&](const CatalogRequest&) { gate.Pass(); };
+  HostOptions options = Options();
+  options.workerStopWait = std::chrono::milliseconds(50);
+  StartHost(std::move(options));
+  KivListenerProxy proxy(ClientOptions());
+  const std::string dir = "/home/u/data/";
+  PendingCall call;
+  ASSERT_EQ(proxy.BeginCfgVerify(&dir, VARIANT_TRUE, call), S_OK);
+  EXPECT_EQ(call.Finish(seconds(30)), S_OK);
+  ASSERT_TRUE(gate.WaitEntered(1));
+  StopHost();
+  EXPECT_EQ(runResult, S_OK);
+  EXPECT_TRUE(host->workerAbandoned());
+  EXPECT_EQ(tc.EventIds(), std::vector<std::uint32_t>{kEventWorkerAbandoned});
+  gate.Open();  // the service's main would end the process here; the test lets the worker go
+}
+
 TEST_F(ServiceHostTest, AStopCallEndsTheServiceInOrder) {
   StartHost();
   platform::UniqueFd fd;
