@@ -11,6 +11,8 @@
 #include "platform/folders/folders.h"
 #include "platform/fs/private_files.h"
 #include "platform/messaging/runtime_folder.h"
+#include "provider/ranking/file_ranking.h"
+#include "service/QvRankingSvc/catalog_config.h"
 #include "service/QvRankingSvc/listener_handlers.h"
 #include "service/QvRankingSvc/service_client.h"
 #include "service/QvRankingSvc/service_host.h"
@@ -69,7 +71,11 @@ RegistrationOptions Registration() {
 int Serve(bool detach) {
   ServiceHost::BlockStopSignals();
   Installation installation(platform::DefaultRoot());
-  const Context& ctx = installation.context();
+  Context& ctx = installation.context();
+  // The classes its work creates: the ranking store (access checks of deferred updates), the
+  // catalog administration and the catalog helper.
+  RegisterRankingClasses(ctx);
+  RegisterCatalogClasses(ctx);
   std::filesystem::path folder;
   if (const HRESULT hr = platform::OpenRuntimeFolder(folder); qv::Failed(hr)) {
     return Failed("opening the runtime folder", hr);
