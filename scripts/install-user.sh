@@ -62,17 +62,23 @@ fi
 
 if systemctl --user show-environment > /dev/null 2>&1; then
   systemctl --user daemon-reload
-  systemctl --user enable --now qv-ranking.service qv-indexer.service
-  echo "Enabled the user units qv-ranking.service and qv-indexer.service."
+  # By path, so that a prefix outside systemd's search path works too.
+  unitdir="$prefix/share/systemd/user"
+  units=("$unitdir/qv-indexer.service")
+  [ -f "$unitdir/qv-ranking.service" ] && units=("$unitdir/qv-ranking.service" "${units[@]}")
+  systemctl --user enable --now "${units[@]}"
+  echo "Enabled the user units: ${units[*]##*/}."
 else
   # No user manager: the desktop session starts the services instead.
-  cat > "$autostart/quillon-vesper-ranking.desktop" <<ENTRY
+  if [ -x "$bin/QvRankingSvc" ]; then
+    cat > "$autostart/quillon-vesper-ranking.desktop" <<ENTRY
 [Desktop Entry]
 Type=Application
 Name=Quillon Vesper Service
 Exec="$bin/QvRankingSvc" --run --detach
 NoDisplay=true
 ENTRY
+  fi
   cat > "$autostart/quillon-vesper-indexer.desktop" <<ENTRY
 [Desktop Entry]
 Type=Application

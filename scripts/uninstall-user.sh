@@ -42,7 +42,8 @@ rm -f "$autostart/quillon-vesper-manager.desktop" "$autostart/quillon-vesper-ran
       "$autostart/quillon-vesper-indexer.desktop"
 
 if [ -f "$manifest" ]; then
-  while IFS= read -r file; do
+  # The manifest's last line has no line feed.
+  while IFS= read -r file || [ -n "$file" ]; do
     [ -n "$file" ] && rm -f -- "$file"
   done < "$manifest"
   rm -f -- "$manifest"
