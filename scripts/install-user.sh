@@ -62,10 +62,13 @@ fi
 
 if systemctl --user show-environment > /dev/null 2>&1; then
   systemctl --user daemon-reload
-  # By path, so that a prefix outside systemd's search path works too.
   unitdir="$prefix/share/systemd/user"
-  units=("$unitdir/qv-indexer.service")
-  [ -f "$unitdir/qv-ranking.service" ] && units=("$unitdir/qv-ranking.service" "${units[@]}")
+  units=(qv-indexer.service)
+  [ -f "$unitdir/qv-ranking.service" ] && units=(qv-ranking.service "${units[@]}")
+  # Units under ~/.local/share are found by name; from another prefix they are linked by path.
+  if [ "$unitdir" != "${XDG_DATA_HOME:-$HOME/.local/share}/systemd/user" ]; then
+    units=("${units[@]/#/$unitdir/}")
+  fi
   systemctl --user enable --now "${units[@]}"
   echo "Enabled the user units: ${units[*]##*/}."
 else
