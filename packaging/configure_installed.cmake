@@ -16,7 +16,10 @@ if(bin MATCHES "[\"`$%\\\\\n]")
 endif()
 set(QV_BIN "${bin}")
 
-set(out "${QV_PACKAGING_BINARY}/installed")
+# One folder per prefix: installs into several prefixes at once (the install test's cases run
+# in parallel) must not write each other's files.
+string(MD5 prefix_hash "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+set(out "${QV_PACKAGING_BINARY}/installed/${prefix_hash}")
 file(MAKE_DIRECTORY "${out}")
 # A unit only for a program this build has, or systemd would refuse it.
 set(units qv-indexer.service)
