@@ -157,4 +157,59 @@ TEST_F(InstallTest, DesktopEntriesNameTheInstalledPrograms) {
   if (!QV_WITH_MANAGER && !QV_WITH_SEEK_ENTRY) GTEST_SKIP() << "no entry of ours in this build";
 }
 
+// The install step that writes units and entries, run on its own with every entry asked for,
+// so the units are checked even where this build lacks one of the programs.
+class InstallScriptTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::access(QV_CMAKE_COMMAND, X_OK) != 0) GTEST_SKIP() << "cmake is not installed here";
+  }
+  Output RunScript(const fs::path& prefix) const {
+    std::string cmd = Quote(QV_CMAKE_COMMAND) + " -DCMAKE_INSTALL_PREFIX=" + Quote(prefix.string());
+    for (const char* def : {"QV_BINDIR=bin", "QV_DATADIR=share", "QV_SYSCONFDIR=etc",
+                            "QV_WITH_RANKING=ON", "QV_WITH_MANAGER=ON", "QV_WITH_SEEK_ENTRY=ON"}) {
+      cmd += std::string(" -D") + def;
+    }
+    cmd += " -DQV_PACKAGING_SOURCE=" + Quote(QV_PACKAGING_SOURCE) +
+           " -DQV_PACKAGING_BINARY=" + Quote((dir.path() / "work").string()) + " -P " +
+           Quote(std::string(QV_PACKAGING_SOURCE) + "/configure_installed.cmake");
+    return Shell(cmd);
+  }
+  qv::TempDir dir;
+};
+
+TEST_F(InstallScriptTest, EveryUnitPassesSystemdsCheckWithItsProgramsInPlace) {
+  const fs::path prefix = dir.path() / "home of Jane";
+  fs::create_directories(prefix / "bin");
+  for (const char* p : {"QvRankingSvc", "qvindexer", "QvManager", "QvSeek"}) {
+    std::ofstream(prefix / "bin" / p) << "#!/bin/sh\n";
+    fs::permissions(prefix / "bin" / p, fs::perms::owner_all);
+  }
+  const Output r = RunScript(prefix);
+  ASSERT_EQ(r.status, 0) << r.text;
+  EXPECT_TRUE(fs::exists(prefix / "etc/xdg/autostart/quillon-vesper-manager.desktop"));
+  EXPECT_TRUE(fs::exists(prefix / "share/applications/qvseek.desktop"));
+  const std::string analyze = QV_SYSTEMD_ANALYZE;
+  if (analyze.empty()) GTEST_SKIP() << "systemd-analyze is not installed here";
+  const fs::path runtime = dir.path() / "runtime";
+  fs::create_directory(runtime);
+  fs::permissions(runtime, fs::perms::owner_all);
+  const Output v = Shell("XDG_RUNTIME_DIR=" + Quote(runtime.string()) + " " + Quote(analyze) +
+                         " --user verify " +
+                         Quote((prefix / "share/systemd/user/qv-ranking.service").string()) + " " +
+                         Quote((prefix / "share/systemd/user/qv-indexer.service").string()));
+  EXPECT_EQ(v.status, 0) << v.text;
+  EXPECT_EQ(v.text, "");
+}
+
+TEST_F(InstallScriptTest, APrefixThatUnitsCannotQuoteIsRefusedAndNothingIsWritten) {
+  for (const char* bad : {"a$HOME", "50%", "say \"hi\"", "back\\slash"}) {
+    const fs::path prefix = dir.path() / bad;
+    const Output r = RunScript(prefix);
+    EXPECT_NE(r.status, 0) << bad;
+    EXPECT_NE(r.text.find("another --prefix"), std::string::npos) << r.text;
+    EXPECT_FALSE(fs::exists(prefix / "share")) << bad;
+  }
+}
+
 }  // namespace
