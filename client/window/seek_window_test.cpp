@@ -1,0 +1,240 @@
+// The search window offscreen over a small file catalog: a search fills the list in
+// activation order with green bars as wide as the rows' percentages, sorting by date drops
+// the bars, the selected text file is previewed, and the history and layout are kept.
+#include "client/window/seek_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDockWidget>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QMimeData>
+#include <QScreen>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTextBrowser>
+#include <fstream>
+
+#include "client/window_layout.h"
+#include "context/test_context.h"
+#include "platform/indexing/catalog_db.h"
+#include "provider/cihelper/catalog_tables.h"
+#include "provider/ranking/base_activation.h"
+#include "provider/ranking/ranking.h"
+#include "shell/settings_window/qt_test_main.h"
+
+namespace qv::client {
+namespace {
+
+namespace fs = std::filesystem;
+namespace ix = platform::indexing;
+using PV = platform::PropVariant;
+
+class SeekWindowTest : public ::testing::Test {
+ protected:
+  SeekWindowTest() : activation_(test_.ctx()), dates_(DateOrder::MonthDayYear, '/', 0) {
+    auto& reg = test_.registry();
+    fs::create_directories(docs());
+    admin_ = std::make_unique<ix::CatalogAdmin>(reg, test_.root());
+    admin_->AddCatalog("System", test_.root() / "catalog");
+    admin_->AddScope("System", docs().string(), false);
+    for (const auto& [name, data] : cihelper::kDocumentCatalogProperties) {
+      reg.SetValue(platform::Hive::LocalMachine, ix::PropertiesKey("System"), name,
+                   platform::RegValue::Sz(data));
+      ix::CachedProperty p;
+      if (ix::ParseCachedProperty(name, data, p)) props_.push_back(p);
+    }
+    EXPECT_EQ(MakeComposeEnvironment(test_.ctx(), dates_, admin_.get(), env_), S_OK);
+    exec_ = std::make_unique<ix::QueryExecutor>(*admin_);
+    services_.ctx = &test_.ctx();
+    services_.dates = &dates_;
+    services_.env = env_;
+    services_.exec = exec_.get();
+    services_.activation = &activation_;
+  }
+
+  fs::path docs() const { return test_.root() / "docs"; }
+
+  // A text file in the catalog; `hoursAgo` > 0 gives it a visit of this user that long ago.
+  void Add(const std::string& name, const std::string& text, double hoursAgo) {
+    std::ofstream(docs() / name) << text;
+    std::unique_ptr<ix::CatalogDb> db;
+    ASSERT_EQ(ix::CatalogDb::Open(test_.root() / "catalog", props_, db), S_OK);
+    const DATE now = test_.clock().NowDate();
+    ix::FileStat st;
+    st.path = (docs() / name).string();
+    st.write = now - 1 - hoursAgo / 24.0;
+    ix::DocState state;
+    std::int64_t id = 0;
+    ASSERT_EQ(db->NoteFile(st, 1, state), S_OK);
+    ASSERT_EQ(db->FindDocument(st.path, id, state), S_OK);
+    ix::DocContent c;
+    c.contents = text;
+    if (hoursAgo > 0) {
+      auto key = [](std::uint32_t pid) { return ix::PropertyKey(ranking::kRankingFmtid, pid); };
+      c.props = {{key(3), PV::UI4(env_.userScope)}, {key(8), PV::Date(now - hoursAgo / 24.0)},
+                 {key(9), PV::UI4(300)},            {key(10), PV::UI4(1500)},
+                 {key(11), PV::Date(0.0)},          {key(12), PV::UI4(0)},
+                 {key(13), PV::UI4(0)}};
+    }
+    ASSERT_EQ(db->StoreDocument(id, c, ix::DocState::Filtered), S_OK);
+  }
+
+  // The file name a display row shows.
+  static std::string NameAt(const SeekWindow& w, int row) {
+    return w.resultModel()->index(row, kColumnName).data().toString().toStdString();
+  }
+
+  // The width of the green run in the bar cell of `row`, read from the rendered list.
+  static int GreenWidth(const SeekWindow& w, int row) {
+    QTableView* view = w.resultView();
+    const QImage image = view->viewport()->grab().toImage();
+    const QRect cell = view->visualRect(w.resultModel()->index(row, kColumnBar));
+    int widest = 0;
+    for (int y = cell.top(); y <= cell.bottom(); ++y) {
+      int run = 0;
+      for (int x = cell.left(); x <= cell.right(); ++x) {
+        const QColor c = image.pixelColor(x * image.width() / view->viewport()->width(),
+                                          y * image.height() / view->viewport()->height());
+        run += (c.red() == kBarRed && c.green() == kBarGreen && c.blue() == kBarBlue) ? 1 : 0;
+      }
+      widest = std::max(widest, run);
+    }
+    return widest;
+  }
+
+  TestContext test_;
+  BaseActivation activation_;
+  FixedDateLocale dates_;
+  std::unique_ptr<ix::CatalogAdmin> admin_;
+  std::vector<ix::CachedProperty> props_;
+  std::unique_ptr<ix::QueryExecutor> exec_;
+  ComposeEnvironment env_;
+  SeekServices services_;
+};
+
+TEST_F(SeekWindowTest, SearchesSortsByActivationDrawsBarsAndPreviewsText) {
+  QV_REQUIRE_QT();
+  Add("old.txt", "quarterly budget, visited last week\n", 24 * 7);
+  Add("recent.txt", "quarterly budget, visited an hour ago\n", 1);
+  Add("never.txt", "quarterly budget, never opened\n", 0);
+  Add("other.txt", "nothing to see\n", 2);
+
+  SeekWindow w(services_);
+  w.resize(1000, 500);
+  w.show();
+  ASSERT_EQ(w.Search(QStringLiteral("budget")), S_OK) << w.infoBar()->text().toStdString();
+  ASSERT_EQ(w.resultModel()->rowCount(), 3);
+  // Activation order: the recent visit first, the unvisited file last.
+  EXPECT_EQ(NameAt(w, 0), "recent.txt");
+  EXPECT_EQ(NameAt(w, 1), "old.txt");
+  EXPECT_EQ(NameAt(w, 2), "never.txt");
+  QApplication::processEvents();
+
+  // The bars on screen are as wide as the rows' percentages of their cells.
+  for (int row = 0; row < 2; ++row) {
+    const RowState& state = w.resultModel()->State(row);
+    ASSERT_GT(state.bar, 0) << row;
+    EXPECT_TRUE(state.hasRanking);
+    const QRect cell = w.resultView()->visualRect(w.resultModel()->index(row, kColumnBar));
+    const int expected =
+        BarInCell({cell.x(), cell.y(), cell.width(), cell.height()}, state.bar).width;
+    EXPECT_EQ(GreenWidth(w, row), expected) << row;
+  }
+  EXPECT_GT(GreenWidth(w, 0), GreenWidth(w, 1));
+  // The unvisited row has no ranking of this user: never green.
+  EXPECT_FALSE(w.resultModel()->State(2).hasRanking);
+  EXPECT_EQ(GreenWidth(w, 2), 0);
+
+  // The first row is selected and previewed as text.
+  EXPECT_EQ(w.previewKind(), PreviewKind::Text);
+  EXPECT_EQ(w.previewText()->toPlainText().toStdString(), "quarterly budget, visited an hour ago\n");
+  w.resultView()->setCurrentIndex(w.resultModel()->index(2, 0));
+  EXPECT_EQ(w.previewText()->toPlainText().toStdString(), "quarterly budget, never opened\n");
+
+  // Date order: the catalog's order, no scores and no bars; back to activation order.
+  w.SortBy(kColumnDate);
+  EXPECT_EQ(w.sort(), (SortState{kColumnDate, false}));
+  ASSERT_EQ(w.resultModel()->rowCount(), 3);
+  EXPECT_EQ(NameAt(w, 0), "never.txt");  // written most recently
+  QApplication::processEvents();
+  for (int row = 0; row < 3; ++row) {
+    EXPECT_EQ(w.resultModel()->State(row).bar, -1);
+    EXPECT_EQ(GreenWidth(w, row), 0);
+  }
+  w.SortBy(kColumnDate);
+  EXPECT_EQ(w.sort(), (SortState{kColumnDate, true}));
+  EXPECT_EQ(NameAt(w, 0), "old.txt");
+  w.SortBy(kColumnName);  // not sortable: nothing changes
+  EXPECT_EQ(w.sort(), (SortState{kColumnDate, true}));
+  w.SortBy(kColumnBar);
+  EXPECT_EQ(w.sort(), (SortState{kColumnBar, false}));
+  EXPECT_EQ(NameAt(w, 0), "recent.txt");
+  QApplication::processEvents();
+  EXPECT_GT(GreenWidth(w, 0), 0);
+}
+
+TEST_F(SeekWindowTest, HistoryDragDataAndNoResults) {
+  QV_REQUIRE_QT();
+  Add("a.txt", "alpha words\n", 1);
+  Add("b.txt", "alpha more words\n", 3);
+  SeekWindow w(services_);
+  ASSERT_EQ(w.Search(QStringLiteral("alpha")), S_OK);
+  ASSERT_EQ(w.Search(QStringLiteral("nothinglikethis")), S_OK);
+  EXPECT_EQ(w.resultModel()->rowCount(), 0);
+  // "No results" is told in the bar, and goes with the next search that finds rows.
+  const std::string noResults = MessageText(nullptr, kMsgNoResults);
+  EXPECT_FALSE(w.infoBar()->isHidden());
+  EXPECT_NE(w.infoBar()->text().toStdString().find(noResults), std::string::npos);
+  EXPECT_EQ(w.previewKind(), PreviewKind::None);
+  ASSERT_EQ(w.Search(QStringLiteral("alpha")), S_OK);
+  EXPECT_EQ(w.infoBar()->text().toStdString().find(noResults), std::string::npos);
+  // Both texts are offered again, once each, the latest first.
+  ASSERT_EQ(w.searchBox()->count(), 2);
+  EXPECT_EQ(w.searchBox()->itemText(0).toStdString(), "alpha");
+  EXPECT_EQ(w.searchBox()->itemText(1).toStdString(), "nothinglikethis");
+  EXPECT_EQ(w.searchBox()->currentText().toStdString(), "alpha");
+
+  // Dragging both rows: one address per row, files as file URLs.
+  ASSERT_EQ(w.resultModel()->rowCount(), 2);
+  const std::unique_ptr<QMimeData> data(w.resultModel()->mimeData(
+      {w.resultModel()->index(0, 0), w.resultModel()->index(0, 3), w.resultModel()->index(1, 0)}));
+  const std::string uris = data->data(QString::fromLatin1(kUriListType.data())).toStdString();
+  EXPECT_EQ(std::count(uris.begin(), uris.end(), '\n'), 2) << uris;
+  EXPECT_NE(uris.find("file://"), std::string::npos);
+  EXPECT_TRUE(data->hasFormat(QString::fromLatin1(kSearchKeyListType.data())));
+}
+
+TEST_F(SeekWindowTest, LayoutIsKeptAndClampedAndTheJournalOpensFromTheCommandLine) {
+  QV_REQUIRE_QT();
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  {
+    SeekWindow w(services_);
+    w.SortBy(kColumnVisits);
+    w.resultView()->horizontalHeader()->resizeSection(kColumnName, 333);
+    w.SaveLayout();
+  }
+  // A window saved on a far larger screen, off to the right.
+  WindowPlacement p;
+  p.normal = {screen.right() + 500, 10, screen.right() + 500 + screen.width() * 3, 400};
+  test_.registry().SetValue(platform::Hive::CurrentUser, kViewKey, kPositionValue,
+                            platform::RegValue::Binary([&] { const auto b = EncodePlacement(p); return std::vector<std::uint8_t>(b.begin(), b.end()); }()));
+  SeekWindow w(services_);
+  w.RestoreLayout();
+  EXPECT_EQ(w.sort(), (SortState{kColumnVisits, false}));
+  EXPECT_EQ(w.resultView()->horizontalHeader()->sectionSize(kColumnName), 333);
+  EXPECT_TRUE(screen.contains(w.geometry())) << w.geometry().x() << "," << w.geometry().width();
+
+  const std::string_view args[] = {"/Q", "&q=alpha&ct=Journal"};
+  w.Start(ParseStartupCommand(args));
+  ASSERT_NE(w.journalList(), nullptr);
+  EXPECT_FALSE(w.journalList()->parentWidget()->isHidden());
+  EXPECT_EQ(w.resultModel()->rowCount(), 0);  // no file search ran
+}
+
+}  // namespace
+}  // namespace qv::client
