@@ -44,14 +44,9 @@ namespace fs = std::filesystem;
 QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 std::string S(const QString& s) { return s.toStdString(); }
 
-constexpr int kDefaultWidth = 1000, kDefaultHeight = 640;
+constexpr int kDefaultWidth = 1100, kDefaultHeight = 640;
 constexpr int kJournalHeaders[kJournalColumnCount] = {153, 213, 165, 154, 155, 212};
 
-// The sizing frame height of this style, as the bar's height.
-int FrameHeight(const QStyle* style) {
-  const int h = style ? style->pixelMetric(QStyle::PM_DefaultFrameWidth) * 2 : 0;
-  return h > 0 ? h : kBarFrameHeight;
-}
 
 }  // namespace
 
@@ -142,7 +137,7 @@ void BarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
   const int percent = index.data(Qt::UserRole).toInt();
   const QRect cell = option.rect;
   const CellRect bar = BarInCell({cell.x(), cell.y(), cell.width(), cell.height()}, percent,
-                                 FrameHeight(option.widget ? option.widget->style() : nullptr));
+                                 kBarFrameHeight);
   if (bar.height == 0) return;
   // Left of the bar the button face, the bar green for the user's own ranking, else shadow.
   const QRect face(cell.x(), bar.y, bar.x - cell.x(), bar.height);
@@ -217,7 +212,7 @@ SeekWindow::SeekWindow(const SeekServices& services, QWidget* parent)
   header->setSectionsMovable(true);
   header->setSortIndicatorShown(true);
   header->setSortIndicator(sort_.column, sort_.ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
-  const int widths[kColumnCount] = {220, 260, 90, 140, 90, 60};
+  const int widths[kColumnCount] = {200, 220, 90, 130, 100, 50};
   for (int c = 0; c < kColumnCount; ++c) {
     const int w = columns.widths[static_cast<std::size_t>(c)];
     header->resizeSection(c, w >= 0 ? w : widths[c]);
@@ -240,7 +235,8 @@ SeekWindow::SeekWindow(const SeekServices& services, QWidget* parent)
   preview_->addWidget(previewText_);
   preview_->addWidget(previewImage_);
   splitter_->setStretchFactor(0, 3);
-  splitter_->setStretchFactor(1, 2);
+  splitter_->setStretchFactor(1, 1);
+  splitter_->setSizes({kDefaultWidth * 3 / 4, kDefaultWidth / 4});
   layout->addWidget(splitter_, 1);
   setCentralWidget(central);
 
