@@ -32,6 +32,7 @@
 
 #include "client/info_bar.h"
 #include "client/messages.h"
+#include "client/journal_search.h"
 #include "client/preview_text.h"
 #include "client/window_layout.h"
 #include "provider/journal/journal_paths.h"
@@ -167,7 +168,8 @@ SeekWindow::SeekWindow(const SeekServices& services, QWidget* parent)
     : QMainWindow(parent),
       services_(services),
       history_(services.ctx->registry, services.ctx->clock),
-      launcher_(services.ctx->clock, std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin") {
+      launcher_(services.ctx->clock, std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"),
+      reader_(services.ctx->registry, services.ctx->classes, {}) {
   setWindowTitle(QStringLiteral("Quillon Vesper"));
   setWindowIcon(QIcon::fromTheme(QStringLiteral("qvseek")));
   params_ = LoadSearchParams(services.ctx->registry, !services.env.mailStores.empty());
@@ -182,6 +184,8 @@ SeekWindow::SeekWindow(const SeekServices& services, QWidget* parent)
   searchBox_->setInsertPolicy(QComboBox::NoInsert);
   searchBox_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   searchBox_->lineEdit()->setPlaceholderText(tr("Search your files, pages and mail"));
+  // Enter searches once: the box would pass the key on and have its line search again.
+  searchBox_->lineEdit()->installEventFilter(this);
   auto* go = new QPushButton(tr("&Search"), central);
   top->addWidget(searchBox_);
   top->addWidget(go);
@@ -255,8 +259,6 @@ SeekWindow::SeekWindow(const SeekServices& services, QWidget* parent)
   journalDock_->hide();
   statusBar()->showMessage(tr("Ready"));
 
-  connect(searchBox_->lineEdit(), &QLineEdit::returnPressed, this,
-          [this] { Search(searchBox_->currentText()); });
   connect(go, &QPushButton::clicked, this, [this] { Search(searchBox_->currentText()); });
   connect(header, &QHeaderView::sectionClicked, this, [this](int c) { SortBy(c); });
   connect(results_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -279,6 +281,7 @@ SeekWindow::SeekWindow(const SeekServices& services, QWidget* parent)
 }
 
 SeekWindow::~SeekWindow() {
+  if (visits_ && visits_->visitOpen()) visits_->Cleared();
   journalListener_.reset();
   if (journalLoop_) {
     journalLoop_->PostQuit(0);
@@ -394,8 +397,7 @@ void SeekWindow::Start(const StartupCommand& command) {
       ShowJournal();
       return;
     case StartupKind::JournalSearch:
-      ShowJournal();
-      searchBox_->setEditText(Q(command.params.query));
+      SearchJournal(Q(command.params.query));
       return;
     case StartupKind::Search:
       params_.searchFiles = command.params.searchFiles;
@@ -435,63 +437,78 @@ void SeekWindow::PreviewCurrent() {
 }
 
 void SeekWindow::ShowPreview(const RowState& state) {
-  previewKind_ = PreviewKind::None;
-  if (!state.path.empty()) {
-    const PreviewSettings settings = LoadPreviewSettings(services_.ctx->registry);
-    const RegistryFileTypes types(services_.ctx->registry);
-    previewKind_ = ChoosePreview({state.kind, state.path}, settings, types);
-    const QString path = Q(state.path);
-    switch (previewKind_) {
-      case PreviewKind::Text: {
-        std::string text;
-        if (Failed(ReadPreviewText(state.path, text))) break;
-        previewText_->setPlainText(Q(text));
-        preview_->setCurrentWidget(previewText_);
-        return;
-      }
-      case PreviewKind::Html: {
-        std::string text;
-        if (Failed(ReadPreviewText(state.path, text))) break;
-        HtmlCleaning cleaning;
-        cleaning.allowRemote = settings.downloadImages;
-        previewText_->setSearchPaths({QFileInfo(path).absolutePath()});
-        previewText_->setHtml(Q(CleanHtml(text, cleaning)));
-        preview_->setCurrentWidget(previewText_);
-        return;
-      }
-      case PreviewKind::Image: {
-        // Shown natively: no page is written around the image's path.
-        QImageReader reader(path);
-        reader.setAutoTransform(true);
-        const QImage image = reader.read();
-        if (image.isNull()) break;
-        const QSize room = preview_->size().boundedTo(image.size());
-        previewImage_->setPixmap(QPixmap::fromImage(
-            image.scaled(room.isEmpty() ? image.size() : room, Qt::KeepAspectRatio,
-                         Qt::SmoothTransformation)));
-        preview_->setCurrentWidget(previewImage_);
-        return;
-      }
-      case PreviewKind::Folder: {
-        QString list;
-        std::error_code ec;
-        int shown = 0;
-        for (const auto& e : fs::directory_iterator(state.path, ec)) {
-          if (++shown > 500) break;
-          list += Q(e.path().filename().string()) + (e.is_directory(ec) ? "/\n" : "\n");
-        }
-        previewText_->setPlainText(list);
-        preview_->setCurrentWidget(previewText_);
-        return;
-      }
-      default:
-        break;
-    }
-    previewKind_ = PreviewKind::None;
+  if (FillPreview(state)) {
+    // The item's own preview counts as a visit without a journal entry.
+    if (visits_) visits_->ItemShown(state.path);
+    return;
   }
+  if (visits_) visits_->Cleared();
+  previewKind_ = PreviewKind::None;
   placeholder_->setText(state.path.empty() ? tr("Select an item to see it here.")
                                            : tr("No preview for this item."));
   preview_->setCurrentWidget(placeholder_);
+}
+
+bool SeekWindow::FillPreview(const RowState& state) {
+  previewKind_ = PreviewKind::None;
+  if (state.path.empty()) return false;
+  if (!visits_ && services_.visits) {
+    visits_.emplace(*services_.visits, static_cast<std::uint64_t>(window()->winId()));
+  }
+  const PreviewSettings settings = LoadPreviewSettings(services_.ctx->registry);
+  const RegistryFileTypes types(services_.ctx->registry);
+  previewKind_ = ChoosePreview({state.kind, state.path}, settings, types);
+  const QString path = Q(state.path);
+  std::string text;
+  switch (previewKind_) {
+    case PreviewKind::Text:
+      if (Failed(ReadPreviewText(state.path, text))) return false;
+      previewText_->setPlainText(Q(text));
+      preview_->setCurrentWidget(previewText_);
+      return true;
+    case PreviewKind::FilteredText:
+      if (FilteredPreviewText(reader_, state.path, text) != S_OK) return false;
+      previewText_->setPlainText(Q(text));
+      preview_->setCurrentWidget(previewText_);
+      return true;
+    case PreviewKind::Html: {
+      if (Failed(ReadPreviewText(state.path, text))) return false;
+      HtmlCleaning cleaning;
+      cleaning.allowRemote = settings.downloadImages;
+      previewText_->setSearchPaths({QFileInfo(path).absolutePath()});
+      previewText_->setHtml(Q(CleanHtml(text, cleaning)));
+      preview_->setCurrentWidget(previewText_);
+      return true;
+    }
+    case PreviewKind::Image: {
+      // Shown natively: no page is written around the image's path.
+      QImageReader reader(path);
+      reader.setAutoTransform(true);
+      const QImage image = reader.read();
+      if (image.isNull()) return false;
+      const QSize room = preview_->size().boundedTo(image.size());
+      previewImage_->setPixmap(QPixmap::fromImage(
+          image.scaled(room.isEmpty() ? image.size() : room, Qt::KeepAspectRatio,
+                       Qt::SmoothTransformation)));
+      preview_->setCurrentWidget(previewImage_);
+      return true;
+    }
+    case PreviewKind::Folder: {
+      QString list;
+      std::error_code ec;
+      int shown = 0;
+      for (const auto& e : fs::directory_iterator(state.path, ec)) {
+        if (++shown > 500) break;
+        list += Q(e.path().filename().string()) + (e.is_directory(ec) ? "/\n" : "\n");
+      }
+      previewText_->setPlainText(list);
+      preview_->setCurrentWidget(previewText_);
+      return true;
+    }
+    default:
+      // Pages and mail need a browser or mail viewer this window does not host.
+      return false;
+  }
 }
 
 void SeekWindow::Act(ItemVerb verb) {
@@ -524,6 +541,11 @@ void SeekWindow::ShowResultMenu(const QPoint& at) {
 bool SeekWindow::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
+    if (watched == searchBox_->lineEdit() &&
+        (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+      Search(searchBox_->currentText());
+      return true;
+    }
     if (watched == journalList_ && key->key() == Qt::Key_Delete && journal_) {
       std::vector<Guid> chosen;
       const auto entries = journal_->entries();
@@ -562,6 +584,40 @@ void SeekWindow::ShowJournal(std::optional<CivilDay> day) {
   journalDock_->setWindowTitle(tr("Journal") + QStringLiteral(" ") + Q(journal_->dayKey()));
   journalDock_->show();
   RefreshJournal();
+}
+
+HRESULT SeekWindow::SearchJournal(const QString& text) {
+  ShowJournal();
+  JournalSearchRequest request;
+  request.queryText = S(text);
+  request.ascending = journal_->sort().ascending;
+  JournalSearchResult result;
+  const HRESULT hr =
+      RunJournalSearch(request, services_.env, *services_.exec, &history_, result);
+  ReloadHistory();
+  QString info;
+  if (!result.messages.empty()) info = Q(JoinMessages(services_.texts, result.messages));
+  if (!result.information.empty()) info = Q(JoinMessages(services_.texts, result.information));
+  ShowInfo(info);
+  // The found entries replace the day's list until a day is shown again.
+  journalDock_->setWindowTitle(tr("Journal") + QStringLiteral(": ") + text);
+  const std::size_t n = Succeeded(hr) ? result.rows.RowCount() : 0;
+  journalList_->setRowCount(static_cast<int>(n));
+  for (std::size_t r = 0; r < n; ++r) {
+    const Row& row = result.rows.RowAt(r);
+    auto cell = [&](std::size_t f) {
+      return f < row.size() && row[f].kind == ValueKind::Str ? Q(row[f].s) : QString();
+    };
+    const QString date = kJournalFieldWrite < row.size() && services_.dates &&
+                                 row[kJournalFieldWrite].kind == ValueKind::Date
+                             ? Q(LocalDateTimeText(row[kJournalFieldWrite].d, *services_.dates))
+                             : QString();
+    const int i = static_cast<int>(r);
+    journalList_->setItem(i, kJournalColumnName, new QTableWidgetItem(cell(kJournalFieldDescription)));
+    journalList_->setItem(i, kJournalColumnLocation, new QTableWidgetItem(cell(kJournalFieldFilename)));
+    journalList_->setItem(i, kJournalColumnStart, new QTableWidgetItem(date));
+  }
+  return hr;
 }
 
 void SeekWindow::RefreshJournal() {

@@ -18,11 +18,13 @@
 #include "client/manager_commands.h"
 #include "client/preview_html.h"
 #include "client/preview_rules.h"
+#include "client/preview_visits.h"
 #include "client/result_bar.h"
 #include "client/result_columns.h"
 #include "client/search_history.h"
 #include "client/search_run.h"
 #include "context/context.h"
+#include "platform/indexing/document_reader.h"
 
 class QComboBox;
 class QLabel;
@@ -48,6 +50,7 @@ struct SeekServices {
   IBaseActivation* activation = nullptr;  // null: rows in the catalog's order, no bars
   std::uint32_t partialMatch = kDefaultPartialMatch * 10;
   platform::WindowStation* station = nullptr;  // null: no manager commands, no live journal
+  VisitReporter* visits = nullptr;  // null: previews report no visits
 };
 
 // The rows of the last search as the list shows them (display order, cell texts, bars).
@@ -118,6 +121,8 @@ class SeekWindow final : public QMainWindow {
   PreviewKind previewKind() const { return previewKind_; }
   // Shows the journal pane on today (or the given day).
   void ShowJournal(std::optional<CivilDay> day = std::nullopt);
+  // Searches the whole journal and lists what it finds in the journal pane.
+  HRESULT SearchJournal(const QString& text);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -129,6 +134,7 @@ class SeekWindow final : public QMainWindow {
   void ReloadHistory();
   void PreviewCurrent();
   void ShowPreview(const RowState& state);
+  bool FillPreview(const RowState& state);
   void Act(ItemVerb verb);
   void SendToManager(ManagerCommand command);
   void RefreshJournal();
@@ -153,6 +159,8 @@ class SeekWindow final : public QMainWindow {
   PreviewBrowser* previewText_ = nullptr;
   QLabel* previewImage_ = nullptr;
   PreviewKind previewKind_ = PreviewKind::None;
+  platform::indexing::DocumentReader reader_;
+  std::optional<PreviewVisits> visits_;
   QDockWidget* journalDock_ = nullptr;
   QTableWidget* journalList_ = nullptr;
 

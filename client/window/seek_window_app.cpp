@@ -9,12 +9,15 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "client/command_line.h"
 #include "client/qvseek_cli.h"
 #include "client/window/seek_window.h"
 #include "hooks/QvHooks/tracer_messages.h"
+#include "hooks/QvHooks/visit_client.h"
+#include "platform/indexing/builtin_filters.h"
 #include "platform/messaging/window_station.h"
 
 namespace qv::client {
@@ -72,11 +75,19 @@ int RunSeekWindow(int argc, char** argv, std::span<const std::string_view> args,
   SeekSession session;
   if (Failed(OpenSeekSession(ctx, dates, std::cerr, session))) return kSeekFailed;
   platform::indexing::QueryExecutor exec(*session.admin);
+  platform::indexing::RegisterBuiltinFilterClasses(ctx.classes);  // previews of documents
 
   std::unique_ptr<platform::WindowStation> station;
   // A picture needs no manager or live journal; the window proper talks to both.
   if (!screenshot && Failed(platform::OpenUserWindowStation(ctx.clock, &ctx.eventLog, station))) {
     station.reset();
+  }
+  // Previews count as visits of the items, through the tracer when one runs.
+  std::optional<hooks::VisitClient> visitClient;
+  std::optional<HooksVisitReporter> visits;
+  if (station) {
+    visitClient.emplace(station.get());
+    visits.emplace(*visitClient);
   }
   SeekServices services;
   services.ctx = &ctx;
@@ -87,6 +98,7 @@ int RunSeekWindow(int argc, char** argv, std::span<const std::string_view> args,
   services.activation = session.activation.get();
   services.partialMatch = ReadPartialMatch(ctx.registry);
   services.station = station.get();
+  services.visits = visits ? &*visits : nullptr;
 
   SeekWindow window(services);
   if (screenshot) {

@@ -12,14 +12,18 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QScreen>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTextBrowser>
+#include <QTextDocument>
+#include <QtTest/QTest>
 #include <fstream>
 
 #include "client/window_layout.h"
+#include "common/temp_dir.h"
 #include "context/test_context.h"
 #include "platform/indexing/catalog_db.h"
 #include "provider/cihelper/catalog_tables.h"
@@ -207,6 +211,67 @@ TEST_F(SeekWindowTest, HistoryDragDataAndNoResults) {
   EXPECT_EQ(std::count(uris.begin(), uris.end(), '\n'), 2) << uris;
   EXPECT_NE(uris.find("file://"), std::string::npos);
   EXPECT_TRUE(data->hasFormat(QString::fromLatin1(kSearchKeyListType.data())));
+}
+
+// What the preview reports to the tracer.
+class RecordedVisits final : public VisitReporter {
+ public:
+  HRESULT Start(std::uint64_t, std::string_view item, std::uint32_t flags) override {
+    calls.push_back("start " + std::string(item) + " " + std::to_string(flags));
+    return S_OK;
+  }
+  HRESULT End(std::uint64_t, std::uint32_t flags) override {
+    calls.push_back("end " + std::to_string(flags));
+    return S_OK;
+  }
+  std::vector<std::string> calls;
+};
+
+TEST_F(SeekWindowTest, KeyboardSearchesAndPreviewsCountAsVisitsWithoutJournalEntries) {
+  QV_REQUIRE_QT();
+  Add("one.txt", "gamma one\n", 1);
+  Add("two.txt", "gamma two\n", 5);
+  RecordedVisits visits;
+  services_.visits = &visits;
+  SeekWindow w(services_);
+  w.show();
+  // Typing and Enter in the box searches; the first row is previewed at once.
+  w.searchBox()->setFocus();
+  QTest::keyClicks(w.searchBox()->lineEdit(), QStringLiteral("gamma"));
+  QTest::keyClick(w.searchBox()->lineEdit(), Qt::Key_Return);
+  ASSERT_EQ(w.resultModel()->rowCount(), 2);
+  const std::string one = (docs() / "one.txt").string(), two = (docs() / "two.txt").string();
+  EXPECT_EQ(visits.calls, (std::vector<std::string>{"start " + one + " 33"}));
+  // Down moves to the next row: the first visit ends, the second starts.
+  w.resultView()->setFocus();
+  QTest::keyClick(w.resultView(), Qt::Key_Down);
+  EXPECT_EQ(w.resultView()->currentIndex().row(), 1);
+  EXPECT_EQ(w.previewText()->toPlainText().toStdString(), "gamma two\n");
+  EXPECT_EQ(visits.calls, (std::vector<std::string>{"start " + one + " 33", "end 32",
+                                                    "start " + two + " 33"}));
+  // A search without rows clears the preview and ends the visit.
+  ASSERT_EQ(w.Search(QStringLiteral("nowherefound")), S_OK);
+  EXPECT_EQ(visits.calls.back(), "end 32");
+  EXPECT_EQ(visits.calls.size(), 4u);
+}
+
+TEST(PreviewBrowser, LoadsLocalFilesButNothingFromTheNetwork) {
+  QV_REQUIRE_QT();
+  TempDir dir;
+  const auto image = dir.path() / "dot.png";
+  QImage dot(2, 2, QImage::Format_RGB32);
+  dot.fill(Qt::red);
+  ASSERT_TRUE(dot.save(QString::fromStdString(image.string())));
+  PreviewBrowser browser;
+  EXPECT_FALSE(browser.loadResource(QTextDocument::ImageResource,
+                                    QUrl::fromLocalFile(QString::fromStdString(image.string())))
+                   .isNull());
+  EXPECT_TRUE(browser.loadResource(QTextDocument::ImageResource,
+                                   QUrl(QStringLiteral("http://example.invalid/x.png")))
+                  .isNull());
+  EXPECT_TRUE(browser.loadResource(QTextDocument::ImageResource,
+                                   QUrl(QStringLiteral("//example.invalid/x.png")))
+                  .isNull());
 }
 
 TEST_F(SeekWindowTest, LayoutIsKeptAndClampedAndTheJournalOpensFromTheCommandLine) {
