@@ -221,9 +221,12 @@ SeekWindow::SeekWindow(const SeekServices& services, QWidget* parent)
     const int w = columns.widths[static_cast<std::size_t>(c)];
     header->resizeSection(c, w >= 0 ? w : widths[c]);
   }
-  for (int c = 0; c < kColumnCount; ++c) {
-    const int from = header->visualIndex(c), to = columns.positions[static_cast<std::size_t>(c)];
-    if (from != to) header->moveSection(from, to);
+  // Place the columns from the left, so that each move leaves the placed ones alone.
+  for (int place = 0; place < kColumnCount; ++place) {
+    for (int c = 0; c < kColumnCount; ++c) {
+      if (columns.positions[static_cast<std::size_t>(c)] != place) continue;
+      if (header->visualIndex(c) != place) header->moveSection(header->visualIndex(c), place);
+    }
   }
 
   preview_ = new QStackedWidget(splitter_);
@@ -569,7 +572,7 @@ void SeekWindow::ShowJournal(std::optional<CivilDay> day) {
       QMetaObject::invokeMethod(this, [this] { RefreshJournal(); }, Qt::QueuedConnection);
     });
     if (services_.station) {
-      journalLoop_ = std::make_unique<platform::MessageLoop>(services_.ctx->clock);
+      journalLoop_ = std::make_unique<platform::MessageLoop>(services_.station->clock());
       if (Succeeded(JournalViewListener::Create(*services_.station, *journalLoop_, *journal_,
                                                 journalListener_))) {
         journalThread_ = std::thread([loop = journalLoop_.get()] { loop->Run(); });

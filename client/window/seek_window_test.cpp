@@ -26,7 +26,10 @@
 #include "common/temp_dir.h"
 #include "context/test_context.h"
 #include "platform/indexing/catalog_db.h"
+#include "platform/messaging/inproc_transport.h"
 #include "provider/cihelper/catalog_tables.h"
+#include "provider/journal/journal.h"
+#include "provider/journal/window_notifier.h"
 #include "provider/ranking/base_activation.h"
 #include "provider/ranking/ranking.h"
 #include "shell/settings_window/qt_test_main.h"
@@ -255,6 +258,42 @@ TEST_F(SeekWindowTest, KeyboardSearchesAndPreviewsCountAsVisitsWithoutJournalEnt
   EXPECT_EQ(visits.calls.size(), 4u);
 }
 
+TEST_F(SeekWindowTest, TheJournalPaneListsNewEntriesAsTheyAreWrittenAndDeletedOnesStayGone) {
+  QV_REQUIRE_QT();
+  SystemClock clock;
+  const auto transport = std::make_shared<platform::InProcessTransport>(clock);
+  platform::WindowStation station(transport, clock);
+  services_.station = &station;
+  journal::Journal journal(test_.ctx(),
+                           std::make_shared<journal::WindowJournalNotifier>(
+                               std::make_shared<platform::WindowStation>(transport, clock)));
+  SeekWindow w(services_);
+  w.ShowJournal();
+  QTableWidget* list = w.journalList();
+  EXPECT_EQ(list->rowCount(), 0);
+
+  journal::EntryFields f;
+  f.url = "/live/report.txt";
+  f.start = test_.clock().NowDate();
+  f.end = f.start + 1.0 / 24;
+  f.workingTime = 60;
+  ASSERT_EQ(journal.LogEntry(f, nullptr), S_OK);
+  // The entry reaches the list through the listener's thread: wait for it, bounded.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (list->rowCount() == 0 && std::chrono::steady_clock::now() < deadline) {
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  ASSERT_EQ(list->rowCount(), 1);
+  EXPECT_EQ(list->item(0, kJournalColumnLocation)->text().toStdString(), "/live/report.txt");
+
+  // Delete removes it, and showing the day again does not bring it back.
+  list->selectRow(0);
+  QTest::keyClick(list, Qt::Key_Delete);
+  EXPECT_EQ(list->rowCount(), 0);
+  w.ShowJournal();
+  EXPECT_EQ(list->rowCount(), 0);
+}
+
 TEST(PreviewBrowser, LoadsLocalFilesButNothingFromTheNetwork) {
   QV_REQUIRE_QT();
   TempDir dir;
@@ -280,7 +319,10 @@ TEST_F(SeekWindowTest, LayoutIsKeptAndClampedAndTheJournalOpensFromTheCommandLin
   {
     SeekWindow w(services_);
     w.SortBy(kColumnVisits);
-    w.resultView()->horizontalHeader()->resizeSection(kColumnName, 333);
+    QHeaderView* header = w.resultView()->horizontalHeader();
+    header->resizeSection(kColumnName, 333);
+    header->moveSection(header->visualIndex(kColumnVisits), 0);
+    header->moveSection(header->visualIndex(kColumnName), 5);
     w.SaveLayout();
   }
   // A window saved on a far larger screen, off to the right.
@@ -291,7 +333,14 @@ TEST_F(SeekWindowTest, LayoutIsKeptAndClampedAndTheJournalOpensFromTheCommandLin
   SeekWindow w(services_);
   w.RestoreLayout();
   EXPECT_EQ(w.sort(), (SortState{kColumnVisits, false}));
-  EXPECT_EQ(w.resultView()->horizontalHeader()->sectionSize(kColumnName), 333);
+  const QHeaderView* header = w.resultView()->horizontalHeader();
+  EXPECT_EQ(header->sectionSize(kColumnName), 333);
+  // Visits, location, bar, date, working time, name.
+  const int order[kColumnCount] = {kColumnVisits, kColumnLocation, kColumnBar,
+                                   kColumnDate,   kColumnWorkingTime, kColumnName};
+  for (int place = 0; place < kColumnCount; ++place) {
+    EXPECT_EQ(header->logicalIndex(place), order[place]) << place;
+  }
   EXPECT_TRUE(screen.contains(w.geometry())) << w.geometry().x() << "," << w.geometry().width();
 
   const std::string_view args[] = {"/Q", "&q=alpha&ct=Journal"};
