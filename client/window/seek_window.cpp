@@ -294,9 +294,16 @@ SeekWindow::~SeekWindow() {
 
 void SeekWindow::BuildMenus() {
   QMenu* file = menuBar()->addMenu(tr("&File"));
-  file->addAction(tr("&Settings..."), this, [] {
-    // The settings are their own program; a failure to start it is told in the bar.
-    QProcess::startDetached(QStringLiteral("qvsettings"), {});
+  file->addAction(tr("&Settings..."), this, [this] {
+    // The settings are their own program, installed beside this one.
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/qvsettings");
+    const QString program =
+        QFileInfo(beside).isExecutable() ? beside : QStringLiteral("qvsettings");
+    if (!QProcess::startDetached(program, {})) {
+      statusBar()->showMessage(
+          tr("The settings program qvsettings could not be started; install it beside QvSeek "
+             "or in a folder of PATH."));
+    }
   });
   file->addAction(tr("Clear search &history..."), this, [this] {
     if (QMessageBox::question(this, windowTitle(), tr("Forget every search you made?")) ==
