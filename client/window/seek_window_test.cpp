@@ -21,6 +21,8 @@
 #include <QTextDocument>
 #include <QtTest/QTest>
 #include <fstream>
+#include <optional>
+#include <sstream>
 
 #include "client/window_layout.h"
 #include "common/temp_dir.h"
@@ -292,6 +294,57 @@ TEST_F(SeekWindowTest, TheJournalPaneListsNewEntriesAsTheyAreWrittenAndDeletedOn
   EXPECT_EQ(list->rowCount(), 0);
   w.ShowJournal();
   EXPECT_EQ(list->rowCount(), 0);
+}
+
+// Puts a stand-in for the desktop's open helper first in PATH: it writes its arguments to
+// `log` and exits with `status`.
+class FakeOpenHelper {
+ public:
+  FakeOpenHelper(const fs::path& log, int status) {
+    const fs::path script = dir_.path() / std::string(kOpenProgram);
+    std::ofstream(script) << "#!/bin/sh\necho \"$@\" >> '" << log.string() << "'\nexit "
+                          << status << "\n";
+    fs::permissions(script, fs::perms::owner_all);
+    if (const char* path = std::getenv("PATH")) old_ = path;
+    ::setenv("PATH", (dir_.path().string() + ":" + old_.value_or("/usr/bin:/bin")).c_str(), 1);
+  }
+  ~FakeOpenHelper() {
+    if (old_) ::setenv("PATH", old_->c_str(), 1); else ::unsetenv("PATH");
+  }
+
+ private:
+  TempDir dir_;
+  std::optional<std::string> old_;
+};
+
+TEST_F(SeekWindowTest, EnterOnARowOpensItAndAFailedOpenIsToldInTheBar) {
+  QV_REQUIRE_QT();
+  Add("report.txt", "delta report\n", 1);
+  const fs::path log = test_.root() / "opened.log";
+  {
+    FakeOpenHelper helper(log, 0);
+    SeekWindow w(services_);
+    w.show();
+    ASSERT_EQ(w.Search(QStringLiteral("delta")), S_OK);
+    ASSERT_EQ(w.resultModel()->rowCount(), 1);
+    w.resultView()->setFocus();
+    QTest::keyClick(w.resultView(), Qt::Key_Return);
+    std::stringstream opened;
+    opened << std::ifstream(log).rdbuf();
+    EXPECT_EQ(opened.str(), FileUrl((docs() / "report.txt").string()) + "\n");
+    EXPECT_EQ(w.infoBar()->text().toStdString().find(MessageText(nullptr, kMsgOpenFailed)),
+              std::string::npos);
+  }
+  FakeOpenHelper missing(log, 2);  // the helper reports the item missing
+  SeekWindow w(services_);
+  w.show();
+  ASSERT_EQ(w.Search(QStringLiteral("delta")), S_OK);
+  w.resultView()->setFocus();
+  QTest::keyClick(w.resultView(), Qt::Key_Return);
+  EXPECT_FALSE(w.infoBar()->isHidden());
+  EXPECT_NE(w.infoBar()->text().toStdString().find(MessageText(nullptr, kMsgOpenFailed)),
+            std::string::npos)
+      << w.infoBar()->text().toStdString();
 }
 
 TEST(PreviewBrowser, LoadsLocalFilesButNothingFromTheNetwork) {
