@@ -19,11 +19,16 @@ namespace {
 namespace ix = platform::indexing;
 
 constexpr const char* kUsage =
-    "usage: QvSeek --print [QUERY] [options]\n"
+    "usage: QvSeek [/q \"&q=QUERY&ct=Files,WebHistory,Email,Journal...\"]\n"
+    "       QvSeek --screenshot FILE.png [QUERY]\n"
+    "       QvSeek --print [QUERY] [options]\n"
     "       QvSeek --print /q \"&q=QUERY&ct=Files,WebHistory,Email[&exn=1][&sys=1][&dd=1]\"\n"
     "\n"
-    "Runs one search and prints the ranked rows: score, activation bar, path or URL, last\n"
-    "visit and working time. Without a query it lists the items you used, most active first.\n"
+    "Without --print QvSeek opens the search window (with the search history, the preview\n"
+    "and the journal); --screenshot runs the search in it and saves a picture of the window\n"
+    "(QT_QPA_PLATFORM=offscreen needs no display). --print runs one search and prints the\n"
+    "ranked rows: score, activation bar, path or URL, last visit and working time.\n"
+    "Without a query it lists the items you used, most active first.\n"
     "\n"
     "Query language: words, \"exact phrases\", -excluded, a |either, sdate:1/2/2004,\n"
     "edate:1/2/2004, dir:FOLDER (that folder only), sdir:FOLDER (and below).\n"
@@ -78,6 +83,22 @@ void SetUpFirstCatalogs(Context& ctx, std::ostream& err) {
 
 }  // namespace
 
+HRESULT OpenSeekSession(Context& ctx, const DateLocale& dates, std::ostream& err,
+                        SeekSession& out) {
+  out.haveTexts = Succeeded(LanguageModule::Load(ctx, CurrentLangId(), out.module));
+  RegisterRankingClasses(ctx);
+  ix::RegisterAdminClass(ctx.classes, ctx.registry, ctx.root);
+  ctx.classes.CreateInstance(ix::kAdminClsid, out.admin);
+  ctx.classes.CreateInstance(CLSID_BaseActivation, out.activation);
+  SetUpFirstCatalogs(ctx, err);
+  const HRESULT hr = MakeComposeEnvironment(ctx, dates, out.admin.get(), out.env);
+  if (Failed(hr)) {
+    err << "QvSeek: the user's scope cannot be read: " << FormatHresult(hr) << " "
+        << SystemMessage(hr) << "\n";
+  }
+  return hr;
+}
+
 int RunQvSeek(std::span<const std::string_view> args, Context& ctx, const DateLocale& dates,
               std::ostream& out, std::ostream& err) {
   if (args.empty()) {
@@ -94,25 +115,12 @@ int RunQvSeek(std::span<const std::string_view> args, Context& ctx, const DateLo
   std::string problem;
   if (!ParsePrintOptions(args.subspan(1), opt, problem)) return Usage(err, problem);
 
-  LanguageModule module;
-  const LanguageModule* texts =
-      Succeeded(LanguageModule::Load(ctx, CurrentLangId(), module)) ? &module : nullptr;
-
-  RegisterRankingClasses(ctx);
-  ix::RegisterAdminClass(ctx.classes, ctx.registry, ctx.root);
-  std::shared_ptr<ix::CatalogAdmin> admin;
-  ctx.classes.CreateInstance(ix::kAdminClsid, admin);
-  std::shared_ptr<IBaseActivation> activation;
-  ctx.classes.CreateInstance(CLSID_BaseActivation, activation);
-  SetUpFirstCatalogs(ctx, err);
-
-  ComposeEnvironment env;
-  HRESULT hr = MakeComposeEnvironment(ctx, dates, admin.get(), env);
-  if (Failed(hr)) {
-    err << "QvSeek: the user's scope cannot be read: " << FormatHresult(hr) << " "
-        << SystemMessage(hr) << "\n";
-    return kSeekFailed;
-  }
+  SeekSession session;
+  HRESULT hr = OpenSeekSession(ctx, dates, err, session);
+  if (Failed(hr)) return kSeekFailed;
+  const LanguageModule* texts = session.texts();
+  const ComposeEnvironment& env = session.env;
+  const auto& activation = session.activation;
 
   // The options of the last search, then the result list's sort, then what was asked for.
   SearchRequest request;
@@ -160,7 +168,7 @@ int RunQvSeek(std::span<const std::string_view> args, Context& ctx, const DateLo
     request.params.sortAscending = *opt.ascending;
   }
 
-  ix::QueryExecutor exec(*admin);
+  ix::QueryExecutor exec(*session.admin);
   ScoringContext scoring;
   scoring.activation = activation.get();
   scoring.partialMatch = ReadPartialMatch(ctx.registry);

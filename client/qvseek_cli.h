@@ -5,8 +5,12 @@
 #include <span>
 #include <string_view>
 
+#include "client/query_composer.h"
 #include "client/query_date.h"
 #include "context/context.h"
+#include "context/language_module.h"
+#include "interfaces/ibase_activation.h"
+#include "platform/indexing/catalog_admin.h"
 
 namespace qv::client {
 
@@ -14,6 +18,20 @@ namespace qv::client {
 inline constexpr int kSeekOk = 0;
 inline constexpr int kSeekUsage = 1;
 inline constexpr int kSeekFailed = 2;
+
+// What a search needs, prepared once per process: the texts, the catalogs (the standard ones
+// set up for a new user), the activation that scores rows and the user's environment.
+struct SeekSession {
+  LanguageModule module;
+  bool haveTexts = false;
+  std::shared_ptr<platform::indexing::CatalogAdmin> admin;
+  std::shared_ptr<IBaseActivation> activation;  // null: rows in the catalog's order
+  ComposeEnvironment env;
+  const LanguageModule* texts() const { return haveTexts ? &module : nullptr; }
+};
+// Fails, having told `err` why, when the user's scope cannot be read.
+HRESULT OpenSeekSession(Context& ctx, const DateLocale& dates, std::ostream& err,
+                        SeekSession& out);
 
 // `args` excludes the program name. Registers the classes it needs in ctx.classes.
 int RunQvSeek(std::span<const std::string_view> args, Context& ctx, const DateLocale& dates,
