@@ -1165,6 +1165,11 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       lazy.kinds.push_back(src.slots[slot].kind);
     }
   }
+  // When the select list names each column once, in order, a SQL row's first slots are the
+  // answer's row (key and path slots follow): it is handed over whole, not copied into a
+  // second allocation.
+  bool slotsInOrder = true;
+  for (std::size_t c = 0; c < columnSlot.size(); ++c) slotsInOrder &= columnSlot[c] == c;
   out.rows_.reserve(order.size());
   out.pending_.reserve(order.size());
   for (std::uint32_t at : order) {
@@ -1172,6 +1177,12 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     if (sources[p.source].cache) {
       out.rows_.emplace_back();
       out.pending_.push_back({lazySource[p.source], p.index, p.rank});
+      continue;
+    }
+    if (slotsInOrder) {
+      Row row = std::move(sqlRows[p.index]);
+      row.resize(columnSlot.size());
+      out.AddRow(std::move(row));
       continue;
     }
     Row row(columnSlot.size());
