@@ -923,9 +923,22 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     const auto rankAt = std::find(slotNames.begin(), slotNames.end(), "rank");
     const std::size_t rankSlot =
         comp.ranked() && rankAt != slotNames.end() ? rankAt - slotNames.begin() : slots.size();
+    // Slots only unread answer columns fill are selected as NULL, which SQLite does not read.
+    std::vector<bool> unread(slots.size(), false);
+    for (std::size_t c = 0; c < columnSlot.size() && c < 64; ++c) {
+      if (options.unreadColumns >> c & 1) unread[columnSlot[c]] = true;
+    }
+    for (std::size_t c = 0; c < columnSlot.size(); ++c) {
+      if (c >= 64 || !(options.unreadColumns >> c & 1)) unread[columnSlot[c]] = false;
+    }
+    for (std::size_t k : keySlot) unread[k] = false;
+    unread[pathSlot] = false;
+    for (const RowLike& like : rowLikes) unread[like.slot] = false;
     std::string sql = "SELECT ";
     for (std::size_t i = 0; i < slots.size(); ++i) {
-      sql += (i ? ", " : "") + (i == rankSlot ? std::string("r.b") : slots[i].expr);
+      sql += (i ? ", " : "") + (i == rankSlot ? std::string("r.b")
+                                : unread[i]    ? std::string("NULL")
+                                               : slots[i].expr);
     }
     sql += " FROM docs d";
     if (comp.ranked()) {
