@@ -83,7 +83,7 @@ bool Rankable(const std::filesystem::path& file, const FileFacts& f) {
 
 // Callers and this process run as the same user here, so the COM client's identity and the
 // process's are one: the check is made with the effective ids.
-HRESULT CheckAccess(const std::string& file, const FileFacts& f) {
+HRESULT CheckAccess(const std::filesystem::path& file, const FileFacts& f) {
   if (!Rankable(file, f)) return HresultFromWin32(win32::ERROR_UNSUPPORTED_TYPE);
   if (f.volume.type == platform::DriveType::Unknown) return E_INVALIDARG;
   if (f.volume.type == platform::DriveType::Remote || f.volume.type == platform::DriveType::CdRom ||
@@ -143,8 +143,9 @@ HRESULT FileRanking::Update(const std::string& file, ULONG nUnits, ULONG nVisits
                             const std::string* searchKey) {
   bool volumeFromCache = false;
   Known known{writableMounts_, user_};
-  const FileFacts facts = Gather(file, &known, &volumeFromCache);
-  if (CheckAccess(file, facts) != S_OK) return S_FALSE;
+  const std::filesystem::path path(file);  // taken apart once for all the checks
+  const FileFacts facts = Gather(path, &known, &volumeFromCache);
+  if (CheckAccess(path, facts) != S_OK) return S_FALSE;
   if (file.empty()) return E_INVALIDARG;
   if (const HRESULT hr = CheckUpdateable(facts); hr != S_OK) return hr;
   const FileTime lastWriteBefore = facts.attrs.lastWrite;
@@ -155,15 +156,15 @@ HRESULT FileRanking::Update(const std::string& file, ULONG nUnits, ULONG nVisits
   // The stat above found a regular file; Open checks that it opened that same file.
   std::unique_ptr<PropertyStorage> storage;
   if (const HRESULT hr = PropertyStorage::Open(
-          file, PropertyStorage::Mode::ReadWriteExclusive,
+          path, PropertyStorage::Mode::ReadWriteExclusive,
           PropertyStorage::KnownFile{facts.attrs.device, facts.attrs.inode}, storage);
       Failed(hr)) {
     if (volumeFromCache) {
       // The mount may have changed (remounted read-only) since it was last asked about:
       // asked now, it answers as it would have before the open.
       writableMounts_.Forget(facts.attrs.mountId);
-      const FileFacts fresh = Gather(file);
-      if (CheckAccess(file, fresh) != S_OK) return S_FALSE;
+      const FileFacts fresh = Gather(path);
+      if (CheckAccess(path, fresh) != S_OK) return S_FALSE;
       if (const HRESULT u = CheckUpdateable(fresh); u != S_OK) return u;
     }
     return hr;  // another program's lock arrives here as a lock violation
