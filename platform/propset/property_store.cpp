@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <span>
 #include <cerrno>
 #include <utility>
 #include <vector>
@@ -160,28 +162,40 @@ PropertyStorage::~PropertyStorage() {
 
 HRESULT PropertyStorage::Read(const Guid& fmtid, PropertySet& out) const {
   const std::string name = PropertySetAttributeName(fmtid);
-  std::vector<std::uint8_t> buffer(kInitialReadBuffer);
-  for (;;) {
-    const ssize_t n = ::fgetxattr(fd_, name.c_str(), buffer.data(), buffer.size());
-    if (n >= 0) {
-      buffer.resize(static_cast<std::size_t>(n));
-      break;
-    }
+  // The first try reads into the stack: a ranking record fits, and is read on every update.
+  std::array<std::uint8_t, kInitialReadBuffer> first;
+  std::vector<std::uint8_t> buffer;
+  std::span<const std::uint8_t> bytes;
+  if (const ssize_t n = ::fgetxattr(fd_, name.c_str(), first.data(), first.size()); n >= 0) {
+    bytes = std::span<const std::uint8_t>(first.data(), static_cast<std::size_t>(n));
+  } else {
     if (errno == ENODATA) return STG_E_FILENOTFOUND;
     if (errno != ERANGE) return AttributeError(errno);
-    // The value grew or is larger than the buffer: ask for its size and try again.
-    if (buffer.size() >= kMaxPropertySetStream) return STG_E_DOCFILECORRUPT;
-    const ssize_t needed = ::fgetxattr(fd_, name.c_str(), nullptr, 0);
-    if (needed < 0) {
+    std::size_t tried = first.size();
+    for (;;) {
+      // The value grew or is larger than the buffer: ask for its size and try again.
+      if (tried >= kMaxPropertySetStream) return STG_E_DOCFILECORRUPT;
+      const ssize_t needed = ::fgetxattr(fd_, name.c_str(), nullptr, 0);
+      if (needed < 0) {
+        if (errno == ENODATA) return STG_E_FILENOTFOUND;
+        return AttributeError(errno);
+      }
+      const std::size_t next = std::max(static_cast<std::size_t>(needed), tried * 2);
+      buffer.resize(std::min(next, kMaxPropertySetStream));
+      tried = buffer.size();
+      const ssize_t n = ::fgetxattr(fd_, name.c_str(), buffer.data(), buffer.size());
+      if (n >= 0) {
+        buffer.resize(static_cast<std::size_t>(n));
+        break;
+      }
       if (errno == ENODATA) return STG_E_FILENOTFOUND;
-      return AttributeError(errno);
+      if (errno != ERANGE) return AttributeError(errno);
     }
-    const std::size_t next = std::max(static_cast<std::size_t>(needed), buffer.size() * 2);
-    buffer.resize(std::min(next, kMaxPropertySetStream));
+    bytes = buffer;
   }
 
   PropertySet set;
-  if (const HRESULT hr = ParsePropertySet(buffer, set); Failed(hr)) return hr;
+  if (const HRESULT hr = ParsePropertySet(bytes, set); Failed(hr)) return hr;
   // The attribute's name and the set inside must agree.
   if (set.fmtid != fmtid) return STG_E_DOCFILECORRUPT;
   out = std::move(set);
