@@ -1,17 +1,19 @@
 // Costs of the ranking core: GetActivation and CalcRankingSet per call, and UpdateRank per
-// file against the floor of the system calls it cannot avoid (open, lock, read and write the
-// extended attribute, set the modification time), measured in the same run.
+// file against the floor of the system calls it cannot avoid (open, lock, stat, read and write
+// the extended attribute, set the modification time, close), measured in the same run.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
 #include <vector>
 
+#include "context/registry_values.h"
 #include "context/test_context.h"
 #include "platform/fs/private_files.h"
 #include "platform/propset/property_store.h"
@@ -65,6 +67,9 @@ struct Files {
 void BM_UpdateRank(benchmark::State& state) {
   TestContext tc;
   RegisterRankingClasses(tc.ctx());
+  // An installed machine has a machine hive with the indexing settings in it.
+  tc.registry().SetValue(platform::Hive::LocalMachine, kFilesKey, "IndexedFolders",
+                         platform::RegValue::Sz("/home"));
   FileRanking fr(tc.ctx());
   ULONG scope = 0;
   fr.get_CurrentScope(&scope);
@@ -98,6 +103,8 @@ void BM_UpdateRankSyscallFloor(benchmark::State& state) {
     lk.l_type = F_WRLCK;
     lk.l_whence = SEEK_SET;
     ::fcntl(fd, F_OFD_SETLK, &lk);
+    struct stat st {};
+    ::fstat(fd, &st);
     benchmark::DoNotOptimize(::fgetxattr(fd, attr.c_str(), buf.data(), buf.size()));
     ::fsetxattr(fd, attr.c_str(), bytes.data(), bytes.size(), 0);
     ::close(fd);
@@ -112,7 +119,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const auto& r : runs) {
-      if (r.run_type == Run::RT_Iteration) ns_[r.benchmark_name()] = r.GetAdjustedRealTime();
+      // With --benchmark_repetitions the fastest run counts: other load only adds time.
+      if (r.run_type == Run::RT_Iteration) {
+        const std::string name = r.run_name.function_name;
+        Keep(ns_, name, r.GetAdjustedRealTime());
+        Keep(cpu_, name, r.GetAdjustedCPUTime());
+      }
     }
     ConsoleReporter::ReportRuns(runs);
   }
@@ -123,10 +135,20 @@ class RatioReporter : public benchmark::ConsoleReporter {
       std::printf("UpdateRank / syscall floor = %.2f (%.0f ns vs %.0f ns per file)\n",
                   update / floor, update, floor);
     }
+    // On a loaded machine the wall clock also counts waiting for a core; CPU time does not.
+    const double updateCpu = cpu_["BM_UpdateRank"], floorCpu = cpu_["BM_UpdateRankSyscallFloor"];
+    if (updateCpu > 0 && floorCpu > 0) {
+      std::printf("UpdateRank / syscall floor in CPU time = %.2f (%.0f ns vs %.0f ns)\n",
+                  updateCpu / floorCpu, updateCpu, floorCpu);
+    }
   }
 
  private:
-  std::map<std::string, double> ns_;
+  static void Keep(std::map<std::string, double>& m, const std::string& name, double v) {
+    auto [it, added] = m.emplace(name, v);
+    if (!added) it->second = std::min(it->second, v);
+  }
+  std::map<std::string, double> ns_, cpu_;
 };
 
 }  // namespace

@@ -23,4 +23,11 @@ struct PrintView {
 
 void PrintResults(const SearchResult& result, const PrintView& view, std::ostream& out);
 
+// The fields of a result row that the printed list never reads, so a search for it need not
+// read them: names, titles, mail fields, active time, visits and search keys.
+inline constexpr std::uint64_t kFieldsPrintDoesNotRead =
+    std::uint64_t{1} << kFieldFilename | std::uint64_t{1} << kFieldDocTitle | std::uint64_t{1} << kFieldActiveTime | std::uint64_t{1} << kFieldVisits |
+    std::uint64_t{1} << kFieldSearchKey | std::uint64_t{1} << kFieldEmlFolder | std::uint64_t{1} << kFieldEmlPrefix |
+    std::uint64_t{1} << kFieldEmlSubject | std::uint64_t{1} << kFieldEmlAddress | std::uint64_t{1} << kFieldEmlMsgFlags;
+
 }  // namespace qv::client

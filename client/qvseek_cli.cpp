@@ -124,6 +124,7 @@ int RunQvSeek(std::span<const std::string_view> args, Context& ctx, const DateLo
 
   // The options of the last search, then the result list's sort, then what was asked for.
   SearchRequest request;
+  request.unreadFields = kFieldsPrintDoesNotRead;
   request.params = LoadSearchParams(ctx.registry, !env.mailStores.empty());
   const ColumnLayout layout = LoadColumnLayout(ctx.registry);
   request.params.sortOrder = static_cast<std::uint32_t>(layout.sort.column);

@@ -54,6 +54,7 @@ HRESULT QueryRunner::Run(std::string_view contains, std::string_view freeText,
                          std::string& error) {
   ix::QueryOptions options;
   options.maxRows = rowLimit;
+  options.unreadColumns = unreadColumns_;
   ranFreeText = false;
   HRESULT hr = exec_.Execute(contains, options, out, error);
   if (hr == ix::QUERY_E_ALLNOISE && !freeText.empty()) {
@@ -82,7 +83,7 @@ HRESULT RunSearch(const SearchRequest& request, const ComposeEnvironment& env,
     return hr;
   }
   const std::size_t limit = empty ? kEmptyQueryRowLimit : 0;
-  QueryRunner runner(exec);
+  QueryRunner runner(exec, request.unreadFields & ~kScoringFields);
   hr = runner.Run(contains, freeText, limit, result.rows, result.ranFreeText, result.detail);
   result.sql = result.ranFreeText ? freeText : contains;
   result.messages = result.ranFreeText ? freeTextMessages : containsMessages;

@@ -39,7 +39,9 @@ HRESULT MakeComposeEnvironment(const Context& ctx, const DateLocale& dates,
 
 class QueryRunner {
  public:
-  explicit QueryRunner(platform::indexing::QueryExecutor& exec) : exec_(exec) {}
+  // `unreadColumns`: the answer columns the caller never reads (see QueryOptions).
+  explicit QueryRunner(platform::indexing::QueryExecutor& exec, std::uint64_t unreadColumns = 0)
+      : exec_(exec), unreadColumns_(unreadColumns) {}
   // Runs `contains`; when the engine answers that it found only ignored words and a
   // `freeText` form exists, runs that once instead.
   HRESULT Run(std::string_view contains, std::string_view freeText, std::size_t rowLimit,
@@ -47,13 +49,22 @@ class QueryRunner {
 
  private:
   platform::indexing::QueryExecutor& exec_;
+  std::uint64_t unreadColumns_;
 };
 
 struct SearchRequest {
   std::string queryText;
   bool searchKeyMode = false;
   SearchParams params;
+  // Fields (bit n: field n of a result row) the caller will never read: they may come back
+  // NULL. Scoring's own fields are read whatever this says.
+  std::uint64_t unreadFields = 0;
 };
+
+// The fields of a result row that scoring reads.
+inline constexpr std::uint64_t kScoringFields =
+    std::uint64_t{1} << kFieldRank | std::uint64_t{1} << kFieldScope | std::uint64_t{1} << kFieldLvE | std::uint64_t{1} << kFieldLvT | std::uint64_t{1} << kFieldLvN |
+    std::uint64_t{1} << kFieldBvE | std::uint64_t{1} << kFieldBvT | std::uint64_t{1} << kFieldBvN;
 
 struct SearchResult {
   ResultSet rows;

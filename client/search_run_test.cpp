@@ -104,6 +104,40 @@ TEST_F(SearchRunTest, EmptyQueryIsCappedAndScored) {
   EXPECT_EQ(result.information, Messages{kMsgNoResults});
 }
 
+// Fields the caller never reads may be left out; the order, the scores and everything
+// scoring, sorting and the path need stay as they are.
+TEST_F(SearchRunTest, UnreadFieldsChangeNothingThatIsRead) {
+  Fill(40, 60, "budget report");
+  ScoringContext scoring;
+  scoring.activation = &activation_;
+  for (std::uint32_t sort : {kSortActivation, kSortDate, kSortVisits}) {
+    SearchRequest req;
+    req.params.searchWebHistory = false;
+    req.params.sortOrder = sort;
+    req.queryText = "budget";
+    // Each as a process's first search, which reads its rows through SQL.
+    SearchResult whole, narrow;
+    ix::QueryExecutor first(*admin_), again(*admin_);
+    ASSERT_EQ(RunSearch(req, env_, first, scoring, whole), S_OK) << whole.detail;
+    req.unreadFields = ~std::uint64_t{0};
+    ASSERT_EQ(RunSearch(req, env_, again, scoring, narrow), S_OK) << narrow.detail;
+    ASSERT_EQ(narrow.RowCount(), whole.RowCount());
+    ASSERT_EQ(narrow.scores.size(), whole.scores.size());
+    for (std::size_t i = 0; i < whole.RowCount(); ++i) {
+      const Row& a = whole.DisplayRow(i);
+      const Row& b = narrow.DisplayRow(i);
+      EXPECT_EQ(b[kFieldPath], a[kFieldPath]) << "sort " << sort << " row " << i;
+      EXPECT_EQ(narrow.DisplayScore(i), whole.DisplayScore(i));
+      for (std::size_t f : {kFieldRank, kFieldScope, kFieldLvE, kFieldLvT, kFieldLvN, kFieldBvE,
+                            kFieldBvT, kFieldBvN}) {
+        EXPECT_EQ(b[f], a[f]) << "field " << f;
+      }
+      EXPECT_FALSE(a[kFieldFilename].IsNull());
+      EXPECT_TRUE(b[kFieldFilename].IsNull());
+    }
+  }
+}
+
 // A pasted paragraph: every word must be found, the excluded ones too.
 TEST_F(SearchRunTest, LongPastedQueryRuns) {
   std::string text, query;

@@ -50,11 +50,27 @@ std::optional<Guid> ParseGuid(std::string_view s) {
 }
 
 std::string FormatGuid(const Guid& g) {
-  char buf[kGuidTextLength + 1];
-  std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.data1,
-                g.data2, g.data3, g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4],
-                g.data4[5], g.data4[6], g.data4[7]);
-  return std::string(buf, kGuidTextLength);
+  // By hand rather than through printf: ranking updates name an attribute by its GUID twice
+  // per file.
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out(kGuidTextLength, '-');
+  std::size_t pos = 0;
+  const auto put = [&](std::uint64_t v, int digits) {
+    for (int i = digits - 1; i >= 0; --i) out[pos++] = kDigits[(v >> (4 * i)) & 0xF];
+  };
+  out[pos++] = '{';
+  put(g.data1, 8);
+  ++pos;
+  put(g.data2, 4);
+  ++pos;
+  put(g.data3, 4);
+  ++pos;
+  put(g.data4[0], 2);
+  put(g.data4[1], 2);
+  ++pos;
+  for (int i = 2; i < 8; ++i) put(g.data4[i], 2);
+  out[pos] = '}';
+  return out;
 }
 
 std::array<std::uint8_t, kGuidByteLength> GuidToBytes(const Guid& g) {

@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <sys/statvfs.h>  // ST_RDONLY for statfs f_flags
 #include <unistd.h>
 
@@ -25,6 +26,8 @@ constexpr long kAfsFsMagic = 0x6B414653;
 constexpr long kUdfMagic = 0x15013346;
 constexpr long kExfatMagic = 0x2011BAB0;
 constexpr long kV9fsMagic = 0x01021997;
+// statx's mount id that is never reused (Linux 6.8); older kernels leave it out of stx_mask.
+constexpr unsigned kStatxMountIdUnique = 0x00004000U;
 
 }  // namespace
 
@@ -66,21 +69,33 @@ HRESULT SetLastWriteTime(int fd, FileTime t) {
 }
 
 HRESULT StatFile(const std::filesystem::path& file, FileAttributes& out) {
-  struct stat st {};
-  if (::stat(file.c_str(), &st) != 0) return HresultFromErrno(errno);
+  return StatFile(file, out, ::geteuid());
+}
+
+HRESULT StatFile(const std::filesystem::path& file, FileAttributes& out, uid_t user) {
+  struct statx st {};
+  if (::statx(AT_FDCWD, file.c_str(), 0, STATX_BASIC_STATS | kStatxMountIdUnique, &st) != 0) {
+    return HresultFromErrno(errno);
+  }
+  const auto time = [](const statx_timestamp& t) {
+    return TimespecToFileTime(timespec{static_cast<time_t>(t.tv_sec), t.tv_nsec});
+  };
   out = FileAttributes{};
-  out.directory = S_ISDIR(st.st_mode);
-  out.regular = S_ISREG(st.st_mode);
-  out.size = static_cast<std::uint64_t>(st.st_size);
-  out.lastWrite = TimespecToFileTime(st.st_mtim);
-  out.lastChange = TimespecToFileTime(st.st_ctim);
+  out.directory = S_ISDIR(st.stx_mode);
+  out.regular = S_ISREG(st.stx_mode);
+  out.size = st.stx_size;
+  out.lastWrite = time(st.stx_mtime);
+  out.lastChange = time(st.stx_ctime);
   // Root may write anything; the permission bits still say whether the user meant the file
   // to be read-only, as the read-only attribute does.
-  out.mode = st.st_mode;
-  out.ownedByUser = st.st_uid == ::geteuid();
+  out.mode = st.stx_mode;
+  out.ownedByUser = st.stx_uid == user;
+  out.device = static_cast<std::uint64_t>(makedev(st.stx_dev_major, st.stx_dev_minor));
+  out.inode = st.stx_ino;
+  if (st.stx_mask & kStatxMountIdUnique) out.mountId = st.stx_mnt_id;
   // The owner with the write bit may write (the common case, without asking the kernel).
-  out.readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
-                 (!(out.ownedByUser && (st.st_mode & S_IWUSR)) &&
+  out.readOnly = (st.stx_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+                 (!(out.ownedByUser && (st.stx_mode & S_IWUSR)) &&
                   ::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0);
   return S_OK;
 }

@@ -2,6 +2,8 @@
 // What the system asks of a file and its volume: the Windows notions of read-only,
 // encrypted and not-content-indexed files, and of fixed, remote, CD-ROM and read-only
 // volumes, answered from stat(2), the inode flags and statfs(2).
+#include <sys/types.h>
+
 #include <filesystem>
 
 #include "common/hresult.h"
@@ -20,6 +22,11 @@ struct FileAttributes {
   std::uint64_t size = 0;
   std::uint32_t mode = 0;         // st_mode
   bool ownedByUser = false;       // owned by the effective user
+  std::uint64_t device = 0;       // st_dev and st_ino: which file was looked at
+  std::uint64_t inode = 0;
+  // The mount the file was found on, by an id the kernel never hands out twice; 0 when the
+  // kernel does not give one.
+  std::uint64_t mountId = 0;
 };
 
 // The Win32-style failure of stat (ERROR_FILE_NOT_FOUND, ...) as an HRESULT. Only a regular
@@ -28,6 +35,8 @@ HRESULT GetFileAttributes(const std::filesystem::path& file, FileAttributes& out
 // The same without the inode flags (encrypted, no-dump), which need the file opened; read
 // them later from an open descriptor with ReadInodeFlags.
 HRESULT StatFile(const std::filesystem::path& file, FileAttributes& out);
+// The same judged for the given user (ownedByUser), for a caller that knows its user.
+HRESULT StatFile(const std::filesystem::path& file, FileAttributes& out, uid_t user);
 void ReadInodeFlags(int fd, FileAttributes& out);
 // Times from an open descriptor.
 HRESULT StatTimes(int fd, FileAttributes& out);

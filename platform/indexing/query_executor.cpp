@@ -923,9 +923,22 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     const auto rankAt = std::find(slotNames.begin(), slotNames.end(), "rank");
     const std::size_t rankSlot =
         comp.ranked() && rankAt != slotNames.end() ? rankAt - slotNames.begin() : slots.size();
+    // Slots only unread answer columns fill are selected as NULL, which SQLite does not read.
+    std::vector<bool> unread(slots.size(), false);
+    for (std::size_t c = 0; c < columnSlot.size() && c < 64; ++c) {
+      if (options.unreadColumns >> c & 1) unread[columnSlot[c]] = true;
+    }
+    for (std::size_t c = 0; c < columnSlot.size(); ++c) {
+      if (c >= 64 || !(options.unreadColumns >> c & 1)) unread[columnSlot[c]] = false;
+    }
+    for (std::size_t k : keySlot) unread[k] = false;
+    unread[pathSlot] = false;
+    for (const RowLike& like : rowLikes) unread[like.slot] = false;
     std::string sql = "SELECT ";
     for (std::size_t i = 0; i < slots.size(); ++i) {
-      sql += (i ? ", " : "") + (i == rankSlot ? std::string("r.b") : slots[i].expr);
+      sql += (i ? ", " : "") + (i == rankSlot ? std::string("r.b")
+                                : unread[i]    ? std::string("NULL")
+                                               : slots[i].expr);
     }
     sql += " FROM docs d";
     if (comp.ranked()) {
@@ -1165,6 +1178,11 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       lazy.kinds.push_back(src.slots[slot].kind);
     }
   }
+  // When the select list names each column once, in order, a SQL row's first slots are the
+  // answer's row (key and path slots follow): it is handed over whole, not copied into a
+  // second allocation.
+  bool slotsInOrder = true;
+  for (std::size_t c = 0; c < columnSlot.size(); ++c) slotsInOrder &= columnSlot[c] == c;
   out.rows_.reserve(order.size());
   out.pending_.reserve(order.size());
   for (std::uint32_t at : order) {
@@ -1172,6 +1190,12 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     if (sources[p.source].cache) {
       out.rows_.emplace_back();
       out.pending_.push_back({lazySource[p.source], p.index, p.rank});
+      continue;
+    }
+    if (slotsInOrder) {
+      Row row = std::move(sqlRows[p.index]);
+      row.resize(columnSlot.size());
+      out.AddRow(std::move(row));
       continue;
     }
     Row row(columnSlot.size());

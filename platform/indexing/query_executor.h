@@ -47,6 +47,10 @@ struct QueryOptions {
   bool propertyCache = true;
   // The catalog a table without a catalog name reads.
   std::string defaultCatalog = "System";
+  // Answer columns (bit n: the n-th column of the select list) the caller never reads: a row
+  // read through SQL leaves them NULL instead of reading them, unless the query itself needs
+  // the column (an order key, the path, a condition checked on the row).
+  std::uint64_t unreadColumns = 0;
 };
 
 // 'YYYY/MM/DD hh:mm:ss', 'YYYY-MM-DD', 'YYYY/MM/DD' and ISO forms, UTC.

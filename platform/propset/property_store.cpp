@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <span>
 #include <cerrno>
 #include <utility>
 #include <vector>
@@ -89,20 +92,42 @@ HRESULT PropertyStorage::Open(const std::filesystem::path& file, Mode mode,
   if (::stat(file.c_str(), &before) != 0) return OpenError(errno);
   if (S_ISDIR(before.st_mode)) return STG_E_ACCESSDENIED;
   if (!S_ISREG(before.st_mode)) return STG_E_INVALIDFUNCTION;
+  return Open(file, mode,
+              KnownFile{static_cast<std::uint64_t>(before.st_dev),
+                        static_cast<std::uint64_t>(before.st_ino)},
+              out);
+}
 
+HRESULT PropertyStorage::Open(const std::filesystem::path& file, Mode mode, KnownFile known,
+                              std::unique_ptr<PropertyStorage>& out) {
+  out.reset();
   // O_NONBLOCK keeps a FIFO or device swapped in after the stat from blocking the open; the
   // check below refuses it.
-  const int flags = (mode == Mode::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  UniqueFd fd(::open(file.c_str(), flags));
+  const int openFlags =
+      (mode == Mode::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  UniqueFd fd(::open(file.c_str(), openFlags));
   if (fd.get() < 0) return OpenError(errno);
 
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return HresultFromErrno(errno);
-  if (S_ISDIR(st.st_mode)) return STG_E_ACCESSDENIED;
-  if (!S_ISREG(st.st_mode)) return STG_E_INVALIDFUNCTION;
+  // One statx tells what was opened and, where the file system reports them, the inode
+  // flags callers ask about next.
+  struct statx st {};
+  if (::statx(fd.get(), "", AT_EMPTY_PATH, STATX_TYPE | STATX_MODE | STATX_INO, &st) != 0) {
+    return HresultFromErrno(errno);
+  }
+  if (S_ISDIR(st.stx_mode)) return STG_E_ACCESSDENIED;
+  if (!S_ISREG(st.stx_mode)) return STG_E_INVALIDFUNCTION;
   // Swapped for another file between the stat and the open: the caller's checks were made
   // on the one it named, so it is told the file was busy and may try again.
-  if (st.st_dev != before.st_dev || st.st_ino != before.st_ino) return STG_E_SHAREVIOLATION;
+  if (static_cast<std::uint64_t>(makedev(st.stx_dev_major, st.stx_dev_minor)) != known.device ||
+      static_cast<std::uint64_t>(st.stx_ino) != known.inode) {
+    return STG_E_SHAREVIOLATION;
+  }
+  std::optional<InodeFlags> flags;
+  constexpr std::uint64_t kBoth = STATX_ATTR_ENCRYPTED | STATX_ATTR_NODUMP;
+  if ((st.stx_attributes_mask & kBoth) == kBoth) {
+    flags = InodeFlags{(st.stx_attributes & STATX_ATTR_ENCRYPTED) != 0,
+                       (st.stx_attributes & STATX_ATTR_NODUMP) != 0};
+  }
 
   // A reader learns here whether the file system keeps user attributes; a writer learns it
   // from its first read or write, which map the error the same way, and saves the call.
@@ -127,7 +152,7 @@ HRESULT PropertyStorage::Open(const std::filesystem::path& file, Mode mode,
     }
   }
   // The constructor is private; make_unique cannot reach it.
-  out.reset(new PropertyStorage(fd.release(), mode));
+  out.reset(new PropertyStorage(fd.release(), mode, flags));
   return S_OK;
 }
 
@@ -137,28 +162,40 @@ PropertyStorage::~PropertyStorage() {
 
 HRESULT PropertyStorage::Read(const Guid& fmtid, PropertySet& out) const {
   const std::string name = PropertySetAttributeName(fmtid);
-  std::vector<std::uint8_t> buffer(kInitialReadBuffer);
-  for (;;) {
-    const ssize_t n = ::fgetxattr(fd_, name.c_str(), buffer.data(), buffer.size());
-    if (n >= 0) {
-      buffer.resize(static_cast<std::size_t>(n));
-      break;
-    }
+  // The first try reads into the stack: a ranking record fits, and is read on every update.
+  std::array<std::uint8_t, kInitialReadBuffer> first;
+  std::vector<std::uint8_t> buffer;
+  std::span<const std::uint8_t> bytes;
+  if (const ssize_t n = ::fgetxattr(fd_, name.c_str(), first.data(), first.size()); n >= 0) {
+    bytes = std::span<const std::uint8_t>(first.data(), static_cast<std::size_t>(n));
+  } else {
     if (errno == ENODATA) return STG_E_FILENOTFOUND;
     if (errno != ERANGE) return AttributeError(errno);
-    // The value grew or is larger than the buffer: ask for its size and try again.
-    if (buffer.size() >= kMaxPropertySetStream) return STG_E_DOCFILECORRUPT;
-    const ssize_t needed = ::fgetxattr(fd_, name.c_str(), nullptr, 0);
-    if (needed < 0) {
+    std::size_t tried = first.size();
+    for (;;) {
+      // The value grew or is larger than the buffer: ask for its size and try again.
+      if (tried >= kMaxPropertySetStream) return STG_E_DOCFILECORRUPT;
+      const ssize_t needed = ::fgetxattr(fd_, name.c_str(), nullptr, 0);
+      if (needed < 0) {
+        if (errno == ENODATA) return STG_E_FILENOTFOUND;
+        return AttributeError(errno);
+      }
+      const std::size_t next = std::max(static_cast<std::size_t>(needed), tried * 2);
+      buffer.resize(std::min(next, kMaxPropertySetStream));
+      tried = buffer.size();
+      const ssize_t n = ::fgetxattr(fd_, name.c_str(), buffer.data(), buffer.size());
+      if (n >= 0) {
+        buffer.resize(static_cast<std::size_t>(n));
+        break;
+      }
       if (errno == ENODATA) return STG_E_FILENOTFOUND;
-      return AttributeError(errno);
+      if (errno != ERANGE) return AttributeError(errno);
     }
-    const std::size_t next = std::max(static_cast<std::size_t>(needed), buffer.size() * 2);
-    buffer.resize(std::min(next, kMaxPropertySetStream));
+    bytes = buffer;
   }
 
   PropertySet set;
-  if (const HRESULT hr = ParsePropertySet(buffer, set); Failed(hr)) return hr;
+  if (const HRESULT hr = ParsePropertySet(bytes, set); Failed(hr)) return hr;
   // The attribute's name and the set inside must agree.
   if (set.fmtid != fmtid) return STG_E_DOCFILECORRUPT;
   out = std::move(set);

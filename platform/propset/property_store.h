@@ -5,7 +5,9 @@
 // Readers take no lock. Each set is replaced whole by one fsetxattr, so a reader sees the
 // old or the new set, never a mixture.
 #include <filesystem>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/guid.h"
@@ -29,6 +31,15 @@ class PropertyStorage {
   // STG_E_SHAREVIOLATION.
   static HRESULT Open(const std::filesystem::path& file, Mode mode,
                       std::unique_ptr<PropertyStorage>& out);
+  // The same for a caller that has just found `file` to be the regular file (device, inode)
+  // by its own stat: that stat stands in for Open's, and a file found different once opened
+  // gives STG_E_SHAREVIOLATION as above.
+  struct KnownFile {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+  };
+  static HRESULT Open(const std::filesystem::path& file, Mode mode, KnownFile known,
+                      std::unique_ptr<PropertyStorage>& out);
   ~PropertyStorage();
   PropertyStorage(const PropertyStorage&) = delete;
   PropertyStorage& operator=(const PropertyStorage&) = delete;
@@ -47,10 +58,20 @@ class PropertyStorage {
   int fd() const { return fd_; }
   Mode mode() const { return mode_; }
 
+  // The encrypted and no-dump inode flags as the file system reported them when the file
+  // was opened; empty when it does not report them that way (ask FS_IOC_GETFLAGS then).
+  struct InodeFlags {
+    bool encrypted = false;
+    bool noDump = false;
+  };
+  const std::optional<InodeFlags>& inodeFlags() const { return inodeFlags_; }
+
  private:
-  PropertyStorage(int fd, Mode mode) : fd_(fd), mode_(mode) {}
+  PropertyStorage(int fd, Mode mode, std::optional<InodeFlags> flags)
+      : fd_(fd), mode_(mode), inodeFlags_(flags) {}
   int fd_;
   Mode mode_;
+  std::optional<InodeFlags> inodeFlags_;
 };
 
 }  // namespace qv::platform

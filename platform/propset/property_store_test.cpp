@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -88,6 +90,41 @@ TEST_F(PropertyStoreTest, OpenErrorsNameTheProblem) {
   // A FIFO neither blocks the open nor carries properties.
   ASSERT_EQ(::mkfifo((dir_ / "pipe").c_str(), 0600), 0);
   EXPECT_EQ(OpenResult(dir_ / "pipe", Mode::Read), STG_E_INVALIDFUNCTION);
+}
+
+TEST_F(PropertyStoreTest, OpenOfAKnownFileRefusesOneSwappedInSinceAndReportsItsFlags) {
+  struct stat st {};
+  ASSERT_EQ(::stat(file_.c_str(), &st), 0);
+  const PropertyStorage::KnownFile known{static_cast<std::uint64_t>(st.st_dev),
+                                         static_cast<std::uint64_t>(st.st_ino)};
+  std::unique_ptr<PropertyStorage> s;
+  ASSERT_EQ(PropertyStorage::Open(file_, Mode::ReadWriteExclusive, known, s), S_OK);
+  if (s->inodeFlags()) {
+    EXPECT_FALSE(s->inodeFlags()->noDump);
+  }
+  s.reset();
+
+  // The no-dump flag, where the file system has it, shows without another call.
+  const int fd = ::open(file_.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  int flags = 0;
+  const bool noDumpSet = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                         (flags |= FS_NODUMP_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+  ::close(fd);
+  ASSERT_EQ(PropertyStorage::Open(file_, Mode::Read, known, s), S_OK);
+  if (noDumpSet && s->inodeFlags()) {
+    EXPECT_TRUE(s->inodeFlags()->noDump);
+  }
+  s.reset();
+
+  // Another file renamed over the name after the caller looked at it.
+  const fs::path other = dir_ / "other.txt";
+  std::ofstream(other) << "other contents";
+  fs::rename(other, file_);
+  EXPECT_EQ(PropertyStorage::Open(file_, Mode::ReadWriteExclusive, known, s),
+            STG_E_SHAREVIOLATION);
+  EXPECT_EQ(s, nullptr);
+  EXPECT_EQ(PropertyStorage::Open(file_, Mode::Read, known, s), STG_E_SHAREVIOLATION);
 }
 
 TEST_F(PropertyStoreTest, FileSystemWithoutUserAttributesIsInvalidFunction) {

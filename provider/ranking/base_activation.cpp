@@ -129,15 +129,13 @@ HRESULT BaseActivation::InterfaceSupportsErrorInfo(const Guid& riid) {
 }
 
 HRESULT BaseActivation::Fold(ULONG scope, ULONG nUnits, ULONG nVisits, DATE start, DATE end,
-                             ULONG working, ULONG active, VARIANT_BOOL bCreateSet,
+                             ULONG working, ULONG active, VARIANT_BOOL bCreateSet, bool stats,
                              ranking::RankingSet& s) {
   using ranking::Triple;
   std::int32_t d = 0;
   if (const HRESULT hr = ranking::ElapsedSeconds(start, end, d); Failed(hr)) return hr;
   if (d < 1 || nUnits == 0 || nVisits == 0) return E_INVALIDARG;
 
-  const bool stats = !ReadFlag(ctx_.registry, platform::Hive::LocalMachine, kVesperKey,
-                               ranking::kDisableStatisticsValue);
   if (!stats) {
     s.workingTime = s.activeTime = s.visits = 0;
     s.firstVisitStart = 0.0;
@@ -220,7 +218,18 @@ HRESULT BaseActivation::Fold(ULONG scope, ULONG nUnits, ULONG nVisits, DATE star
 HRESULT BaseActivation::CalcRankingSet(ULONG scope, ULONG nUnits, ULONG nVisits, DATE start,
                                        DATE end, ULONG working, ULONG active,
                                        VARIANT_BOOL bCreateSet, ranking::RankingSet& set) {
-  const HRESULT hr = Fold(scope, nUnits, nVisits, start, end, working, active, bCreateSet, set);
+  const bool stats = !ReadFlag(ctx_.registry, platform::Hive::LocalMachine, kVesperKey,
+                               ranking::kDisableStatisticsValue);
+  return CalcRankingSet(scope, nUnits, nVisits, start, end, working, active, bCreateSet, stats,
+                        set);
+}
+
+HRESULT BaseActivation::CalcRankingSet(ULONG scope, ULONG nUnits, ULONG nVisits, DATE start,
+                                       DATE end, ULONG working, ULONG active,
+                                       VARIANT_BOOL bCreateSet, bool keepStatistics,
+                                       ranking::RankingSet& set) {
+  const HRESULT hr =
+      Fold(scope, nUnits, nVisits, start, end, working, active, bCreateSet, keepStatistics, set);
   if (Failed(hr)) ReportProviderError(ctx_, kMethodCalcRankingSet, hr);
   return hr;
 }

@@ -30,6 +30,10 @@ class BaseActivation final : public IBaseActivation {
   HRESULT CalcRankingSet(ULONG ulCurrentScope, ULONG nUnits, ULONG nVisits, DATE start, DATE end,
                          ULONG workingTenths, ULONG activeTenths, VARIANT_BOOL bCreateSet,
                          ranking::RankingSet& set);
+  // The same with the statistics switch given by a caller that keeps it.
+  HRESULT CalcRankingSet(ULONG ulCurrentScope, ULONG nUnits, ULONG nVisits, DATE start, DATE end,
+                         ULONG workingTenths, ULONG activeTenths, VARIANT_BOOL bCreateSet,
+                         bool keepStatistics, ranking::RankingSet& set);
 
   // The scope computation without an event report (FileRanking's CurrentScope uses it).
   HRESULT ComputeScope(ULONG& out) const;
@@ -39,7 +43,7 @@ class BaseActivation final : public IBaseActivation {
   HRESULT Activation(DATE t, DATE lv, ULONG ln, ULONG lt, DATE be, ULONG bn, ULONG bt,
                      double& out) const;
   HRESULT Fold(ULONG scope, ULONG nUnits, ULONG nVisits, DATE start, DATE end, ULONG working,
-               ULONG active, VARIANT_BOOL bCreateSet, ranking::RankingSet& s);
+               ULONG active, VARIANT_BOOL bCreateSet, bool stats, ranking::RankingSet& s);
 
   const Context& ctx_;
 };

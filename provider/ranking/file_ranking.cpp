@@ -8,7 +8,6 @@
 #include <optional>
 
 #include "context/event_report.h"
-#include "context/registry_values.h"
 #include "platform/fs/file_attributes.h"
 #include "platform/propset/property_store.h"
 #include "provider/ranking/base_activation.h"
@@ -43,11 +42,35 @@ bool LooksLocal(const std::filesystem::path& file) {
   return !file.empty() && file.is_absolute() && file.string().rfind("//", 0) != 0;
 }
 
-FileFacts Gather(const std::filesystem::path& file) {
+// What an updating object already knows: the mounts found to take updates and its user.
+struct Known {
+  ranking::WritableMounts& mounts;
+  uid_t user;
+};
+
+// With `known`, a volume already known to take updates is not asked about again, and one
+// newly found to take them is remembered; `fromCache` tells which happened.
+FileFacts Gather(const std::filesystem::path& file, Known* known = nullptr,
+                 bool* fromCache = nullptr) {
   FileFacts f;
+  if (fromCache) *fromCache = false;
   if (LooksLocal(file)) {
-    f.volumeHr = platform::GetVolumeInfo(file, f.volume);
-    f.statHr = platform::StatFile(file, f.attrs);
+    f.statHr = known ? platform::StatFile(file, f.attrs, known->user)
+                     : platform::StatFile(file, f.attrs);
+    ranking::WritableMounts* mounts = known ? &known->mounts : nullptr;
+    const platform::VolumeInfo* volume =
+        mounts && Succeeded(f.statHr) ? mounts->Find(f.attrs.mountId) : nullptr;
+    if (volume) {
+      f.volume = *volume;
+      f.volumeHr = S_OK;
+      if (fromCache) *fromCache = true;
+    } else {
+      f.volumeHr = platform::GetVolumeInfo(file, f.volume);
+      if (mounts && Succeeded(f.statHr) && Succeeded(f.volumeHr) &&
+          f.volume.type == platform::DriveType::Fixed && !f.volume.readOnly) {
+        mounts->Remember(f.attrs.mountId, f.volume);
+      }
+    }
   }
   return f;
 }
@@ -60,7 +83,7 @@ bool Rankable(const std::filesystem::path& file, const FileFacts& f) {
 
 // Callers and this process run as the same user here, so the COM client's identity and the
 // process's are one: the check is made with the effective ids.
-HRESULT CheckAccess(const std::string& file, const FileFacts& f) {
+HRESULT CheckAccess(const std::filesystem::path& file, const FileFacts& f) {
   if (!Rankable(file, f)) return HresultFromWin32(win32::ERROR_UNSUPPORTED_TYPE);
   if (f.volume.type == platform::DriveType::Unknown) return E_INVALIDARG;
   if (f.volume.type == platform::DriveType::Remote || f.volume.type == platform::DriveType::CdRom ||
@@ -83,9 +106,17 @@ HRESULT CheckUpdateable(const FileFacts& f) {
 
 bool IsRankableFile(const std::filesystem::path& file) { return Rankable(file, Gather(file)); }
 
-bool FileRanking::NoSearchKeys() const {
-  return ReadFlag(ctx_.registry, platform::Hive::LocalMachine, kFilesKey,
-                  ranking::kNoSearchKeysValue);
+HRESULT FileRanking::Activation(std::shared_ptr<BaseActivation>& out) {
+  if (!activation_) {
+    std::shared_ptr<IBaseActivation> obj;
+    if (const HRESULT hr = ctx_.classes.CreateInstance(CLSID_BaseActivation, obj); Failed(hr)) {
+      return hr;
+    }
+    activation_ = std::dynamic_pointer_cast<BaseActivation>(obj);
+    if (!activation_) return E_NOINTERFACE;
+  }
+  out = activation_;
+  return S_OK;
 }
 
 HRESULT FileRanking::IsLockViolation(ULONG hr) {
@@ -110,30 +141,41 @@ HRESULT FileRanking::AccessCheck(const std::string* bstrFile, VARIANT_BOOL /*bCO
 HRESULT FileRanking::Update(const std::string& file, ULONG nUnits, ULONG nVisits, DATE dtStart,
                             DATE dtFinish, ULONG working, ULONG active, ULONG lScope,
                             const std::string* searchKey) {
-  const FileFacts facts = Gather(file);
-  if (CheckAccess(file, facts) != S_OK) return S_FALSE;
+  bool volumeFromCache = false;
+  Known known{writableMounts_, user_};
+  const std::filesystem::path path(file);  // taken apart once for all the checks
+  const FileFacts facts = Gather(path, &known, &volumeFromCache);
+  if (CheckAccess(path, facts) != S_OK) return S_FALSE;
   if (file.empty()) return E_INVALIDARG;
   if (const HRESULT hr = CheckUpdateable(facts); hr != S_OK) return hr;
   const FileTime lastWriteBefore = facts.attrs.lastWrite;
 
   std::shared_ptr<BaseActivation> activation;
-  {
-    std::shared_ptr<IBaseActivation> obj;
-    if (const HRESULT hr = ctx_.classes.CreateInstance(CLSID_BaseActivation, obj); Failed(hr)) {
-      return NotALock(hr);
-    }
-    activation = std::dynamic_pointer_cast<BaseActivation>(obj);
-    if (!activation) return E_NOINTERFACE;
-  }
+  if (const HRESULT hr = Activation(activation); Failed(hr)) return NotALock(hr);
 
+  // The stat above found a regular file; Open checks that it opened that same file.
   std::unique_ptr<PropertyStorage> storage;
-  if (const HRESULT hr = PropertyStorage::Open(file, PropertyStorage::Mode::ReadWriteExclusive,
-                                               storage);
+  if (const HRESULT hr = PropertyStorage::Open(
+          path, PropertyStorage::Mode::ReadWriteExclusive,
+          PropertyStorage::KnownFile{facts.attrs.device, facts.attrs.inode}, storage);
       Failed(hr)) {
+    if (volumeFromCache) {
+      // The mount may have changed (remounted read-only) since it was last asked about:
+      // asked now, it answers as it would have before the open.
+      writableMounts_.Forget(facts.attrs.mountId);
+      const FileFacts fresh = Gather(path);
+      if (CheckAccess(path, fresh) != S_OK) return S_FALSE;
+      if (const HRESULT u = CheckUpdateable(fresh); u != S_OK) return u;
+    }
     return hr;  // another program's lock arrives here as a lock violation
   }
   platform::FileAttributes flags;
-  platform::ReadInodeFlags(storage->fd(), flags);
+  if (const auto& known = storage->inodeFlags()) {
+    flags.encrypted = known->encrypted;
+    flags.notContentIndexed = known->noDump;
+  } else {
+    platform::ReadInodeFlags(storage->fd(), flags);
+  }
   if (flags.encrypted || flags.notContentIndexed) return S_FALSE;
 
   bool isNew = true;
@@ -156,15 +198,16 @@ HRESULT FileRanking::Update(const std::string& file, ULONG nUnits, ULONG nVisits
   }
   if (isNew) set = ranking::RankingSet{};
 
-  if (const HRESULT hr = activation->CalcRankingSet(lScope, nUnits, nVisits, dtStart, dtFinish,
-                                                    working, active,
-                                                    isNew ? VARIANT_TRUE : VARIANT_FALSE, set);
+  const ranking::Switches switches = switches_.Get();
+  if (const HRESULT hr = activation->CalcRankingSet(
+          lScope, nUnits, nVisits, dtStart, dtFinish, working, active,
+          isNew ? VARIANT_TRUE : VARIANT_FALSE, !switches.disableStatistics, set);
       Failed(hr)) {
     return NotALock(hr);
   }
 
   Guid key;  // GUID_NULL when search keys are switched off
-  if (!NoSearchKeys()) {
+  if (!switches.noSearchKeys) {
     if (!isNew) {
       key = storedKey;
     } else if (!searchKey || searchKey->empty()) {

@@ -3,14 +3,22 @@
 // record for a finished visit, reads it back, gives statistics and the search key, deletes
 // it, and decides whether a file may be ranked at all. An update that meets another
 // program's lock is handed to the ranking service's listener.
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <memory>
 
 #include "context/context.h"
 #include "interfaces/ikiv_file_ranking.h"
 #include "interfaces/ikiv_listener.h"
 #include "provider/ranking/ranking.h"
+#include "provider/ranking/ranking_switches.h"
+#include "provider/ranking/writable_mounts.h"
 
 namespace qv {
+
+class BaseActivation;
 
 inline constexpr std::uint32_t kEventRecordReadFailed = 0xC0000410;
 inline constexpr std::uint32_t kEventBadSearchKey = 0xC0000411;
@@ -24,7 +32,7 @@ bool IsRankableFile(const std::filesystem::path& file);
 
 class FileRanking final : public IKivFileRanking {
  public:
-  explicit FileRanking(const Context& ctx) : ctx_(ctx) {}
+  explicit FileRanking(const Context& ctx) : ctx_(ctx), switches_(ctx.registry) {}
 
   HRESULT UpdateRank(const std::string* bstrFile, ULONG nUnits, ULONG nVisits, DATE dtStart,
                      DATE dtFinish, ULONG ulWorkingTime, ULONG ulActiveTime, ULONG lScope,
@@ -50,9 +58,17 @@ class FileRanking final : public IKivFileRanking {
   HRESULT Update(const std::string& file, ULONG nUnits, ULONG nVisits, DATE dtStart,
                  DATE dtFinish, ULONG working, ULONG active, ULONG lScope,
                  const std::string* searchKey);
-  bool NoSearchKeys() const;
+  bool NoSearchKeys() { return switches_.Get().noSearchKeys; }
+  HRESULT Activation(std::shared_ptr<BaseActivation>& out);
 
   const Context& ctx_;
+  // Kept between updates: the registry switches (checked against the hive file on each use),
+  // the mounts known to take updates, the activation object, which holds no state, and the
+  // effective user, which this process never changes.
+  ranking::SwitchCache switches_;
+  ranking::WritableMounts writableMounts_;
+  const uid_t user_ = ::geteuid();  // the user whose files this object ranks
+  std::shared_ptr<BaseActivation> activation_;
 };
 
 // Registers BaseActivation and FileRanking in ctx.classes.

@@ -307,6 +307,21 @@ TEST_F(FileRankingTest, SearchKeysSwitchedOffStoreTheNullGuid) {
   EXPECT_TRUE(stored.IsNull());
 }
 
+TEST_F(FileRankingTest, StatisticsSwitchTakesEffectBetweenUpdatesOfOneObject) {
+  ASSERT_EQ(Update(file), S_OK);
+  EXPECT_EQ(Stored().visits, 1u);
+  auto& reg = tc.registry();
+  ASSERT_EQ(reg.SetValue(platform::Hive::LocalMachine, kVesperKey, "DisableStatistics",
+                         platform::RegValue::Dword(1)),
+            0);
+  ASSERT_EQ(Update(file, kEnd + 0.01), S_OK);
+  EXPECT_EQ(Stored().visits, 0u);
+  EXPECT_EQ(Stored().workingTime, 0u);
+  ASSERT_EQ(reg.DeleteValue(platform::Hive::LocalMachine, kVesperKey, "DisableStatistics"), 0);
+  ASSERT_EQ(Update(file, kEnd + 0.02), S_OK);
+  EXPECT_EQ(Stored().visits, 1u);
+}
+
 TEST_F(FileRankingTest, AnotherUsersRecordIsNotValidAndIsStartedAfresh) {
   ASSERT_EQ(Update(file), S_OK);
   ASSERT_EQ(Update(file, kEnd + 0.01), S_OK);

@@ -1,0 +1,50 @@
+#pragma once
+// The two machine-wide switches a ranking update consults (statistics off, search keys off),
+// read once and kept with the identity of the hive file they came from. Each Get() costs one
+// stat of that file; the hive is read and parsed again only when the file changed.
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+#include "platform/registry/registry.h"
+
+namespace qv::ranking {
+
+struct Switches {
+  bool disableStatistics = false;
+  bool noSearchKeys = false;
+  friend bool operator==(const Switches&, const Switches&) = default;
+};
+
+class SwitchCache {
+ public:
+  explicit SwitchCache(const platform::Registry& registry)
+      : registry_(registry), hivePath_(registry.HivePath(platform::Hive::LocalMachine)) {}
+
+  // The switches as the hive file holds them now.
+  Switches Get();
+
+ private:
+  // What tells one version of the hive file from another: every write replaces the file
+  // (a new inode); an edit in place moves the change time or the size.
+  struct Stamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::int64_t modifiedNs = 0;
+    std::int64_t changedNs = 0;
+    std::int64_t size = 0;
+    friend bool operator==(const Stamp&, const Stamp&) = default;
+  };
+  static std::optional<Stamp> Take(const char* path);
+  Switches ReadFromRegistry() const;
+
+  const platform::Registry& registry_;
+  std::filesystem::path hivePath_;
+  std::optional<Stamp> stamp_;  // of the file the values below were read from
+  Switches values_;
+};
+
+}  // namespace qv::ranking
