@@ -14,10 +14,18 @@ ManagerHost::ManagerHost(const Context& ctx, platform::WindowStation& station,
 ManagerHost::~ManagerHost() = default;
 
 HRESULT ManagerHost::Create() {
+  std::unique_ptr<platform::Window> window;
   const HRESULT hr = station_.CreateWindow(
       loop_, {std::string(hooks::kHostWindowClass), std::string(kHostWindowTitle)},
-      [this](const platform::Message& m) { return Proc(m); }, window_);
+      [this](const platform::Message& m) { return Proc(m); }, window);
   if (Failed(hr)) return hr;
+  {
+    const std::lock_guard lock(windowMutex_);
+    window_ = std::move(window);
+  }
+  // The search client and the settings for other processes' commands; without the class
+  // those commands do nothing.
+  if (Failed(ctx_.classes.CreateInstance(CLSID_KivUIUtils, uiUtils_))) uiUtils_.reset();
   cacheFolder_ = ReadPublishedCacheFolder(CacheFolderFile(
       platform::KnownFolderPath(ctx_.root, platform::KnownFolder::LocalAppData)));
   core_.Start();
@@ -39,18 +47,28 @@ void ManagerHost::Close() {
   closed_ = true;
   core_.SetEnding(true);
   core_.Stop();
-  window_.reset();
+  {
+    const std::lock_guard lock(windowMutex_);
+    window_.reset();
+  }
+  uiUtils_.reset();
   loop_.PostQuit(0);
 }
 
-void ManagerHost::PostClose() {
-  if (window_) window_->Post(platform::WM_CLOSE, 0, 0);
+void ManagerHost::Post(std::uint32_t message, std::uint64_t wParam) {
+  const std::lock_guard lock(windowMutex_);
+  if (window_) window_->Post(message, wParam, 0);
 }
+
+void ManagerHost::PostClose() { Post(platform::WM_CLOSE, 0); }
+
+void ManagerHost::PostCommand(std::uint64_t command) { Post(platform::WM_COMMAND, command); }
 
 void ManagerHost::Refresh(std::uint64_t busyBits) {
   core_.Busy(busyBits);
   IconUpdate update;
   update.choice = core_.Icon();
+  update.state = core_.state();
   update.showIcon = core_.config().showIcon;
   update.showBalloon = update.showIcon && update.choice.message != lastMessage_;
   if (update.showBalloon) lastMessage_ = update.choice.message;
@@ -107,8 +125,17 @@ platform::LRESULT ManagerHost::Proc(const platform::Message& m) {
         case kCmdClose:
           Close();
           break;
+        case kCmdOpenSearch:
+          if (uiUtils_) (void)uiUtils_->Run(std::string());
+          break;
+        case kCmdOptions:
+          if (uiUtils_) (void)uiUtils_->Options();
+          break;
+        case kCmdStatusSheet:
+          if (showStatus_) showStatus_();
+          break;
         default:
-          break;  // the search window, settings and status sheet belong to the icon's side
+          break;
       }
       return 0;
     default:

@@ -1,159 +1,16 @@
-// QvManager: the per-user supervisor of the runtime. One runs per session; it starts the
-// activity tracer at lowered priority, polls the ranking service, the indexer and the tracer,
-// suspends and resumes the tracer by what it finds, asks for the periodic catalog checks and
-// publishes the browser cache folder. SIGTERM, SIGINT and SIGHUP stop it in order: the
-// tracer is told to shut down and records what it has in hand before the manager ends.
-#include <signal.h>
-#include <unistd.h>
-
-#include <atomic>
+// QvManager without a notification icon: the build without Qt, and --no-icon.
 #include <iostream>
-#include <thread>
 
-#include "context/context.h"
-#include "interfaces/ikiv_listener.h"
-#include "manager/runtime/browser_version.h"
-#include "manager/runtime/manager_host.h"
-#include "manager/runtime/system_ports.h"
-#include "platform/folders/folders.h"
+#include "manager/runtime/manager_program.h"
 #include "platform/fs/private_files.h"
-#include "platform/messaging/runtime_folder.h"
-#include "platform/messaging/socket_transport.h"
-#include "tracer/session_lock.h"
-
-namespace {
-
-using namespace qv;
-using namespace qv::manager;
-using namespace std::chrono_literals;
-
-void Usage(std::ostream& out) {
-  out << "Usage: QvManager [--no-icon] [--tracer-script FILE]\n"
-         "Runs Quillon Vesper for this login session: starts the activity tracer, watches the\n"
-         "ranking service, the indexer and the tracer, suspends tracing while something is\n"
-         "wrong, and asks for the regular catalog checks. One manager runs per session; a\n"
-         "second one ends at once with exit code 0. SIGTERM, SIGINT or SIGHUP stop it in\n"
-         "order, the tracer recording its open visits first.\n"
-         "  --no-icon             run without a notification icon (this build has none)\n"
-         "  --tracer-script FILE  let the tracer replay FILE on the simulated desktop instead of\n"
-         "                        following the X display (for tests and the demo)\n"
-         "Exit codes: 0 after an orderly end or when a manager already runs; 2 bad options;\n"
-         "3 the browser prerequisite fails; 255 the session's runtime folder or the host\n"
-         "window cannot be set up (see the Application event log under QV_ROOT/eventlog).\n";
-}
-
-std::filesystem::path SelfFolder() {
-  std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::path() : self.parent_path();
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
-  platform::RestrictUmask();
-  std::string script;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      Usage(std::cout);
-      return 0;
-    }
-    if (a == "--no-icon") continue;
-    if (a == "--tracer-script") {
-      if (i + 1 >= argc || *argv[i + 1] == '\0') {
-        std::cerr << "QvManager: --tracer-script needs a FILE; try --help\n";
-        return 2;
-      }
-      script = std::filesystem::absolute(argv[++i]).string();
-      continue;
-    }
-    std::cerr << "QvManager: unknown argument '" << a << "'; try --help\n";
-    return 2;
+  qv::platform::RestrictUmask();
+  qv::manager::BlockStopSignals();
+  qv::manager::ManagerArgs args;
+  if (const int code = qv::manager::ParseManagerArgs(argc, argv, args, std::cout, std::cerr);
+      code >= 0) {
+    return code;
   }
-
-  // Stop signals go to a thread of their own, blocked before any thread exists.
-  sigset_t stops;
-  sigemptyset(&stops);
-  for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stops, s);
-  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-
-  const std::filesystem::path root = platform::DefaultRoot();
-  Installation install(root);
-  Context& ctx = install.context();
-  (void)PreparePrivateRoot(root, ctx.eventLog);
-
-  // The browser, where one is registered, must be 5.5 or later.
-  platform::RegValue version;
-  if (ctx.registry.GetValue(platform::Hive::LocalMachine, kBrowserKey, "Version", version) == 0 &&
-      (version.type != platform::RegType::Sz || Failed(CheckBrowserVersion(version.text)))) {
-    std::cerr << "QvManager: the registered browser is older than 5.5; update it\n";
-    return 3;
-  }
-
-  std::filesystem::path folder;
-  HRESULT hr = platform::OpenRuntimeFolder(folder);
-  std::unique_ptr<tracer::SessionLock> gate;
-  if (Succeeded(hr)) hr = tracer::SessionLock::Acquire(folder, kManagerGateName, gate);
-  if (hr == S_FALSE) return 0;  // another manager runs in this session
-  std::shared_ptr<platform::SocketTransport> transport;
-  if (Succeeded(hr)) {
-    platform::SocketTransportOptions options;
-    options.folder = folder;
-    options.eventLog = &ctx.eventLog;
-    options.uid = ::getuid();
-    hr = platform::SocketTransport::Open(std::move(options), ctx.clock, transport);
-  }
-  if (Failed(hr)) {
-    std::cerr << "QvManager: the session's runtime folder cannot be used (" << FormatHresult(hr)
-              << "); check XDG_RUNTIME_DIR\n";
-    return 255;
-  }
-  platform::WindowStation station(transport, ctx.clock);
-  platform::MessageLoop loop(ctx.clock);
-
-  const ManagerConfig config = ReadManagerConfig(ctx.registry);
-  ManagerHost* hostPtr = nullptr;
-  SystemPortsSetup setup;
-  setup.config = config;
-  setup.station = &station;
-  setup.runtimeFolder = folder;
-  setup.root = root;
-  setup.registry = &ctx.registry;
-  setup.tracer.program = SelfFolder() / "QvTracer";
-  if (!script.empty()) setup.tracer.extraArgs = {"--script", script, "--realtime"};
-  setup.setPollTimer = [&hostPtr](bool on) {
-    if (hostPtr) hostPtr->SetTimer(on);
-  };
-  // The listener is reached through the class registry; where no listener class is
-  // registered the request fails and is retried when the verified folder is forgotten.
-  setup.beginCfgVerify = [&ctx](const std::string& dir, bool rescan) {
-    std::shared_ptr<IKivListener> listener;
-    if (HRESULT chr = ctx.classes.CreateInstance(CLSID_KivListener, listener); Failed(chr)) return chr;
-    return listener->CfgVerify(&dir, rescan ? VARIANT_TRUE : VARIANT_FALSE);
-  };
-  SystemPorts ports(std::move(setup));
-  ManagerCore core(config, ports, ctx.registry, ctx.clock);
-  ManagerHost host(ctx, station, loop, core);
-  hostPtr = &host;
-
-  std::atomic<bool> over{false};
-  std::thread signals([&] {
-    const timespec wait{0, 200'000'000};
-    while (!over) {
-      if (sigtimedwait(&stops, nullptr, &wait) > 0) host.PostClose();
-    }
-  });
-  int code = 0;
-  if (Failed(host.Create())) {
-    std::cerr << "QvManager: the host window cannot be created; see the event log\n";
-    code = 255;
-  } else {
-    code = loop.Run();
-  }
-  host.Close();
-  over = true;
-  signals.join();
-  hostPtr = nullptr;
-  return code;
+  return qv::manager::RunManager(args, {});
 }
