@@ -25,13 +25,19 @@ std::string ReadPublishedCacheFolder(const std::filesystem::path& file) {
   bytes.resize(kMaxCacheFolderBytes + 1);
   in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return DecodeCacheFolder(bytes);
+}
+
+std::string DecodeCacheFolder(std::string_view bytes) {
   if (bytes.size() > kMaxCacheFolderBytes || bytes.size() % 2 != 0) return {};
   std::u16string text;
   for (std::size_t i = 0; i < bytes.size(); i += 2) {
     text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
                                          (static_cast<unsigned char>(bytes[i + 1]) << 8)));
   }
-  return Utf16ToUtf8(text);
+  bool ok = true;
+  std::string folder = Utf16ToUtf8(text, &ok);
+  return ok ? folder : std::string();
 }
 
 HRESULT WritePublishedCacheFolder(const std::filesystem::path& file, const std::string& folder) {

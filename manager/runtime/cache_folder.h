@@ -4,6 +4,7 @@
 // only when the folder changes.
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "common/hresult.h"
 
@@ -11,6 +12,8 @@ namespace qv::manager {
 
 std::filesystem::path CacheFolderFile(const std::filesystem::path& localAppData);
 
+// The folder in the file's bytes; empty when they are too long, odd in number or not UTF-16.
+std::string DecodeCacheFolder(std::string_view bytes);
 // The folder the file names; empty when the file is missing, unreadable or too long.
 std::string ReadPublishedCacheFolder(const std::filesystem::path& file);
 

@@ -56,7 +56,8 @@ class QvManagerProgramTest : public ::testing::Test {
     args.insert(args.begin(), QVMANAGER_PATH);
     const std::string err = (dir_.path() / ("stderr" + std::to_string(++runs_))).string();
     ProgramArgs program(std::move(args), dir_.path() / "root",
-                        {"XDG_RUNTIME_DIR=" + runtime_.string(), "DISPLAY="});
+                        {"XDG_RUNTIME_DIR=" + runtime_.string(), "DISPLAY=" + display_,
+                         "WAYLAND_DISPLAY="});
     const pid_t pid = ::fork();
     if (pid == 0) {
       const int in = ::open("/dev/null", O_RDONLY);
@@ -133,6 +134,7 @@ class QvManagerProgramTest : public ::testing::Test {
   fs::path runtime_;
   int runs_ = 0;
   std::vector<pid_t> children_;
+  std::string display_;  // empty: no display
 };
 
 TEST_F(QvManagerProgramTest, StartsTheTracerAndStopsItInOrderWithNothingLost) {
@@ -172,6 +174,20 @@ TEST_F(QvManagerProgramTest, StartsTheTracerAndStopsItInOrderWithNothingLost) {
   EXPECT_EQ(station->FindWindow(hooks::kHostWindowClass), 0u);
   EXPECT_EQ(Visits(second), 1u);
   EXPECT_EQ(Visits(first), 0u);
+}
+
+// A display nobody answers on (the icon cannot be shown) and a tracer that cannot start: the
+// manager still runs, suspended, and ends in order.
+TEST_F(QvManagerProgramTest, WithoutADisplayOrATracerItStillRunsAndEndsInOrder) {
+  display_ = ":987";
+  const pid_t manager = Spawn({"--tracer-script", (dir_.path() / "missing.txt").string()});
+  auto station = Station();
+  ASSERT_NE(station, nullptr);
+  ASSERT_TRUE(WaitFor(*station, hooks::kHostWindowClass, true)) << Slurp(dir_.path() / "stderr1");
+  EXPECT_EQ(station->FindWindow(hooks::kTracerWindowClass), 0u);
+  ASSERT_EQ(::kill(manager, SIGINT), 0);
+  EXPECT_EQ(Wait(manager), 0) << Slurp(dir_.path() / "stderr1");
+  EXPECT_EQ(station->FindWindow(hooks::kHostWindowClass), 0u);
 }
 
 TEST_F(QvManagerProgramTest, HelpAndBadOptions) {

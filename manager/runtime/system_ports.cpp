@@ -1,12 +1,13 @@
 #include "manager/runtime/system_ports.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 #include <thread>
 
 #include "hooks/QvHooks/tracer_messages.h"
@@ -23,7 +24,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr std::string_view kRankingSocketName = "ranking-service.sock";
-constexpr std::string_view kIndexerProgramName = "qvindexer";
 
 bool SocketAnswers(const std::filesystem::path& path) {
   sockaddr_un addr{};
@@ -58,20 +58,11 @@ RankingServiceStatus QueryRankingServiceStatus(const platform::Registry& registr
 }
 
 IndexerStatus QueryIndexerStatus(const std::filesystem::path& root) {
-  const auto lock = platform::indexing::ServiceLockPath(root);
-  std::error_code ec;
-  if (!std::filesystem::exists(lock, ec)) {
-    return ec ? IndexerStatus::Unreadable : IndexerStatus::Stopped;
-  }
-  std::ifstream in(lock);
-  if (!in) return IndexerStatus::Unreadable;
-  long pid = 0;
-  if (!(in >> pid) || pid <= 0) return IndexerStatus::Stopped;
-  // The file keeps the id of an indexer that has ended: alive and named so, or stopped.
-  std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-  std::string name;
-  if (!comm || !std::getline(comm, name)) return IndexerStatus::Stopped;
-  return name == kIndexerProgramName ? IndexerStatus::Running : IndexerStatus::Stopped;
+  // The running indexer holds its lock file; probing takes a shared lock for an instant.
+  platform::UniqueFd fd(::open(platform::indexing::ServiceLockPath(root).c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return errno == ENOENT ? IndexerStatus::Stopped : IndexerStatus::Unreadable;
+  if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0) return IndexerStatus::Stopped;
+  return errno == EWOULDBLOCK ? IndexerStatus::Running : IndexerStatus::Unreadable;
 }
 
 SystemPorts::~SystemPorts() {

@@ -37,7 +37,7 @@ struct SystemPortsSetup {
 // The ranking service's status from its entry in the service database and its socket.
 RankingServiceStatus QueryRankingServiceStatus(const platform::Registry& registry,
                                                const std::filesystem::path& runtimeFolder);
-// The indexer's status from its lock file: the process id it holds, alive and the indexer.
+// The indexer's status from its lock file, held while it runs.
 IndexerStatus QueryIndexerStatus(const std::filesystem::path& root);
 
 class SystemPorts final : public ManagerPorts {

@@ -1,9 +1,14 @@
 // QvManager with its notification icon. The manager runs on a thread of its own and the icon
 // on the GUI thread; with --no-icon, without a display or where the desktop has no tray, the
 // manager runs alone, still managing the tracer.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QSystemTrayIcon>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <thread>
 
@@ -16,12 +21,31 @@
 
 namespace {
 
+bool Connects(const std::string& path, bool abstract) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const std::size_t offset = abstract ? 1 : 0;
+  if (path.size() + offset >= sizeof addr.sun_path) return false;
+  std::memcpy(addr.sun_path + offset, path.data(), path.size());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size());
+  const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// Qt ends the process when it cannot reach its display, so a local X display that does not
+// answer means running without an icon. A remote display is left for Qt to try.
 bool HaveDisplay() {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-    const char* v = std::getenv(name);
-    if (v != nullptr && *v != '\0') return true;
-  }
-  return false;
+  if (const char* w = std::getenv("WAYLAND_DISPLAY"); w != nullptr && *w != '\0') return true;
+  const char* d = std::getenv("DISPLAY");
+  if (d == nullptr || *d == '\0') return false;
+  const std::string display = d;
+  if (display[0] != ':') return true;
+  const std::string number = display.substr(1, display.find('.') - 1);
+  const std::string socket = "/tmp/.X11-unix/X" + number;
+  return Connects(socket, true) || Connects(socket, false);
 }
 
 }  // namespace
