@@ -1,4 +1,5 @@
 # Helpers shared by every folder's CMakeLists.txt.
+include(GNUInstallDirs)
 
 # qv_library(NAME SOURCES a.cpp b.cpp DEPS other_lib ...)
 function(qv_library name)
@@ -22,11 +23,24 @@ function(qv_tests name)
     PROPERTIES ENVIRONMENT "QV_BUILD_DIR=${PROJECT_BINARY_DIR}" LABELS ${name})
 endfunction()
 
-# qv_tool(NAME SOURCES main.cpp DEPS lib ...): a command-line program put in bin/.
+# qv_tool(NAME SOURCES main.cpp DEPS lib ...): a command-line program put in bin/, and
+# installed there by `cmake --install`.
 function(qv_tool name)
   cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${A_DEPS})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+  qv_install_program(${name})
+endfunction()
+
+# qv_install_program(TARGET): installs a program into bin/ once, however many folders ask;
+# the install test finds every installed program in the QV_INSTALLED_PROGRAMS list.
+function(qv_install_program name)
+  get_property(done GLOBAL PROPERTY QV_INSTALLED_PROGRAMS)
+  if(name IN_LIST done)
+    return()
+  endif()
+  install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  set_property(GLOBAL APPEND PROPERTY QV_INSTALLED_PROGRAMS ${name})
 endfunction()

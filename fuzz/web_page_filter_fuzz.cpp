@@ -22,6 +22,10 @@ class NullListener final : public qv::IKivListener {
   }
   qv::HRESULT CfgVerify(const std::string*, qv::VARIANT_BOOL) override { return qv::S_OK; }
   qv::HRESULT DeleteStale(const std::string*) override { return qv::S_OK; }
+  qv::HRESULT OtlProfile(const std::string*, const std::string*, const std::string*) override {
+    return qv::E_NOTIMPL;
+  }
+  qv::HRESULT OtlStopScope(const std::string*) override { return qv::E_NOTIMPL; }
 };
 
 bool SetUp(qv::TestContext& tc) {

@@ -1,5 +1,6 @@
 #pragma once
-// IKivListener: the ranking service's entry for updates that met a locked file.
+// IKivListener: the ranking service's entry for updates that met a locked file, and for the
+// catalog maintenance that needs the service.
 #include <string>
 
 #include "interfaces/ibase_activation.h"
@@ -18,8 +19,15 @@ class IKivListener : public virtual platform::ComObject {
                                 DATE dtStart, DATE dtFinish, ULONG ulWorkingTime,
                                 ULONG ulActiveTime, ULONG lScope, ULONG ulRetry,
                                 const std::string* bstrSearchKey) = 0;
+  // Queues a check of the shared catalogs of a data folder; returns once queued.
   virtual HRESULT CfgVerify(const std::string* bstrDir, VARIANT_BOOL bRescan) = 0;
+  // Deletes a stale shortcut file on behalf of the indexer.
   virtual HRESULT DeleteStale(const std::string* bstrFile) = 0;
+  // Queues the set-up of the private mail catalogs of a mail profile; returns once queued.
+  virtual HRESULT OtlProfile(const std::string* ProfileName, const std::string* ScopeRoot,
+                             const std::string* PSTs) = 0;
+  // Takes the mail catalogs that cover a folder out of service.
+  virtual HRESULT OtlStopScope(const std::string* Directory) = 0;
 };
 
 }  // namespace qv

@@ -34,6 +34,7 @@
 #include "provider/journal/journal.h"
 #include "provider/journal/window_notifier.h"
 #include "provider/ranking/file_ranking.h"
+#include "service/QvRankingSvc/service_client.h"
 #include "provider/urlmon/kiv_urlmon.h"
 #include "tracer/detection/desktop_item_detector.h"
 #include "tracer/line_writer.h"
@@ -270,6 +271,10 @@ int main(int argc, char** argv) {
     mailWriter = std::make_unique<LineVisitWriter>(RecorderKind::Mail, sink);
   } else {
     RegisterRankingClasses(ctx);
+    // A visit to a file another program holds locked goes to the ranking service.
+    service::ServiceClientOptions rankingService;
+    rankingService.root = ctx.root;
+    service::RegisterKivListenerProxy(ctx.classes, std::move(rankingService));
     std::shared_ptr<journal::JournalNotifier> notifier;
     if (Failed(journal::OpenWindowJournalNotifier(ctx, notifier))) notifier = nullptr;
     journal::RegisterJournalClass(ctx.classes, ctx, notifier);

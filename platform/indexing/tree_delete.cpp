@@ -82,4 +82,14 @@ HRESULT DeleteTree(const std::filesystem::path& folder) {
   return hr;
 }
 
+HRESULT EmptyTree(const std::filesystem::path& folder) {
+  struct stat st {};
+  if (lstat(folder.c_str(), &st) != 0) return Gone(errno) ? S_OK : HresultFromErrno(errno);
+  if (!S_ISDIR(st.st_mode)) return E_ACCESSDENIED;
+  chmod(folder.c_str(), st.st_mode | S_IRWXU);
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return Gone(errno) ? S_OK : HresultFromErrno(errno);
+  return EmptyDirectory(fd, 1);
+}
+
 }  // namespace qv::platform::indexing

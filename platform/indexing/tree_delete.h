@@ -14,4 +14,8 @@ inline constexpr int kMaxDeleteDepth = 10;
 // folder does not exist; the first other failure is returned after the walk went on.
 HRESULT DeleteTree(const std::filesystem::path& folder);
 
+// Deletes everything inside `folder` the same way and keeps the folder itself. A link where
+// the folder should be is left alone and gives E_ACCESSDENIED: what it points to is not ours.
+HRESULT EmptyTree(const std::filesystem::path& folder);
+
 }  // namespace qv::platform::indexing

@@ -33,6 +33,10 @@ class StaleListener final : public IKivListener {
     stale.push_back(file ? *file : "<null>");
     return S_OK;
   }
+  HRESULT OtlProfile(const std::string*, const std::string*, const std::string*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT OtlStopScope(const std::string*) override { return E_NOTIMPL; }
   std::vector<std::string> stale;
 };
 

@@ -43,6 +43,10 @@ class FakeListener final : public IKivListener {
   }
   HRESULT CfgVerify(const std::string*, VARIANT_BOOL) override { return E_NOTIMPL; }
   HRESULT DeleteStale(const std::string*) override { return E_NOTIMPL; }
+  HRESULT OtlProfile(const std::string*, const std::string*, const std::string*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT OtlStopScope(const std::string*) override { return E_NOTIMPL; }
   std::vector<Call> calls;
   HRESULT result = MakeHr(0x00000000);
 };

@@ -34,6 +34,8 @@ Shows and changes the ranking records that Quillon Vesper keeps on files.
 
 Dates are ISO 8601 (2026-12-07T13:08:00Z; no offset means UTC). State lives under QV_ROOT.
 File names are printed with control characters as \xNN and a backslash as \\.
+A visit to a file that another program holds locked is handed to the ranking service,
+which records it once the file is free ("deferred:", exit status 0).
 Exit status: 0 done, 1 usage error, 2 the operation failed (its HRESULT is printed) or
 the visit was not recorded (the file may not be ranked; the message says why).
 )";
@@ -149,6 +151,34 @@ int Show(std::span<const std::string_view> files, Context& ctx, std::ostream& ou
   return rc;
 }
 
+// Stands in front of the ranking service's listener for one visit, to learn whether
+// UpdateRank handed the visit over because another program held the file locked.
+class HandOffWatch final : public IKivListener {
+ public:
+  explicit HandOffWatch(std::shared_ptr<IKivListener> service) : service_(std::move(service)) {}
+  HRESULT UpdatePending(const std::string* file, ULONG units, ULONG visits, DATE start,
+                        DATE finish, ULONG working, ULONG active, ULONG scope, ULONG retry,
+                        const std::string* key) override {
+    handedOff = true;
+    return service_->UpdatePending(file, units, visits, start, finish, working, active, scope,
+                                   retry, key);
+  }
+  HRESULT CfgVerify(const std::string* dir, VARIANT_BOOL rescan) override {
+    return service_->CfgVerify(dir, rescan);
+  }
+  HRESULT DeleteStale(const std::string* file) override { return service_->DeleteStale(file); }
+  HRESULT OtlProfile(const std::string* profile, const std::string* root,
+                     const std::string* stores) override {
+    return service_->OtlProfile(profile, root, stores);
+  }
+  HRESULT OtlStopScope(const std::string* dir) override { return service_->OtlStopScope(dir); }
+
+  bool handedOff = false;
+
+ private:
+  std::shared_ptr<IKivListener> service_;
+};
+
 int Visit(std::span<const std::string_view> args, Context& ctx, std::ostream& out,
           std::ostream& err) {
   if (args.empty()) return Usage(err, "visit needs a FILE");
@@ -198,9 +228,37 @@ int Visit(std::span<const std::string_view> args, Context& ctx, std::ostream& ou
   if (const HRESULT hr = fr.PreRank(&file, &scope, &key, nullptr); Failed(hr)) {
     return Fail(err, "PreRank of " + Shown(file), hr);
   }
+  // The watch replaces the listener's class for the rest of this process (one command).
+  std::shared_ptr<IKivListener> service;
+  std::shared_ptr<HandOffWatch> watch;
+  if (Succeeded(ctx.classes.CreateInstance(CLSID_KivListener, service))) {
+    watch = std::make_shared<HandOffWatch>(service);
+    ctx.classes.Register(CLSID_KivListener, "", "",
+                         [watch](std::shared_ptr<platform::ComObject>& obj) {
+                           obj = watch;
+                           return S_OK;
+                         });
+  }
   const HRESULT hr = fr.UpdateRank(&file, units, 1, *start, *end, working, active, scope, 0,
                                    key.empty() ? nullptr : &key);
-  if (Failed(hr)) return Fail(err, "UpdateRank of " + Shown(file), hr);
+  const bool deferred = watch && watch->handedOff;
+  if (Failed(hr)) {
+    return Fail(err, deferred ? "handing the visit of the locked file " + Shown(file) +
+                                    " to the ranking service"
+                              : "UpdateRank of " + Shown(file),
+                hr);
+  }
+  if (deferred) {
+    if (hr == S_FALSE) {
+      err << "qvrank: not recorded: " << Shown(file)
+          << ": the file stayed locked by another program and the ranking service gave up\n";
+      return kExitFailed;
+    }
+    out << "deferred: " << Shown(file)
+        << ": another program holds the file locked; the ranking service records the visit "
+           "once it is free\n";
+    return kExitOk;
+  }
   if (hr == S_FALSE) {
     // Nothing was recorded: a script must not take this for success.
     err << "qvrank: not ranked: " << Shown(file) << ": " << WhyNotRanked(file) << "\n";

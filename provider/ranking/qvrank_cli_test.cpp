@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "context/test_context.h"
+#include "platform/propset/property_store.h"
 #include "provider/ranking/file_ranking.h"
 
 namespace qv {
@@ -124,6 +125,58 @@ TEST_F(QvrankTest, AVisitThatRecordsNothingFailsAndSaysWhy) {
   EXPECT_EQ(Run({"show", ""}), kExitUsage);
   EXPECT_EQ(Run({"delete", ""}), kExitUsage);
   EXPECT_EQ(visit(file), kExitOk) << err.str();
+}
+
+// Says what the ranking service was asked and answers as told.
+class ListenerStub final : public IKivListener {
+ public:
+  HRESULT UpdatePending(const std::string* f, ULONG, ULONG, DATE, DATE, ULONG, ULONG, ULONG,
+                        ULONG, const std::string*) override {
+    files.push_back(f ? *f : "");
+    return result;
+  }
+  HRESULT CfgVerify(const std::string*, VARIANT_BOOL) override { return E_NOTIMPL; }
+  HRESULT DeleteStale(const std::string*) override { return E_NOTIMPL; }
+  HRESULT OtlProfile(const std::string*, const std::string*, const std::string*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT OtlStopScope(const std::string*) override { return E_NOTIMPL; }
+  std::vector<std::string> files;
+  HRESULT result = S_OK;
+};
+
+TEST_F(QvrankTest, AVisitToALockedFileIsDeferredToTheRankingService) {
+  const auto visit = [&] {
+    return Run({"visit", file, "--start", "2025-01-01T00:00:00Z", "--end", "2025-01-01T00:02:00Z"});
+  };
+  std::unique_ptr<platform::PropertyStorage> holder;
+  ASSERT_EQ(platform::PropertyStorage::Open(
+                file, platform::PropertyStorage::Mode::ReadWriteExclusive, holder),
+            S_OK);
+  // No service to hand it to: the visit is lost, and that is a failure.
+  EXPECT_EQ(visit(), kExitFailed);
+  EXPECT_NE(err.str().find("0x80040154"), std::string::npos) << err.str();
+
+  auto stub = std::make_shared<ListenerStub>();
+  tc.classes().Register(CLSID_KivListener, "", "", [stub](std::shared_ptr<platform::ComObject>& o) {
+    o = stub;
+    return S_OK;
+  });
+  ASSERT_EQ(visit(), kExitOk) << err.str();
+  EXPECT_NE(out.str().find("deferred: "), std::string::npos) << out.str();
+  EXPECT_EQ(stub->files, std::vector<std::string>{file});
+  // The service refusing or giving up is no success.
+  stub->result = S_FALSE;
+  EXPECT_EQ(visit(), kExitFailed);
+  EXPECT_NE(err.str().find("gave up"), std::string::npos) << err.str();
+  stub->result = E_ACCESSDENIED;
+  EXPECT_EQ(visit(), kExitFailed);
+  EXPECT_NE(err.str().find("ranking service failed: 0x80070005"), std::string::npos) << err.str();
+  // Once the file is free the visit is recorded at once, not handed over.
+  holder.reset();
+  EXPECT_EQ(visit(), kExitOk);
+  EXPECT_NE(out.str().find("ranked: "), std::string::npos) << out.str();
+  EXPECT_EQ(stub->files.size(), 3u);
 }
 
 // A name with a line break cannot add a line of its own to the output.

@@ -104,6 +104,10 @@ TEST_F(PendingJobRunnerTest, LockedFileGetsItsVisitOnceReleased) {
     }
     HRESULT CfgVerify(const std::string*, VARIANT_BOOL) override { return E_NOTIMPL; }
     HRESULT DeleteStale(const std::string*) override { return E_NOTIMPL; }
+    HRESULT OtlProfile(const std::string*, const std::string*, const std::string*) override {
+      return E_NOTIMPL;
+    }
+    HRESULT OtlStopScope(const std::string*) override { return E_NOTIMPL; }
 
    private:
     const Context& ctx_;

@@ -6,6 +6,7 @@
 #include "platform/folders/folders.h"
 #include "platform/fs/private_files.h"
 #include "provider/ranking/file_ranking.h"
+#include "service/QvRankingSvc/service_client.h"
 #include "service/QvUpdate/exit_codes.h"
 #include "service/QvUpdate/qvupdate.h"
 
@@ -34,6 +35,10 @@ int main(int argc, char** argv) {
   }
   qv::Installation installation(qv::platform::DefaultRoot());
   qv::RegisterRankingClasses(installation.context());
+  // A file still locked goes back to the ranking service for the next attempt.
+  qv::service::ServiceClientOptions service;
+  service.root = installation.context().root;
+  qv::service::RegisterKivListenerProxy(installation.classes(), std::move(service));
   const qv::HRESULT hr = qv::update::RunUpdate(installation.context(), args);
   if (hr == qv::E_INVALIDARG) {
     std::cerr << "QvUpdate: the arguments do not describe an update; see QvUpdate --help\n";
