@@ -17,8 +17,6 @@ inline constexpr std::string_view kLastRescanValue = "LastRescan";
 inline constexpr std::string_view kManagerGateName =
     "Local\\QK-9DC4B0A4-2F5D-4422-BC35-BBF453B2DF08";
 inline constexpr std::string_view kHostWindowTitle = "QvManager";
-inline constexpr std::string_view kRankingServiceKey =
-    R"(SYSTEM\CurrentControlSet\Services\QvRankingSvc)";
 inline constexpr std::string_view kBrowserKey = R"(Software\Microsoft\Internet Explorer)";
 inline constexpr std::uint32_t kServiceDisabledStart = 4;  // SERVICE_DISABLED
 

@@ -13,19 +13,22 @@
 #include <thread>
 
 #include "context/context.h"
-#include "interfaces/ikiv_listener.h"
 #include "manager/runtime/browser_version.h"
 #include "manager/runtime/system_ports.h"
 #include "platform/folders/folders.h"
 #include "platform/fs/private_files.h"
 #include "platform/messaging/runtime_folder.h"
 #include "platform/messaging/socket_transport.h"
+#include "service/QvRankingSvc/service_client.h"
 #include "shell/uiutils/kiv_ui_utils.h"
 #include "tracer/session_lock.h"
 
 namespace qv::manager {
 
 namespace {
+
+// The manager's one thread waits at most this long for the service to queue a request.
+constexpr std::chrono::milliseconds kListenerCallTimeout{5000};
 
 sigset_t StopSignals() {
   sigset_t stops;
@@ -139,12 +142,15 @@ int RunManager(const ManagerArgs& args, const ManagerHooks& hooks) {
   setup.setPollTimer = [&hostPtr](bool on) {
     if (hostPtr) hostPtr->SetTimer(on);
   };
-  // The listener is reached through the class registry; where no listener class is
-  // registered the request fails and is retried when the verified folder is forgotten.
-  setup.beginCfgVerify = [&ctx](const std::string& dir, bool rescan) {
-    std::shared_ptr<IKivListener> listener;
-    if (HRESULT chr = ctx.classes.CreateInstance(CLSID_KivListener, listener); Failed(chr)) return chr;
-    return listener->CfgVerify(&dir, rescan ? VARIANT_TRUE : VARIANT_FALSE);
+  // CfgVerify goes to the ranking service as a begin-call: it returns once the service has
+  // queued the request, and its outcome is never awaited.
+  service::ServiceClientOptions listenerOptions;
+  listenerOptions.folder = folder;
+  listenerOptions.callTimeout = kListenerCallTimeout;
+  auto listener = std::make_shared<service::KivListenerProxy>(std::move(listenerOptions));
+  setup.beginCfgVerify = [listener](const std::string& dir, bool rescan) {
+    service::PendingCall call;
+    return listener->BeginCfgVerify(&dir, rescan ? VARIANT_TRUE : VARIANT_FALSE, call);
   };
   SystemPorts ports(std::move(setup));
   ManagerCore core(config, ports, ctx.registry, ctx.clock);

@@ -6,10 +6,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -20,9 +22,12 @@
 #include "hooks/QvHooks/tracer_messages.h"
 #include "hooks/QvHooks/visit_client.h"
 #include "manager/runtime/manager_config.h"
+#include "platform/indexing/catalog_admin.h"
 #include "platform/messaging/socket_transport.h"
+#include "platform/messaging/unique_fd.h"
 #include "platform/messaging/window_station.h"
 #include "provider/ranking/file_ranking.h"
+#include "service/QvRankingSvc/service_registration.h"
 
 namespace qv::manager {
 namespace {
@@ -52,12 +57,19 @@ class QvManagerProgramTest : public ::testing::Test {
     }
   }
 
-  pid_t Spawn(std::vector<std::string> args) {
-    args.insert(args.begin(), QVMANAGER_PATH);
+  // QvManager with `args`, or, with `program`, that program with `programArgs`.
+  pid_t Spawn(std::vector<std::string> args, const char* other = nullptr,
+              std::vector<std::string> otherArgs = {}) {
+    if (other != nullptr) {
+      args = std::move(otherArgs);
+      args.insert(args.begin(), other);
+    } else {
+      args.insert(args.begin(), QVMANAGER_PATH);
+    }
     const std::string err = (dir_.path() / ("stderr" + std::to_string(++runs_))).string();
     ProgramArgs program(std::move(args), dir_.path() / "root",
                         {"XDG_RUNTIME_DIR=" + runtime_.string(), "DISPLAY=" + display_,
-                         "WAYLAND_DISPLAY="});
+                         "WAYLAND_DISPLAY=", std::string("QV_RANKING_SVC=") + QVRANKINGSVC_PATH});
     const pid_t pid = ::fork();
     if (pid == 0) {
       const int in = ::open("/dev/null", O_RDONLY);
@@ -188,6 +200,47 @@ TEST_F(QvManagerProgramTest, WithoutADisplayOrATracerItStillRunsAndEndsInOrder) 
   ASSERT_EQ(::kill(manager, SIGINT), 0);
   EXPECT_EQ(Wait(manager), 0) << Slurp(dir_.path() / "stderr1");
   EXPECT_EQ(station->FindWindow(hooks::kHostWindowClass), 0u);
+}
+
+// With the ranking service installed and nothing wrong, the first tick asks the service to
+// verify the user's catalogs with a rescan (starting the service, as a client does), and
+// remembers when it asked for the rescan.
+TEST_F(QvManagerProgramTest, FirstTickAsksTheServiceForAVerificationWithARescan) {
+  const fs::path root = dir_.path() / "root";
+  {
+    platform::Registry reg(root);
+    ASSERT_EQ(reg.SetValue(platform::Hive::LocalMachine, service::kServiceKey, "Start",
+                           platform::RegValue::Dword(3)), 0);
+  }
+  // The indexer runs (its lock is held here); a stopped one would be a problem at the tick.
+  const fs::path lock = platform::indexing::ServiceLockPath(root);
+  fs::create_directories(lock.parent_path());
+  platform::UniqueFd indexer(::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  ASSERT_EQ(::flock(indexer.get(), LOCK_EX | LOCK_NB), 0);
+  // The service the request starts is stopped in order however the case ends.
+  const struct StopService {
+    std::function<void()> stop;
+    ~StopService() { stop(); }
+  } stopService{[this] { Wait(Spawn({}, QVRANKINGSVC_PATH, {"--stop"})); }};
+  const pid_t manager = Spawn({"--no-icon", "--tracer-script", Script().string()});
+  auto station = Station();
+  ASSERT_NE(station, nullptr);
+  ASSERT_TRUE(WaitFor(*station, hooks::kTracerWindowClass, true)) << Slurp(dir_.path() / "stderr1");
+  platform::RegValue last;
+  bool asked = false;
+  for (int i = 0; i < 600 && !asked; ++i) {  // the first tick comes after 5 s
+    std::this_thread::sleep_for(100ms);
+    platform::Registry reg(root);
+    asked = reg.GetValue(platform::Hive::CurrentUser, kVesperKey, kLastRescanValue, last) == 0;
+  }
+  ASSERT_TRUE(asked) << Slurp(dir_.path() / "stderr1");
+  EXPECT_EQ(last.type, platform::RegType::Binary);
+  EXPECT_EQ(last.binary.size(), 8u);
+  ASSERT_EQ(::kill(manager, SIGTERM), 0);
+  EXPECT_EQ(Wait(manager), 0) << Slurp(dir_.path() / "stderr1");
+  // A service runs: the request started it.
+  EXPECT_EQ(Wait(Spawn({}, QVRANKINGSVC_PATH, {"--stop"})), 0)
+      << Slurp(dir_.path() / ("stderr" + std::to_string(runs_)));
 }
 
 TEST_F(QvManagerProgramTest, HelpAndBadOptions) {

@@ -15,6 +15,8 @@
 #include "platform/indexing/catalog_admin.h"
 #include "platform/messaging/unique_fd.h"
 #include "platform/process/spawn.h"
+#include "service/QvRankingSvc/service_constants.h"
+#include "service/QvRankingSvc/service_registration.h"
 #include "tracer/tracer_constants.h"
 
 namespace qv::manager {
@@ -22,8 +24,6 @@ namespace qv::manager {
 namespace {
 
 using namespace std::chrono_literals;
-
-constexpr std::string_view kRankingSocketName = "ranking-service.sock";
 
 bool SocketAnswers(const std::filesystem::path& path) {
   sockaddr_un addr{};
@@ -45,12 +45,12 @@ bool SocketAnswers(const std::filesystem::path& path) {
 RankingServiceStatus QueryRankingServiceStatus(const platform::Registry& registry,
                                                const std::filesystem::path& runtimeFolder) {
   if (runtimeFolder.empty()) return RankingServiceStatus::NoServiceManager;
-  if (!registry.KeyExists(platform::Hive::LocalMachine, kRankingServiceKey)) {
+  if (!registry.KeyExists(platform::Hive::LocalMachine, service::kServiceKey)) {
     return RankingServiceStatus::Unreadable;
   }
-  if (SocketAnswers(runtimeFolder / kRankingSocketName)) return RankingServiceStatus::Running;
+  if (SocketAnswers(runtimeFolder / service::kSocketFileName)) return RankingServiceStatus::Running;
   platform::RegValue start;
-  if (registry.GetValue(platform::Hive::LocalMachine, kRankingServiceKey, "Start", start) == 0 &&
+  if (registry.GetValue(platform::Hive::LocalMachine, service::kServiceKey, "Start", start) == 0 &&
       start.type == platform::RegType::Dword && start.dword == kServiceDisabledStart) {
     return RankingServiceStatus::StartDisabled;
   }

@@ -15,6 +15,8 @@
 #include "platform/indexing/catalog_admin.h"
 #include "platform/messaging/inproc_transport.h"
 #include "platform/messaging/unique_fd.h"
+#include "service/QvRankingSvc/service_constants.h"
+#include "service/QvRankingSvc/service_registration.h"
 
 namespace qv::manager {
 namespace {
@@ -26,14 +28,14 @@ TEST(SystemPortsTest, RankingServiceFromItsEntryAndSocket) {
   std::filesystem::create_directories(run);
   EXPECT_EQ(QueryRankingServiceStatus(reg, {}), RankingServiceStatus::NoServiceManager);
   EXPECT_EQ(QueryRankingServiceStatus(reg, run), RankingServiceStatus::Unreadable);
-  ASSERT_EQ(reg.SetValue(platform::Hive::LocalMachine, kRankingServiceKey, "Start",
+  ASSERT_EQ(reg.SetValue(platform::Hive::LocalMachine, service::kServiceKey, "Start",
                          platform::RegValue::Dword(3)), 0);
   EXPECT_EQ(QueryRankingServiceStatus(reg, run), RankingServiceStatus::Stopped);
-  ASSERT_EQ(reg.SetValue(platform::Hive::LocalMachine, kRankingServiceKey, "Start",
+  ASSERT_EQ(reg.SetValue(platform::Hive::LocalMachine, service::kServiceKey, "Start",
                          platform::RegValue::Dword(kServiceDisabledStart)), 0);
   EXPECT_EQ(QueryRankingServiceStatus(reg, run), RankingServiceStatus::StartDisabled);
   // A socket left by a service that ended does not count; one that answers does.
-  const std::string path = (run / "ranking-service.sock").string();
+  const std::string path = (run / service::kSocketFileName).string();
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
