@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QMessageBox>
 #include <QStyle>
+
+#include "manager/status_window/status_sheet.h"
 
 namespace qv::manager {
 
@@ -69,10 +72,14 @@ void ManagerTray::Show(const IconUpdate& update) {
     RebuildMenu();
   }
   if (!update.showIcon) {
+    lastMessage_ = ManagerText(module_, update.choice.message);
+    if (sheet_) sheet_->SetStatus(Q(lastMessage_), state_ != ManagerState::Disabled);
     icon_.hide();
     return;
   }
-  const TrayText text = SplitMessage(ManagerText(module_, update.choice.message));
+  lastMessage_ = ManagerText(module_, update.choice.message);
+  if (sheet_) sheet_->SetStatus(Q(lastMessage_), state_ != ManagerState::Disabled);
+  const TrayText text = SplitMessage(lastMessage_);
   icon_.setIcon(IconFor(update.choice.icon));
   icon_.setToolTip(Q(text.tooltip));
   icon_.show();
@@ -81,6 +88,24 @@ void ManagerTray::Show(const IconUpdate& update) {
                       text.balloon.empty() ? QSystemTrayIcon::NoIcon : BalloonIcon(update.choice.balloon),
                       kBalloonMs);
   }
+}
+
+void ManagerTray::ShowStatusSheet() {
+  if (statusCtx_ == nullptr) return;
+  if (!sheet_) {
+    StatusSheetActions actions;
+    actions.setEnabled = [this](bool enable) { Post(enable ? kCmdEnable : kCmdDisable); };
+    actions.openOptions = [this] { Post(kCmdOptions); };
+    actions.confirmClear = [this] {
+      return QMessageBox::question(sheet_.get(), QStringLiteral("Quillon Vesper"),
+                                   QStringLiteral("Clear the web history?")) == QMessageBox::Yes;
+    };
+    sheet_ = std::make_unique<StatusSheet>(*statusCtx_, owner_, std::move(actions));
+  }
+  sheet_->SetStatus(Q(lastMessage_), state_ != ManagerState::Disabled);
+  sheet_->show();
+  sheet_->raise();
+  sheet_->activateWindow();
 }
 
 void ManagerTray::OnActivated(QSystemTrayIcon::ActivationReason reason) {

@@ -9,11 +9,14 @@
 #include <functional>
 #include <memory>
 
+#include "context/context.h"
 #include "interfaces/ikiv_ui_utils.h"
 #include "manager/runtime/manager_host.h"
 #include "manager/runtime/tray_model.h"
 
 namespace qv::manager {
+
+class StatusSheet;
 
 class ManagerTray : public QObject {
   Q_OBJECT
@@ -26,6 +29,13 @@ class ManagerTray : public QObject {
   // Until cleared, menu choices and clicks go to `post`.
   void SetPoster(std::function<void(std::uint64_t)> post) { post_ = std::move(post); }
   void Show(const IconUpdate& update);
+  // Command 40039: the status sheet, modeless, made on first use (needs SetStatusContext).
+  void SetStatusContext(const Context* ctx, std::string owner) {
+    statusCtx_ = ctx;
+    owner_ = std::move(owner);
+  }
+  void ShowStatusSheet();
+  StatusSheet* statusSheet() { return sheet_.get(); }
 
   QSystemTrayIcon& icon() { return icon_; }
   QMenu& menu() { return menu_; }
@@ -43,6 +53,10 @@ class ManagerTray : public QObject {
   QMenu menu_;
   ManagerState state_ = ManagerState::Active;
   bool menuBuilt_ = false;
+  std::string lastMessage_;  // the last message text, for a sheet opened later
+  const Context* statusCtx_ = nullptr;
+  std::string owner_;
+  std::unique_ptr<StatusSheet> sheet_;
 };
 
 }  // namespace qv::manager

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "common/temp_dir.h"
 #include "manager/runtime/manager_config.h"
+#include "manager/status_window/status_sheet.h"
 #include "shell/settings_window/qt_test_main.h"
 
 namespace qv::manager {
@@ -50,6 +52,26 @@ TEST(ManagerTrayTest, StateDrivesTooltipMenuAndCommands) {
   tray.SetPoster(nullptr);
   Find(tray.menu(), kCmdClose)->trigger();
   EXPECT_EQ(posted.size(), 2u);
+}
+
+TEST(ManagerTrayTest, StatusSheetNeedsAContextAndOpensOnce) {
+  QV_REQUIRE_QT();
+  ManagerTray tray(nullptr, nullptr);
+  tray.ShowStatusSheet();  // no context: nothing to show
+  EXPECT_EQ(tray.statusSheet(), nullptr);
+
+  TempDir dir;
+  Installation install(dir.path());
+  tray.SetStatusContext(&install.context(), "S-1-5-21-1-2-3-1000");
+  std::vector<std::uint64_t> posted;
+  tray.SetPoster([&posted](std::uint64_t c) { posted.push_back(c); });
+  tray.ShowStatusSheet();
+  StatusSheet* sheet = tray.statusSheet();
+  ASSERT_NE(sheet, nullptr);
+  EXPECT_TRUE(sheet->isVisible());
+  tray.ShowStatusSheet();
+  EXPECT_EQ(tray.statusSheet(), sheet);  // one sheet, raised again
+  sheet->close();
 }
 
 }  // namespace

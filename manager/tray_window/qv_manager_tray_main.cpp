@@ -17,6 +17,7 @@
 #include "manager/tray_window/manager_tray.h"
 #include "platform/folders/folders.h"
 #include "platform/fs/private_files.h"
+#include "service/QvRankingSvc/caller_folders.h"
 #include "shell/start_panel_window/ui_utils_windows.h"
 
 namespace {
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
   std::shared_ptr<IKivUIUtils> uiUtils;
   if (Failed(ctx.classes.CreateInstance(CLSID_KivUIUtils, uiUtils))) uiUtils.reset();
   ManagerTray tray(haveTexts ? &texts : nullptr, uiUtils);
+  tray.SetStatusContext(&ctx, service::OwnerIdentity(::geteuid()));
 
   ManagerHooks hooks;
   hooks.onIcon = [&tray](const IconUpdate& update) {
@@ -84,6 +86,9 @@ int main(int argc, char** argv) {
   hooks.onReady = [&tray](std::function<void(std::uint64_t)> post) {
     QMetaObject::invokeMethod(&tray, [&tray, post] { tray.SetPoster(post); },
                               Qt::BlockingQueuedConnection);
+  };
+  hooks.showStatus = [&tray] {
+    QMetaObject::invokeMethod(&tray, [&tray] { tray.ShowStatusSheet(); }, Qt::QueuedConnection);
   };
   hooks.onExit = [&tray, &app] {
     // The poster reaches the host, which ends with this call: it is withdrawn first.
