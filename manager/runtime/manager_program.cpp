@@ -93,6 +93,16 @@ void BlockStopSignals() {
 int RunManager(const ManagerArgs& args, const ManagerHooks& hooks) {
   const sigset_t stops = StopSignals();
   std::ostream& err = std::cerr;
+  // The icon's side waits for onExit: every way out of here gives it, the normal one only
+  // after the host has ended (its poster reaches the host until then).
+  bool exited = false;
+  const struct ExitNotice {
+    const ManagerHooks& hooks;
+    const bool& exited;
+    ~ExitNotice() {
+      if (!exited && hooks.onExit) hooks.onExit();
+    }
+  } exitNotice{hooks, exited};
   const std::filesystem::path root = platform::DefaultRoot();
   Installation install(root);
   Context& ctx = install.context();
@@ -180,6 +190,7 @@ int RunManager(const ManagerArgs& args, const ManagerHooks& hooks) {
   signals.join();
   hostPtr = nullptr;
   if (hooks.onExit) hooks.onExit();
+  exited = true;
   return code;
 }
 
