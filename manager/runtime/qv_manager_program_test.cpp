@@ -27,6 +27,9 @@
 #include "platform/messaging/unique_fd.h"
 #include "platform/messaging/window_station.h"
 #include "provider/ranking/file_ranking.h"
+#ifdef QV_HAVE_XVFB
+#include "platform/desktop/xvfb_server.h"
+#endif
 #include "service/QvRankingSvc/service_registration.h"
 
 namespace qv::manager {
@@ -242,6 +245,28 @@ TEST_F(QvManagerProgramTest, FirstTickAsksTheServiceForAVerificationWithARescan)
   EXPECT_EQ(Wait(Spawn({}, QVRANKINGSVC_PATH, {"--stop"})), 0)
       << Slurp(dir_.path() / ("stderr" + std::to_string(runs_)));
 }
+
+#ifdef QV_HAVE_XVFB
+// A display without a notification area: the icon build says so and runs without an icon,
+// still managing the tracer.
+TEST_F(QvManagerProgramTest, DesktopWithoutATrayRunsWithoutAnIcon) {
+  if (!platform::XvfbServer::Installed()) GTEST_SKIP() << "Xvfb is not installed (apt-get install xvfb)";
+  platform::XvfbServer xvfb;
+  if (!xvfb.Ready()) GTEST_SKIP() << "Xvfb did not start";
+  display_ = xvfb.display();
+  const pid_t manager = Spawn({"--tracer-script", Script().string()});
+  auto station = Station();
+  ASSERT_NE(station, nullptr);
+  ASSERT_TRUE(WaitFor(*station, hooks::kTracerWindowClass, true)) << Slurp(dir_.path() / "stderr1");
+  ASSERT_EQ(::kill(manager, SIGTERM), 0);
+  EXPECT_EQ(Wait(manager), 0) << Slurp(dir_.path() / "stderr1");
+  EXPECT_EQ(station->FindWindow(hooks::kTracerWindowClass), 0u);
+#ifdef QV_ICON_BUILD
+  EXPECT_NE(Slurp(dir_.path() / "stderr1").find("no notification area"), std::string::npos)
+      << Slurp(dir_.path() / "stderr1");
+#endif
+}
+#endif
 
 TEST_F(QvManagerProgramTest, HelpAndBadOptions) {
   EXPECT_EQ(Wait(Spawn({"--help"})), 0);
