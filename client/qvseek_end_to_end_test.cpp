@@ -12,7 +12,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "common/program_args.h"
+#include "common/program_run.h"
 #include "context/context.h"
 #include "common/temp_dir.h"
 #include "platform/indexing/catalog_admin.h"
@@ -27,36 +27,10 @@ namespace {
 namespace fs = std::filesystem;
 namespace ix = platform::indexing;
 
-struct Output {
-  int status = -1;
-  std::string out, err;
-};
+using Output = ProgramOutput;
 
-// Runs a program with QV_ROOT set, without a shell (paths here hold an apostrophe).
 Output RunTool(const fs::path& root, std::vector<std::string> args) {
-  Output o;
-  TempDir capture;
-  const fs::path outFile = capture.path() / "out", errFile = capture.path() / "err";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  const ProgramArgs run(std::move(args), root);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, run.program(), &actions, nullptr, run.argv(), run.envp()) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  std::stringstream a, b;
-  a << std::ifstream(outFile).rdbuf();
-  b << std::ifstream(errFile).rdbuf();
-  o.out = a.str();
-  o.err = b.str();
-  return o;
+  return RunProgramToEnd(std::move(args), root);
 }
 
 std::string Iso(std::chrono::system_clock::time_point t) {

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "common/program_args.h"
+#include "common/program_run.h"
 #include "common/temp_dir.h"
 
 namespace qv::service {
@@ -20,10 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Output {
-  int status = -1;
-  std::string out, err;
-};
+using Output = ProgramOutput;
 
 class NewUser {
  public:
@@ -36,31 +33,9 @@ class NewUser {
 
   // Runs a program without a shell, as this user.
   Output Run(std::vector<std::string> args) const {
-    Output o;
-    TempDir capture;
-    const fs::path outFile = capture.path() / "out", errFile = capture.path() / "err";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    const ProgramArgs run(std::move(args), root_,
-                          {"HOME=" + home_.string(),
-                           "XDG_DATA_HOME=" + (home_ / ".local" / "share").string()});
-    pid_t pid = 0;
-    if (posix_spawn(&pid, run.program(), &actions, nullptr, run.argv(), run.envp()) == 0) {
-      int status = 0;
-      waitpid(pid, &status, 0);
-      o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    std::stringstream a, b;
-    a << std::ifstream(outFile).rdbuf();
-    b << std::ifstream(errFile).rdbuf();
-    o.out = a.str();
-    o.err = b.str();
-    return o;
+    return RunProgramToEnd(std::move(args), root_,
+                           {"HOME=" + home_.string(),
+                            "XDG_DATA_HOME=" + (home_ / ".local" / "share").string()});
   }
 
  private:
