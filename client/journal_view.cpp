@@ -1,8 +1,10 @@
 #include "client/journal_view.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <set>
+#include <string_view>
 #include <unistd.h>
 
 #include "client/result_columns.h"
@@ -90,6 +92,12 @@ HRESULT ReadEntries(const std::filesystem::path& dayFile, const Guid* only,
 }
 
 }  // namespace
+
+std::string JournalKindText(std::uint32_t type) {
+  static constexpr std::array<std::string_view, 6> kNames = {
+      "File", "Web page", "Mail message", "Appointment", "Contact", "Task"};
+  return type < kNames.size() ? std::string(kNames[type]) : std::to_string(type);
+}
 
 bool ClickJournalColumn(JournalSort& sort, int column) {
   if (column < 0 || column >= kJournalColumnCount) return false;

@@ -42,6 +42,10 @@ struct JournalViewEntry {
   std::string searchKey;
 };
 
+// The kind column's text for an entry's item type: "File", "Web page", "Mail message",
+// "Appointment", "Contact" or "Task" for 0 to 5; any other number is shown as it is.
+std::string JournalKindText(std::uint32_t type);
+
 struct JournalSort {
   int column = kJournalColumnStart;
   bool ascending = false;

@@ -156,6 +156,18 @@ TEST_F(JournalViewTest, AnUnreadableDayFileIsReportedAndListsNothing) {
   EXPECT_TRUE(model_.entries().empty());
 }
 
+TEST(JournalKindTextTest, EveryKnownKindHasItsNameAndOthersKeepTheirNumber) {
+  EXPECT_EQ(JournalKindText(0), "File");
+  EXPECT_EQ(JournalKindText(1), "Web page");
+  EXPECT_EQ(JournalKindText(2), "Mail message");
+  EXPECT_EQ(JournalKindText(3), "Appointment");
+  EXPECT_EQ(JournalKindText(4), "Contact");
+  EXPECT_EQ(JournalKindText(5), "Task");
+  // Just past the table and far past it: the number, never a neighbour's name.
+  EXPECT_EQ(JournalKindText(6), "6");
+  EXPECT_EQ(JournalKindText(0xFFFFFFFFu), "4294967295");
+}
+
 TEST(JournalSortTest, NewColumnsStartAscendingUpToTheKindColumnAndTheSameColumnToggles) {
   JournalSort s;
   EXPECT_EQ(s, (JournalSort{kJournalColumnStart, false}));

@@ -640,7 +640,7 @@ void SeekWindow::RefreshJournal() {
     const QString cells[kJournalColumnCount] = {
         Q(e.title.empty() ? e.url : e.title),
         Q(e.url),
-        QString::number(e.type),
+        Q(JournalKindText(e.type)),
         services_.dates ? Q(LocalDateTimeText(e.start, *services_.dates)) : QString(),
         Q(DurationText(e.workingTime, texts.durations)),
         Q(DurationText(e.activeTime, texts.durations))};
