@@ -34,6 +34,7 @@
 #include "client/messages.h"
 #include "client/journal_search.h"
 #include "client/preview_text.h"
+#include "client/preview_web.h"
 #include "client/window_layout.h"
 #include "provider/journal/journal_paths.h"
 
@@ -158,7 +159,7 @@ QSize BarDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelInde
 
 QVariant PreviewBrowser::loadResource(int type, const QUrl& name) {
   // Only the previewed file's own folder and other local files; never the network.
-  if (!name.isLocalFile() && !name.isRelative()) return {};
+  if (!loadsFiles_ || (!name.isLocalFile() && !name.isRelative())) return {};
   return QTextBrowser::loadResource(type, name);
 }
 
@@ -453,9 +454,11 @@ void SeekWindow::ShowPreview(const RowState& state) {
     return;
   }
   if (visits_) visits_->Cleared();
+  QString why = tr("No preview for this item.");
+  if (state.path.empty()) why = tr("Select an item to see it here.");
+  if (previewKind_ == PreviewKind::Web) why = tr("No stored copy of this page.");
   previewKind_ = PreviewKind::None;
-  placeholder_->setText(state.path.empty() ? tr("Select an item to see it here.")
-                                           : tr("No preview for this item."));
+  placeholder_->setText(why);
   preview_->setCurrentWidget(placeholder_);
 }
 
@@ -470,6 +473,7 @@ bool SeekWindow::FillPreview(const RowState& state) {
   previewKind_ = ChoosePreview({state.kind, state.path}, settings, types);
   const QString path = Q(state.path);
   std::string text;
+  previewText_->setLoadsFiles(previewKind_ != PreviewKind::Web);
   switch (previewKind_) {
     case PreviewKind::Text:
       if (Failed(ReadPreviewText(state.path, text))) return false;
@@ -515,8 +519,23 @@ bool SeekWindow::FillPreview(const RowState& state) {
       preview_->setCurrentWidget(previewText_);
       return true;
     }
+    case PreviewKind::Web: {
+      // The page's stored copy, from the cache through the web history; never the network.
+      HtmlCleaning cleaning;
+      cleaning.allowRemote = settings.downloadImages;
+      const HRESULT hr = WebPreviewHtml(*services_.ctx, state.path, cleaning, text);
+      if (hr != S_OK) {
+        // The placeholder says whether the page has no stored copy or cannot be shown.
+        if (Failed(hr)) previewKind_ = PreviewKind::None;
+        return false;
+      }
+      previewText_->setSearchPaths({});
+      previewText_->setHtml(Q(text));
+      preview_->setCurrentWidget(previewText_);
+      return true;
+    }
     default:
-      // Pages and mail need a browser or mail viewer this window does not host.
+      // Mail needs a browser or mail viewer this window does not host.
       return false;
   }
 }

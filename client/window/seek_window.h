@@ -92,6 +92,12 @@ class PreviewBrowser final : public QTextBrowser {
  public:
   using QTextBrowser::QTextBrowser;
   QVariant loadResource(int type, const QUrl& name) override;
+  // A stored web page loads nothing: its relative names belong to its site, not to a folder
+  // here.
+  void setLoadsFiles(bool loads) { loadsFiles_ = loads; }
+
+ private:
+  bool loadsFiles_ = true;
 };
 
 class SeekWindow final : public QMainWindow {
