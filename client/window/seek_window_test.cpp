@@ -34,6 +34,9 @@
 #include "provider/journal/window_notifier.h"
 #include "provider/ranking/base_activation.h"
 #include "provider/ranking/ranking.h"
+#include "provider/urlmon/kiv_urlmon.h"
+#include "provider/urlmon/shortcut_file.h"
+#include "platform/urlcache/url_cache.h"
 #include "shell/settings_window/qt_test_main.h"
 
 namespace qv::client {
@@ -71,11 +74,16 @@ class SeekWindowTest : public ::testing::Test {
   // A text file in the catalog; `hoursAgo` > 0 gives it a visit of this user that long ago.
   void Add(const std::string& name, const std::string& text, double hoursAgo) {
     std::ofstream(docs() / name) << text;
+    Note(docs() / name, text, hoursAgo);
+  }
+
+  // An existing file in the catalog with the text its filter gave.
+  void Note(const fs::path& file, const std::string& text, double hoursAgo) {
     std::unique_ptr<ix::CatalogDb> db;
     ASSERT_EQ(ix::CatalogDb::Open(test_.root() / "catalog", props_, db), S_OK);
     const DATE now = test_.clock().NowDate();
     ix::FileStat st;
-    st.path = (docs() / name).string();
+    st.path = file.string();
     st.write = now - 1 - hoursAgo / 24.0;
     ix::DocState state;
     std::int64_t id = 0;
@@ -347,6 +355,51 @@ TEST_F(SeekWindowTest, EnterOnARowOpensItAndAFailedOpenIsToldInTheBar) {
       << w.infoBar()->text().toStdString();
 }
 
+TEST_F(SeekWindowTest, AVisitedWebPageIsPreviewedFromItsStoredCopy) {
+  QV_REQUIRE_QT();
+  platform::UrlCache cache(test_.root(), test_.clock());
+  const std::string url = "http://intranet/budget.html";
+  fs::path copy;
+  ASSERT_EQ(cache.CreateEntryFile(url, "htm", copy), 0);
+  std::ofstream(copy) << "<html><body><p>Quarterly budget page</p>"
+                         "<script>document.write('injected')</script></body></html>";
+  platform::CommitOptions options;
+  options.headers = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
+  ASSERT_EQ(cache.CommitEntry(url, copy, options), 0);
+  urlmon::KivUrlmon urlmon(test_.ctx());
+  std::string file, history;
+  ASSERT_EQ(urlmon.CreateShortcut(&url, test_.clock().NowDate(), &url, nullptr, {}, &file,
+                                  &history),
+            S_OK);
+  Note(file, "quarterly budget page", 1);
+
+  SeekWindow w(services_);
+  w.resize(1000, 500);
+  w.show();
+  ASSERT_EQ(w.Search(QStringLiteral("budget")), S_OK) << w.infoBar()->text().toStdString();
+  ASSERT_EQ(w.resultModel()->rowCount(), 1);
+  ASSERT_EQ(w.resultModel()->State(0).kind, ItemKind::WebPage);
+  EXPECT_EQ(w.previewKind(), PreviewKind::Web);
+  const std::string shown = w.previewText()->toPlainText().toStdString();
+  EXPECT_NE(shown.find("Quarterly budget page"), std::string::npos) << shown;
+  EXPECT_EQ(shown.find("injected"), std::string::npos) << shown;
+
+  // Once the cache no longer holds the page, the pane says so.
+  urlmon::Shortcut page;
+  ASSERT_EQ(urlmon::ReadShortcutFile(file, page), S_OK);
+  for (const auto& part : page.parts) cache.DeleteEntry(part.url);
+  cache.DeleteEntry(url);
+  w.resultView()->clearSelection();
+  w.resultView()->setCurrentIndex({});
+  w.resultView()->setCurrentIndex(w.resultModel()->index(0, 0));
+  EXPECT_EQ(w.previewKind(), PreviewKind::None);
+  bool said = false;
+  for (const QLabel* l : w.findChildren<QLabel*>()) {
+    said = said || (l->isVisible() && l->text() == QStringLiteral("No stored copy of this page."));
+  }
+  EXPECT_TRUE(said);
+}
+
 TEST(PreviewBrowser, LoadsLocalFilesButNothingFromTheNetwork) {
   QV_REQUIRE_QT();
   TempDir dir;
@@ -363,6 +416,11 @@ TEST(PreviewBrowser, LoadsLocalFilesButNothingFromTheNetwork) {
                   .isNull());
   EXPECT_TRUE(browser.loadResource(QTextDocument::ImageResource,
                                    QUrl(QStringLiteral("//example.invalid/x.png")))
+                  .isNull());
+  // Showing a stored web page, even local files stay unloaded.
+  browser.setLoadsFiles(false);
+  EXPECT_TRUE(browser.loadResource(QTextDocument::ImageResource,
+                                   QUrl::fromLocalFile(QString::fromStdString(image.string())))
                   .isNull());
 }
 
