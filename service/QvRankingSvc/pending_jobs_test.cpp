@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/held_in_child.h"
 #include "context/registry_values.h"
 #include "context/test_context.h"
 #include "platform/propset/property_store.h"
@@ -122,30 +123,13 @@ TEST_F(PendingJobRunnerTest, LockedFileGetsItsVisitOnceReleased) {
             0);
 
   // Another process holds the writer's lock until told to let go.
-  int ready[2], release[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  ASSERT_EQ(::pipe(release), 0);
-  const pid_t holder = ::fork();
-  ASSERT_GE(holder, 0);
-  if (holder == 0) {
-    ::close(ready[0]);
-    ::close(release[1]);
-    std::unique_ptr<platform::PropertyStorage> s;
-    const char ok = platform::PropertyStorage::Open(
-                        file, platform::PropertyStorage::Mode::ReadWriteExclusive, s) == S_OK
-                        ? 'y'
-                        : 'n';
-    (void)!::write(ready[1], &ok, 1);
-    char c;
-    (void)!::read(release[0], &c, 1);
-    ::_exit(0);
-  }
-  ::close(ready[1]);
-  ::close(release[0]);
-  char ok = 0;
-  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
-  ::close(ready[0]);
-  ASSERT_EQ(ok, 'y');
+  // The storage lives on in the child (its copy of this frame) until the child ends.
+  std::unique_ptr<platform::PropertyStorage> held;
+  HeldInChild holder([&] {
+    return platform::PropertyStorage::Open(
+               file, platform::PropertyStorage::Mode::ReadWriteExclusive, held) == S_OK;
+  });
+  ASSERT_TRUE(holder.taken());
 
   FileRanking ranking(tc_.ctx());
   ULONG scope = 0;
@@ -158,9 +142,7 @@ TEST_F(PendingJobRunnerTest, LockedFileGetsItsVisitOnceReleased) {
   EXPECT_EQ(runner.RunDueJobs(), ToSystemTime(tc_.clock().Now()) + 120s);  // not yet due
   EXPECT_EQ(runner.running(), 0u);
 
-  ::close(release[1]);
-  int status = 0;
-  ASSERT_EQ(::waitpid(holder, &status, 0), holder);
+  holder.Release();
   tc_.clock().Advance(120s);
   runner.RunDueJobs();
   ASSERT_EQ(runner.running(), 1u);

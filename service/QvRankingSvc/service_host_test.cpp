@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+#include "common/held_in_child.h"
 #include "context/test_context.h"
 #include "platform/messaging/runtime_folder.h"
 #include "provider/ranking/file_ranking.h"
@@ -92,28 +93,7 @@ TEST_F(ServiceHostTest, ALockedFilesUpdateReachesTheServiceThroughItsSocket) {
   std::ofstream(file) << "minutes of the meeting";
 
   // Another process holds a POSIX write lock on the file, as an office suite does.
-  int ready[2], release[2];
-  ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
-  ASSERT_EQ(::pipe2(release, O_CLOEXEC), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(release[1]);
-    const int fd = ::open(file.c_str(), O_RDWR);
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? '1' : '0';
-    [[maybe_unused]] ssize_t n = ::write(ready[1], &ok, 1);
-    char c;
-    n = ::read(release[0], &c, 1);  // ends when the test closes its end
-    ::_exit(0);
-  }
-  ::close(ready[1]);
-  ::close(release[0]);
-  char ok = 0;
-  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
-  ::close(ready[0]);
+  HeldInChild locker([&] { return HeldInChild::PosixWriteLock(file.c_str()); });
 
   std::vector<std::pair<PendingUpdate, Caller>> received;
   int jobRuns = 0;
@@ -132,10 +112,8 @@ TEST_F(ServiceHostTest, ALockedFilesUpdateReachesTheServiceThroughItsSocket) {
   FileRanking fr(tc.ctx());
   const std::string key = "{11111111-2222-3333-4444-555555555555}";
   const HRESULT hr = fr.UpdateRank(&file, 450, 1, 46000.25, 46000.5, 900, 800, 7, 2, &key);
-  ::close(release[1]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ASSERT_EQ(ok, '1') << "the child could not lock the file";
+  locker.Release();
+  ASSERT_TRUE(locker.taken()) << "the child could not lock the file";
   StopHost();
 
   EXPECT_EQ(hr, S_OK);

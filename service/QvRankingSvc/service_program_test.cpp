@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "common/held_in_child.h"
 #include "common/program_args.h"
 #include "common/temp_dir.h"
 #include "platform/messaging/unique_fd.h"
@@ -188,38 +189,15 @@ TEST_F(ServiceProgramTest, SigtermStopsTheServiceInOrder) {
 TEST_F(ServiceProgramTest, AVisitToALockedFileStartsTheServiceAndIsHandedToIt) {
   const auto file = dir_.path() / "report.odt";
   std::ofstream(file) << "quarterly report";
-  int ready[2], release[2];
-  ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
-  ASSERT_EQ(::pipe2(release, O_CLOEXEC), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(release[1]);
-    const int fd = ::open(file.c_str(), O_RDWR);
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? '1' : '0';
-    [[maybe_unused]] ssize_t n = ::write(ready[1], &ok, 1);
-    char c;
-    n = ::read(release[0], &c, 1);  // ends when the test closes its end
-    ::_exit(0);
-  }
-  ::close(ready[1]);
-  ::close(release[0]);
-  char ok = 0;
-  const bool told = ::read(ready[0], &ok, 1) == 1;
-  ::close(ready[0]);
+  HeldInChild locker([&] { return HeldInChild::PosixWriteLock(file.c_str()); });
   const Outcome visit =
-      told && ok == '1'
+      locker.taken()
           ? RunProgram({QVRANK_PATH, "visit", file.string(), "--start", "2026-12-07T10:00:00Z",
                         "--end", "2026-12-07T10:05:00Z"},
                        {std::string("QV_RANKING_SVC=") + QV_RANKING_SVC_PATH})
           : Outcome{};
-  ::close(release[1]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ASSERT_EQ(ok, '1') << "the child could not lock the file";
+  locker.Release();
+  ASSERT_TRUE(locker.taken()) << "the child could not lock the file";
 
   EXPECT_TRUE(std::filesystem::exists(ServiceSocketPath(Folder())));
   EXPECT_EQ(visit.exit, 0) << visit.err;
