@@ -53,7 +53,12 @@ class Gate {
 
 class ServiceHostTest : public ::testing::Test {
  protected:
-  void TearDown() override { StopHost(); }
+  // A failed assertion must not leave the worker parked in the gate; the gate outlives the
+  // host, since the worker may still be passing it while the host stops.
+  void TearDown() override {
+    gate.Open();
+    StopHost();
+  }
 
   HostOptions Options() {
     HostOptions o;
@@ -82,6 +87,7 @@ class ServiceHostTest : public ::testing::Test {
   }
 
   TestContext tc;
+  Gate gate;
   ListenerHandlers handlers;
   std::unique_ptr<ServiceHost> host;
   std::thread thread;
@@ -136,7 +142,6 @@ TEST_F(ServiceHostTest, ALockedFilesUpdateReachesTheServiceThroughItsSocket) {
 }
 
 TEST_F(ServiceHostTest, TheSixtyFifthCatalogRequestIsPendingAndLogged) {
-  Gate gate;
   handlers.makeConfigRequest = [](std::string_view dir, bool rescan, const Caller&,
                                   CatalogRequest& out) {
     out.folder = std::string(dir);
@@ -161,7 +166,6 @@ TEST_F(ServiceHostTest, TheSixtyFifthCatalogRequestIsPendingAndLogged) {
 }
 
 TEST_F(ServiceHostTest, ABeginCallReturnsOnceQueuedAndFinishGivesTheResult) {
-  Gate gate;
   handlers.deleteStale = [&](std::string_view file, const Caller&) {
     gate.Pass();
     return file == "/x/page.q6w" ? S_FALSE : E_ACCESSDENIED;
@@ -275,7 +279,6 @@ TEST_F(ServiceHostTest, DueJobsRunWhenTheTimerComesWithoutACallInBetween) {
 }
 
 TEST_F(ServiceHostTest, AStopDuringALongRepairGivesUpOnTheWorkerAfterTheWait) {
-  Gate gate;
   handlers.makeConfigRequest = [](std::string_view dir, bool, const Caller&,
                                   CatalogRequest& out) {
     out.folder = std::string(dir);
