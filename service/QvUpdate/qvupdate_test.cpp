@@ -6,16 +6,14 @@
 
 #include <gtest/gtest.h>
 
-#include "common/program_args.h"
+#include "common/program_run.h"
 #include "context/test_context.h"
-#include "platform/process/spawn.h"
 #include "provider/ranking/file_ranking.h"
 #include "service/QvUpdate/exit_codes.h"
 
 namespace qv::update {
 namespace {
 
-using namespace std::chrono_literals;
 
 class QvUpdateTest : public ::testing::Test {
  protected:
@@ -86,12 +84,7 @@ TEST(ExitCodeTest, EveryResultGetsADistinctSmallCode) {
 
 int RunProgram(std::vector<std::string> args, const std::filesystem::path& root) {
   args.insert(args.begin(), QVUPDATE_PATH);
-  ProgramArgs pa(args, root);
-  std::vector<std::string> argv(pa.argv(), pa.argv() + args.size());
-  pid_t pid = -1;
-  if (platform::SpawnProcess(argv, {.envp = pa.envp()}, pid) != S_OK) return -1;
-  auto done = platform::WaitChild(pid, 60s);
-  return done && done->exited ? done->status : -2;
+  return RunProgramToEnd(std::move(args), root).status;
 }
 
 TEST_F(QvUpdateTest, ProgramMapsItsResultToTheDocumentedExitCode) {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "common/program_args.h"
+#include "common/program_run.h"
 #include "context/context.h"
 #include "context/event_report.h"
 #include "common/temp_dir.h"
@@ -39,12 +39,7 @@ int RunProgram(const fs::path& root, std::vector<std::string> args) {
   // otherwise meet each other's tracer windows in the session's folder.
   const fs::path runtime = root.parent_path() / "run";
   fs::create_directories(runtime);
-  const ProgramArgs run(std::move(args), root, {"XDG_RUNTIME_DIR=" + runtime.string()});
-  pid_t pid = 0;
-  if (posix_spawn(&pid, run.program(), nullptr, nullptr, run.argv(), run.envp()) != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return RunProgramToEnd(std::move(args), root, {"XDG_RUNTIME_DIR=" + runtime.string()}).status;
 }
 
 // A script's quoted text.
