@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -43,7 +44,7 @@ class ServiceProgramTest : public ::testing::Test {
     std::ostringstream ignored;
     if (StopService(Client(), seconds(30), ignored, ignored) == kSvcExitStopTimedOut &&
         started_ != 0) {
-      ::kill(static_cast<pid_t>(started_), SIGKILL);
+      ::kill(static_cast<pid_t>(started_.load()), SIGKILL);
     }
   }
 
@@ -107,7 +108,7 @@ class ServiceProgramTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  std::uint32_t started_ = 0;
+  std::atomic<std::uint32_t> started_ = 0;  // written by clients on several threads
 };
 
 TEST_F(ServiceProgramTest, TheCommandLineDecidesAndSaysWhatToDo) {
