@@ -61,12 +61,12 @@ class Reader {
       Space();
       if (at_ >= s_.size() || s_[at_] != '"') return Fail("member name expected");
       auto& m = v.members.emplace_back();
-      if (!String(m.first)) return false;
+      if (!String(m.name)) return false;
       Space();
       if (at_ >= s_.size() || s_[at_] != ':') return Fail("':' expected");
       ++at_;
       Space();
-      if (!Value(m.second, depth)) return false;
+      if (!Value(m.value, depth)) return false;
       Space();
       if (at_ < s_.size() && s_[at_] == ',') {
         ++at_;
@@ -204,8 +204,8 @@ class Reader {
 }  // namespace
 
 const JsonValue* JsonValue::Find(std::string_view name) const {
-  for (const auto& [key, value] : members) {
-    if (key == name) return &value;
+  for (const JsonMember& m : members) {
+    if (m.name == name) return &m.value;
   }
   return nullptr;
 }

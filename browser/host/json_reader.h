@@ -5,12 +5,13 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace qv::browser {
 
 inline constexpr std::size_t kMaxJsonDepth = 64;
+
+struct JsonMember;
 
 struct JsonValue {
   enum class Type { Null, Bool, Number, String, Array, Object };
@@ -19,10 +20,15 @@ struct JsonValue {
   double number = 0;
   std::string string;
   std::vector<JsonValue> items;                           // Array
-  std::vector<std::pair<std::string, JsonValue>> members;  // Object, in order
+  std::vector<JsonMember> members;  // Object, in order
 
   // The member named `name` of an object (the first, if repeated), or nullptr.
   const JsonValue* Find(std::string_view name) const;
+};
+
+struct JsonMember {
+  std::string name;
+  JsonValue value;
 };
 
 // False, with a short reason in `error`, when `text` is not one JSON value (surrounding
