@@ -149,6 +149,16 @@ chrome.webNavigation.onCompleted.addListener((d) => {
 // Another tab comes to the front: its page becomes the window's visit.
 chrome.tabs.onActivated.addListener(({ tabId }) => reportDocument(tabId, false));
 
+// Pages that finished loading before the service worker started (the browser's first
+// window, or after the extension was loaded or woken): their documents are reported now.
+async function reportOpenTabs() {
+  for (const tab of await chrome.tabs.query({ active: true })) {
+    if (tab.status === "complete" && tab.url) reportDocument(tab.id, true);
+  }
+}
+chrome.runtime.onStartup.addListener(reportOpenTabs);
+chrome.runtime.onInstalled.addListener(reportOpenTabs);
+
 chrome.tabs.onRemoved.addListener((tabId) => {
   for (const k of [...headers.keys()]) if (k.startsWith(tabId + ":")) headers.delete(k);
   post({ type: "closed", tab: tabId });
