@@ -48,12 +48,14 @@ std::uint64_t BrowserHost::WindowOf(std::int64_t tab, std::string_view title) {
 std::string BrowserHost::On(const NavigateMessage& m) {
   const std::uint64_t window = WindowOf(m.tab, {});
   if (window == 0) return Error("no window of the browser was found on the display");
+  windowTabs_[window] = m.tab;
   return Result(visits_.NavigateComplete(window, m.url));
 }
 
 std::string BrowserHost::On(const DocumentMessage& m) {
   const std::uint64_t window = WindowOf(m.tab, m.title);
   if (window == 0) return Error("no window of the browser was found on the display");
+  windowTabs_[window] = m.tab;
   return Result(visits_.DocumentComplete(window, m.top));
 }
 
@@ -62,6 +64,9 @@ std::string BrowserHost::On(const ClosedMessage& m) {
   if (it == tabWindows_.end()) return Ok();
   const std::uint64_t window = it->second;
   tabWindows_.erase(it);
+  const auto owner = windowTabs_.find(window);
+  if (owner == windowTabs_.end() || owner->second != m.tab) return Ok();
+  windowTabs_.erase(owner);
   return Result(visits_.Quit(window));
 }
 

@@ -52,6 +52,8 @@ class BrowserHost {
   platform::UrlCache cache_;
   platform::UrlCache workerCache_;  // the worker's own, used on its thread only
   std::map<std::int64_t, std::uint64_t> tabWindows_;
+  // The tab whose page is the window's visit: closing another tab leaves that visit alone.
+  std::map<std::uint64_t, std::int64_t> windowTabs_;
   CaptureWorker worker_;
 };
 

@@ -95,6 +95,16 @@ TEST_F(BrowserHostTest, NavigationAndDocumentBecomeOneCountedVisitClosingEndsIt)
                        "end 42 - 0", "end 42 - 0"}));
 }
 
+TEST_F(BrowserHostTest, ClosingABackgroundTabLeavesTheWindowsVisitAlone) {
+  BrowserHost host = MakeHost();
+  EXPECT_EQ(host.Handle(R"({"type":"navigate","tab":1,"url":"http://s.test/one"})"), kOk);
+  EXPECT_EQ(host.Handle(R"({"type":"navigate","tab":2,"url":"http://s.test/two"})"), kOk);
+  EXPECT_EQ(host.Handle(R"({"type":"closed","tab":1})"), kOk);  // tab 2 shows in the window
+  EXPECT_EQ(host.Handle(R"({"type":"closed","tab":2})"), kOk);
+  EXPECT_EQ(calls, (std::vector<std::string>{"start 42 http://s.test/one 2",
+                                             "start 42 http://s.test/two 2", "end 42 - 0"}));
+}
+
 TEST_F(BrowserHostTest, WithoutABrowserWindowNothingIsReported) {
   window = 0;
   BrowserHost host = MakeHost();
