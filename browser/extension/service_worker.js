@@ -7,7 +7,9 @@
 // the page was built from; a page that forbids caching has no stored bytes, so it is fetched
 // once more from its server (the version current at that moment). Reading the live DOM
 // instead would give the browser's serialisation, not the bytes the server sent.
-importScripts("page_info.js");
+// Chromium runs this file as a service worker, which loads page_info.js here; Firefox runs
+// both files as background scripts, listed in the manifest.
+if (typeof importScripts === "function") importScripts("page_info.js");
 
 const HOST = "com.quillon.vesper.browser";
 const MAX_DEPTH = 16;                  // frame levels below the top page
