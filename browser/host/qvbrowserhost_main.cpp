@@ -13,6 +13,7 @@
 #include "context/context.h"
 #include "hooks/QvHooks/qv_hooks.h"
 #include "platform/folders/folders.h"
+#include "platform/fs/private_files.h"
 
 namespace {
 
@@ -69,6 +70,7 @@ int Install() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qv::platform::RestrictUmask();  // everything this program writes is the user's alone
   if (argc >= 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
     std::cout << kUsage;
     return 0;
