@@ -123,9 +123,11 @@ async function describe(tabId) {
   return { top, nodes };
 }
 
+// Copies are sent for every tab, so that a page loaded in the background can be shown again;
+// the visit is reported only for the tab in front, whose page is the window's visit.
 async function reportDocument(tabId, withCopies) {
-  const tab = await chrome.tabs.get(tabId).catch(() => null);
-  if (!tab || !tab.active) return;
+  let tab = await chrome.tabs.get(tabId).catch(() => null);
+  if (!tab || (!tab.active && !withCopies)) return;
   const described = await describe(tabId);
   if (!described) return;
   const { top, nodes } = described;
@@ -135,7 +137,8 @@ async function reportDocument(tabId, withCopies) {
       await sendCopy(tabId, n.frameId, n.frame.url, n.frameId === 0 ? title : "", n.frameId === 0);
     }
   }
-  post({ type: "document", tab: tabId, title, frame: top.frame });
+  tab = await chrome.tabs.get(tabId).catch(() => null);
+  if (tab && tab.active) post({ type: "document", tab: tabId, title, frame: top.frame });
 }
 
 chrome.webNavigation.onCommitted.addListener(async (d) => {
