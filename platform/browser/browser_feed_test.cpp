@@ -8,6 +8,8 @@
 
 #include "common/hresult.h"
 #include "common/temp_dir.h"
+#include "context/test_context.h"
+#include "provider/urlmon/cache_lookup.h"
 
 namespace qv::platform {
 namespace {
@@ -50,7 +52,7 @@ TEST(BrowserFeed, ShowingAPageCachesItsPartsAndGivesTheItemString) {
                           item),
             0);
   // Five fields per part, the top page first: the first line is the visit's identifier.
-  EXPECT_EQ(item, "http://site.test/\ntext/html\nutf-8\n\n\n"
+  EXPECT_EQ(item, "http://site.test/\ntext/html\nutf-8\n\nf\n"
                   "http://site.test/f1\ntext/html\nutf-8\n\n\n");
   CacheEntry entry;
   ASSERT_EQ(cache.RetrieveEntryFile("http://site.test/f1", entry), 0);
@@ -84,6 +86,44 @@ TEST(BrowserFeed, APartTheCacheRefusesLeavesNoCopyBehind) {
     }
   }
   EXPECT_EQ(copies, 0u);
+}
+
+TEST(BrowserFeed, TheAddOnCapturesNoCachePagesOnlyWhileTheTracerRuns) {
+  TestContext tc;
+  UrlCache cache(tc.root(), tc.clock());
+  std::unique_ptr<UrlHistory> history;
+  ASSERT_EQ(UrlHistory::Open(tc.root(), history), 0);
+  BrowserFeed feed(cache, *history, tc.clock());
+  HRESULT running = S_FALSE;
+  feed.AttachAddOn(tc.ctx(), [&] { return running; });
+  PagePart page{"http://site.test/live", "<p>9:00</p>"};
+  page.noCache = true;
+  std::string item;
+  auto lookup = [&](std::string& text) {
+    CacheEntry e;
+    const HRESULT hr = urlmon::LookupPartEntry(cache, page.url, tc.clock().NowDate(), e);
+    if (Succeeded(hr)) {
+      std::ifstream in(e.localFile);
+      std::stringstream ss;
+      ss << in.rdbuf();
+      text = ss.str();
+    }
+    return hr;
+  };
+  std::string text;
+  ASSERT_EQ(feed.ShowPage("Live", {page}, item), 0);
+  EXPECT_EQ(item, "http://site.test/live\ntext/html\nutf-8\n\n\n");
+  EXPECT_EQ(lookup(text), HresultFromWin32(win32::ERROR_FILE_NOT_FOUND));  // nothing kept
+  running = S_OK;
+  tc.clock().Advance(std::chrono::seconds(5));
+  ASSERT_EQ(feed.ShowPage("Live", {page}, item), 0);
+  ASSERT_EQ(lookup(text), S_OK);
+  EXPECT_EQ(text, "<p>9:00</p>");
+  page.html = "<p>9:05</p>";
+  tc.clock().Advance(std::chrono::seconds(5));
+  ASSERT_EQ(feed.ShowPage("Live", {page}, item), 0);
+  ASSERT_EQ(lookup(text), S_OK);
+  EXPECT_EQ(text, "<p>9:05</p>");
 }
 
 }  // namespace
