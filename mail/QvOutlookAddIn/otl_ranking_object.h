@@ -2,6 +2,8 @@
 // The add-in's ranking object over the stores it tracks: the read entry (an item's values and
 // ranking set), the write entry (parks a new ranking set in the item's shortcut) and the
 // message-file entry (the item's body into a shared section for the e-mail filter).
+// Like the stores' walks, it is called on the mail client's main thread only, one call at a
+// time; callers on other threads reach it through the client's dispatching.
 #include <string>
 #include <string_view>
 #include <vector>
