@@ -31,6 +31,8 @@ inline constexpr std::string_view kPstSyncCompletedValue = "PSTSyncCompleted";
 
 // Inbox, Sent Items and Outbox, Calendar, Contacts, Notes and Tasks.
 inline constexpr std::uint32_t kDefaultStoreSettings = 0x1B3;
+// How long a finished walk stays good before it is due again.
+inline constexpr std::chrono::milliseconds kDefaultResyncPeriod = std::chrono::hours(24);
 // Settings above this choose folders found from the root folder's entries too.
 inline constexpr std::uint32_t kRootFolderSettings = 15;
 
