@@ -14,6 +14,9 @@ packages=(
   vim-tiny                            # a terminal editor for the desktop tests
   qt6-base-dev                        # the settings window, the ranking page, the start panel
   python3
+  libzip-dev                          # document readers: OpenDocument, Office Open XML and EPUB archives
+  libexpat1-dev                       # document readers: stream parsing of the XML inside those archives
+  libpoppler-cpp-dev                  # document readers: PDF
 )
 if [ -f "$(dirname "$0")/extra-packages.txt" ]; then
   while read -r p _; do

@@ -1,0 +1,83 @@
+#include "platform/indexing/readers/zip_archive.h"
+
+#include <zip.h>
+
+#include <algorithm>
+
+#include "platform/indexing/readers/text_sink.h"
+
+namespace qv::platform::readers {
+namespace {
+
+constexpr std::size_t kReadPiece = 64 * 1024;
+
+struct ZipFileCloser {
+  void operator()(zip_file_t* f) const { zip_fclose(f); }
+};
+
+}  // namespace
+
+HRESULT ZipArchive::Open(std::string_view bytes, const ReaderLimits& limits,
+                         std::unique_ptr<ZipArchive>& out) {
+  out.reset();
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
+  if (!source) {
+    zip_error_fini(&error);
+    return E_OUTOFMEMORY;
+  }
+  zip_t* archive = zip_open_from_source(source, ZIP_RDONLY, &error);
+  zip_error_fini(&error);
+  if (!archive) {
+    zip_source_free(source);  // the archive did not take it over
+    return FILTER_E_UNKNOWNFORMAT;
+  }
+  auto z = std::make_unique<ZipArchive>(archive, limits.maxDecompressedBytes);
+  const zip_int64_t count = zip_get_num_entries(archive, 0);
+  if (count < 0) return FILTER_E_UNKNOWNFORMAT;
+  if (static_cast<std::uint64_t>(count) > limits.maxEntries) return kLimitExceeded;
+  z->names_.reserve(static_cast<std::size_t>(count));
+  for (zip_int64_t i = 0; i < count; ++i) {
+    const char* name = zip_get_name(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
+    z->names_.emplace_back(name ? name : "");
+  }
+  out = std::move(z);
+  return S_OK;
+}
+
+ZipArchive::~ZipArchive() { zip_discard(zip_); }
+
+bool ZipArchive::Has(std::string_view name) const {
+  return std::find(names_.begin(), names_.end(), name) != names_.end();
+}
+
+HRESULT ZipArchive::Read(std::string_view name, std::string& out) {
+  out.clear();
+  const auto it = std::find(names_.begin(), names_.end(), name);
+  if (it == names_.end()) return STG_E_FILENOTFOUND;
+  const auto index = static_cast<zip_uint64_t>(it - names_.begin());
+  std::unique_ptr<zip_file_t, ZipFileCloser> file(zip_fopen_index(zip_, index, 0));
+  if (!file) return FILTER_E_UNKNOWNFORMAT;
+  // The size the archive claims is only a hint; the budget is what counts.
+  zip_stat_t st;
+  if (zip_stat_index(zip_, index, 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE)) {
+    out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(st.size, budget_)));
+  }
+  char buf[kReadPiece];
+  for (;;) {
+    const zip_int64_t n = zip_fread(file.get(), buf, sizeof buf);
+    if (n < 0) return FILTER_E_UNKNOWNFORMAT;
+    if (n == 0) break;
+    if (static_cast<std::uint64_t>(n) > budget_) {
+      budget_ = 0;
+      out.clear();
+      return kLimitExceeded;
+    }
+    budget_ -= static_cast<std::uint64_t>(n);
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+  return S_OK;
+}
+
+}  // namespace qv::platform::readers
