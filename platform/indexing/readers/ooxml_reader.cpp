@@ -79,7 +79,7 @@ class SharedStringsHandler : public XmlHandler {
 };
 
 // A sheet's cells in order: shared-string cells by index, inline strings, formula strings
-// and numbers as written. Each row ends with a break, cells are separated by tabs.
+// and numbers as written. Each row ends with a break, its cells are separated by tabs.
 class SheetHandler : public XmlHandler {
  public:
   SheetHandler(TextSink& sink, const std::vector<std::string>& strings)
@@ -88,6 +88,7 @@ class SheetHandler : public XmlHandler {
   void StartElement(XmlName name, const char** attrs) override {
     if (name.local == "c") {
       type_ = std::string(XmlAttr(attrs, "t"));
+      if (cells_++ > 0) sink_.Append("\t");
     } else if (name.local == "v" || (name.local == "t" && type_ == "inlineStr")) {
       inValue_ = true;
       value_.clear();
@@ -104,9 +105,9 @@ class SheetHandler : public XmlHandler {
       } else {
         sink_.Append(value_);
       }
-      sink_.Append("\t");
     } else if (name.local == "row") {
       sink_.Break();
+      cells_ = 0;
     }
   }
   void Text(std::string_view text) override {
@@ -120,6 +121,7 @@ class SheetHandler : public XmlHandler {
   std::string type_;
   std::string value_;
   bool inValue_ = false;
+  int cells_ = 0;  // cells so far in the row
 };
 
 // Members named prefix + number + ".xml" (slide3.xml, sheet12.xml), in number order.

@@ -10,6 +10,7 @@ namespace qv::platform::readers {
 namespace {
 
 constexpr std::size_t kReadPiece = 64 * 1024;
+constexpr std::uint64_t kMaxReserve = 16u << 20;
 
 struct ZipFileCloser {
   void operator()(zip_file_t* f) const { zip_fclose(f); }
@@ -59,10 +60,11 @@ HRESULT ZipArchive::Read(std::string_view name, std::string& out) {
   const auto index = static_cast<zip_uint64_t>(it - names_.begin());
   std::unique_ptr<zip_file_t, ZipFileCloser> file(zip_fopen_index(zip_, index, 0));
   if (!file) return FILTER_E_UNKNOWNFORMAT;
-  // The size the archive claims is only a hint; the budget is what counts.
+  // The size the archive claims is only a hint (a bomb claims what it likes); the budget is
+  // what counts, and no more than kMaxReserve is set aside on the claim's word.
   zip_stat_t st;
   if (zip_stat_index(zip_, index, 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE)) {
-    out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(st.size, budget_)));
+    out.reserve(static_cast<std::size_t>(std::min({st.size, budget_, kMaxReserve})));
   }
   char buf[kReadPiece];
   for (;;) {
