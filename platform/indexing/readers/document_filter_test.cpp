@@ -4,12 +4,14 @@
 
 #include <fstream>
 
+#include "common/temp_dir.h"
 #include "context/test_context.h"
 #include "platform/indexing/builtin_filters.h"
 #include "platform/indexing/catalog_keys.h"
 #include "platform/indexing/document_reader.h"
 #include "platform/indexing/readers/document_readers.h"
 #include "platform/indexing/readers/text_sink.h"
+#include "platform/indexing/test_tools.h"
 
 namespace qv::platform::readers {
 namespace {
@@ -151,6 +153,31 @@ TEST_F(DocumentFilterIndexing, RegistrationLeavesExistingHandlersAlone) {
               have)
         << ext;
   }
+}
+
+TEST(DocumentFilterQvindex, RescanIndexesDocumentsAndABrokenOneCostsOnlyItself) {
+  TempDir dir;
+  const auto docs = dir.path() / "docs";
+  std::filesystem::create_directories(docs);
+  std::ofstream(docs / "letter.rtf") << "{\\rtf1{\\info{\\title Letter}}Pan{\\b go}lin}";
+  std::ofstream(docs / "broken.rtf") << "{\\rtf1 " << std::string(5000, '{') << "Tapir";
+  std::ofstream(docs / "broken.pdf") << "%PDF-1.4\n";
+  std::ofstream(docs / "plain.txt") << "Wallaby";
+  const auto root = dir.path() / "root";
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"add-catalog", "Docs"}, {"add-scope", "Docs", docs.string()}, {"rescan", "Docs"}}) {
+    const auto run = indexing::RunQvindex(root, args);
+    ASSERT_TRUE(run);
+    ASSERT_EQ(run->exit, 0) << run->output;
+  }
+  const auto query = [&](const std::string& word) {
+    const auto run = indexing::RunQvindex(
+        root, {"query", "SELECT Path FROM Docs..Scope() WHERE CONTAINS('" + word + "')"});
+    return run ? run->output : std::string();
+  };
+  EXPECT_NE(query("Pangolin").find("letter.rtf"), std::string::npos);
+  EXPECT_NE(query("Wallaby").find("plain.txt"), std::string::npos);
+  EXPECT_EQ(query("Tapir").find("broken.rtf"), std::string::npos);
 }
 
 }  // namespace
