@@ -140,21 +140,16 @@ std::string ResolveEpubHref(std::string_view base, std::string_view href) {
 }
 
 HRESULT ReadEpub(ZipArchive& zip, const ReaderLimits& limits, DocumentText& out) {
-  std::string xml;
-  HRESULT hr = zip.Read("META-INF/container.xml", xml);
-  if (hr == STG_E_FILENOTFOUND) return FILTER_E_UNKNOWNFORMAT;
-  if (Failed(hr)) return hr;
   ContainerHandler container;
-  hr = ParseXml(xml, limits, container);
+  HRESULT hr = ParseZipMember(zip, "META-INF/container.xml", limits, container);
+  if (hr == STG_E_FILENOTFOUND) return FILTER_E_UNKNOWNFORMAT;
   if (Failed(hr)) return hr;
   const std::string opf = ResolveEpubHref("", container.path);
   if (opf.empty()) return FILTER_E_UNKNOWNFORMAT;
-  hr = zip.Read(opf, xml);
-  if (hr == STG_E_FILENOTFOUND) return FILTER_E_UNKNOWNFORMAT;
-  if (Failed(hr)) return hr;
   std::string title, creator, date, modified;
   PackageHandler package(limits, title, creator, date, modified);
-  hr = ParseXml(xml, limits, package);
+  hr = ParseZipMember(zip, opf, limits, package);
+  if (hr == STG_E_FILENOTFOUND) return FILTER_E_UNKNOWNFORMAT;
   if (Failed(hr)) return hr;
   SetProperty(out.title, title);
   SetProperty(out.author, creator);
@@ -168,15 +163,16 @@ HRESULT ReadEpub(ZipArchive& zip, const ReaderLimits& limits, DocumentText& out)
     if (item == package.manifest.end()) continue;
     const std::string member = ResolveEpubHref(opf, item->second);
     if (member.empty()) continue;
-    hr = zip.Read(member, xml);
-    if (hr == STG_E_FILENOTFOUND) continue;  // a missing chapter costs only itself
-    if (Failed(hr)) return hr;
     ChapterHandler chapter(sink);
-    hr = ParseXml(xml, limits, chapter);
+    hr = ParseZipMember(zip, member, limits, chapter);
+    if (hr == STG_E_FILENOTFOUND) continue;  // a missing chapter costs only itself
     if (hr == FILTER_E_UNKNOWNFORMAT) {
       // Chapters that are HTML rather than XHTML are still read, as HTML.
+      std::string html;
+      hr = zip.Read(member, html);
+      if (Failed(hr) && hr != FILTER_E_UNKNOWNFORMAT) return hr;
       sink.EndPart();
-      sink.Append(indexing::ExtractHtml(xml).text);
+      sink.Append(indexing::ExtractHtml(html).text);
     } else if (Failed(hr)) {
       return hr;
     }

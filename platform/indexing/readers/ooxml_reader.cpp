@@ -144,17 +144,15 @@ HRESULT ReadParts(ZipArchive& zip, const std::vector<std::string>& parts,
                   const ReaderLimits& limits, DocumentText& out,
                   const std::vector<std::string>* strings) {
   TextSink sink(out, limits.maxTextBytes);
-  std::string xml;
   for (const auto& part : parts) {
     if (sink.Full()) break;
-    HRESULT hr = zip.Read(part, xml);
-    if (Failed(hr)) return hr;
+    HRESULT hr = S_OK;
     if (strings) {
       SheetHandler sheet(sink, *strings);
-      hr = ParseXml(xml, limits, sheet);
+      hr = ParseZipMember(zip, part, limits, sheet);
     } else {
       RunTextHandler runs(sink);
-      hr = ParseXml(xml, limits, runs);
+      hr = ParseZipMember(zip, part, limits, runs);
     }
     if (Failed(hr)) return hr;
     sink.EndPart();
@@ -172,14 +170,9 @@ HRESULT ReadOoxml(ZipArchive& zip, const ReaderLimits& limits, DocumentText& out
     hr = ReadParts(zip, NumberedParts(zip, "ppt/slides/slide"), limits, out, nullptr);
   } else if (zip.Has("xl/workbook.xml")) {
     std::vector<std::string> strings;
-    std::string xml;
-    hr = zip.Read("xl/sharedStrings.xml", xml);
-    if (Succeeded(hr)) {
-      SharedStringsHandler shared(strings, limits);
-      hr = ParseXml(xml, limits, shared);
-    } else if (hr == STG_E_FILENOTFOUND) {
-      hr = S_OK;  // a workbook of numbers only
-    }
+    SharedStringsHandler shared(strings, limits);
+    hr = ParseZipMember(zip, "xl/sharedStrings.xml", limits, shared);
+    if (hr == STG_E_FILENOTFOUND) hr = S_OK;  // a workbook of numbers only
     if (Succeeded(hr)) {
       hr = ReadParts(zip, NumberedParts(zip, "xl/worksheets/sheet"), limits, out, &strings);
     }
@@ -188,16 +181,15 @@ HRESULT ReadOoxml(ZipArchive& zip, const ReaderLimits& limits, DocumentText& out
   }
   if (Failed(hr)) return hr;
 
-  std::string xml;
-  hr = zip.Read("docProps/core.xml", xml);
-  if (hr == STG_E_FILENOTFOUND) return S_OK;
-  if (Failed(hr)) return hr;
   std::string title, creator, created, modified;
   MetadataCollector core({{"title", "purl.org/dc/elements", &title},
                           {"creator", "purl.org/dc/elements", &creator},
                           {"created", "purl.org/dc/terms", &created},
                           {"modified", "purl.org/dc/terms", &modified}});
-  if (Failed(ParseXml(xml, limits, core))) return S_OK;
+  // Core properties are optional, and broken ones cost only themselves; a limit fails.
+  hr = ParseZipMember(zip, "docProps/core.xml", limits, core);
+  if (hr == kLimitExceeded) return hr;
+  if (Failed(hr)) return S_OK;
   SetProperty(out.title, title);
   SetProperty(out.author, creator);
   out.created = ParseDocumentDate(created);

@@ -53,27 +53,25 @@ class ContentHandler : public XmlHandler {
 }  // namespace
 
 HRESULT ReadOpenDocument(ZipArchive& zip, const ReaderLimits& limits, DocumentText& out) {
-  std::string xml;
-  HRESULT hr = zip.Read("content.xml", xml);
-  if (hr == STG_E_FILENOTFOUND) return FILTER_E_UNKNOWNFORMAT;
-  if (Failed(hr)) return hr;
+  HRESULT hr = S_OK;
   {
     TextSink sink(out, limits.maxTextBytes);
     ContentHandler content(sink);
-    hr = ParseXml(xml, limits, content);
+    hr = ParseZipMember(zip, "content.xml", limits, content);
+    if (hr == STG_E_FILENOTFOUND) return FILTER_E_UNKNOWNFORMAT;
     if (Failed(hr)) return hr;
   }
-  hr = zip.Read("meta.xml", xml);
-  if (hr == STG_E_FILENOTFOUND) return S_OK;  // metadata is optional
-  if (Failed(hr)) return hr;
   std::string title, initialCreator, creator, created, modified;
   MetadataCollector meta({{"title", "purl.org/dc", &title},
                           {"initial-creator", ":meta:", &initialCreator},
                           {"creator", "purl.org/dc", &creator},
                           {"creation-date", ":meta:", &created},
                           {"date", "purl.org/dc", &modified}});
-  // Broken metadata costs the properties, not the text.
-  if (Failed(ParseXml(xml, limits, meta))) return S_OK;
+  // Metadata is optional, and broken metadata costs the properties, not the text; only a
+  // limit fails the document.
+  hr = ParseZipMember(zip, "meta.xml", limits, meta);
+  if (hr == kLimitExceeded) return hr;
+  if (Failed(hr)) return S_OK;
   SetProperty(out.title, title);
   SetProperty(out.author, initialCreator.empty() ? creator : initialCreator);
   out.created = ParseDocumentDate(created);

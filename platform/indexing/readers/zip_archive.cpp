@@ -55,31 +55,51 @@ bool ZipArchive::Has(std::string_view name) const {
 
 HRESULT ZipArchive::Read(std::string_view name, std::string& out) {
   out.clear();
+  bool reserved = false;
+  const HRESULT hr = ReadPieces(name, [&](std::string_view piece, bool) {
+    if (!reserved) {
+      // The size the archive claims is only a hint (a bomb claims what it likes); no more
+      // than kMaxReserve is set aside on its word.
+      out.reserve(static_cast<std::size_t>(std::min(claimed_, kMaxReserve)));
+      reserved = true;
+    }
+    out.append(piece);
+    return true;
+  });
+  if (Failed(hr)) out.clear();
+  return hr;
+}
+
+HRESULT ZipArchive::ReadPieces(std::string_view name, const PieceFn& piece) {
   const auto it = std::find(names_.begin(), names_.end(), name);
   if (it == names_.end()) return STG_E_FILENOTFOUND;
   const auto index = static_cast<zip_uint64_t>(it - names_.begin());
   std::unique_ptr<zip_file_t, ZipFileCloser> file(zip_fopen_index(zip_, index, 0));
   if (!file) return FILTER_E_UNKNOWNFORMAT;
-  // The size the archive claims is only a hint (a bomb claims what it likes); the budget is
-  // what counts, and no more than kMaxReserve is set aside on the claim's word.
   zip_stat_t st;
-  if (zip_stat_index(zip_, index, 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE)) {
-    out.reserve(static_cast<std::size_t>(std::min({st.size, budget_, kMaxReserve})));
-  }
-  char buf[kReadPiece];
+  claimed_ = zip_stat_index(zip_, index, 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE) ? st.size : 0;
+  // One piece is held back until the next is read, so that the last one says it is.
+  std::vector<char> buf(kReadPiece), held(kReadPiece);
+  std::size_t heldSize = 0;
+  bool haveHeld = false;
   for (;;) {
-    const zip_int64_t n = zip_fread(file.get(), buf, sizeof buf);
+    const zip_int64_t n = zip_fread(file.get(), buf.data(), buf.size());
     if (n < 0) return FILTER_E_UNKNOWNFORMAT;
-    if (n == 0) break;
+    // Every inflated byte counts against the budget, whatever the archive claims.
     if (static_cast<std::uint64_t>(n) > budget_) {
       budget_ = 0;
-      out.clear();
       return kLimitExceeded;
     }
     budget_ -= static_cast<std::uint64_t>(n);
-    out.append(buf, static_cast<std::size_t>(n));
+    if (haveHeld && !piece(std::string_view(held.data(), heldSize), n == 0)) return S_FALSE;
+    if (n == 0) {
+      if (!haveHeld && !piece({}, true)) return S_FALSE;
+      return S_OK;
+    }
+    std::swap(buf, held);
+    heldSize = static_cast<std::size_t>(n);
+    haveHeld = true;
   }
-  return S_OK;
 }
 
 }  // namespace qv::platform::readers

@@ -38,6 +38,18 @@ void MetadataCollector::Text(std::string_view text) {
   if (current_ && current_->size() < kMaxPropertyBytes) current_->append(text);
 }
 
+HRESULT ParseZipMember(ZipArchive& zip, std::string_view name, const ReaderLimits& limits,
+                       XmlHandler& handler) {
+  XmlStreamParser parser(limits, handler);
+  HRESULT parsed = S_OK;
+  const HRESULT hr = zip.ReadPieces(name, [&](std::string_view piece, bool last) {
+    parsed = parser.Feed(piece, last);
+    return parsed == S_OK;
+  });
+  if (Failed(parsed)) return parsed;
+  return Failed(hr) ? hr : S_OK;
+}
+
 HRESULT ReadZipDocument(std::string_view bytes, const ReaderLimits& limits, DocumentText& out) {
   out = DocumentText{};
   std::unique_ptr<ZipArchive> zip;

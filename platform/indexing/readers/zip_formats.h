@@ -14,6 +14,11 @@ HRESULT ReadOpenDocument(ZipArchive& zip, const ReaderLimits& limits, DocumentTe
 HRESULT ReadOoxml(ZipArchive& zip, const ReaderLimits& limits, DocumentText& out);
 HRESULT ReadEpub(ZipArchive& zip, const ReaderLimits& limits, DocumentText& out);
 
+// Parses a member as XML while it inflates, never holding it whole. STG_E_FILENOTFOUND
+// when there is no such member; otherwise the archive's or the parser's result.
+HRESULT ParseZipMember(ZipArchive& zip, std::string_view name, const ReaderLimits& limits,
+                       XmlHandler& handler);
+
 // An EPUB manifest href resolved against the package document's path into a member name;
 // empty when it names no member (another scheme, or a path that leaves the archive).
 std::string ResolveEpubHref(std::string_view base, std::string_view href);
