@@ -171,7 +171,7 @@ HRESULT ReadEpub(ZipArchive& zip, const ReaderLimits& limits, DocumentText& out)
       std::string html;
       hr = zip.Read(member, html);
       if (Failed(hr) && hr != FILTER_E_UNKNOWNFORMAT) return hr;
-      sink.EndPart();
+      sink.DiscardPart();  // what the XML parse took before it failed
       sink.Append(indexing::ExtractHtml(html).text);
     } else if (Failed(hr)) {
       return hr;

@@ -30,6 +30,11 @@ void TextSink::EndPart() {
   part_.clear();
 }
 
+void TextSink::DiscardPart() {
+  left_ += part_.size();
+  part_.clear();
+}
+
 std::string CollapseSpace(std::string_view text) {
   std::string out;
   bool space = false;

@@ -28,6 +28,8 @@ class TextSink {
   void Break();
   // Ends the current part; an empty part leaves no chunk.
   void EndPart();
+  // Drops the current part (a parse that failed half-way and is read again another way).
+  void DiscardPart();
   bool Full() const { return out_.truncated; }
 
  private:
