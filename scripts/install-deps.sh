@@ -15,6 +15,9 @@ packages=(
   qt6-base-dev                        # the settings window, the ranking page, the start panel
   python3
   chromium                            # the browser extension's end-to-end test in a real browser
+  libzip-dev                          # document readers: OpenDocument, Office Open XML and EPUB archives
+  libexpat1-dev                       # document readers: stream parsing of the XML inside those archives
+  libpoppler-cpp-dev                  # document readers: PDF
 )
 if [ -f "$(dirname "$0")/extra-packages.txt" ]; then
   while read -r p _; do

@@ -25,15 +25,20 @@ std::optional<Guid> RegistryGuid(const Registry& reg, const std::string& key) {
   return g;
 }
 
-// Text files without a registered extension are still worth indexing: the head has no NUL
-// byte and reads as UTF-8 (a sequence cut by the sniff window is allowed).
-bool LooksLikeText(const std::filesystem::path& file) {
+// The first bytes of a file (at most kSniffBytes), empty when it cannot be read.
+std::string ReadHead(const std::filesystem::path& file) {
   UniqueFd fd;
-  if (Failed(OpenRegularFile(file, fd))) return false;
+  if (Failed(OpenRegularFile(file, fd))) return {};
   char buf[kSniffBytes];
   const ssize_t n = read(fd.get(), buf, sizeof buf);
-  if (n <= 0) return false;
-  std::string_view head(buf, static_cast<std::size_t>(n));
+  if (n <= 0) return {};
+  return std::string(buf, static_cast<std::size_t>(n));
+}
+
+// Text files without a registered extension are still worth indexing: the head has no NUL
+// byte and reads as UTF-8 (a sequence cut by the sniff window is allowed).
+bool LooksLikeText(std::string_view head) {
+  if (head.empty()) return false;
   if (head.find('\0') != std::string_view::npos) return false;
   // Drop a trailing partial sequence before the check.
   std::size_t end = head.size();
@@ -49,6 +54,22 @@ bool LooksLikeText(const std::filesystem::path& file) {
   bool ok = true;
   Utf8ToUtf16(head.substr(0, end), &ok);
   return ok;
+}
+
+// Formats that announce themselves in their first bytes, and the extension whose registered
+// filter reads them: a PDF or RTF file under another name (or none) is still read as one.
+constexpr std::pair<std::string_view, std::string_view> kSignatures[] = {
+    {"%PDF-", ".pdf"},
+    {"{\\rtf", ".rtf"},
+};
+
+std::optional<Guid> FilterClsid(const Registry& registry, const std::string& ext) {
+  if (ext.empty()) return std::nullopt;
+  const auto handler = RegistryGuid(registry, ext + "\\PersistentHandler");
+  if (!handler) return std::nullopt;
+  return RegistryGuid(registry, "CLSID\\" + FormatGuid(*handler) +
+                                    "\\PersistentAddinsRegistered\\" +
+                                    FormatGuid(kFilterInterfaceId));
 }
 
 bool SpecMatches(const CachedProperty& p, const FullPropSpec& spec) {
@@ -92,23 +113,27 @@ HRESULT DocumentReader::FindFilter(const std::filesystem::path& file,
   const std::string ext = AsciiLower(file.extension().string());
   auto it = filterByExtension_.find(ext);
   if (it == filterByExtension_.end()) {
-    std::optional<Guid> clsid;
-    if (!ext.empty()) {
-      if (auto handler = RegistryGuid(registry_, ext + "\\PersistentHandler")) {
-        clsid = RegistryGuid(registry_, "CLSID\\" + FormatGuid(*handler) +
-                                            "\\PersistentAddinsRegistered\\" +
-                                            FormatGuid(kFilterInterfaceId));
-      }
-    }
-    it = filterByExtension_.emplace(ext, clsid).first;
+    it = filterByExtension_.emplace(ext, FilterClsid(registry_, ext)).first;
   }
   Guid clsid;
   if (it->second) {
     clsid = *it->second;
-  } else if (LooksLikeText(file)) {
-    clsid = kTextFilterClsid;
   } else {
-    return S_FALSE;
+    const std::string head = ReadHead(file);
+    std::optional<Guid> sniffed;
+    for (const auto& [signature, kind] : kSignatures) {
+      if (std::string_view(head).starts_with(signature)) {
+        sniffed = FilterClsid(registry_, std::string(kind));
+        break;
+      }
+    }
+    if (sniffed) {
+      clsid = *sniffed;
+    } else if (LooksLikeText(head)) {
+      clsid = kTextFilterClsid;
+    } else {
+      return S_FALSE;
+    }
   }
   return classes_.CreateInstance(clsid, out);
 }

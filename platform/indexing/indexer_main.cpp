@@ -16,6 +16,7 @@
 #include "platform/folders/folders.h"
 #include "platform/fs/private_files.h"
 #include "platform/indexing/builtin_filters.h"
+#include "platform/indexing/readers/document_filter.h"
 #include "provider/filters/filter_registration.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/indexer_service.h"
@@ -145,6 +146,9 @@ int main(int argc, char** argv) {
   auto& ctx = install.context();
   ix::RegisterBuiltinFilterClasses(ctx.classes);
   ix::RegisterBuiltinFilterExtensions(ctx.registry);
+  // PDF, office documents, EPUB and RTF, read in this process for now.
+  qv::platform::readers::RegisterDocumentFilterClass(ctx.classes);
+  qv::platform::readers::RegisterDocumentFilterExtensions(ctx.registry);
   qv::filters::RegisterIndexingFilters(ctx);
   ix::CatalogAdmin admin(ctx.registry, args.root);
 

@@ -15,6 +15,7 @@
 #include "platform/folders/folders.h"
 #include "platform/fs/private_files.h"
 #include "platform/indexing/builtin_filters.h"
+#include "platform/indexing/readers/document_filter.h"
 #include "provider/filters/filter_registration.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/indexer.h"
@@ -157,6 +158,9 @@ int Rescan(qv::Context& ctx, ix::CatalogAdmin& admin, const std::string& catalog
   }
   ix::RegisterBuiltinFilterClasses(ctx.classes);
   ix::RegisterBuiltinFilterExtensions(ctx.registry);
+  // PDF, office documents, EPUB and RTF, read in this process for now.
+  qv::platform::readers::RegisterDocumentFilterClass(ctx.classes);
+  qv::platform::readers::RegisterDocumentFilterExtensions(ctx.registry);
   qv::filters::RegisterIndexingFilters(ctx);
   auto last = std::chrono::steady_clock::now();
   ix::IndexerOptions options;
