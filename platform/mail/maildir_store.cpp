@@ -696,6 +696,42 @@ std::string MaildirStore::NewUniqueName() const {
   return buf;
 }
 
+HRESULT MaildirStore::WriteAside(const fs::path& tmp, std::string_view text) const {
+  Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (fd.get() < 0) return Fail(LastErrno(), "cannot create " + tmp.string());
+  ::fchmod(fd.get(), 0600);  // whatever the umask
+  if (!WriteAll(fd.get(), text) || ::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
+    const HRESULT hr = LastErrno();
+    ::unlink(tmp.c_str());
+    return Fail(hr, "cannot write " + tmp.string());
+  }
+  return S_OK;
+}
+
+HRESULT MaildirStore::Deliver(std::span<const std::uint8_t> folderId, std::string_view text,
+                              EntryId& out) {
+  out.clear();
+  MaildirEntryId id;
+  if (!ParseMaildirEntryId(folderId, storeId_, id) || id.kind != 'F') return MAPI_E_NOT_FOUND;
+  const fs::path dir = FolderPath(id.folder);
+  if (!IsDirectory(dir / "new")) return MAPI_E_NOT_FOUND;
+  MimeMessage mime;
+  std::string error;
+  if (!ParseMimeMessage(text, mime, error)) return Fail(MAPI_E_CORRUPT_DATA, error);
+  id.kind = 'M';
+  id.unique = NewUniqueName();
+  const fs::path tmp = dir / "tmp" / id.unique;
+  if (const HRESULT hr = WriteAside(tmp, text); Failed(hr)) return hr;
+  const fs::path target = dir / "new" / id.unique;
+  const bool linked = ::link(tmp.c_str(), target.c_str()) == 0;
+  const HRESULT hr = linked ? S_OK : LastErrno();
+  ::unlink(tmp.c_str());
+  if (!linked) return Fail(hr, "cannot move the mail into " + (dir / "new").string());
+  SyncDirectory(dir / "new");
+  out = MessageId(id);
+  return S_OK;
+}
+
 HRESULT MaildirStore::SaveMessage(Message& message) {
   const bool isNew = message.entryId.empty();
   MaildirEntryId id;
@@ -813,16 +849,7 @@ HRESULT MaildirStore::SaveMessage(Message& message) {
   // Write aside in tmp/, flush, then move into place: a failure leaves the old file.
   const fs::path dir = FolderPath(id.folder);
   const fs::path tmp = dir / "tmp" / (NewUniqueName() + ".saving");
-  {
-    Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (fd.get() < 0) return Fail(LastErrno(), "cannot create " + tmp.string());
-    ::fchmod(fd.get(), 0600);
-    if (!WriteAll(fd.get(), text) || ::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
-      const HRESULT hr = LastErrno();
-      ::unlink(tmp.c_str());
-      return Fail(hr, "cannot write " + tmp.string());
-    }
-  }
+  if (const HRESULT hr = WriteAside(tmp, text); Failed(hr)) return hr;
   std::string flags;
   std::string_view unique;
   if (!isNew) SplitFileName(oldPath.filename().string(), unique, flags);

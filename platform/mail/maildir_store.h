@@ -67,6 +67,10 @@ class MaildirStore final : public MessageStore {
   HRESULT DeleteMessage(std::span<const std::uint8_t> entryId) override;
   HRESULT SetReadFlag(std::span<const std::uint8_t> entryId, bool read) override;
 
+  // Delivers a mail as a mail program would: the RFC 5322 text checked by the reader, written
+  // to tmp/, synced and linked into new/ under a new unique name. A malformed mail is refused
+  // with MAPI_E_CORRUPT_DATA and leaves nothing behind.
+  HRESULT Deliver(std::span<const std::uint8_t> folderId, std::string_view text, EntryId& out);
   // Makes the sub-folder ".Name" (0700, with cur/new/tmp); S_FALSE when it exists.
   HRESULT CreateFolder(std::string_view maildirName);
   // Makes every well-known sub-folder.
@@ -90,6 +94,7 @@ class MaildirStore final : public MessageStore {
                std::string& text, Message& out) const;
   std::string NewUniqueName() const;
   HRESULT Fail(HRESULT hr, std::string text) const;
+  HRESULT WriteAside(const std::filesystem::path& tmp, std::string_view text) const;
 
   std::filesystem::path root_;
   std::string displayName_;

@@ -218,6 +218,21 @@ TEST_F(MaildirStoreTest, DeliveredMailIsReadAndKeepsItsPartsOnSave) {
   EXPECT_EQ(std::get<std::int32_t>(back.named.at({kRankingSet, 3})), -7);
 }
 
+TEST_F(MaildirStoreTest, DeliverChecksTheMailFirst) {
+  EntryId id;
+  EXPECT_EQ(store_->Deliver(Inbox(), "no header here", id), MAPI_E_CORRUPT_DATA);
+  EXPECT_TRUE(id.empty());
+  EXPECT_TRUE(fs::is_empty(store_->root() / "new"));
+  EXPECT_TRUE(fs::is_empty(store_->root() / "tmp"));
+  ASSERT_EQ(store_->Deliver(Inbox(), "Subject: Re: hello\n\nworld\n", id), S_OK);
+  Message m;
+  ASSERT_EQ(store_->OpenMessage(id, m), S_OK);
+  EXPECT_EQ(m.normalizedSubject, "hello");
+  EXPECT_EQ(m.bodyPlain, "world\n");
+  EXPECT_EQ(m.messageFlags, 0u);
+  EXPECT_TRUE(fs::is_empty(store_->root() / "tmp"));
+}
+
 TEST_F(MaildirStoreTest, RankingLinesFromOutsideAreIgnored) {
   const std::string forged = "X-Qv-Store: 00000000000000000000000000000000\n"
                              "X-Qv-Named: {48CA09C3-119B-8534-9A91-87848040E351}/6/long/100000\n"

@@ -14,6 +14,7 @@ namespace qv::platform::mail {
 namespace {
 
 constexpr std::string_view kWhite = " \t\r\n";
+constexpr std::size_t kMaxEncodedWord = 1000;
 
 std::string_view Trim(std::string_view s) {
   const auto b = s.find_first_not_of(kWhite);
@@ -311,15 +312,18 @@ constexpr std::string_view kBase64 =
 // One "=?charset?enc?text?=" word at `pos`: its charset and decoded bytes, and its end.
 bool ReadEncodedWord(std::string_view s, std::size_t pos, std::string& charset,
                      std::string& bytes, std::size_t& end) {
-  if (!s.substr(pos).starts_with("=?")) return false;
-  const auto q1 = s.find('?', pos + 2);
-  if (q1 == std::string_view::npos || q1 + 2 >= s.size() || s[q1 + 2] != '?') return false;
-  const char enc = AsciiLowerChar(s[q1 + 1]);
-  const auto close = s.find("?=", q1 + 3);
+  // Words are short (75 bytes by the rule); looking further would make a header full of
+  // unclosed "=?" quadratic.
+  const std::string_view w = s.substr(pos, kMaxEncodedWord);
+  if (!w.starts_with("=?")) return false;
+  const auto q1 = w.find('?', 2);
+  if (q1 == std::string_view::npos || q1 + 2 >= w.size() || w[q1 + 2] != '?') return false;
+  const char enc = AsciiLowerChar(w[q1 + 1]);
+  const auto close = w.find("?=", q1 + 3);
   if (close == std::string_view::npos) return false;
-  const std::string_view text = s.substr(q1 + 3, close - q1 - 3);
+  const std::string_view text = w.substr(q1 + 3, close - q1 - 3);
   if (text.find_first_of(" \t") != std::string_view::npos) return false;
-  charset = std::string(s.substr(pos + 2, q1 - pos - 2));
+  charset = std::string(w.substr(2, q1 - 2));
   if (const auto star = charset.find('*'); star != std::string::npos) charset.resize(star);
   if (enc == 'b') {
     if (!DecodeBase64(text, bytes)) return false;
@@ -328,7 +332,7 @@ bool ReadEncodedWord(std::string_view s, std::size_t pos, std::string& charset,
     for (std::size_t i = 0; i < text.size(); ++i) {
       if (text[i] == '_') {
         bytes += ' ';
-      } else if (text[i] == '=' && i + 2 < text.size() + 0 && HexValue(text[i + 1]) >= 0 &&
+      } else if (text[i] == '=' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
                  HexValue(text[i + 2]) >= 0) {
         bytes += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
         i += 2;
@@ -339,7 +343,7 @@ bool ReadEncodedWord(std::string_view s, std::size_t pos, std::string& charset,
   } else {
     return false;
   }
-  end = close + 2;
+  end = pos + close + 2;
   return true;
 }
 
@@ -452,7 +456,7 @@ std::string DecodeQuotedPrintable(std::string_view in) {
       out += in[i];
       continue;
     }
-    if (i + 2 < in.size() + 0 && HexValue(in[i + 1]) >= 0 && HexValue(in[i + 2]) >= 0) {
+    if (i + 2 < in.size() && HexValue(in[i + 1]) >= 0 && HexValue(in[i + 2]) >= 0) {
       out += static_cast<char>(HexValue(in[i + 1]) * 16 + HexValue(in[i + 2]));
       i += 2;
       continue;
