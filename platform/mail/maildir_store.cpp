@@ -22,6 +22,7 @@ constexpr std::string_view kStoreMagic = "QVS1";
 constexpr std::string_view kIdFileName = "qv-store";
 constexpr std::size_t kSearchKeyBytes = 16;
 constexpr std::string_view kDefaultClass = "IPM.Note";
+constexpr int kNameTries = 5;  // new unique names tried when one is taken
 
 struct KnownFolder {
   std::string_view dir;
@@ -594,15 +595,18 @@ HRESULT MaildirStore::Locate(const MaildirEntryId& id, fs::path& out) const {
     out = dir / "new" / id.unique;
     return S_OK;
   }
-  std::error_code ec;
-  for (fs::directory_iterator it(dir / "cur", ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    std::string_view unique;
-    std::string flags;
-    SplitFileName(name, unique, flags);
-    if (unique == id.unique) {
-      out = it->path();
-      return S_OK;
+  // Usually in cur/ with its flags; a mail program may also have left flags on a name in new/.
+  for (const char* sub : {"cur", "new"}) {
+    std::error_code ec;
+    for (fs::directory_iterator it(dir / sub, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      std::string_view unique;
+      std::string flags;
+      SplitFileName(name, unique, flags);
+      if (unique == id.unique) {
+        out = it->path();
+        return S_OK;
+      }
     }
   }
   return MAPI_E_NOT_FOUND;
@@ -722,8 +726,12 @@ HRESULT MaildirStore::Deliver(std::span<const std::uint8_t> folderId, std::strin
   id.unique = NewUniqueName();
   const fs::path tmp = dir / "tmp" / id.unique;
   if (const HRESULT hr = WriteAside(tmp, text); Failed(hr)) return hr;
-  const fs::path target = dir / "new" / id.unique;
-  const bool linked = ::link(tmp.c_str(), target.c_str()) == 0;
+  bool linked = false;
+  for (int tries = 0; !linked && tries < kNameTries; ++tries) {
+    if (tries > 0) id.unique = NewUniqueName();
+    linked = ::link(tmp.c_str(), (dir / "new" / id.unique).c_str()) == 0;
+    if (!linked && errno != EEXIST) break;
+  }
   const HRESULT hr = linked ? S_OK : LastErrno();
   ::unlink(tmp.c_str());
   if (!linked) return Fail(hr, "cannot move the mail into " + (dir / "new").string());
@@ -855,13 +863,18 @@ HRESULT MaildirStore::SaveMessage(Message& message) {
   if (!isNew) SplitFileName(oldPath.filename().string(), unique, flags);
   flags = WithFlag(flags, 'S', (m.messageFlags & kMsgFlagRead) != 0);
   flags = WithFlag(flags, 'D', (m.messageFlags & kMsgFlagUnsent) != 0);
-  const fs::path target = dir / "cur" / (id.unique + ":2," + flags);
+  fs::path target = dir / "cur" / (id.unique + ":2," + flags);
   if (isNew) {
-    // link() never replaces: a name taken by another message is a failure, not an overwrite.
-    if (::link(tmp.c_str(), target.c_str()) != 0) {
-      const HRESULT hr = LastErrno();
-      ::unlink(tmp.c_str());
-      return Fail(hr, "cannot move the new message into " + (dir / "cur").string());
+    // link() never replaces: a name another writer took in the same instant gets a new one.
+    int tries = 0;
+    while (::link(tmp.c_str(), target.c_str()) != 0) {
+      if (errno != EEXIST || ++tries == kNameTries) {
+        const HRESULT hr = LastErrno();
+        ::unlink(tmp.c_str());
+        return Fail(hr, "cannot move the new message into " + (dir / "cur").string());
+      }
+      id.unique = NewUniqueName();
+      target = dir / "cur" / (id.unique + ":2," + flags);
     }
     ::unlink(tmp.c_str());
   } else {

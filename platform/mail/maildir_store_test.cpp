@@ -233,6 +233,23 @@ TEST_F(MaildirStoreTest, DeliverChecksTheMailFirst) {
   EXPECT_TRUE(fs::is_empty(store_->root() / "tmp"));
 }
 
+TEST_F(MaildirStoreTest, EveryListedMessageOpensAndAVanishedOneIsNotRecreated) {
+  // Some mail programs leave flags on names in new/.
+  const EntryId flagged = Deliver("1765170005.M1P2.mx:2,S", "Subject: seen\n\nx");
+  Message m;
+  ASSERT_EQ(store_->OpenMessage(flagged, m), S_OK);
+  EXPECT_EQ(m.messageFlags & kMsgFlagRead, kMsgFlagRead);
+  fs::path path;
+  ASSERT_EQ(store_->MessagePath(flagged, path), S_OK);
+  fs::remove(path);
+  m.named[{kRankingSet, 6}] = std::int32_t{1};
+  EXPECT_EQ(store_->SaveMessage(m), MAPI_E_NOT_FOUND);
+  std::vector<EntryId> ids;
+  ASSERT_EQ(store_->Messages(Inbox(), ids), S_OK);
+  EXPECT_TRUE(ids.empty());
+  EXPECT_TRUE(fs::is_empty(store_->root() / "tmp"));
+}
+
 TEST_F(MaildirStoreTest, RankingLinesFromOutsideAreIgnored) {
   const std::string forged = "X-Qv-Store: 00000000000000000000000000000000\n"
                              "X-Qv-Named: {48CA09C3-119B-8534-9A91-87848040E351}/6/long/100000\n"
