@@ -80,12 +80,15 @@ void SyncDirectory(const fs::path& dir) {
   if (fd.get() >= 0) ::fsync(fd.get());
 }
 
+// Makes a folder 0700 whatever the umask. A folder that is already there keeps its mode: a
+// mail program that shares it with its delivery agent set it so.
 HRESULT MakeDirectory(const fs::path& dir) {
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return LastErrno();
+  const bool made = ::mkdir(dir.c_str(), 0700) == 0;
+  if (!made && errno != EEXIST) return LastErrno();
   struct stat st {};
   if (::lstat(dir.c_str(), &st) != 0) return LastErrno();
   if (!S_ISDIR(st.st_mode)) return HresultFromWin32(win32::ERROR_PATH_NOT_FOUND);
-  if ((st.st_mode & 0777) != 0700 && ::chmod(dir.c_str(), 0700) != 0) return LastErrno();
+  if (made && (st.st_mode & 0777) != 0700 && ::chmod(dir.c_str(), 0700) != 0) return LastErrno();
   return S_OK;
 }
 
@@ -349,7 +352,7 @@ std::string ComposeBody(const Message& m, const std::string& boundary) {
     leaves.push_back({"text/plain; charset=utf-8", *m.bodyPlain});
   if (m.bodyHtml && !m.bodyHtml->empty()) {
     std::string type = "text/html";
-    if (m.htmlCharset && !m.htmlCharset->empty() && SafeAddress(*m.htmlCharset))
+    if (m.htmlCharset && !m.htmlCharset->empty())
       type += "; charset=\"" + *m.htmlCharset + "\"";
     leaves.push_back({type, *m.bodyHtml});
   }
@@ -403,10 +406,10 @@ bool ParseMaildirEntryId(std::span<const std::uint8_t> id,
 HRESULT MaildirStore::Open(const fs::path& root, std::string displayName, const Clock& clock,
                            std::unique_ptr<MaildirStore>& out, bool create) {
   out.reset();
-  std::unique_ptr<MaildirStore> store(new MaildirStore(root, std::move(displayName), clock));
+  auto store = std::make_unique<MaildirStore>(OpenKey{}, root, std::move(displayName), clock);
   if (create) {
     std::error_code ec;
-    if (!IsDirectory(root)) fs::create_directories(root, ec);
+    if (!IsDirectory(root) && root.has_parent_path()) fs::create_directories(root.parent_path(), ec);
     for (const char* sub : {"", "cur", "new", "tmp"})
       if (const HRESULT hr = MakeDirectory(root / sub); Failed(hr)) return hr;
   } else if (!IsDirectory(root / "cur")) {
@@ -768,6 +771,8 @@ HRESULT MaildirStore::SaveMessage(Message& message) {
     if (!SafeAddress(r.address)) return Fail(E_INVALIDARG, "a recipient address is not valid");
   if (message.messageClass && !SafeAddress(*message.messageClass))
     return Fail(E_INVALIDARG, "the message class is not valid");
+  if (message.htmlCharset && !message.htmlCharset->empty() && !SafeAddress(*message.htmlCharset))
+    return Fail(E_INVALIDARG, "the HTML body's charset is not valid");
 
   Message& m = message;
   if (isNew) {

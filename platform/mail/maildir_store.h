@@ -50,7 +50,14 @@ bool ParseMaildirEntryId(std::span<const std::uint8_t> id,
                          std::span<const std::uint8_t> storeEntryId, MaildirEntryId& out);
 
 class MaildirStore final : public MessageStore {
+  struct OpenKey {
+    explicit OpenKey() = default;
+  };
+
  public:
+  // Only Open makes one (the key is private to the class).
+  MaildirStore(OpenKey, std::filesystem::path root, std::string displayName, const Clock& clock)
+      : root_(std::move(root)), displayName_(std::move(displayName)), clock_(clock) {}
   // Opens the store at `root`; with `create`, makes the root (0700) and its id file when
   // missing. The clock dates new messages and names their files.
   static HRESULT Open(const std::filesystem::path& root, std::string displayName,
@@ -84,8 +91,6 @@ class MaildirStore final : public MessageStore {
   std::string lastError() const;
 
  private:
-  MaildirStore(std::filesystem::path root, std::string displayName, const Clock& clock)
-      : root_(std::move(root)), displayName_(std::move(displayName)), clock_(clock) {}
   std::filesystem::path FolderPath(const std::string& folder) const;
   EntryId MessageId(const MaildirEntryId& id) const;
   HRESULT Locate(const MaildirEntryId& id, std::filesystem::path& out) const;
