@@ -221,5 +221,26 @@ TEST_F(SimMailClientTest, WorkPostedFromAnotherThreadRunsOnTheMainThread) {
   EXPECT_TRUE(ranOnMain);
 }
 
+TEST(SimMailClientRealTimeTest, PostedWorkWakesAWaitOnTheSystemClock) {
+  SimDesktop desktop;
+  SystemClock clock;
+  SimMailClient client(desktop, clock);
+  std::atomic<bool> ready{false};
+  bool ran = false;
+  std::thread other([&] {
+    while (!ready) std::this_thread::yield();
+    client.Post([&] { ran = true; });
+  });
+  ready = true;
+  EXPECT_TRUE(client.PumpUntil([&] { return ran; }, 30s));
+  other.join();
+  // A one-shot timer fires once, and a limit with nothing to come is kept.
+  int fired = 0;
+  client.SetTimer(1ms, [&] { ++fired; });
+  EXPECT_TRUE(client.PumpUntil([&] { return fired > 0; }, 30s));
+  EXPECT_FALSE(client.PumpUntil([] { return false; }, 30ms));
+  EXPECT_EQ(fired, 1);
+}
+
 }  // namespace
 }  // namespace qv::platform::mail
