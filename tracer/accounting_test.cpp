@@ -277,5 +277,91 @@ TEST(RecorderQueueTest, StuckWriterIsReportedWithWhatIsQueued) {
   EXPECT_FALSE(queue.ReportLeft());
 }
 
+
+// The mail add-in waits at its shutdown until the mail recorder has nothing left: the idle
+// signal falls when a mail visit is queued and rises only once every one is done with,
+// recorded or given up.
+TEST(RecorderQueueTest, MailIdleSignalFollowsUnfinishedMailVisits) {
+  TestContext tc;
+  StuckWriter writer;
+  std::mutex mutex;
+  std::vector<bool> signals;
+  RecorderHost host{tc.ctx()};
+  host.mailIdle = [&](bool idle) {
+    std::lock_guard lock(mutex);
+    signals.push_back(idle);
+  };
+  RecorderQueue queue(RecorderKind::Mail, writer, host);
+  StartGate gate;
+  WorkerHost worker(queue, true);
+  ASSERT_EQ(worker.Start(gate), S_OK);
+  for (const char* id : {"outlook:01", "outlook:02"}) {
+    auto v = std::make_unique<Visit>();
+    v->identifier = id;
+    ASSERT_EQ(queue.Queue(std::move(v)), S_OK);
+  }
+  gate.Open();
+  ASSERT_TRUE(writer.WaitEntered());
+  // One in hand, one queued: both still count.
+  EXPECT_EQ(queue.Unfinished(), 2u);
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(signals, (std::vector<bool>{false, false}));
+  }
+  // Given up at shutdown: the waiting add-in is released at once, not after its time-out.
+  queue.RequestStop();
+  EXPECT_TRUE(queue.ReportLeft());
+  EXPECT_EQ(queue.Unfinished(), 0u);
+  {
+    std::lock_guard lock(mutex);
+    ASSERT_FALSE(signals.empty());
+    EXPECT_TRUE(signals.back());
+  }
+  writer.Release();
+  EXPECT_TRUE(worker.WaitEnded(10s));
+  worker.Join();
+  EXPECT_EQ(queue.Unfinished(), 0u);
+}
+
+TEST(RecorderQueueTest, MailIdleRisesWhenTheLastMailVisitIsRecorded) {
+  TestContext tc;
+  CollectingWriter writer;
+  std::vector<bool> signals;
+  RecorderHost host{tc.ctx()};
+  host.mailIdle = [&](bool idle) { signals.push_back(idle); };
+  RecorderQueue queue(RecorderKind::Mail, writer, host);
+  StartGate gate;
+  WorkerHost worker(queue, true);
+  ASSERT_EQ(worker.Start(gate), S_OK);
+  for (int i = 0; i < 3; ++i) {
+    auto v = std::make_unique<Visit>();
+    v->identifier = "outlook:0" + std::to_string(i);
+    ASSERT_EQ(queue.Queue(std::move(v)), S_OK);
+  }
+  queue.RequestStop();
+  gate.Open();
+  EXPECT_TRUE(worker.WaitEnded(10s));
+  worker.Join();
+  EXPECT_EQ(writer.visits().size(), 3u);
+  EXPECT_EQ(signals, (std::vector<bool>{false, false, false, true}));
+
+  // Other recorders never touch the mail signal.
+  std::vector<bool> web;
+  RecorderHost webHost{tc.ctx()};
+  webHost.mailIdle = [&](bool idle) { web.push_back(idle); };
+  RecorderQueue webQueue(RecorderKind::Web, writer, webHost);
+  StartGate webGate;
+  WorkerHost webWorker(webQueue, true);
+  ASSERT_EQ(webWorker.Start(webGate), S_OK);
+  auto v = std::make_unique<Visit>();
+  v->identifier = "http://a/";
+  ASSERT_EQ(webQueue.Queue(std::move(v)), S_OK);
+  webQueue.RequestStop();
+  webGate.Open();
+  EXPECT_TRUE(webWorker.WaitEnded(10s));
+  webWorker.Join();
+  EXPECT_TRUE(web.empty());
+}
+
 }  // namespace
 }  // namespace qv::tracer

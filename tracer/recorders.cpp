@@ -1,5 +1,7 @@
 #include "tracer/recorders.h"
 
+#include <algorithm>
+
 #include "context/event_report.h"
 #include "common/utf.h"
 #include "hooks/QvHooks/tracer_messages.h"
@@ -43,6 +45,10 @@ HRESULT RecorderQueue::Queue(VisitPtr visit) {
     if (began_ && !stop_) {
       if (queue_.size() >= kRecorderQueueLimit) return kRecorderQueueFull;
       queue_.push_back(std::move(visit));
+      if (kind_ == RecorderKind::Mail) {
+        ++unfinished_;
+        host_.mailIdle(false);
+      }
       cv_.notify_all();
       return S_OK;
     }
@@ -67,6 +73,17 @@ std::size_t RecorderQueue::Pending() const {
   return queue_.size();
 }
 
+std::size_t RecorderQueue::Unfinished() const {
+  std::lock_guard lock(mutex_);
+  return unfinished_;
+}
+
+void RecorderQueue::FinishedLocked(std::size_t count) {
+  if (kind_ != RecorderKind::Mail || count == 0) return;
+  unfinished_ -= std::min(count, unfinished_);
+  if (unfinished_ == 0) host_.mailIdle(true);
+}
+
 Step RecorderQueue::RunReady() {
   VisitPtr visit;
   {
@@ -78,6 +95,8 @@ Step RecorderQueue::RunReady() {
         ReportItemWarning(host_.ctx, kCategoryTracer, kEvVisitQueue,
                           left->identifier.empty() ? "Unknown" : left->identifier, E_ABORT);
       }
+      // Dropped visits are done with too: nobody waits for them in vain.
+      FinishedLocked(queue_.size());
       queue_.clear();
       return Step::Finished;
     }
@@ -95,6 +114,7 @@ Step RecorderQueue::RunReady() {
   {
     std::lock_guard lock(mutex_);
     inHand_.reset();
+    FinishedLocked(1);
   }
   host_.busy(hooks::kTracerBusyEnd);
   return Step::Worked;
@@ -106,6 +126,8 @@ bool RecorderQueue::ReportLeft() {
     std::lock_guard lock(mutex_);
     if (inHand_) left.push_back(*inHand_);
     for (const auto& v : queue_) left.push_back(v->identifier);
+    // What is given up on is done with: a waiting mail add-in is released now.
+    FinishedLocked(left.size());
     queue_.clear();
   }
   for (const auto& id : left) {

@@ -52,6 +52,9 @@ struct RecorderHost {
   std::function<void(std::uint64_t)> busy = [](std::uint64_t) {};
   // A recorder that cannot run asks the tracer to stop (KIVM_STOP).
   std::function<void()> fatal = [] {};
+  // The mail recorder's named event: told false when a mail visit is queued and true when no
+  // queued or unfinished mail visit is left.
+  std::function<void(bool)> mailIdle = [](bool) {};
   // How long a stopping recorder goes on recording what is queued.
   std::chrono::milliseconds drainBound = kRecorderDrainBound;
 };
@@ -72,6 +75,8 @@ class RecorderQueue final : public Worker {
   // logged and dropped, and the worker ends.
   void RequestStop();
   std::size_t Pending() const;
+  // Mail recorder: visits queued and not yet finished, the one being recorded included.
+  std::size_t Unfinished() const;
   // For a shutdown that cannot wait any longer for a writer that does not return: logs the
   // visit being recorded and every queued one as not recorded, and drops the queued ones.
   // True if anything was left.
@@ -85,9 +90,13 @@ class RecorderQueue final : public Worker {
   std::condition_variable cv_;
   std::deque<VisitPtr> queue_;
   std::optional<std::string> inHand_;  // the identifier of the visit being recorded
+  std::size_t unfinished_ = 0;         // mail only: queued plus in hand
   bool began_ = false;
   bool stop_ = false;
   std::chrono::nanoseconds stopAt_{0};
+
+  // Under mutex_: `count` mail visits are done with, recorded or dropped.
+  void FinishedLocked(std::size_t count);
 };
 
 // The three recorders with their writers; writers must outlive it.

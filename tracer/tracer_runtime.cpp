@@ -1,5 +1,6 @@
 #include "tracer/tracer_runtime.h"
 
+
 #include <malloc.h>
 
 #include <algorithm>
@@ -204,6 +205,23 @@ HRESULT TracerRuntime::StartUp() {
   if (Failed(gate)) {
     ReportError(kEvSetupFailed, gate);
     return gate;
+  }
+
+  // The mail recorder's named event, signalled while no mail visit waits: the mail add-in
+  // waits on it when the mail client quits. Without it the add-in does not wait, so a failure
+  // costs only that wait and is logged.
+  {
+    std::unique_ptr<platform::NamedEvent> event;
+    const HRESULT hr = platform::NamedEvent::Create(options_.sessionFolder,
+                                                    hooks::kMailVisitsEventName, true, event);
+    if (Failed(hr)) {
+      ReportWarning(kEvSetupFailed, hr);
+    } else {
+      mailEvent_ = std::move(event);
+      recorderHost_.mailIdle = [event = mailEvent_.get()](bool idle) {
+        (void)(idle ? event->Set() : event->Reset());
+      };
+    }
   }
 
   // 3. Platform check: the browser, where one is registered, must be 5.5 or later.

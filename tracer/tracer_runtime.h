@@ -21,6 +21,7 @@
 #include "platform/desktop/input_source.h"
 #include "platform/desktop/session_signals.h"
 #include "platform/messaging/window_station.h"
+#include "platform/process/named_event.h"
 #include "tracer/accounting.h"
 #include "tracer/input_buckets.h"
 #include "tracer/item_detector.h"
@@ -160,6 +161,8 @@ class TracerRuntime final {
   std::atomic<bool> shutdownRequested_{false};
 
   std::unique_ptr<SessionLock> sessionLock_;
+  // Declared before the recorders, so it outlives every call of recorderHost_.mailIdle.
+  std::unique_ptr<platform::NamedEvent> mailEvent_;
   StartGate gate_;
   RecorderHost recorderHost_;
   std::unique_ptr<RecorderSet> recorders_;

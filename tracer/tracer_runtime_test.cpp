@@ -519,5 +519,18 @@ TEST(TracerRuntimeTest, EventsTheDetectorDropsAreNotHandled) {
   EXPECT_FALSE(hidden(2));
 }
 
+
+TEST(TracerRuntimeTest, TheMailVisitsEventLivesWithTheTracerAndStartsSignalled) {
+  TracerHarness h;
+  std::unique_ptr<platform::NamedEvent> event;
+  EXPECT_TRUE(Failed(platform::NamedEvent::Open(h.sessionDir.path(), hooks::kMailVisitsEventName, event)));
+  ASSERT_EQ(h.Start(), S_OK);
+  ASSERT_EQ(platform::NamedEvent::Open(h.sessionDir.path(), hooks::kMailVisitsEventName, event), S_OK);
+  EXPECT_TRUE(event->IsSet());
+  h.Shutdown(false);
+  h.tracer.reset();
+  EXPECT_FALSE(event->Alive());
+}
+
 }  // namespace
 }  // namespace qv::tracer

@@ -26,6 +26,10 @@ inline constexpr std::uint32_t KIVM_END_MAIL_VISITS = platform::WM_USER + 151;
 inline constexpr std::uint32_t KIVM_TRACER_BUSY = platform::WM_USER + 152;
 inline constexpr std::uint64_t kTracerBusyBegin = 1;
 inline constexpr std::uint64_t kTracerBusyEnd = 2;
+// Signalled by the tracer while no mail visit waits to be recorded; the mail add-in waits on
+// it at its shutdown, after KIVM_END_MAIL_VISITS.
+inline constexpr std::string_view kMailVisitsEventName =
+    "Local\\QV-F0EED634-879D-4b07-BC43-77911E085926";
 
 // KIVM_LOCK_STATE wParam.
 inline constexpr std::uint64_t kLockStateLocked = 0;
