@@ -14,6 +14,7 @@ packages=(
   vim-tiny                            # a terminal editor for the desktop tests
   qt6-base-dev                        # the settings window, the ranking page, the start panel
   python3
+  libstemmer-dev                      # Snowball stemming of the catalogs' full-text index
 )
 if [ -f "$(dirname "$0")/extra-packages.txt" ]; then
   while read -r p _; do

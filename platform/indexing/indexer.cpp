@@ -13,6 +13,7 @@
 
 #include "context/event_report.h"
 #include "platform/indexing/regular_file.h"
+#include "platform/indexing/stem_tokenizer.h"
 
 namespace qv::platform::indexing {
 namespace {
@@ -66,9 +67,11 @@ HRESULT CatalogIndexer::Open() {
   std::vector<CachedProperty> props;
   hr = admin_.GetCachedProperties(name_, props);
   if (Failed(hr)) return hr;
-  hr = CatalogDb::Open(location_, props, db_);
+  hr = CatalogDb::Open(location_, props, db_, StemmingLanguages(ctx_.registry));
   if (Failed(hr)) return hr;
   reader_ = std::make_unique<DocumentReader>(ctx_.registry, ctx_.classes, std::move(props));
+  if (!options_.filterHost) options_.filterHost = MakeDefaultFilterHost();
+  reader_->UseFilterHost(options_.filterHost);
   return S_OK;
 }
 
