@@ -68,7 +68,8 @@ HRESULT FilterHost::Start() {
                                 "--memory-mib", std::to_string(options_.memoryMiB),
                                 "--cpu-seconds", std::to_string(options_.cpuSecondsPerDocument),
                                 "--batch-cpu-seconds",
-                                std::to_string(options_.cpuSecondsPerBatch)};
+                                std::to_string(options_.cpuSecondsPerBatch),
+                                "--max-documents", std::to_string(options_.documentsPerHost)};
   argv.insert(argv.end(), options_.extraArgs.begin(), options_.extraArgs.end());
   SpawnOptions spawn;
   spawn.stdinFd = fds[1];

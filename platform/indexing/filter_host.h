@@ -36,6 +36,7 @@ struct FilterHostOptions {
   std::uint32_t memoryMiB = 1024;
   std::uint32_t cpuSecondsPerDocument = 30;
   std::uint32_t cpuSecondsPerBatch = 300;
+  std::uint32_t documentsPerHost = 2000;  // then a fresh host, whatever a reader leaked
 };
 
 class FilterHost {

@@ -153,7 +153,7 @@ class FilterHostTest : public ::testing::Test {
     FilterHostOptions o;
     o.program = TestReader();
     o.limits.maxTextBytes = 4u << 20;
-    o.timeout = 20s;  // far beyond the CPU limit: a loop ends by that limit, not by this
+    o.timeout = 90s;  // far beyond the CPU limit: a loop ends by that limit, not by this
     o.memoryMiB = 256;
     o.cpuSecondsPerDocument = 1;
     o.cpuSecondsPerBatch = 60;
@@ -198,7 +198,7 @@ TEST_F(FilterHostTest, MisbehavingReadersFailAloneAndTheHostComesBack) {
     const auto begin = std::chrono::steady_clock::now();
     EXPECT_EQ(host.Read(Doc(std::string(c.content) + ".docx", c.content), text), c.expected)
         << c.content << ": " << host.lastProblem();
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, 15s) << c.content;
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 60s) << c.content;
     EXPECT_FALSE(host.lastProblem().empty()) << c.content;
     EXPECT_TRUE(text.chunks.empty()) << c.content;
     EXPECT_EQ(host.pid(), -1) << c.content;  // gone and reaped
@@ -252,6 +252,14 @@ TEST_F(FilterHostTest, AHostKilledBetweenDocumentsIsReplacedUnnoticed) {
   DocumentText text;
   EXPECT_TRUE(Failed(missing.Read(Doc("x.pdf", "echo x"), text)));
   EXPECT_FALSE(missing.lastProblem().empty());
+}
+
+TEST_F(FilterHostTest, AHostRetiresAfterItsBatchAndTheNextTakesOver) {
+  auto o = Options();
+  o.documentsPerHost = 2;
+  FilterHost host(o);
+  for (int i = 0; i < 5; ++i) ExpectNextDocumentRead(host);
+  EXPECT_EQ(host.starts(), 3);
 }
 
 TEST(FilterHostTable, BinaryFormatsGoToTheHostAndMarkupStays) {

@@ -138,6 +138,7 @@ int FilterHostMain(int argc, char** argv, const DocumentReaderFn& reader) {
     if (arg == "--help" || arg == "-h") {
       std::printf(
           "Usage: qvfilterhost [--memory-mib N] [--cpu-seconds N] [--batch-cpu-seconds N]\n"
+          "                    [--max-documents N]\n"
           "Reads documents of binary formats (PDF, office, EPUB, RTF, mail) for the indexer,\n"
           "which starts it with a socket as standard input; it is not run by hand.\n");
       return 0;
@@ -154,6 +155,8 @@ int FilterHostMain(int argc, char** argv, const DocumentReaderFn& reader) {
       limits.cpuSecondsPerDocument = static_cast<std::uint32_t>(v);
     } else if (arg == "--batch-cpu-seconds") {
       limits.cpuSecondsPerBatch = static_cast<std::uint32_t>(v);
+    } else if (arg == "--max-documents") {
+      limits.maxDocuments = static_cast<std::uint32_t>(v);
     } else {
       std::fprintf(stderr, "qvfilterhost: unknown option %s; see --help\n", argv[i - 1]);
       return 2;

@@ -26,8 +26,8 @@ int ApplyHostLimits(const HostLimits& limits);
 // spent (0, after saying so in the last reply); a broken channel gives 1.
 int ServeFilterRequests(int fd, const DocumentReaderFn& reader, const HostLimits& limits);
 
-// The host program: parses "--memory-mib N --cpu-seconds N --batch-cpu-seconds N", applies
-// the limits and serves standard input. The exit status.
+// The host program: parses "--memory-mib N --cpu-seconds N --batch-cpu-seconds N
+// --max-documents N", applies the limits and serves standard input. The exit status.
 int FilterHostMain(int argc, char** argv, const DocumentReaderFn& reader);
 
 }  // namespace qv::platform::indexing
