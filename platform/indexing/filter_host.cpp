@@ -73,7 +73,6 @@ HRESULT FilterHost::Start() {
   argv.insert(argv.end(), options_.extraArgs.begin(), options_.extraArgs.end());
   SpawnOptions spawn;
   spawn.stdinFd = fds[1];
-  spawn.niceIncrement = 0;
   pid_t pid = -1;
   const HRESULT hr = SpawnProcess(argv, spawn, pid);
   ::close(fds[1]);
