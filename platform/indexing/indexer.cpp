@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <charconv>
 #include <cstring>
 #include <set>
@@ -279,6 +280,14 @@ HRESULT CatalogIndexer::IndexOne(const PendingDoc& doc) {
     return db_->StoreProperties(doc.id, content.props);
   }
   const HRESULT read = reader_->Read(doc.path, content);
+  if (Failed(read)) {
+    // A document lost to the filter host (a crash, a time-out, a limit) goes to the service's
+    // log; the document itself stays in the index as failed, with its name and properties.
+    if (const std::string problem = reader_->HostProblem(); !problem.empty()) {
+      std::fprintf(stderr, "%s: %s: %s (%s)\n", name_.c_str(), doc.path.c_str(), problem.c_str(),
+                   FormatHresult(read).c_str());
+    }
+  }
   const auto slash = doc.path.rfind('/');
   const std::string_view filename =
       std::string_view(doc.path).substr(slash == std::string::npos ? 0 : slash + 1);
