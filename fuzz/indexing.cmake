@@ -7,3 +7,5 @@ qv_fuzz(exclusion_rules_fuzz SOURCES exclusion_rules_fuzz.cpp DEPS qv_indexing)
 # The catalogs' registry values, and the row lengths the rank reads from the index.
 qv_fuzz(catalog_registry_fuzz SOURCES catalog_registry_fuzz.cpp DEPS qv_indexing)
 qv_fuzz(fts_docsize_fuzz SOURCES fts_docsize_fuzz.cpp DEPS qv_indexing)
+# The reply of the filter host, a process whose readers may have gone wrong.
+qv_fuzz(filter_host_reply_fuzz SOURCES filter_host_reply_fuzz.cpp DEPS qv_indexing)

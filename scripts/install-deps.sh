@@ -18,6 +18,7 @@ packages=(
   libzip-dev                          # document readers: OpenDocument, Office Open XML and EPUB archives
   libexpat1-dev                       # document readers: stream parsing of the XML inside those archives
   libpoppler-cpp-dev                  # document readers: PDF
+  libstemmer-dev                      # Snowball stemming of the catalogs' full-text index
 )
 if [ -f "$(dirname "$0")/extra-packages.txt" ]; then
   while read -r p _; do

@@ -15,6 +15,7 @@
 #include "platform/fs/log_rotation.h"
 #include "platform/fs/private_files.h"
 #include "platform/indexing/catalog_db.h"
+#include "platform/indexing/stem_tokenizer.h"
 #include "platform/indexing/tree_delete.h"
 
 extern char** environ;
@@ -252,7 +253,7 @@ HRESULT OpenIndex(const CatalogAdmin& admin, std::string_view name,
   std::vector<CachedProperty> props;
   hr = admin.GetCachedProperties(name, props);
   if (Failed(hr)) return hr;
-  return CatalogDb::Open(location, props, db);
+  return CatalogDb::Open(location, props, db, StemmingLanguages(admin.registry()));
 }
 }  // namespace
 

@@ -4,6 +4,7 @@
 
 #include "common/utf.h"
 #include "platform/fs/private_files.h"
+#include "platform/indexing/stem_tokenizer.h"
 
 namespace qv::platform::indexing {
 namespace {
@@ -29,9 +30,14 @@ CREATE TABLE IF NOT EXISTS propmap(key TEXT PRIMARY KEY, col TEXT NOT NULL UNIQU
                                    vt INTEGER NOT NULL) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS requests(id INTEGER PRIMARY KEY, scope TEXT NOT NULL,
                                     full INTEGER NOT NULL);
-CREATE VIRTUAL TABLE IF NOT EXISTS fts USING fts5(contents, props,
-    tokenize = 'unicode61 remove_diacritics 2');
 )sql";
+
+// The full-text table; its tokenizer is fixed when it is made (see stem_tokenizer.h).
+std::string FtsSchema(std::span<const std::string> stemming) {
+  // FTS5 reads quoted arguments of a tokenizer in single quotes, so the option is in double.
+  return "CREATE VIRTUAL TABLE IF NOT EXISTS fts USING fts5(contents, props, tokenize = \"" +
+         FtsTokenizeOption(stemming) + "\")";
+}
 
 std::pair<std::string, std::string> SplitPath(std::string_view path) {
   const auto slash = path.rfind('/');
@@ -94,14 +100,17 @@ std::filesystem::path CatalogDb::DatabasePath(const std::filesystem::path& locat
 }
 
 HRESULT CatalogDb::Open(const std::filesystem::path& location,
-                        std::span<const CachedProperty> props, std::unique_ptr<CatalogDb>& out) {
+                        std::span<const CachedProperty> props, std::unique_ptr<CatalogDb>& out,
+                        std::span<const std::string> stemming) {
   std::error_code ec;
   ec = CreatePrivateFolders(location / kIndexFolder);
   if (ec) return HresultFromErrno(ec.value());
   std::unique_ptr<CatalogDb> c(new CatalogDb());
   HRESULT hr = c->db_.Open(DatabasePath(location), true);
   if (Failed(hr)) return hr;
-  hr = c->CreateSchema();
+  hr = RegisterStemTokenizer(c->db_.handle());
+  if (Failed(hr)) return hr;
+  hr = c->CreateSchema(stemming);
   if (Failed(hr)) return hr;
   hr = c->SyncColumns(props);
   if (Failed(hr)) return hr;
@@ -119,6 +128,8 @@ HRESULT CatalogDb::OpenForQuery(const std::filesystem::path& location,
   std::unique_ptr<CatalogDb> c(new CatalogDb());
   HRESULT hr = c->db_.Open(file, false);
   if (Failed(hr)) return hr;
+  hr = RegisterStemTokenizer(c->db_.handle());
+  if (Failed(hr)) return hr;
   std::int64_t version = 0;
   hr = c->db_.QueryInt("SELECT value FROM meta WHERE key='schema'", version);
   if (Failed(hr)) return hr;
@@ -134,10 +145,13 @@ HRESULT CatalogDb::OpenForQuery(const std::filesystem::path& location,
   return S_OK;
 }
 
-HRESULT CatalogDb::CreateSchema() {
+HRESULT CatalogDb::CreateSchema(std::span<const std::string> stemming) {
   Transaction tx(db_);
   if (Failed(tx.status())) return tx.status();
   HRESULT hr = db_.Exec(kSchema);
+  if (Failed(hr)) return hr;
+  // An index made before stemming keeps its table and its tokenizer.
+  hr = db_.Exec(FtsSchema(stemming));
   if (Failed(hr)) return hr;
   std::int64_t version = 0;
   hr = db_.QueryInt("SELECT value FROM meta WHERE key='schema'", version, 0);

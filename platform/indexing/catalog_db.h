@@ -26,6 +26,8 @@
 namespace qv::platform::indexing {
 
 inline constexpr std::int64_t kSchemaVersion = 1;
+// What a new index stems when the caller does not say.
+inline const std::string kDefaultStemming[] = {"english"};
 
 // Index metadata that the status shows: the unreadable folders ("<folder>\t<reason>" lines,
 // at most kMaxUnreadableListed) with their total, and the folder where the service ran out
@@ -82,9 +84,11 @@ class CatalogDb {
 
   // Opens or creates the index and makes sure every registered property has a column; a
   // property that gains a column (or changes type) sends every document back for a property
-  // re-read.
+  // re-read. A new index stems the words of `stemming`'s languages (none: no stemming); an
+  // existing one keeps the tokenizer it was made with.
   static HRESULT Open(const std::filesystem::path& location,
-                      std::span<const CachedProperty> props, std::unique_ptr<CatalogDb>& out);
+                      std::span<const CachedProperty> props, std::unique_ptr<CatalogDb>& out,
+                      std::span<const std::string> stemming = kDefaultStemming);
   // For queries: no schema changes; STG_E_FILENOTFOUND when there is no index yet.
   static HRESULT OpenForQuery(const std::filesystem::path& location,
                               std::unique_ptr<CatalogDb>& out);
@@ -125,7 +129,7 @@ class CatalogDb {
 
  private:
   CatalogDb() = default;
-  HRESULT CreateSchema();
+  HRESULT CreateSchema(std::span<const std::string> stemming);
   HRESULT LoadColumns();
   HRESULT SyncColumns(std::span<const CachedProperty> props);
   HRESULT PrepareWriters();

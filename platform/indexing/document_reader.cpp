@@ -15,6 +15,10 @@ namespace {
 constexpr std::size_t kTextPiece = 64 * 1024;
 constexpr std::size_t kSniffBytes = 4096;
 constexpr std::string_view kPropSetAttributePrefix = "user.quillon.";
+// The summary information set's author and dates (PIDSI_AUTHOR, _CREATE_DTM, _LASTSAVE_DTM).
+constexpr std::uint32_t kPidAuthor = 4;
+constexpr std::uint32_t kPidCreated = 12;
+constexpr std::uint32_t kPidLastSaved = 13;
 
 std::optional<Guid> RegistryGuid(const Registry& reg, const std::string& key) {
   RegValue v;
@@ -211,8 +215,29 @@ HRESULT DocumentReader::RunFilter(Filter& filter, DocContent& out) const {
   return S_OK;
 }
 
+void DocumentReader::AddDocumentText(DocumentText& text, DocContent& out) const {
+  for (const auto& chunk : text.chunks) AppendBounded(out.contents, chunk);
+  text.chunks.clear();
+  if (text.title) AddValue({kSummaryInfoPropSet, kPidTitle}, PropVariant::Lpwstr(*text.title), out);
+  if (text.author) AddValue({kSummaryInfoPropSet, kPidAuthor}, PropVariant::Lpwstr(*text.author), out);
+  if (text.created) AddValue({kSummaryInfoPropSet, kPidCreated}, PropVariant::Date(*text.created), out);
+  if (text.modified) {
+    AddValue({kSummaryInfoPropSet, kPidLastSaved}, PropVariant::Date(*text.modified), out);
+  }
+}
+
 HRESULT DocumentReader::Read(const std::filesystem::path& file, DocContent& out) {
   out = DocContent{};
+  if (host_ && file.has_extension() && IsHostedExtension(file.extension().string().substr(1))) {
+    DocumentText text;
+    const HRESULT hr = host_->Read(file, text);
+    // A host without a reader for the format leaves the file to the filters here.
+    if (hr != FILTER_E_UNKNOWNFORMAT) {
+      AddDocumentText(text, out);
+      ReadPropertySets(file, out);
+      return Failed(hr) ? hr : S_OK;
+    }
+  }
   std::shared_ptr<Filter> filter;
   HRESULT hr = FindFilter(file, filter);
   HRESULT result = S_OK;

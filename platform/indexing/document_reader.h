@@ -13,6 +13,7 @@
 #include "platform/indexing/catalog_db.h"
 #include "platform/indexing/catalog_keys.h"
 #include "platform/indexing/filter.h"
+#include "platform/indexing/filter_host.h"
 #include "platform/registry/registry.h"
 
 namespace qv::platform::indexing {
@@ -27,6 +28,10 @@ class DocumentReader {
 
   // S_OK with a filter; S_FALSE when the file has none (only its properties are indexed).
   HRESULT FindFilter(const std::filesystem::path& file, std::shared_ptr<Filter>& out);
+  // Documents of binary formats go to this host (none: they get their properties only).
+  void UseFilterHost(std::shared_ptr<FilterHost> host) { host_ = std::move(host); }
+  // What the filter host said about the last document it lost; empty otherwise.
+  std::string HostProblem() const { return host_ ? host_->lastProblem() : std::string(); }
   // Filters the file and reads its property sets. A filter failure is returned (the
   // document is then kept with its properties only).
   HRESULT Read(const std::filesystem::path& file, DocContent& out);
@@ -35,12 +40,14 @@ class DocumentReader {
 
  private:
   HRESULT RunFilter(Filter& filter, DocContent& out) const;
+  void AddDocumentText(DocumentText& text, DocContent& out) const;
   void AddValue(const FullPropSpec& spec, const PropVariant& v, DocContent& out) const;
 
   const Registry& registry_;
   const ClassRegistry& classes_;
   std::vector<CachedProperty> props_;
   std::map<std::string, std::optional<Guid>> filterByExtension_;
+  std::shared_ptr<FilterHost> host_;
 };
 
 // The filter registered for a file extension (".htm"): the extension's persistent handler

@@ -7,12 +7,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <charconv>
 #include <cstring>
 #include <set>
 
 #include "context/event_report.h"
 #include "platform/indexing/regular_file.h"
+#include "platform/indexing/stem_tokenizer.h"
 
 namespace qv::platform::indexing {
 namespace {
@@ -66,9 +68,11 @@ HRESULT CatalogIndexer::Open() {
   std::vector<CachedProperty> props;
   hr = admin_.GetCachedProperties(name_, props);
   if (Failed(hr)) return hr;
-  hr = CatalogDb::Open(location_, props, db_);
+  hr = CatalogDb::Open(location_, props, db_, StemmingLanguages(ctx_.registry));
   if (Failed(hr)) return hr;
   reader_ = std::make_unique<DocumentReader>(ctx_.registry, ctx_.classes, std::move(props));
+  if (!options_.filterHost) options_.filterHost = MakeDefaultFilterHost();
+  reader_->UseFilterHost(options_.filterHost);
   return S_OK;
 }
 
@@ -276,6 +280,14 @@ HRESULT CatalogIndexer::IndexOne(const PendingDoc& doc) {
     return db_->StoreProperties(doc.id, content.props);
   }
   const HRESULT read = reader_->Read(doc.path, content);
+  if (Failed(read)) {
+    // A document lost to the filter host (a crash, a time-out, a limit) goes to the service's
+    // log; the document itself stays in the index as failed, with its name and properties.
+    if (const std::string problem = reader_->HostProblem(); !problem.empty()) {
+      std::fprintf(stderr, "%s: %s: %s (%s)\n", name_.c_str(), doc.path.c_str(), problem.c_str(),
+                   FormatHresult(read).c_str());
+    }
+  }
   const auto slash = doc.path.rfind('/');
   const std::string_view filename =
       std::string_view(doc.path).substr(slash == std::string::npos ? 0 : slash + 1);

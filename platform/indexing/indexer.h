@@ -35,6 +35,9 @@ struct IndexerOptions {
   // Asked between documents; true ends the work early (E_ABORT), to be resumed later.
   std::function<bool()> shouldStop;
   std::function<void(const IndexProgress&)> progress;
+  // Reads documents of binary formats; null: a host of its own running the qvfilterhost
+  // beside this program, or none when that is missing.
+  std::shared_ptr<FilterHost> filterHost;
 };
 
 class CatalogIndexer {

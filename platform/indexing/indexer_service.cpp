@@ -60,6 +60,8 @@ HRESULT IndexerService::Reload(bool& changed) {
       IndexerOptions io;
       io.shouldStop = options_.shouldStop;
       io.progress = options_.progress;
+      if (!options_.filterHost) options_.filterHost = MakeDefaultFilterHost();
+      io.filterHost = options_.filterHost;
       e.indexer = std::make_unique<CatalogIndexer>(ctx_, admin_, name, io);
       hr = e.indexer->Open();
       // Opening may write the default excluded folders: the signature is of what it read.

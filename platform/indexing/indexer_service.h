@@ -26,6 +26,9 @@ struct ServiceOptions {
   std::size_t maxWatches = 0;     // 0: only the kernel's limit
   std::function<bool()> shouldStop;
   std::function<void(const IndexProgress&)> progress;
+  // Shared by every catalog's indexer; null: one is made from the qvfilterhost beside this
+  // program, when there is one.
+  std::shared_ptr<FilterHost> filterHost;
 };
 
 class IndexerService {

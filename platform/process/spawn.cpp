@@ -33,7 +33,7 @@ class SpawnSetup {
 
   // Empty signal mask and default dispositions, so that what the service blocks or ignores
   // does not leak into the job; stdin from /dev/null; nothing but stdout and stderr inherited.
-  int Prepare() {
+  int Prepare(int stdinFd) {
     if (!attrOk_ || !actionsOk_) return ENOMEM;
     sigset_t none, all;
     sigemptyset(&none);
@@ -42,9 +42,11 @@ class SpawnSetup {
     if (int e = ::posix_spawnattr_setsigdefault(&attr_, &all)) return e;
     if (int e = ::posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF))
       return e;
-    if (int e = ::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null",
-                                                   O_RDONLY, 0))
-      return e;
+    const int e = stdinFd >= 0
+                      ? ::posix_spawn_file_actions_adddup2(&actions_, stdinFd, STDIN_FILENO)
+                      : ::posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null",
+                                                           O_RDONLY, 0);
+    if (e) return e;
     return ::posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
   }
   const posix_spawnattr_t* attr() const { return &attr_; }
@@ -75,7 +77,7 @@ HRESULT SpawnProcess(std::span<const std::string> argv, const SpawnOptions& opti
   args.push_back(nullptr);
 
   SpawnSetup setup;
-  if (const int e = setup.Prepare()) return HresultFromErrno(e);
+  if (const int e = setup.Prepare(options.stdinFd)) return HresultFromErrno(e);
   pid_t child = -1;
   const int e = ::posix_spawn(&child, args[0], setup.actions(), setup.attr(), args.data(),
                               options.envp ? options.envp : environ);

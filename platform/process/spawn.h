@@ -1,6 +1,6 @@
 #pragma once
 // Starting another program without a shell: posix_spawn with the argument vector as given,
-// standard input from /dev/null, descriptors above stderr closed, default signal handling,
+// standard input from /dev/null (or a descriptor the caller hands over), descriptors above stderr closed, default signal handling,
 // and a nice value. The parent reaps the child with WaitChild or TryReapChild.
 #include <sys/types.h>
 
@@ -18,6 +18,9 @@ struct SpawnOptions {
   int niceIncrement = 0;
   // The child's environment; null keeps this process's.
   char* const* envp = nullptr;
+  // The child's standard input: this descriptor of ours (a pipe or socket to talk over), or
+  // /dev/null when negative.
+  int stdinFd = -1;
 };
 
 // Starts argv[0] (an absolute path; no search of PATH) with argv as its arguments. Fails with

@@ -1,6 +1,8 @@
 #include "platform/process/spawn.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -38,6 +40,19 @@ TEST(SpawnTest, RefusesWhatItCannotStartSafely) {
             E_INVALIDARG);
   EXPECT_TRUE(Failed(
       SpawnProcess(std::vector<std::string>{"/nonexistent/program-of-nobody"}, {}, pid)));
+}
+
+TEST(SpawnTest, AHandedDescriptorBecomesStandardInput) {
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  ASSERT_EQ(::write(fds[1], "hello\n", 6), 6);
+  ::close(fds[1]);
+  const int code = RunToEnd({"/bin/sh", "-c", "read x && test \"$x\" = hello"},
+                            {.stdinFd = fds[0]});
+  ::close(fds[0]);
+  EXPECT_EQ(code, 0);
+  // Without one, standard input is empty.
+  EXPECT_EQ(RunToEnd({"/bin/sh", "-c", "read x"}), 1);
 }
 
 int NiceOf(pid_t pid) {
