@@ -134,14 +134,16 @@ Registration::Registration(std::string name, std::filesystem::path path, CallHan
   acceptor_ = std::jthread([this](std::stop_token stop) { AcceptLoop(stop); });
 }
 
+void Registration::Withdraw() {
+  // A socket that another registration has put at the path since is left alone.
+  TableLock lock(path_.parent_path());
+  ino_t now = 0;
+  if (IsSocketAt(path_, &now) && now == inode_) ::unlink(path_.c_str());
+}
+
 Registration::~Registration() {
-  // The name goes first, so no new caller finds an object that is going away; a socket that
-  // another registration has put at the path since is left alone.
-  {
-    TableLock lock(path_.parent_path());
-    ino_t now = 0;
-    if (IsSocketAt(path_, &now) && now == inode_) ::unlink(path_.c_str());
-  }
+  // The name goes first, so no new caller finds an object that is going away.
+  Withdraw();
   acceptor_.request_stop();
   Signal(stopEvent_.get());
   if (acceptor_.joinable()) acceptor_.join();

@@ -70,6 +70,9 @@ class Registration {
   Registration(const Registration&) = delete;
   Registration& operator=(const Registration&) = delete;
   const std::string& name() const { return name_; }
+  // Takes the name away so no new caller finds it; calls already connected are still served
+  // until the registration is destroyed. Safe from inside one of its own calls.
+  void Withdraw();
 
  private:
   friend class RunningObjects;
