@@ -1,5 +1,8 @@
 #include "mail/ranking_endpoint.h"
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <mutex>
 
 namespace qv::mail {
@@ -100,6 +103,14 @@ class Served {
 };
 
 }  // namespace
+
+std::string LogonSessionId() {
+  const auto sid = static_cast<unsigned long long>(::getsid(0));
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%x:%x", static_cast<unsigned>(sid >> 32),
+                static_cast<unsigned>(sid & 0xFFFFFFFFu));
+  return buf;
+}
 
 std::string OtlRankingName(std::string_view logonId) {
   return std::string(kOtlRankingPrefix) + std::string(logonId);

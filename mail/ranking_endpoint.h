@@ -28,6 +28,9 @@ inline constexpr std::size_t kItemValueCount = 25;
 inline constexpr std::chrono::milliseconds kDefaultOtlCallLimit{5000};
 
 std::string OtlRankingName(std::string_view logonId);
+// The logon session's identifier as the ranking object's name carries it: "%x:%x" of the
+// high and low parts (the session id of the process on this platform).
+std::string LogonSessionId();
 
 // The item values as out values of a reply, and back. False when the values do not have
 // exactly the read entry's shape.

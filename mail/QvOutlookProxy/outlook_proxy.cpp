@@ -1,6 +1,5 @@
 #include "mail/QvOutlookProxy/outlook_proxy.h"
 
-#include "provider/filters/mail_proxy_client.h"
 #include "provider/ranking/base_activation.h"
 
 namespace qv::mail {
@@ -284,6 +283,34 @@ HRESULT OutlookProxy::Dispatch(const CallRequest& call, std::vector<CallArg>& ou
     }
   }
   return E_NOTIMPL;
+}
+
+// --- the program's object from another process ---
+
+HRESULT RemoteCIProxy::AddScope(std::string_view directory, std::uint32_t* cookie) {
+  if (directory.empty() || !cookie) return E_INVALIDARG;
+  const CallRequest call{static_cast<std::uint32_t>(filters::ProxyMethod::AddScope), false,
+                         {OptString(std::string(directory))}};
+  platform::CallReply reply;
+  HRESULT hr = table_->Call(kProxyClassObjectName, call, clock_, filters::kProxyCallLimit, {},
+                            reply);
+  if (Succeeded(hr)) hr = reply.hr;
+  if (Failed(hr)) return hr;
+  const std::uint32_t* id =
+      reply.values.size() == 1 ? std::get_if<std::uint32_t>(&reply.values[0]) : nullptr;
+  if (!id) return kBadCall;
+  *cookie = *id;
+  return hr;
+}
+
+HRESULT RemoteCIProxy::RemoveScope(std::uint32_t cookie) {
+  if (cookie == 0) return S_FALSE;
+  const CallRequest call{static_cast<std::uint32_t>(filters::ProxyMethod::RemoveScope), false,
+                         {cookie}};
+  platform::CallReply reply;
+  const HRESULT hr = table_->Call(kProxyClassObjectName, call, clock_, filters::kProxyCallLimit,
+                                  {}, reply);
+  return Failed(hr) ? hr : reply.hr;
 }
 
 }  // namespace qv::mail

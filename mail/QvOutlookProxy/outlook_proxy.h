@@ -24,6 +24,7 @@
 #include "mail/ranking_endpoint.h"
 #include "platform/com/running_objects.h"
 #include "provider/filters/email_filter.h"
+#include "provider/filters/mail_proxy_client.h"
 
 namespace qv::mail {
 
@@ -54,7 +55,16 @@ class Watchdog {
   std::jthread thread_;  // last: started once the rest is ready
 };
 
-class OutlookProxy final : public filters::IOtlIndexing {
+// The proxy's interface: the e-mail filter's calls and the scope registrations.
+class IKivCIProxy : public filters::IOtlIndexing {
+ public:
+  // E_INVALIDARG for an empty directory or no cookie.
+  virtual HRESULT AddScope(std::string_view directory, std::uint32_t* cookie) = 0;
+  // S_FALSE for cookie 0; E_INVALIDARG for a cookie this object did not give.
+  virtual HRESULT RemoveScope(std::uint32_t cookie) = 0;
+};
+
+class OutlookProxy final : public IKivCIProxy {
  public:
   OutlookProxy(const Context& ctx, std::shared_ptr<const platform::RunningObjects> table,
                std::string logonId, ProxyOptions options = {});
@@ -62,10 +72,8 @@ class OutlookProxy final : public filters::IOtlIndexing {
   OutlookProxy(const OutlookProxy&) = delete;
   OutlookProxy& operator=(const OutlookProxy&) = delete;
 
-  // E_INVALIDARG for an empty directory or no cookie.
-  HRESULT AddScope(std::string_view directory, std::uint32_t* cookie);
-  // S_FALSE for cookie 0; E_INVALIDARG for a cookie this object did not give.
-  HRESULT RemoveScope(std::uint32_t cookie);
+  HRESULT AddScope(std::string_view directory, std::uint32_t* cookie) override;
+  HRESULT RemoveScope(std::uint32_t cookie) override;
   // `currentScope`, when given, receives the user's scope number; the rest comes from the
   // add-in's read entry. `cancel` is the caller giving up.
   HRESULT GetItemData(std::string_view item, std::uint32_t* currentScope, OtlItemValues& out,
@@ -110,6 +118,28 @@ class OutlookProxy final : public filters::IOtlIndexing {
   int busy_ = 0;
   std::chrono::nanoseconds idleSince_{0};
   Watchdog watchdog_;
+};
+
+// The proxy program's object, reached through its class object in the session's table.
+class RemoteCIProxy final : public IKivCIProxy {
+ public:
+  RemoteCIProxy(std::shared_ptr<const platform::RunningObjects> table, const Clock& clock)
+      : table_(table), clock_(clock), calls_(table, std::string(kProxyClassObjectName), clock) {}
+  HRESULT AddScope(std::string_view directory, std::uint32_t* cookie) override;
+  HRESULT RemoveScope(std::uint32_t cookie) override;
+  HRESULT GetItemData(const std::string& item, filters::OtlItemData& out) override {
+    return calls_.GetItemData(item, out);
+  }
+  HRESULT GetMsgFile(const std::string& item, const std::string& mmfName, std::uint32_t mmfSize,
+                     const std::string& prefix, std::string* files, std::string* text,
+                     std::uint32_t* kind) override {
+    return calls_.GetMsgFile(item, mmfName, mmfSize, prefix, files, text, kind);
+  }
+
+ private:
+  std::shared_ptr<const platform::RunningObjects> table_;
+  const Clock& clock_;
+  filters::RemoteOtlIndexing calls_;
 };
 
 }  // namespace qv::mail

@@ -1,9 +1,6 @@
 #include "tracer/recording/mail_ranking.h"
 
-#include <unistd.h>
-
 #include <condition_variable>
-#include <cstdio>
 #include <thread>
 
 #include "tracer/recording/recording_constants.h"
@@ -72,13 +69,7 @@ void RunningObjectTable::Revoke(const std::string& name) {
   objects_.erase(name);
 }
 
-std::string LogonSessionId() {
-  const auto sid = static_cast<unsigned long long>(getsid(0));
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%x:%x", static_cast<unsigned>(sid >> 32),
-                static_cast<unsigned>(sid & 0xFFFFFFFFu));
-  return buf;
-}
+std::string LogonSessionId() { return mail::LogonSessionId(); }
 
 HRESULT CallWithLimit(const std::function<HRESULT(std::stop_token)>& call,
                       std::chrono::milliseconds limit) {
