@@ -199,10 +199,9 @@ void Registration::Serve(Call& c) {
   std::vector<std::uint8_t> buf;
   for (;;) {
     pollfd fds[2] = {{c.fd.get(), POLLIN, 0}, {stopEvent_.get(), POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
+    const int n = ::poll(fds, 2, static_cast<int>(kCallArrivalLimit.count()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
     if (fds[1].revents != 0) return;
     const RecordRead read = ReadCallRecord(c.fd.get(), buf);
     if (read == RecordRead::Again) continue;

@@ -41,6 +41,9 @@ inline constexpr std::string_view kRunningObjectsFolderName = "rot";
 inline constexpr std::size_t kMaxReadableEndpointName = 64;
 // Calls served at once per registration; more callers are refused until one finishes.
 inline constexpr std::size_t kMaxServedCalls = 32;
+// A connection whose call has not arrived by then is closed, so an idle caller cannot hold
+// one of those places.
+inline constexpr std::chrono::milliseconds kCallArrivalLimit{10000};
 
 std::string EndpointFileName(std::string_view name);
 
