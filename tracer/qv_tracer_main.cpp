@@ -285,8 +285,17 @@ int main(int argc, char** argv) {
     const WriterHost host{ctx, recordersStop.get_token()};
     fileWriter = std::make_unique<FileWriter>(host);
     webWriter = std::make_unique<WebWriter>(host, shared);
-    mailWriter =
-        std::make_unique<MailWriter>(host, std::make_shared<RunningObjectTable>(), LogonSessionId());
+    // The mail add-in's ranking object is served from the mail client's process through the
+    // session's running object table; without the table, no mail visit finds it.
+    std::shared_ptr<RunningObjectTable> rot = std::make_shared<RunningObjectTable>();
+    if (std::filesystem::path rotFolder;
+        Succeeded(platform::SessionRunningObjectsFolder(rotFolder))) {
+      rot = std::make_shared<RunningObjectTable>(
+          std::make_shared<platform::RunningObjects>(
+              platform::RunningObjectsOptions{rotFolder, ::getuid(), {}}),
+          systemClock);
+    }
+    mailWriter = std::make_unique<MailWriter>(host, std::move(rot), LogonSessionId());
     takeSnapshot = [&ctx](Visit& v) { TakeRankingSnapshot(ctx, v); };
   }
   TracerRuntime tracer(TracerPorts{ctx, desktop, input, session, *station},

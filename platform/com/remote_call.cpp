@@ -93,22 +93,15 @@ bool WaitFor(int fd, short events, const Clock& clock, nanoseconds end) {
   }
 }
 
-}  // namespace
-
-HRESULT EncodeCall(const CallRequest& call, std::vector<std::uint8_t>& out) {
-  if (call.args.size() > kMaxCallArgs) return E_INVALIDARG;
-  out.clear();
-  Put32(out, kCallMagic);
-  Put32(out, call.method);
-  Put32(out, call.begin ? kCallBegin : 0);
-  Put32(out, static_cast<std::uint32_t>(call.args.size()));
-  for (const CallArg& arg : call.args) {
+// Appends typed values (a call's arguments, a reply's out values); false when one is too long.
+bool EncodeValues(const std::vector<CallArg>& values, std::vector<std::uint8_t>& out) {
+  for (const CallArg& arg : values) {
     if (const auto* s = std::get_if<std::optional<std::string>>(&arg)) {
       if (!*s) {
         out.push_back(static_cast<std::uint8_t>(ArgTag::NullString));
         continue;
       }
-      if ((*s)->size() > kMaxCallBytes) return E_INVALIDARG;
+      if ((*s)->size() > kMaxCallBytes) return false;
       out.push_back(static_cast<std::uint8_t>(ArgTag::String));
       Put32(out, static_cast<std::uint32_t>((*s)->size()));
       out.insert(out.end(), (*s)->begin(), (*s)->end());
@@ -122,8 +115,62 @@ HRESULT EncodeCall(const CallRequest& call, std::vector<std::uint8_t>& out) {
       out.push_back(static_cast<std::uint8_t>(ArgTag::Bool));
       out.push_back(std::get<bool>(arg) ? 1 : 0);
     }
-    if (out.size() > kMaxCallBytes) return E_INVALIDARG;
+    if (out.size() > kMaxCallBytes) return false;
   }
+  return true;
+}
+
+bool DecodeValues(Reader& r, std::uint32_t count, std::vector<CallArg>& out) {
+  out.clear();
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::uint8_t tag = 0;
+    if (!r.U8(tag)) return false;
+    switch (static_cast<ArgTag>(tag)) {
+      case ArgTag::String: {
+        std::uint32_t n = 0;
+        std::string s;
+        if (!r.U32(n) || !r.Bytes(n, s)) return false;
+        out.emplace_back(std::optional<std::string>(std::move(s)));
+        break;
+      }
+      case ArgTag::NullString:
+        out.emplace_back(std::optional<std::string>());
+        break;
+      case ArgTag::Ulong: {
+        std::uint32_t v = 0;
+        if (!r.U32(v)) return false;
+        out.emplace_back(v);
+        break;
+      }
+      case ArgTag::Date: {
+        std::uint64_t v = 0;
+        if (!r.U64(v)) return false;
+        out.emplace_back(std::bit_cast<double>(v));
+        break;
+      }
+      case ArgTag::Bool: {
+        std::uint8_t v = 0;
+        if (!r.U8(v) || v > 1) return false;
+        out.emplace_back(v == 1);
+        break;
+      }
+      default:
+        return false;
+    }
+  }
+  return r.left() == 0;
+}
+
+}  // namespace
+
+HRESULT EncodeCall(const CallRequest& call, std::vector<std::uint8_t>& out) {
+  if (call.args.size() > kMaxCallArgs) return E_INVALIDARG;
+  out.clear();
+  Put32(out, kCallMagic);
+  Put32(out, call.method);
+  Put32(out, call.begin ? kCallBegin : 0);
+  Put32(out, static_cast<std::uint32_t>(call.args.size()));
+  if (!EncodeValues(call.args, out)) return E_INVALIDARG;
   return out.size() > kMaxCallBytes ? E_INVALIDARG : S_OK;
 }
 
@@ -136,65 +183,45 @@ HRESULT DecodeCall(std::span<const std::uint8_t> bytes, CallRequest& out) {
     return kBadData;
   }
   out.begin = (flags & kCallBegin) != 0;
-  out.args.clear();
-  for (std::uint32_t i = 0; i < count; ++i) {
-    std::uint8_t tag = 0;
-    if (!r.U8(tag)) return kBadData;
-    switch (static_cast<ArgTag>(tag)) {
-      case ArgTag::String: {
-        std::uint32_t n = 0;
-        std::string s;
-        if (!r.U32(n) || !r.Bytes(n, s)) return kBadData;
-        out.args.emplace_back(std::optional<std::string>(std::move(s)));
-        break;
-      }
-      case ArgTag::NullString:
-        out.args.emplace_back(std::optional<std::string>());
-        break;
-      case ArgTag::Ulong: {
-        std::uint32_t v = 0;
-        if (!r.U32(v)) return kBadData;
-        out.args.emplace_back(v);
-        break;
-      }
-      case ArgTag::Date: {
-        std::uint64_t v = 0;
-        if (!r.U64(v)) return kBadData;
-        out.args.emplace_back(std::bit_cast<double>(v));
-        break;
-      }
-      case ArgTag::Bool: {
-        std::uint8_t v = 0;
-        if (!r.U8(v) || v > 1) return kBadData;
-        out.args.emplace_back(v == 1);
-        break;
-      }
-      default:
-        return kBadData;
-    }
-  }
-  return r.left() == 0 ? S_OK : kBadData;
+  return DecodeValues(r, count, out.args) ? S_OK : kBadData;
 }
 
-std::vector<std::uint8_t> EncodeReply(const CallReply& reply) {
-  std::vector<std::uint8_t> out;
+HRESULT EncodeReply(const CallReply& reply, std::vector<std::uint8_t>& out) {
+  out.clear();
   Put32(out, kReplyMagic);
   Put32(out, static_cast<std::uint32_t>(reply.kind));
   Put32(out, static_cast<std::uint32_t>(reply.hr));
   Put32(out, reply.serverPid);
+  if (reply.kind != ReplyKind::Values) return reply.values.empty() ? S_OK : E_INVALIDARG;
+  if (reply.values.size() > kMaxReplyValues) return E_INVALIDARG;
+  Put32(out, static_cast<std::uint32_t>(reply.values.size()));
+  return EncodeValues(reply.values, out) && out.size() <= kMaxCallBytes ? S_OK : E_INVALIDARG;
+}
+
+std::vector<std::uint8_t> EncodeReply(const CallReply& reply) {
+  std::vector<std::uint8_t> out;
+  EncodeReply(reply, out);
   return out;
 }
 
 HRESULT DecodeReply(std::span<const std::uint8_t> bytes, CallReply& out) {
-  if (bytes.size() != kReplySize) return kBadData;
+  if (bytes.size() < kReplySize || bytes.size() > kMaxCallBytes) return kBadData;
   Reader r(bytes);
   std::uint32_t magic = 0, kind = 0, hr = 0;
   if (!r.U32(magic) || magic != kReplyMagic || !r.U32(kind) || !r.U32(hr) ||
       !r.U32(out.serverPid)) {
     return kBadData;
   }
-  if (kind != static_cast<std::uint32_t>(ReplyKind::Result) &&
-      kind != static_cast<std::uint32_t>(ReplyKind::Queued)) {
+  out.values.clear();
+  if (kind == static_cast<std::uint32_t>(ReplyKind::Values)) {
+    std::uint32_t count = 0;
+    if (!r.U32(count) || count > kMaxReplyValues || !DecodeValues(r, count, out.values)) {
+      return kBadData;
+    }
+  } else if (kind != static_cast<std::uint32_t>(ReplyKind::Result) &&
+             kind != static_cast<std::uint32_t>(ReplyKind::Queued)) {
+    return kBadData;
+  } else if (r.left() != 0) {
     return kBadData;
   }
   out.kind = static_cast<ReplyKind>(kind);
@@ -258,7 +285,8 @@ RecordRead ReadCallRecord(int fd, std::vector<std::uint8_t>& buf) {
 }
 
 HRESULT SendReply(int fd, const CallReply& reply) {
-  const std::vector<std::uint8_t> bytes = EncodeReply(reply);
+  std::vector<std::uint8_t> bytes;
+  if (const HRESULT hr = EncodeReply(reply, bytes); Failed(hr)) return hr;
   for (;;) {
     const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n == static_cast<ssize_t>(bytes.size())) return S_OK;
@@ -291,11 +319,12 @@ HRESULT ConnectTo(const std::filesystem::path& path, UniqueFd& out) {
 
 HRESULT ReceiveReply(int fd, const Clock& clock, milliseconds timeout, CallReply& reply) {
   const nanoseconds end = clock.Monotonic() + timeout;
-  std::uint8_t buf[kReplySize + 1];
+  // Room for the largest reply and one byte more, so an oversized one is seen as such.
+  std::vector<std::uint8_t> buf(kMaxCallBytes + 1);
   for (;;) {
     if (!WaitFor(fd, POLLIN, clock, end)) return HresultFromWin32(win32::ERROR_TIMEOUT);
-    const ssize_t n = ::recv(fd, buf, sizeof(buf), MSG_DONTWAIT);
-    if (n > 0) return DecodeReply(std::span(buf, static_cast<std::size_t>(n)), reply);
+    const ssize_t n = ::recv(fd, buf.data(), buf.size(), MSG_DONTWAIT);
+    if (n > 0) return DecodeReply(std::span(buf.data(), static_cast<std::size_t>(n)), reply);
     if (n == 0) return HresultFromWin32(win32::ERROR_BROKEN_PIPE);
     // A server that answered and closed without reading all we sent shows up as a reset
     // before its answer; the reset is reported once, and the answer is read next.

@@ -14,7 +14,9 @@
 //                         4 DATE: 8 bytes, the IEEE double
 //                         5 bool: 1 byte, 0 or 1
 // Reply:    0 4 magic "QVR1" (0x31525651), 4 4 kind (ReplyKind), 8 4 HRESULT, 12 4 the
-//           serving process's id.
+//           serving process's id. A Values reply goes on: 16 4 value count n (at most
+//           kMaxReplyValues), then n values typed and laid out as a call's arguments. The
+//           other kinds are exactly those 16 bytes.
 //
 // A begin-call gets a Queued reply once the server has taken the call, then a Result reply
 // when it has run; a plain call gets only the Result.
@@ -42,6 +44,8 @@ inline constexpr std::size_t kReplySize = 16;
 // Whole records, so a peer cannot make either side hold more than this per call.
 inline constexpr std::size_t kMaxCallBytes = 64 * 1024;
 inline constexpr std::size_t kMaxCallArgs = 16;
+// Out values of one reply (the mail proxy's item data hands back 26).
+inline constexpr std::size_t kMaxReplyValues = 32;
 inline constexpr std::uint32_t kCallBegin = 0x0001;
 inline constexpr std::uint32_t kCallKnownFlags = 0x0001;
 
@@ -56,12 +60,18 @@ struct CallRequest {
   bool operator==(const CallRequest&) const = default;
 };
 
-enum class ReplyKind : std::uint32_t { Result = 1, Queued = 2 };
+// Values: a Result that also carries the call's out values.
+enum class ReplyKind : std::uint32_t { Result = 1, Queued = 2, Values = 3 };
 
 struct CallReply {
+  CallReply() = default;
+  CallReply(ReplyKind k, HRESULT h, std::uint32_t pid, std::vector<CallArg> v = {})
+      : kind(k), hr(h), serverPid(pid), values(std::move(v)) {}
+
   ReplyKind kind = ReplyKind::Result;
   HRESULT hr = S_OK;
   std::uint32_t serverPid = 0;
+  std::vector<CallArg> values;  // Values replies only
 
   bool operator==(const CallReply&) const = default;
 };
@@ -71,7 +81,13 @@ HRESULT EncodeCall(const CallRequest& call, std::vector<std::uint8_t>& out);
 // Anything malformed (short, wrong magic, unknown flags or type, a length past the end, bytes
 // left over, a bool other than 0 or 1, oversized) gives HresultFromWin32(ERROR_INVALID_DATA).
 HRESULT DecodeCall(std::span<const std::uint8_t> bytes, CallRequest& out);
+// E_INVALIDARG when a reply's values do not fit (too many, too long), or a reply of another
+// kind carries values.
+HRESULT EncodeReply(const CallReply& reply, std::vector<std::uint8_t>& out);
+// For replies without values, which always fit.
 std::vector<std::uint8_t> EncodeReply(const CallReply& reply);
+// As strict as DecodeCall: a Result or Queued reply is exactly 16 bytes, a Values reply its
+// announced values and nothing more.
 HRESULT DecodeReply(std::span<const std::uint8_t> bytes, CallReply& out);
 
 // The calling process as the kernel saw it connect.
@@ -100,7 +116,7 @@ HRESULT SendReply(int fd, const CallReply& reply);
 // socket, or a socket nobody serves any more).
 HRESULT ConnectTo(const std::filesystem::path& path, UniqueFd& out);
 
-// Sends the call and waits for its Result reply, or for the Queued reply of a begin-call, at
+// Sends the call and waits for its Result (or Values) reply, or for the Queued reply of a begin-call, at
 // most `timeout` (ERROR_TIMEOUT). A connection closed without a reply is ERROR_BROKEN_PIPE.
 HRESULT SendCall(int fd, const CallRequest& call, const Clock& clock,
                  std::chrono::milliseconds timeout, CallReply& reply);

@@ -110,6 +110,40 @@ TEST(RemoteCallCodec, RepliesRoundTripAndRejectOtherShapes) {
   EXPECT_EQ(DecodeReply(bytes, back), kBadData);
 }
 
+TEST(RemoteCallCodec, ValuesRepliesCarryOutValuesAndAreDecodedStrictly) {
+  CallReply reply{ReplyKind::Values, S_FALSE, 9, SampleCall().args};
+  std::vector<std::uint8_t> bytes;
+  ASSERT_EQ(EncodeReply(reply, bytes), S_OK);
+  CallReply back;
+  ASSERT_EQ(DecodeReply(bytes, back), S_OK);
+  EXPECT_EQ(back, reply);
+  // The same 16 bytes without a count, a count past what follows, bytes left over.
+  EXPECT_EQ(DecodeReply(std::span(bytes).first(kReplySize), back), kBadData);
+  auto b = bytes;
+  b[16] = static_cast<std::uint8_t>(reply.values.size() + 1);
+  EXPECT_EQ(DecodeReply(b, back), kBadData);
+  b = bytes;
+  b.push_back(0);
+  EXPECT_EQ(DecodeReply(b, back), kBadData);
+  b = bytes;
+  b[16] = static_cast<std::uint8_t>(kMaxReplyValues + 1);
+  EXPECT_EQ(DecodeReply(b, back), kBadData);
+  // A Result reply with anything after its 16 bytes is refused too.
+  b = EncodeReply(CallReply{ReplyKind::Result, S_OK, 1, {}});
+  b.push_back(0);
+  EXPECT_EQ(DecodeReply(b, back), kBadData);
+
+  // What cannot be sent is refused when encoding: too many values, too long, values on a
+  // reply kind that has none.
+  reply.values.assign(kMaxReplyValues + 1, std::uint32_t{1});
+  EXPECT_EQ(EncodeReply(reply, bytes), E_INVALIDARG);
+  reply.values = {std::optional<std::string>(std::string(kMaxCallBytes, 'x'))};
+  EXPECT_EQ(EncodeReply(reply, bytes), E_INVALIDARG);
+  reply.kind = ReplyKind::Result;
+  reply.values = {true};
+  EXPECT_EQ(EncodeReply(reply, bytes), E_INVALIDARG);
+}
+
 class RemoteCallSocket : public ::testing::Test {
  protected:
   std::filesystem::path Path() const { return dir_.path() / "svc.sock"; }
@@ -145,6 +179,13 @@ TEST_F(RemoteCallSocket, ACallReachesTheServerWithTheCallersIdentity) {
   ASSERT_EQ(ReceiveReply(client.get(), clock_, std::chrono::seconds(5), reply), S_OK);
   EXPECT_EQ(reply.hr, E_ACCESSDENIED);
   EXPECT_EQ(reply.serverPid, 7u);
+
+  // A reply with out values arrives whole, larger than the plain reply.
+  const CallReply values{ReplyKind::Values, S_OK, 7,
+                         {std::optional<std::string>(std::string(40000, 'v')), 2.5}};
+  ASSERT_EQ(SendReply(served.get(), values), S_OK);
+  ASSERT_EQ(ReceiveReply(client.get(), clock_, std::chrono::seconds(5), reply), S_OK);
+  EXPECT_EQ(reply, values);
 }
 
 TEST_F(RemoteCallSocket, OversizedRecordsAndSilentOrVanishedServersAreErrors) {

@@ -7,6 +7,7 @@
 #include "provider/filters/charset.h"
 #include "provider/filters/filter_constants.h"
 #include "provider/filters/mail_body.h"
+#include "provider/filters/mail_proxy_client.h"
 #include "provider/filters/shared_section.h"
 #include "provider/ranking/ranking_record.h"
 
@@ -100,7 +101,10 @@ HRESULT EmailIFilter::Init(std::uint32_t, std::uint32_t& outFlags) {
   const std::string address = std::string(kAddressPrefix) + key;
 
   std::shared_ptr<IOtlIndexing> proxy;
-  HRESULT hr = proxies_ ? proxies_->Find(std::string(kOtlIndexingMoniker) + scope, proxy)
+  // The proxy serves a store's shortcut folder, whichever bucket folder holds the shortcut.
+  HRESULT hr = proxies_ ? proxies_->Find(std::string(kOtlIndexingMoniker) +
+                                             MailScopeOfFolder(scope),
+                                         proxy)
                         : MK_E_UNAVAILABLE;
   OtlItemData item;
   if (Succeeded(hr)) hr = proxy->GetItemData(address, item);

@@ -1,7 +1,10 @@
 #include "provider/filters/filter_registration.h"
 
+#include <unistd.h>
+
 #include "platform/indexing/filter.h"
 #include "provider/filters/filter_constants.h"
+#include "provider/filters/mail_proxy_client.h"
 #include "provider/filters/journal_filters.h"
 #include "provider/filters/web_page_filter.h"
 #include "provider/journal/journal.h"
@@ -104,7 +107,16 @@ HRESULT RegisterFilterExtensions(Registry& registry) {
 
 HRESULT RegisterIndexingFilters(const Context& ctx) {
   journal::RegisterJournalClass(ctx.classes, ctx, nullptr);
-  RegisterFilterClasses(ctx);
+  // The e-mail filter finds the mail proxy in the session's running object table; without a
+  // table it finds none and leaves mail shortcuts for a later pass.
+  std::shared_ptr<const MailProxyTable> proxies;
+  if (std::filesystem::path folder; Succeeded(platform::SessionRunningObjectsFolder(folder))) {
+    proxies = std::make_shared<SessionMailProxyTable>(
+        std::make_shared<platform::RunningObjects>(
+            platform::RunningObjectsOptions{folder, ::getuid(), {}}),
+        ctx.clock);
+  }
+  RegisterFilterClasses(ctx, std::move(proxies));
   return RegisterFilterExtensions(ctx.registry);
 }
 

@@ -10,8 +10,11 @@
 #include <stop_token>
 #include <string>
 
+#include "common/clock.h"
 #include "common/guid.h"
 #include "common/hresult.h"
+#include "mail/ranking_endpoint.h"
+#include "platform/com/running_objects.h"
 #include "provider/ranking/ranking.h"
 
 namespace qv::tracer {
@@ -35,10 +38,29 @@ class MailRankingObject {
                         std::stop_token cancel) = 0;
 };
 
-// The running object table of the session: names to live objects.
+// The add-in's ranking object in another process, as the recorder calls it: the recorder's
+// stop request closes the call's connection, so the add-in's side learns of it too.
+class RemoteMailRanking final : public MailRankingObject {
+ public:
+  explicit RemoteMailRanking(std::shared_ptr<mail::RemoteOtlRanking> remote)
+      : remote_(std::move(remote)) {}
+  HRESULT Read(const std::string& itemId, MailItemData& out, std::stop_token cancel) override;
+  HRESULT Write(const std::string& itemId, const ranking::RankingSet& set,
+                std::stop_token cancel) override;
+
+ private:
+  std::shared_ptr<mail::RemoteOtlRanking> remote_;
+};
+
+// The running object table as the recorder sees it: objects registered in this process, then
+// the session's table, whose objects are reached through RemoteMailRanking.
 class RunningObjectTable {
  public:
-  // MK_E_UNAVAILABLE (0x80040005) when nothing is registered under `name`.
+  RunningObjectTable() = default;
+  RunningObjectTable(std::shared_ptr<const platform::RunningObjects> session, const Clock& clock)
+      : session_(std::move(session)), clock_(&clock) {}
+
+  // MK_E_UNAVAILABLE (0x800401E3) when nothing is registered or served under `name`.
   HRESULT GetObject(const std::string& name, std::shared_ptr<MailRankingObject>& out) const;
   void Register(const std::string& name, std::shared_ptr<MailRankingObject> object);
   void Revoke(const std::string& name);
@@ -46,6 +68,8 @@ class RunningObjectTable {
  private:
   mutable std::mutex mutex_;
   std::map<std::string, std::shared_ptr<MailRankingObject>> objects_;
+  std::shared_ptr<const platform::RunningObjects> session_;
+  const Clock* clock_ = nullptr;
 };
 
 // The logon session's identifier as the ranking object's name carries it: "%x:%x" of the

@@ -15,7 +15,7 @@ inline constexpr std::uint32_t kEventMailReadFailed = 0xC000005E;
 inline constexpr std::uint32_t kEventMailWriteFailed = 0xC000005F;
 
 // The running object table answers "not running".
-inline constexpr HRESULT MK_E_UNAVAILABLE = MakeHr(0x80040005);
+inline constexpr HRESULT MK_E_UNAVAILABLE = MakeHr(0x800401E3);
 // How long the recorder waits for the mail add-in's read or write.
 inline constexpr std::chrono::milliseconds kMailCallLimit{5000};
 // Mail identifiers that stand for a folder, not an item.

@@ -355,7 +355,7 @@ TEST_F(RecordingTest, AMissingOrSilentMailAddInRecordsNothingButAnEvent) {
   MailWriter absent({tc.ctx(), stop.get_token()}, rot, "0:1");
   absent.Record(MakeVisit("outlook:item/1", 10));
   EXPECT_EQ(tc.EventIds(), std::vector<std::uint32_t>{kEventMailObjectFailed});
-  EXPECT_EQ(tc.eventLog().ReadAll().back().strings.at(1), "5(0x5)");  // 0x80040005
+  EXPECT_EQ(tc.eventLog().ReadAll().back().strings.at(1), "483(0x1E3)");  // 0x800401E3
 
   auto slow = std::make_shared<FakeMailObject>();
   slow->delay = std::chrono::milliseconds(60'000);
@@ -384,6 +384,54 @@ TEST_F(RecordingTest, AMissingOrSilentMailAddInRecordsNothingButAnEvent) {
   EXPECT_TRUE(JournalEntries().empty());
   EXPECT_TRUE(slow->writes.empty());
   for (const auto& e : tc.eventLog().ReadAll()) EXPECT_EQ(e.type, platform::EventType::Warning);
+}
+
+// The add-in's object as it is served from the mail client's process.
+class ServedRanking final : public mail::OtlRanking {
+ public:
+  HRESULT ReadItem(std::string_view, mail::OtlItemValues& out) override {
+    out.state = mail::kItemHasRanking;
+    out.pst = 2;
+    out.searchKey = "{83B2B146-1FE6-4213-899C-6B464F50E676}";
+    out.set = {1, 10, 5, 1, 45000.0, {45000.1, 10, 100}, {}};
+    out.subject = "Minutes";
+    out.itemType = "IPM.Note";
+    return S_OK;
+  }
+  HRESULT WriteItem(std::string_view id, const ranking::RankingSet& set) override {
+    std::lock_guard lock(m);
+    writes.emplace_back(std::string(id), set);
+    return S_OK;
+  }
+  HRESULT GetMsgFile(std::string_view, std::string_view, std::uint32_t, std::string_view,
+                     std::string&, std::string&, std::uint32_t&) override {
+    return S_FALSE;
+  }
+  std::mutex m;
+  std::vector<std::pair<std::string, ranking::RankingSet>> writes;
+};
+
+TEST_F(RecordingTest, TheRecorderReachesTheAddInThroughTheSessionsRunningObjectTable) {
+  auto session = std::make_shared<platform::RunningObjects>(
+      platform::RunningObjectsOptions{tc.root() / "rot", ::getuid(), {}});
+  SystemClock clock;
+  auto rot = std::make_shared<RunningObjectTable>(session, clock);
+  MailWriter writer({tc.ctx(), stop.get_token()}, rot, "0:2a");
+  writer.Record(MakeVisit("outlook:item/1", 10));  // not running yet
+  EXPECT_EQ(tc.EventIds(), std::vector<std::uint32_t>{kEventMailObjectFailed});
+
+  auto served = std::make_shared<ServedRanking>();
+  std::unique_ptr<platform::Registration> reg;
+  ASSERT_EQ(mail::PublishOtlRanking(*session, "0:2a", served, reg), S_OK);
+  writer.Record(MakeVisit("outlook:item/00AB", 40));
+  const auto entries = JournalEntries();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].title, "Minutes");
+  EXPECT_EQ(entries[0].pst, 2u);
+  std::lock_guard lock(served->m);
+  ASSERT_EQ(served->writes.size(), 1u);
+  EXPECT_EQ(served->writes[0].first, "outlook:item/00AB");
+  EXPECT_EQ(served->writes[0].second.visits, 1u);  // the stored set is of another scope: anew
 }
 
 }  // namespace
