@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QStyledItemDelegate>
 #include <QTextBrowser>
+#include <deque>
 #include <memory>
 #include <thread>
 #include <optional>
@@ -75,7 +76,7 @@ class ResultTableModel final : public QAbstractTableModel {
   CellTexts cellTexts_;
   SearchResult result_;
   // The states of the rows shown so far, from the top: the rest are read as the list scrolls.
-  mutable std::vector<RowState> states_;
+  mutable std::deque<RowState> states_;  // a state handed out stays where it is
 };
 
 // Draws the bar column.

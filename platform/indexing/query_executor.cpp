@@ -1254,7 +1254,6 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
   h.pending = std::move(pending);
   h.sqlRows = std::move(sqlRows);  // moving the vector keeps every value where it is
   h.Build();
-  out.rows_.reserve(std::min<std::size_t>(out.count_, 64));
   out.pending_.reserve(std::min<std::size_t>(out.count_, 64));
   if (out.count_ > 0) out.rest_ = std::move(heap);
   return S_OK;

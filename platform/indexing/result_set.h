@@ -2,6 +2,7 @@
 // The typed rows a catalog query answers with (the record set of the OLE DB provider that
 // the Indexing Service offers), and how a value of the property cache reads as one.
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -94,7 +95,9 @@ class ResultSet {
   std::vector<Source> sources_;
   // Both grow as rows are put in order; count_ counts the rows still unordered too.
   mutable std::vector<Pending> pending_;
-  mutable std::vector<Row> rows_;  // empty until read, for rows still in a cache
+  // Empty until read, for rows still in a cache. A deque: a row handed out stays where it is
+  // while later rows are put in order.
+  mutable std::deque<Row> rows_;
   std::size_t count_ = 0;
   std::unique_ptr<Unordered> rest_;
 };
