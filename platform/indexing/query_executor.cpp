@@ -879,7 +879,13 @@ class RowHeap final : public ResultSet::Unordered {
   }
 
   void Next(ResultSet& out) override {
-    std::pop_heap(heap_.begin(), heap_.end(), After{this});
+    // A reader that goes on past a few screenfuls (scoring many visited rows, a list
+    // scrolled far) has the rest sorted at once: popping row after row costs more.
+    if (!sorted_ && ++taken_ > kHeapRows) {
+      std::sort(heap_.begin(), heap_.end(), After{this});  // the first in order last
+      sorted_ = true;
+    }
+    if (!sorted_) std::pop_heap(heap_.begin(), heap_.end(), After{this});
     const std::uint32_t at = heap_.back();
     heap_.pop_back();
     const Pending& p = pending[at];
@@ -908,7 +914,10 @@ class RowHeap final : public ResultSet::Unordered {
     const RowHeap* heap;
     bool operator()(std::uint32_t x, std::uint32_t y) const { return heap->Before(y, x); }
   };
+  static constexpr std::size_t kHeapRows = 256;
   std::vector<std::uint32_t> heap_;
+  std::size_t taken_ = 0;
+  bool sorted_ = false;
 };
 
 namespace {
