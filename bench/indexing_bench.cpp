@@ -5,12 +5,15 @@
 //   python3 gen_corpus.py /tmp/qvcorpus/corpus      (writes /tmp/qvcorpus/manifest.json)
 //   QV_BENCH_CORPUS=/tmp/qvcorpus/corpus build/bench/indexing_bench
 //
-// QV_BENCH_COPIES=n indexes n hard-linked copies of the corpus (5 gives 100k documents).
+// QV_BENCH_COPIES=n indexes n hard-linked copies of the corpus (5 gives 100k documents, 50
+// a million: that run is only made when asked for this way, never by default).
 // QV_BENCH_WORK=DIR keeps the copies and both indexes in DIR and leaves them there, so that a
 // later run (say, --benchmark_filter=Query) reuses them; a crawl of an unchanged corpus then
 // costs only the stat of every file.
 // Recoll runs when recollindex and recollq are installed (Debian: recollcmd); its query
-// latency includes starting recollq, which is how a program would use it.
+// latency includes starting recollq, which is how a program would use it. QV_BENCH_QVSEEK
+// names the QvSeek program for BM_SeekPrint, which runs it as a user would (process start
+// included) beside recollq -n 20 (BM_RecollPrint).
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <spawn.h>
@@ -37,6 +40,7 @@
 #include "platform/indexing/indexer.h"
 #include "platform/indexing/query_executor.h"
 #include "provider/cihelper/catalog_tables.h"
+#include "provider/ranking/base_activation.h"
 
 extern char** environ;
 
@@ -359,6 +363,79 @@ void BM_EngineWordMix(benchmark::State& state) {
   Percentiles(state, ms);
 }
 
+// The search window's path for one word in activation order: compose, run, score the rows
+// with a ranking record, and read a screenful (40) of display rows as the list shows them.
+void BM_SearchWordQuery(benchmark::State& state) {
+  auto& s = Get();
+  if (!s.error.empty()) return state.SkipWithError(s.error.c_str());
+  const std::string word = kWords[state.range(0)];
+  qv::Installation install(s.engineRoot);
+  ix::CatalogAdmin admin(install.context().registry, s.engineRoot);
+  ix::QueryExecutor exec(admin);
+  qv::client::FixedDateLocale dates{qv::client::DateOrder::MonthDayYear, '/', 0};
+  qv::client::ComposeEnvironment env;
+  if (qv::Failed(qv::client::MakeComposeEnvironment(install.context(), dates, &admin, env))) {
+    return state.SkipWithError("no compose environment");
+  }
+  qv::BaseActivation activation(install.context());
+  qv::client::ScoringContext scoring;
+  scoring.activation = &activation;
+  qv::client::SearchRequest request;
+  request.queryText = word;
+  request.params.searchWebHistory = false;
+  std::vector<double> ms;
+  std::size_t rows = 0;
+  for (auto _ : state) {
+    qv::client::SearchResult result;
+    const auto t0 = Clock::now();
+    const qv::HRESULT hr = qv::client::RunSearch(request, env, exec, scoring, result);
+    double checksum = 0;
+    for (std::size_t i = 0; i < result.RowCount() && i < 40; ++i) {
+      checksum += result.DisplayRow(i).size() + result.DisplayScore(i);
+    }
+    benchmark::DoNotOptimize(checksum);
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+    if (qv::Failed(hr)) return state.SkipWithError(result.detail.c_str());
+    rows = result.RowCount();
+  }
+  state.counters["rows"] = static_cast<double>(rows);
+  state.SetLabel(word);
+  Percentiles(state, ms);
+}
+
+// QvSeek --print WORD --catalogs files --max 20 as a whole process, start included.
+void BM_SeekPrint(benchmark::State& state) {
+  auto& s = Get();
+  if (!s.error.empty()) return state.SkipWithError(s.error.c_str());
+  const char* seek = std::getenv("QV_BENCH_QVSEEK");
+  if (!seek) return state.SkipWithError("set QV_BENCH_QVSEEK to the QvSeek program");
+  const std::string word = kWords[state.range(0)];
+  setenv("QV_ROOT", s.engineRoot.c_str(), 1);
+  std::vector<double> ms;
+  for (auto _ : state) {
+    const RunResult r = RunProgram(
+        {seek, "--print", word, "--catalogs", "files", "--max", "20"}, s.work / "qvseek.out");
+    if (r.status != 0) return state.SkipWithError("QvSeek failed");
+    ms.push_back(r.seconds * 1000.0);
+  }
+  state.SetLabel(word);
+  Percentiles(state, ms);
+}
+
+void BM_RecollPrint(benchmark::State& state) {
+  auto& s = Get();
+  if (!s.error.empty() || !s.haveRecoll) return state.SkipWithError("recollq not installed");
+  const std::string word = kWords[state.range(0)];
+  std::vector<double> ms;
+  for (auto _ : state) {
+    const RunResult r = RunProgram({"recollq", "-c", s.recollConf.string(), "-n", "20", word},
+                                   s.work / "recollq20.out");
+    ms.push_back(r.seconds * 1000.0);
+  }
+  state.SetLabel(word);
+  Percentiles(state, ms);
+}
+
 void BM_RecollWordQuery(benchmark::State& state) {
   auto& s = Get();
   if (!s.error.empty() || !s.haveRecoll) return state.SkipWithError("recollq not installed");
@@ -385,6 +462,9 @@ BENCHMARK(BM_RecollReindex100)->Iterations(1)->UseManualTime()->Unit(benchmark::
 BENCHMARK(BM_EngineWordQuery)->DenseRange(0, 6)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EngineWordMix)->Iterations(700)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RecollWordQuery)->DenseRange(0, 6)->Iterations(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchWordQuery)->DenseRange(0, 6)->Iterations(30)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SeekPrint)->DenseRange(0, 6)->Iterations(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RecollPrint)->DenseRange(0, 6)->Iterations(10)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

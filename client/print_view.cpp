@@ -57,7 +57,7 @@ void PrintResults(const SearchResult& result, const PrintView& view, std::ostrea
     const float score = result.DisplayScore(i);
     const RowState state = LoadRowState(row, score, view.userScope, view.activation);
     Line l;
-    if (i < result.scores.size()) {
+    if (result.HasScore(i)) {
       char buf[32];
       std::snprintf(buf, sizeof buf, "%9.3f", static_cast<double>(score));
       l.score = buf;

@@ -47,14 +47,21 @@ std::uint32_t ReadPartialMatch(const platform::Registry& reg) {
                         kDefaultPartialMatch, 0, 100);
 }
 
+namespace {
+float RankWeight(const Value& rank, std::uint32_t partialMatch) {
+  if (rank.kind != ValueKind::I4 && rank.kind != ValueKind::UI4) return 0.0f;
+  return static_cast<float>(static_cast<std::uint32_t>(rank.i)) + static_cast<float>(partialMatch);
+}
+}  // namespace
+
+float UnvisitedScore(const Value& rank, std::uint32_t partialMatch) {
+  const float weight = RankWeight(rank, partialMatch);
+  return weight != 0.0f ? kNoActivation * weight : kNoActivation;
+}
+
 float ScoreRow(const Row& row, std::uint32_t userScope, std::uint32_t partialMatch,
                IBaseActivation& activation) {
-  float weight = 0.0f;
-  const Value& rank = FieldOf(row, kFieldRank);
-  if (rank.kind == ValueKind::I4 || rank.kind == ValueKind::UI4) {
-    weight = static_cast<float>(static_cast<std::uint32_t>(rank.i)) +
-             static_cast<float>(partialMatch);
-  }
+  const float weight = RankWeight(FieldOf(row, kFieldRank), partialMatch);
   float a = kNoActivation;
   if (!FieldOf(row, kFieldLvE).IsNull() && HasScope(row, userScope) &&
       IsDate(FieldOf(row, kFieldLvE)) && IsDate(FieldOf(row, kFieldBvE)) &&
@@ -101,6 +108,113 @@ std::vector<ScoreEntry> ScoreRows(const ResultSet& rows, std::uint32_t userScope
 std::size_t RecordIndexOf(const std::vector<ScoreEntry>& scores, std::size_t display) {
   if (display < scores.size()) return static_cast<std::size_t>(scores[display].position - 1);
   return display;
+}
+
+void ActivationOrder::Start(const ResultSet& rows, std::uint32_t userScope,
+                            std::uint32_t partialMatch, IBaseActivation& activation,
+                            const std::function<bool(std::size_t)>& cancelled) {
+  *this = ActivationOrder{};
+  userScope_ = userScope;
+  partialMatch_ = partialMatch;
+  activation_ = &activation;
+  static constexpr std::size_t kScoreFields[] = {kFieldRank, kFieldScope, kFieldLvE, kFieldLvT,
+                                                 kFieldLvN,  kFieldBvE,   kFieldBvT, kFieldBvN};
+  Row fields(kFieldBvN + 1);
+  const std::size_t n = rows.RowCount();
+  std::size_t i = 0;
+  bool stopped = false;
+  while (i < n && !stopped) {
+    if (cancelled && cancelled(visited_.size())) {
+      stopped = true;
+      break;
+    }
+    const std::size_t end = std::min(n, i + kScoreBatch);
+    for (; i < end; ++i) {
+      fields[kFieldLvE] = rows.Field(i, kFieldLvE);
+      if (fields[kFieldLvE].IsNull()) break;
+      for (std::size_t f : kScoreFields) {
+        if (f != kFieldLvE) fields[f] = rows.Field(i, f);
+      }
+      visited_.push_back({ScoreRow(fields, userScope, partialMatch, activation),
+                          static_cast<std::int32_t>(i + 1)});
+    }
+    if (i < end) break;  // the first row without a last visit
+  }
+  SortScores(visited_);
+  if (stopped) {
+    // As when every row is scored: the rows scored so far in score order, then the rest in
+    // catalog order.
+    merged_ = std::move(visited_);
+    visited_.clear();
+    nextVisited_ = 0;
+    count_ = merged_.size();
+    return;
+  }
+  firstUnvisited_ = nextUnvisited_ = i;
+  count_ = n;
+}
+
+void ActivationOrder::ScoreRest(const ResultSet& rows) const {
+  // The rows shown so far keep their places; every other row is scored and follows in
+  // score order.
+  std::vector<bool> placed(rows.RowCount(), false);
+  for (const ScoreEntry& e : merged_) placed[static_cast<std::size_t>(e.position - 1)] = true;
+  static constexpr std::size_t kScoreFields[] = {kFieldRank, kFieldScope, kFieldLvE, kFieldLvT,
+                                                 kFieldLvN,  kFieldBvE,   kFieldBvT, kFieldBvN};
+  Row fields(kFieldBvN + 1);
+  std::vector<ScoreEntry> rest;
+  for (std::size_t i = 0; i < rows.RowCount(); ++i) {
+    if (placed[i]) continue;
+    for (std::size_t f : kScoreFields) fields[f] = rows.Field(i, f);
+    rest.push_back({ScoreRow(fields, userScope_, partialMatch_, *activation_),
+                    static_cast<std::int32_t>(i + 1)});
+  }
+  SortScores(rest);
+  merged_.insert(merged_.end(), rest.begin(), rest.end());
+  nextVisited_ = visited_.size();
+  nextUnvisited_ = rows.RowCount();
+}
+
+void ActivationOrder::Extend(const ResultSet& rows, std::size_t display) const {
+  const std::size_t n = rows.RowCount();
+  while (merged_.size() <= display && merged_.size() < count_) {
+    const bool visitedLeft = nextVisited_ < visited_.size();
+    if (nextUnvisited_ >= n) {
+      if (!visitedLeft) break;
+      merged_.push_back(visited_[nextVisited_++]);
+      continue;
+    }
+    const std::size_t at = nextUnvisited_;
+    const float score = UnvisitedScore(rows.Field(at, kFieldRank), partialMatch_);
+    // A row with a last visit among the others, or one that scores above the row before
+    // it: the catalog order is not the one this merge relies on.
+    const bool inOrder = rows.Field(at, kFieldLvE).IsNull() &&
+                         (at == firstUnvisited_ || score <= lastUnvisited_);
+    if (!inOrder) {
+      ScoreRest(rows);
+      return;
+    }
+    // Equal scores: the visited row comes first in the record set.
+    if (visitedLeft && visited_[nextVisited_].score >= score) {
+      merged_.push_back(visited_[nextVisited_++]);
+    } else {
+      merged_.push_back({score, static_cast<std::int32_t>(at + 1)});
+      lastUnvisited_ = score;
+      ++nextUnvisited_;
+    }
+  }
+}
+
+std::size_t ActivationOrder::RecordIndex(const ResultSet& rows, std::size_t display) const {
+  if (display >= count_) return display;
+  Extend(rows, display);
+  return RecordIndexOf(merged_, display);
+}
+
+float ActivationOrder::Score(const ResultSet& rows, std::size_t display) const {
+  if (display >= count_) return 0.0f;
+  Extend(rows, display);
+  return display < merged_.size() ? merged_[display].score : 0.0f;
 }
 
 int BarPercent(float score, IBaseActivation* activation) {

@@ -86,6 +86,44 @@ void SortScores(std::vector<ScoreEntry>& scores);
 // score order, then the unscored rest in catalog order.
 std::size_t RecordIndexOf(const std::vector<ScoreEntry>& scores, std::size_t display);
 
+// The score of a row without a last visit: kNoActivation times its rank weight.
+float UnvisitedScore(const Value& rank, std::uint32_t partialMatch);
+
+// Activation order worked out as the list is read. It relies on the catalog order the
+// activation sort asks for (last visit descending, then rank descending): rows with a last
+// visit come first, and only they need the activation arithmetic; the rest score
+// UnvisitedScore, which their rank order already sorts, so they are merged in behind the
+// scored rows as rows are asked for. The order is the one ScoreRows gives: by score, highest
+// first, equal scores in record-set order. Should the rows not come as assumed, the rows
+// shown so far stay and every other row is scored after all, in score order.
+class ActivationOrder {
+ public:
+  // Scores the rows with a last visit, kScoreBatch at a time; `cancelled` as for ScoreRows.
+  // `activation` is kept for the case above and must outlive this order.
+  void Start(const ResultSet& rows, std::uint32_t userScope, std::uint32_t partialMatch,
+             IBaseActivation& activation,
+             const std::function<bool(std::size_t scored)>& cancelled = {});
+  // How many display rows have a score: every row, unless scoring was cancelled.
+  std::size_t size() const { return count_; }
+  // The record-set index (0-based) and the score (0 without one) of display row `display`.
+  std::size_t RecordIndex(const ResultSet& rows, std::size_t display) const;
+  float Score(const ResultSet& rows, std::size_t display) const;
+
+ private:
+  void Extend(const ResultSet& rows, std::size_t display) const;
+  void ScoreRest(const ResultSet& rows) const;
+
+  std::size_t count_ = 0;
+  std::uint32_t userScope_ = 0, partialMatch_ = 0;
+  IBaseActivation* activation_ = nullptr;
+  std::vector<ScoreEntry> visited_;  // the rows with a last visit, sorted
+  std::size_t firstUnvisited_ = 0;   // record-set index
+  // The order so far, and where the merge stands in each part.
+  mutable std::vector<ScoreEntry> merged_;
+  mutable std::size_t nextVisited_ = 0, nextUnvisited_ = 0;
+  mutable float lastUnvisited_ = 0.0f;
+};
+
 enum class ItemKind : std::int32_t { File = 0, WebPage = 1, Mail = 2, Appointment = 3,
                                      Contact = 4, Task = 5 };
 enum class LinkKind : std::int32_t { None = 0, Shortcut = 1, InternetShortcut = 2 };

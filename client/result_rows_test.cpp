@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 
 #include "client/result_columns.h"
 #include "client/search_params.h"
@@ -297,6 +299,92 @@ TEST(SearchParamsRecord, TwentyBytesAndDefaults) {
   EXPECT_EQ(LoadSearchParams(reg, false), SearchParams{});
   reg.SetValue(Hive::CurrentUser, kVesperKey, kSearchParamsValue, RegValue::Dword(1));
   EXPECT_EQ(LoadSearchParams(reg, false), SearchParams{});
+}
+
+// The order worked out as the list is read must be the order of scoring every row, whatever
+// share of the rows has a record and in whatever order the rows are read.
+TEST_F(ResultRowsTest, ActivationOrderAgreesWithScoringEveryRow) {
+  std::mt19937 rng(20261208);
+  auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+  for (int round = 0; round < 300; ++round) {
+    const int n = pick(90);
+    const int visitedShare = pick(101);
+    const std::uint32_t partial = pick(2) ? 500 : 0;
+    std::vector<Row> rows;
+    for (int i = 0; i < n; ++i) {
+      // Few distinct ranks, so equal scores are common.
+      const std::int64_t rank = pick(8) == 0 ? 0 : 1 + 111 * pick(10);
+      std::optional<DATE> lastEnd;
+      std::uint32_t scope = kScope;
+      if (pick(100) < visitedShare) {
+        // Recent visits, visits so old they fall below 0.01, and other users' records.
+        lastEnd = Now() - (pick(4) == 0 ? 4000.0 : pick(200) * kHour);
+        if (pick(6) == 0) scope = 77;
+      }
+      rows.push_back(MakeRow(rank, "/d/" + std::to_string(i), lastEnd, scope));
+    }
+    // The catalog order the activation sort asks for: last visit descending (missing last),
+    // rank descending, path. Some rounds break it, which the order must survive.
+    const bool catalogOrder = round % 5 != 4;
+    if (catalogOrder) {
+      std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+        if (int c = platform::indexing::CompareValues(a[kFieldLvE], b[kFieldLvE]); c) return c > 0;
+        return a[kFieldRank].i > b[kFieldRank].i;
+      });
+    } else {
+      std::shuffle(rows.begin(), rows.end(), rng);
+      if (!rows.empty()) rows[pick(n)][kFieldRank] = I(5, ValueKind::I8);  // counts as no rank
+    }
+    ResultSet rs;
+    for (auto& r : rows) rs.AddRow(r);
+    const auto eager = ScoreRows(rs, kScope, partial, activation_);
+    ActivationOrder lazy;
+    lazy.Start(rs, kScope, partial, activation_);
+    ASSERT_EQ(lazy.size(), rs.RowCount());
+    if (!catalogOrder) {
+      // Noticed late: every row still comes exactly once.
+      std::vector<std::size_t> seen;
+      for (std::size_t d = 0; d < rs.RowCount(); ++d) seen.push_back(lazy.RecordIndex(rs, d));
+      std::sort(seen.begin(), seen.end());
+      for (std::size_t i = 0; i < seen.size(); ++i) ASSERT_EQ(seen[i], i) << "round " << round;
+      continue;
+    }
+    // Read from a random place first, then every row.
+    std::vector<std::size_t> reads(rs.RowCount());
+    for (std::size_t i = 0; i < reads.size(); ++i) reads[i] = i;
+    if (!reads.empty()) std::swap(reads[0], reads[static_cast<std::size_t>(pick(n))]);
+    for (std::size_t d : reads) {
+      ASSERT_EQ(lazy.RecordIndex(rs, d), RecordIndexOf(eager, d)) << "round " << round << " row " << d;
+      ASSERT_EQ(lazy.Score(rs, d), eager[d].score) << "round " << round << " row " << d;
+    }
+    EXPECT_EQ(lazy.Score(rs, rs.RowCount()), 0.0f);
+    EXPECT_EQ(lazy.RecordIndex(rs, rs.RowCount() + 3), rs.RowCount() + 3);
+  }
+}
+
+// Only the rows with a last visit are scored up front; cancelling stops among them and shows
+// the rows scored so far first, the rest in catalog order.
+TEST_F(ResultRowsTest, ActivationOrderScoresOnlyVisitedRowsUpFront) {
+  ResultSet rs;
+  for (int i = 0; i < 50; ++i) rs.AddRow(MakeRow(1000, "/v/" + std::to_string(i), Now() - (i + 1) * kHour));
+  for (int i = 0; i < 1000; ++i) rs.AddRow(MakeRow(1000 - i % 700, "/u/" + std::to_string(i)));
+  std::vector<std::size_t> asked;
+  ActivationOrder order;
+  order.Start(rs, kScope, 500, activation_, [&](std::size_t done) {
+    asked.push_back(done);
+    return false;
+  });
+  // Three batches cover the fifty visited rows; the unvisited thousand cost no batch.
+  EXPECT_EQ(asked, (std::vector<std::size_t>{0, 20, 40}));
+  EXPECT_EQ(order.size(), 1050u);
+  EXPECT_EQ(order.RecordIndex(rs, 0), 0u);
+
+  ActivationOrder cancelled;
+  cancelled.Start(rs, kScope, 500, activation_, [](std::size_t done) { return done >= kScoreBatch; });
+  ASSERT_EQ(cancelled.size(), kScoreBatch);
+  EXPECT_EQ(cancelled.RecordIndex(rs, 19), 19u);
+  EXPECT_EQ(cancelled.RecordIndex(rs, 700), 700u);
+  EXPECT_EQ(cancelled.Score(rs, 700), 0.0f);
 }
 
 }  // namespace

@@ -95,8 +95,8 @@ HRESULT RunSearch(const SearchRequest& request, const ComposeEnvironment& env,
     return hr;
   }
   if (IsActivationOrder(request.params.sortOrder) && scoring.activation) {
-    result.scores = ScoreRows(result.rows, env.userScope, scoring.partialMatch,
-                              *scoring.activation, scoring.cancelled);
+    result.scores.Start(result.rows, env.userScope, scoring.partialMatch, *scoring.activation,
+                        scoring.cancelled);
     result.scored = true;
   }
   return hr;

@@ -68,7 +68,7 @@ inline constexpr std::uint64_t kScoringFields =
 
 struct SearchResult {
   ResultSet rows;
-  std::vector<ScoreEntry> scores;  // activation order only; sorted by score
+  ActivationOrder scores;  // activation order only
   bool scored = false;
   bool ranFreeText = false;
   Messages messages;     // errors, and the warnings of the text that ran
@@ -77,8 +77,9 @@ struct SearchResult {
   std::string sql;       // the text that ran
 
   std::size_t RowCount() const { return rows.RowCount(); }
-  const Row& DisplayRow(std::size_t i) const { return rows.RowAt(RecordIndexOf(scores, i)); }
-  float DisplayScore(std::size_t i) const { return i < scores.size() ? scores[i].score : 0.0f; }
+  const Row& DisplayRow(std::size_t i) const { return rows.RowAt(scores.RecordIndex(rows, i)); }
+  float DisplayScore(std::size_t i) const { return scores.Score(rows, i); }
+  bool HasScore(std::size_t i) const { return i < scores.size(); }
 };
 
 struct ScoringContext {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "context/test_context.h"
 #include "platform/indexing/catalog_db.h"
 #include "provider/cihelper/catalog_tables.h"
@@ -80,7 +82,7 @@ TEST_F(SearchRunTest, EmptyQueryIsCappedAndScored) {
   // The most recent visit first, and scores never rise down the list.
   EXPECT_EQ(result.DisplayRow(0)[kFieldPath].s, (test_.root() / "docs" / "d0").string());
   for (std::size_t i = 1; i < result.scores.size(); ++i) {
-    EXPECT_GE(result.scores[i - 1].score, result.scores[i].score);
+    EXPECT_GE(result.DisplayScore(i - 1), result.DisplayScore(i));
   }
 
   // Date order: no scores, the catalog's order, no bars; not limited to visited items.
@@ -134,6 +136,93 @@ TEST_F(SearchRunTest, UnreadFieldsChangeNothingThatIsRead) {
       }
       EXPECT_FALSE(a[kFieldFilename].IsNull());
       EXPECT_TRUE(b[kFieldFilename].IsNull());
+    }
+  }
+}
+
+// The search as the window and the printed list read it (rows ordered as they are asked for,
+// activation scores merged in as the list is read) against the plain model: every row read
+// through SQL, sorted whole, every row scored. Random catalogs where a share of the documents
+// have ranking records (some of another user, some long ago), every sort the client offers.
+TEST_F(SearchRunTest, ShownOrderIsTheOrderOfScoringEveryRow) {
+  std::mt19937 rng(1208);
+  auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+  static constexpr const char* kWords[] = {"budget", "report", "invoice", "memo"};
+  std::unique_ptr<ix::CatalogDb> db;
+  ASSERT_EQ(ix::CatalogDb::Open(test_.root() / "catalog", props_, db), S_OK);
+  const DATE now = test_.clock().NowDate();
+  const int visitedShare = 25;
+  for (int i = 0; i < 400; ++i) {
+    ix::FileStat st;
+    st.path = (test_.root() / "docs" / ("r" + std::to_string(i))).string();
+    st.write = now - pick(5);  // equal dates are common
+    ix::DocState state;
+    std::int64_t id = 0;
+    ASSERT_EQ(db->NoteFile(st, 1, state), S_OK);
+    ASSERT_EQ(db->FindDocument(st.path, id, state), S_OK);
+    ix::DocContent c;
+    for (int w = pick(6) + 1; w > 0; --w) c.contents += std::string(kWords[pick(4)]) + " ";
+    if (pick(100) < visitedShare) {
+      auto key = [](std::uint32_t pid) { return ix::PropertyKey(ranking::kRankingFmtid, pid); };
+      const std::uint32_t scope = pick(8) == 0 ? env_.userScope + 1 : env_.userScope;
+      const DATE last = now - (pick(5) == 0 ? 3000.0 : pick(300) / 24.0);
+      c.props = {{key(3), PV::UI4(scope)},
+                 {key(4), PV::UI4(static_cast<std::uint32_t>(pick(4) * 60))},
+                 {key(6), PV::UI4(static_cast<std::uint32_t>(pick(4)))},
+                 {key(8), PV::Date(last)},
+                 {key(9), PV::UI4(static_cast<std::uint32_t>(10 + pick(500)))},
+                 {key(10), PV::UI4(static_cast<std::uint32_t>(1 + pick(20)))},
+                 {key(11), PV::Date(last - pick(100))},
+                 {key(12), PV::UI4(static_cast<std::uint32_t>(pick(1000)))},
+                 {key(13), PV::UI4(static_cast<std::uint32_t>(pick(30)))}};
+    }
+    ASSERT_EQ(db->StoreDocument(id, c, ix::DocState::Filtered), S_OK);
+  }
+  db.reset();
+
+  ScoringContext scoring;
+  scoring.activation = &activation_;
+  const std::uint32_t sorts[] = {kSortActivation, kSortDate, kSortWorkingTime, kSortVisits};
+  const char* queries[] = {"budget", "report memo", "budget OR invoice", "", "budget -memo"};
+  for (const char* query : queries) {
+    for (std::uint32_t sort : sorts) {
+      for (std::uint32_t ascending : {0u, 1u}) {
+        if (sort == kSortActivation && ascending) continue;  // descending only
+        SCOPED_TRACE(std::string(query) + " sort " + std::to_string(sort) +
+                     (ascending ? " ascending" : ""));
+        SearchRequest req;
+        req.params.searchWebHistory = false;
+        req.params.sortOrder = sort;
+        req.params.sortAscending = ascending;
+        req.queryText = query;
+        SearchResult shown;
+        // Twice: the second search is answered from the property cache.
+        ASSERT_EQ(RunSearch(req, env_, *exec_, scoring, shown), S_OK) << shown.detail;
+        ASSERT_EQ(RunSearch(req, env_, *exec_, scoring, shown), S_OK) << shown.detail;
+
+        ix::QueryOptions sqlOnly;
+        sqlOnly.propertyCache = false;
+        sqlOnly.maxRows = req.queryText.empty() ? kEmptyQueryRowLimit : 0;
+        ix::ResultSet model;
+        std::string error;
+        ASSERT_EQ(exec_->Execute(shown.sql, sqlOnly, model, error), S_OK) << error;
+        std::vector<ScoreEntry> scores;
+        if (IsActivationOrder(sort)) {
+          scores = ScoreRows(model, env_.userScope, scoring.partialMatch, activation_);
+        }
+        ASSERT_EQ(shown.RowCount(), model.RowCount());
+        EXPECT_GT(shown.RowCount(), 0u);
+        // Read from the middle first, as a list scrolled down at once would.
+        const std::size_t n = shown.RowCount();
+        std::vector<std::size_t> reads;
+        reads.push_back(n / 2);
+        for (std::size_t i = 0; i < n; ++i) reads.push_back(i);
+        for (std::size_t d : reads) {
+          const Row& want = model.RowAt(RecordIndexOf(scores, d));
+          EXPECT_EQ(shown.DisplayRow(d)[kFieldPath], want[kFieldPath]) << "row " << d;
+          EXPECT_EQ(shown.DisplayScore(d), d < scores.size() ? scores[d].score : 0.0f);
+        }
+      }
     }
   }
 }

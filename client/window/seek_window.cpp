@@ -1,5 +1,7 @@
 #include "client/window/seek_window.h"
 
+#include <stdexcept>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -63,17 +65,23 @@ void ResultTableModel::SetResult(SearchResult result) {
   beginResetModel();
   result_ = std::move(result);
   states_.clear();
-  states_.reserve(result_.RowCount());
-  for (std::size_t i = 0; i < result_.RowCount(); ++i) {
+  endResetModel();
+}
+
+const RowState& ResultTableModel::State(int row) const {
+  const auto r = static_cast<std::size_t>(row);
+  if (r >= result_.RowCount()) throw std::out_of_range("result row");
+  while (states_.size() <= r) {
+    const std::size_t i = states_.size();
     // Outside activation order there are no scores, so no bars.
     states_.push_back(LoadRowState(result_.DisplayRow(i), result_.DisplayScore(i),
                                    services_.env.userScope, services_.activation));
   }
-  endResetModel();
+  return states_[r];
 }
 
 int ResultTableModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(states_.size());
+  return parent.isValid() ? 0 : static_cast<int>(result_.RowCount());
 }
 int ResultTableModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : kColumnCount;
@@ -82,7 +90,7 @@ int ResultTableModel::columnCount(const QModelIndex& parent) const {
 QVariant ResultTableModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
   const auto row = static_cast<std::size_t>(index.row());
-  const RowState& state = states_[row];
+  const RowState& state = State(index.row());
   if (role == Qt::UserRole) return state.bar;
   if (role == Qt::UserRole + 1) return state.hasRanking;
   if (role == Qt::ToolTipRole) return Q(state.path);
@@ -114,10 +122,11 @@ QMimeData* ResultTableModel::mimeData(const QModelIndexList& indexes) const {
     const auto r = static_cast<std::size_t>(i.row());
     const Row& row = result_.DisplayRow(r);
     DragItem item;
-    item.kind = states_[r].kind;
-    item.path = states_[r].path;
+    const RowState& state = State(i.row());
+    item.kind = state.kind;
+    item.path = state.path;
     if (row.size() > kFieldUrl && row[kFieldUrl].kind == ValueKind::Str) item.url = row[kFieldUrl].s;
-    item.name = CellText(row, states_[r], kColumnName, cellTexts_);
+    item.name = CellText(row, state, kColumnName, cellTexts_);
     if (row.size() > kFieldSearchKey && row[kFieldSearchKey].kind == ValueKind::Guid) {
       item.searchKey = row[kFieldSearchKey].g;
     }

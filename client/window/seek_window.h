@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QStyledItemDelegate>
 #include <QTextBrowser>
+#include <deque>
 #include <memory>
 #include <thread>
 #include <optional>
@@ -60,7 +61,7 @@ class ResultTableModel final : public QAbstractTableModel {
   ResultTableModel(const SeekServices& services, QObject* parent = nullptr);
   void SetResult(SearchResult result);
   const SearchResult& result() const { return result_; }
-  const RowState& State(int row) const { return states_.at(static_cast<std::size_t>(row)); }
+  const RowState& State(int row) const;
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -74,7 +75,8 @@ class ResultTableModel final : public QAbstractTableModel {
   const SeekServices& services_;
   CellTexts cellTexts_;
   SearchResult result_;
-  std::vector<RowState> states_;
+  // The states of the rows shown so far, from the top: the rest are read as the list scrolls.
+  mutable std::deque<RowState> states_;  // a state handed out stays where it is
 };
 
 // Draws the bar column.

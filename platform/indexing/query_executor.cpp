@@ -781,6 +781,146 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   return S_OK;
 }
 
+// The rows of one table of a query, before they are ordered.
+struct Source {
+  std::shared_ptr<const PropertyCache> cache;  // null: the rows came from SQL
+  std::vector<ColumnInfo> slots;
+  std::vector<int> slotColumn;  // cache column per slot, -1 for none
+  std::size_t rankSlot = 0;
+};
+struct Pending {
+  std::uint32_t source;
+  std::uint32_t index;  // SQL: into sqlRows; cache: the cache row
+  std::int32_t rank;    // cache rows
+};
+
+// An order key of a row, copied into a small flat cell so that comparing two rows reads
+// neither row.
+struct KeyCell {
+  enum class Kind : std::uint8_t { Null, Number, Text, Guid } kind = Kind::Null;
+  std::uint64_t a = 0;  // Number: the integer; Text: the text's address; Guid: high half
+  std::uint64_t b = 0;  // Number: the double's bits; Text: its length; Guid: low half
+};
+struct PathKey {
+  const PropertyCache* snapshot = nullptr;  // a cache row: its order among the paths
+  std::uint32_t row = 0, order = 0;
+  std::string_view text;  // a SQL row's path
+};
+
+int CompareKey(const KeyCell& a, const KeyCell& b) {
+  if (a.kind == KeyCell::Kind::Null || b.kind == KeyCell::Kind::Null) {
+    return a.kind == b.kind ? 0 : (a.kind == KeyCell::Kind::Null ? -1 : 1);
+  }
+  switch (a.kind) {
+    case KeyCell::Kind::Text:
+      return CompareNoCase({reinterpret_cast<const char*>(a.a), a.b},
+                           {reinterpret_cast<const char*>(b.a), b.b});
+    case KeyCell::Kind::Guid:
+      if (a.a != b.a) return a.a < b.a ? -1 : 1;
+      return a.b < b.b ? -1 : a.b > b.b;
+    default: {
+      double da, db;
+      std::memcpy(&da, &a.b, sizeof da);
+      std::memcpy(&db, &b.b, sizeof db);
+      if (da != db) return da < db ? -1 : 1;
+      const auto ia = static_cast<std::int64_t>(a.a), ib = static_cast<std::int64_t>(b.a);
+      return ia < ib ? -1 : ia > ib;
+    }
+  }
+}
+
+}  // namespace
+
+// The matches of a query in a heap by their order keys: building it costs a few comparisons
+// per match, and each row asked for costs a logarithm, so a query pays for the match scan
+// and the rows it shows, not for sorting every match.
+class RowHeap final : public ResultSet::Unordered {
+ public:
+  std::vector<Source> sources;
+  std::vector<Pending> pending;
+  std::vector<std::vector<Value>> sqlRows;  // the keys of SQL rows point into these
+  std::size_t nkeys = 0;
+  std::vector<bool> descending;  // per key
+  std::vector<KeyCell> cells;    // nkeys per pending row
+  std::vector<PathKey> paths;
+  std::vector<std::uint32_t> lazySource;  // per source: its ResultSet source, or kWhole
+  std::vector<std::size_t> columnSlot;
+  std::vector<int> uses;  // per slot: how many answer columns read it
+  bool slotsInOrder = true;
+
+  // Whether row x comes before row y. The last tie-break is the order the rows were read
+  // in, so the order is total.
+  bool Before(std::uint32_t x, std::uint32_t y) const {
+    const KeyCell* a = cells.data() + std::size_t{x} * nkeys;
+    const KeyCell* b = cells.data() + std::size_t{y} * nkeys;
+    for (std::size_t k = 0; k < nkeys; ++k) {
+      const int c = CompareKey(a[k], b[k]);
+      if (c != 0) return descending[k] ? c > 0 : c < 0;
+    }
+    // The path, by byte; rows of one snapshot know their order already.
+    const PathKey& pa = paths[x];
+    const PathKey& pb = paths[y];
+    if (pa.snapshot && pa.snapshot == pb.snapshot) {
+      if (pa.order != pb.order) return pa.order < pb.order;
+      return x < y;
+    }
+    auto pathText = [](const PathKey& k) {
+      return k.snapshot ? k.snapshot->Cell(kCachePath, k.row).text : k.text;
+    };
+    const int c = pathText(pa).compare(pathText(pb));
+    return c != 0 ? c < 0 : x < y;
+  }
+
+  // Heaps by Before: the first row in order on top.
+  void Build() {
+    heap_.resize(pending.size());
+    for (std::uint32_t i = 0; i < heap_.size(); ++i) heap_[i] = i;
+    std::make_heap(heap_.begin(), heap_.end(), After{this});
+  }
+
+  void Next(ResultSet& out) override {
+    // A reader that goes on past a few screenfuls (scoring many visited rows, a list
+    // scrolled far) has the rest sorted at once: popping row after row costs more.
+    if (!sorted_ && ++taken_ > kHeapRows) {
+      std::sort(heap_.begin(), heap_.end(), After{this});  // the first in order last
+      sorted_ = true;
+    }
+    if (!sorted_) std::pop_heap(heap_.begin(), heap_.end(), After{this});
+    const std::uint32_t at = heap_.back();
+    heap_.pop_back();
+    const Pending& p = pending[at];
+    if (sources[p.source].cache) {
+      out.AddCached(lazySource[p.source], p.index, p.rank);
+      return;
+    }
+    // A SQL row gives up its values (copied where the select list names a column twice);
+    // it has left the heap, so its keys are never read again.
+    if (slotsInOrder) {
+      Row row = std::move(sqlRows[p.index]);
+      row.resize(columnSlot.size());
+      out.AddWhole(std::move(row));
+      return;
+    }
+    Row row(columnSlot.size());
+    for (std::size_t c = 0; c < columnSlot.size(); ++c) {
+      auto& v = sqlRows[p.index][columnSlot[c]];
+      row[c] = uses[columnSlot[c]] > 1 ? v : std::move(v);
+    }
+    out.AddWhole(std::move(row));
+  }
+
+ private:
+  struct After {
+    const RowHeap* heap;
+    bool operator()(std::uint32_t x, std::uint32_t y) const { return heap->Before(y, x); }
+  };
+  static constexpr std::size_t kHeapRows = 256;
+  std::vector<std::uint32_t> heap_;
+  std::size_t taken_ = 0;
+  bool sorted_ = false;
+};
+
+namespace {
 }  // namespace
 
 bool ParseQueryDate(std::string_view text, double& out) {
@@ -849,17 +989,6 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
   // order keys and the path tie-break read. A row read by SQL holds them as values; a row of
   // the property cache stays a cache row (and its rank) until the rows are sorted, and then
   // only the answer's columns of the rows kept are read.
-  struct Source {
-    std::shared_ptr<const PropertyCache> cache;  // null: the rows came from SQL
-    std::vector<ColumnInfo> slots;
-    std::vector<int> slotColumn;  // cache column per slot, -1 for none
-    std::size_t rankSlot = 0;
-  };
-  struct Pending {
-    std::uint32_t source;
-    std::uint32_t index;  // SQL: into sqlRows; cache: the cache row
-    std::int32_t rank;    // cache rows
-  };
   std::vector<Source> sources;
   std::vector<Pending> pending;
   std::vector<std::vector<Value>> sqlRows;
@@ -1032,19 +1161,11 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     if (rc != SQLITE_DONE) return FtsError(cat->db->db(), rc, error);
   }
 
-  // Sort the pending rows by their keys, copied first into one flat array of small cells so
-  // that comparing two rows reads neither row; the path breaks ties.
+  // The rows go into a heap by their keys, copied first into one flat array of small cells;
+  // the path breaks ties. Rows come out of it as they are asked for.
+  auto heap = std::make_unique<RowHeap>();
+  RowHeap& h = *heap;
   const std::size_t nkeys = keySlot.size();
-  struct KeyCell {
-    enum class Kind : std::uint8_t { Null, Number, Text, Guid } kind = Kind::Null;
-    std::uint64_t a = 0;  // Number: the integer; Text: the text's address; Guid: high half
-    std::uint64_t b = 0;  // Number: the double's bits; Text: its length; Guid: low half
-  };
-  struct PathKey {
-    const PropertyCache* snapshot = nullptr;  // a cache row: its order among the paths
-    std::uint32_t row = 0, order = 0;
-    std::string_view text;  // a SQL row's path
-  };
   auto number = [](KeyCell& k, std::int64_t i, double d) {
     k.kind = KeyCell::Kind::Number;
     k.a = static_cast<std::uint64_t>(i);
@@ -1087,8 +1208,10 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
         return valueKey(scratch, k);
     }
   };
-  std::vector<KeyCell> cells(pending.size() * nkeys);
-  std::vector<PathKey> paths(pending.size());
+  h.nkeys = nkeys;
+  for (const auto& k : q.order) h.descending.push_back(k.descending);
+  h.cells.resize(pending.size() * nkeys);
+  h.paths.resize(pending.size());
   constexpr std::size_t kAhead = 8;  // rows prefetched ahead of the one read
   for (std::size_t r = 0; r < pending.size(); ++r) {
     if (r + kAhead < pending.size()) {
@@ -1097,7 +1220,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     }
     const Pending& p = pending[r];
     const Source& src = sources[p.source];
-    KeyCell* k = cells.data() + r * nkeys;  // no keys: an empty array
+    KeyCell* k = h.cells.data() + r * nkeys;  // no keys: an empty array
     for (std::size_t i = 0; i < nkeys; ++i) {
       if (src.cache) {
         cacheKey(src, keySlot[i], p, k[i]);
@@ -1106,71 +1229,21 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       }
     }
     if (src.cache && src.slotColumn[pathSlot] == kCachePath) {
-      paths[r] = {src.cache.get(), p.index, src.cache->pathOrder(p.index), {}};
+      h.paths[r] = {src.cache.get(), p.index, src.cache->pathOrder(p.index), {}};
     } else {
-      paths[r].text = src.cache ? std::string_view() : std::string_view(sqlRows[p.index][pathSlot].s);
+      h.paths[r].text =
+          src.cache ? std::string_view() : std::string_view(sqlRows[p.index][pathSlot].s);
     }
   }
-  auto compareKey = [](const KeyCell& a, const KeyCell& b) {
-    if (a.kind == KeyCell::Kind::Null || b.kind == KeyCell::Kind::Null) {
-      return a.kind == b.kind ? 0 : (a.kind == KeyCell::Kind::Null ? -1 : 1);
-    }
-    switch (a.kind) {
-      case KeyCell::Kind::Text:
-        return CompareNoCase({reinterpret_cast<const char*>(a.a), a.b},
-                             {reinterpret_cast<const char*>(b.a), b.b});
-      case KeyCell::Kind::Guid:
-        if (a.a != b.a) return a.a < b.a ? -1 : 1;
-        return a.b < b.b ? -1 : a.b > b.b;
-      default: {
-        double da, db;
-        std::memcpy(&da, &a.b, sizeof da);
-        std::memcpy(&db, &b.b, sizeof db);
-        if (da != db) return da < db ? -1 : 1;
-        const auto ia = static_cast<std::int64_t>(a.a), ib = static_cast<std::int64_t>(b.a);
-        return ia < ib ? -1 : ia > ib;
-      }
-    }
-  };
-  std::vector<std::uint32_t> order(pending.size());
-  for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-  {
-    // Without order keys the rows still come in path order, so that a row limit keeps the
-    // same rows however the catalog was read.
-    // The last tie-break is the order the rows were read in, so the order is total and a
-    // plain sort gives what a stable one would.
-    std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
-      const KeyCell* a = cells.data() + x * nkeys;
-      const KeyCell* b = cells.data() + y * nkeys;
-      for (std::size_t k = 0; k < nkeys; ++k) {
-        const int c = compareKey(a[k], b[k]);
-        if (c != 0) return q.order[k].descending ? c > 0 : c < 0;
-      }
-      // The path, by byte; rows of one snapshot know their order already.
-      const PathKey& pa = paths[x];
-      const PathKey& pb = paths[y];
-      if (pa.snapshot && pa.snapshot == pb.snapshot) {
-        if (pa.order != pb.order) return pa.order < pb.order;
-        return x < y;
-      }
-      auto pathText = [](const PathKey& k) {
-        return k.snapshot ? k.snapshot->Cell(kCachePath, k.row).text : k.text;
-      };
-      const int c = pathText(pa).compare(pathText(pb));
-      return c != 0 ? c < 0 : x < y;
-    });
-  }
-  if (options.maxRows && order.size() > options.maxRows) order.resize(options.maxRows);
 
-  // The answer's rows, in order. A SQL row gives up its values (copied where the select
-  // list names a column twice); a cache row stays in its cache until it is asked for.
-  std::vector<int> uses(columnSlot.size(), 0);  // column slots come first
-  for (std::size_t c : columnSlot) ++uses[c];
-  std::vector<std::uint32_t> lazySource(sources.size(), ResultSet::kWhole);
+  // A cache row stays in its cache until it is asked for.
+  h.uses.assign(columnSlot.size(), 0);  // column slots come first
+  for (std::size_t c : columnSlot) ++h.uses[c];
+  h.lazySource.assign(sources.size(), ResultSet::kWhole);
   for (std::size_t i = 0; i < sources.size(); ++i) {
     const Source& src = sources[i];
     if (!src.cache) continue;
-    lazySource[i] = static_cast<std::uint32_t>(out.sources_.size());
+    h.lazySource[i] = static_cast<std::uint32_t>(out.sources_.size());
     ResultSet::Source& lazy = out.sources_.emplace_back();
     lazy.cache = src.cache;
     for (std::size_t slot : columnSlot) {
@@ -1181,30 +1254,17 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
   // When the select list names each column once, in order, a SQL row's first slots are the
   // answer's row (key and path slots follow): it is handed over whole, not copied into a
   // second allocation.
-  bool slotsInOrder = true;
-  for (std::size_t c = 0; c < columnSlot.size(); ++c) slotsInOrder &= columnSlot[c] == c;
-  out.rows_.reserve(order.size());
-  out.pending_.reserve(order.size());
-  for (std::uint32_t at : order) {
-    const Pending& p = pending[at];
-    if (sources[p.source].cache) {
-      out.rows_.emplace_back();
-      out.pending_.push_back({lazySource[p.source], p.index, p.rank});
-      continue;
-    }
-    if (slotsInOrder) {
-      Row row = std::move(sqlRows[p.index]);
-      row.resize(columnSlot.size());
-      out.AddRow(std::move(row));
-      continue;
-    }
-    Row row(columnSlot.size());
-    for (std::size_t c = 0; c < columnSlot.size(); ++c) {
-      auto& v = sqlRows[p.index][columnSlot[c]];
-      row[c] = uses[columnSlot[c]] > 1 ? v : std::move(v);
-    }
-    out.AddRow(std::move(row));
-  }
+  for (std::size_t c = 0; c < columnSlot.size(); ++c) h.slotsInOrder &= columnSlot[c] == c;
+  h.columnSlot = columnSlot;
+  // Without order keys the rows still come in path order, so that a row limit keeps the
+  // same rows however the catalog was read.
+  out.count_ = options.maxRows ? std::min(options.maxRows, pending.size()) : pending.size();
+  h.sources = std::move(sources);
+  h.pending = std::move(pending);
+  h.sqlRows = std::move(sqlRows);  // moving the vector keeps every value where it is
+  h.Build();
+  out.pending_.reserve(std::min<std::size_t>(out.count_, 64));
+  if (out.count_ > 0) out.rest_ = std::move(heap);
   return S_OK;
 }
 

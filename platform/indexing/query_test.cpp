@@ -674,6 +674,16 @@ TEST_F(QueryFixture, ModelAgreesWithEngine) {
     ResultSet rs;
     const HRESULT hr = executor_->Execute(text, {}, rs, error);
     ASSERT_EQ(hr, S_OK) << error << "\n" << text;
+    ASSERT_EQ(rs.RowCount(), want.size()) << text;
+    // Rows are put in order as they are asked for: a row far down first, as a list scrolled
+    // at once asks, then every row.
+    // A row handed out stays valid while later rows are put in order.
+    if (!want.empty() && round % 2) {
+      const Row& top = rs.RowAt(0);
+      const std::size_t far = (want.size() - 1) * static_cast<std::size_t>(round % 7) / 6;
+      ASSERT_EQ(rs.Field(far, 0).s, want[far]) << text;
+      ASSERT_EQ(top[0].s, want[0]) << text;
+    }
     std::vector<std::string> got;
     for (const auto& r : rs.Rows()) got.push_back(r[0].s);
     ASSERT_EQ(got, want) << text;
@@ -684,7 +694,10 @@ TEST_F(QueryFixture, ModelAgreesWithEngine) {
     const std::string wide =
         kPreamble + "SELECT Path, rank, write, kivVisits, kivUrl, kivLvE, kivSearchKey FROM " +
         scope + " WHERE " + cond + " ORDER BY " +
-        (round % 3 == 0 ? "kivSearchKey DESC, " : "rank DESC, ") + kKeys[key] +
+        (round % 3 == 0   ? "kivSearchKey DESC, "
+         : round % 3 == 1 ? "kivLvE DESC, rank DESC, "
+                          : "rank DESC, ") +
+        kKeys[key] +
         (desc ? " DESC" : " ASC");
     QueryOptions sqlOnly;
     sqlOnly.propertyCache = false;

@@ -50,6 +50,7 @@ void ReadCell(const CacheCell& c, ValueKind kind, Value& v) {
 }
 
 const Row& ResultSet::RowAt(std::size_t i) const {
+  Order(i);
   Row& row = rows_[i];
   const Pending& p = pending_[i];
   if (row.empty() && p.source != kWhole) {
@@ -60,6 +61,7 @@ const Row& ResultSet::RowAt(std::size_t i) const {
 }
 
 Value ResultSet::Field(std::size_t i, std::size_t column) const {
+  Order(i);
   const Row& row = rows_[i];
   if (!row.empty() || pending_[i].source == kWhole) {
     return column < row.size() ? row[column] : Value{};
@@ -75,8 +77,10 @@ std::vector<Row> ResultSet::Rows() const {
 }
 
 void ResultSet::AddRow(Row row) {
-  rows_.push_back(std::move(row));
-  pending_.push_back({kWhole, 0, 0});
+  // Rows given whole come after the ones still to be ordered.
+  if (count_ > 0) Order(count_ - 1);
+  AddWhole(std::move(row));
+  ++count_;
 }
 
 Value ResultSet::Read(const Pending& p, std::size_t column) const {

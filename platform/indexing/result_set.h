@@ -2,6 +2,7 @@
 // The typed rows a catalog query answers with (the record set of the OLE DB provider that
 // the Indexing Service offers), and how a value of the property cache reads as one.
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,8 +38,8 @@ class ResultSet {
   std::vector<std::string> columns;
   std::vector<ValueKind> types;
 
-  std::size_t RowCount() const { return rows_.size(); }
-  bool empty() const { return rows_.empty(); }
+  std::size_t RowCount() const { return count_; }
+  bool empty() const { return count_ == 0; }
   // The whole row, read when first asked for and kept.
   const Row& RowAt(std::size_t i) const;
   // One value of a row, without reading the rest of it.
@@ -48,8 +49,19 @@ class ResultSet {
   // Appends a row given whole.
   void AddRow(Row row);
 
+  // Rows not yet put in order: handed out one at a time, first in order first, when a row at
+  // or past them is asked for. A search of thirty thousand matches orders the screenful it
+  // shows, not every match.
+  class Unordered {
+   public:
+    virtual ~Unordered() = default;
+    // Appends the next row in order to `rows`, whole or as a cache row.
+    virtual void Next(ResultSet& rows) = 0;
+  };
+
  private:
   friend class QueryExecutor;
+  friend class RowHeap;
   // Rows still in a catalog's property cache: which cache, and where each answer column is.
   struct Source {
     std::shared_ptr<const PropertyCache> cache;
@@ -64,10 +76,30 @@ class ResultSet {
   };
   static constexpr std::uint32_t kWhole = UINT32_MAX;
   Value Read(const Pending& p, std::size_t column) const;
+  // Puts rows in order up to row i.
+  void Order(std::size_t i) const {
+    while (pending_.size() <= i && pending_.size() < count_) {
+      rest_->Next(const_cast<ResultSet&>(*this));
+    }
+  }
+  // The next row in order, of those counted already.
+  void AddCached(std::uint32_t source, std::uint32_t row, std::int32_t rank) {
+    rows_.emplace_back();
+    pending_.push_back({source, row, rank});
+  }
+  void AddWhole(Row row) {
+    rows_.push_back(std::move(row));
+    pending_.push_back({kWhole, 0, 0});
+  }
 
   std::vector<Source> sources_;
-  std::vector<Pending> pending_;
-  mutable std::vector<Row> rows_;  // empty until read, for rows still in a cache
+  // Both grow as rows are put in order; count_ counts the rows still unordered too.
+  mutable std::vector<Pending> pending_;
+  // Empty until read, for rows still in a cache. A deque: a row handed out stays where it is
+  // while later rows are put in order.
+  mutable std::deque<Row> rows_;
+  std::size_t count_ = 0;
+  std::unique_ptr<Unordered> rest_;
 };
 
 // In a lazy row's column map: the rank, not a cache column.
