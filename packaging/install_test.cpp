@@ -100,6 +100,12 @@ TEST_F(InstallTest, EveryProgramIsInstalledAndRuns) {
   for (const auto& p : programs) {
     EXPECT_EQ(::access((bin() / p).c_str(), X_OK), 0) << p << " is not installed";
   }
+  // A program that links the visit library starts from where it was installed.
+  if (std::find(programs.begin(), programs.end(), "qvvisit") != programs.end()) {
+    EXPECT_EQ(::access((bin() / "libQvHooks.so").c_str(), R_OK), 0);
+    const Output visit = Shell(Quote((bin() / "qvvisit").string()) + " --help");
+    EXPECT_EQ(visit.status, 0) << visit.text;
+  }
   // The installed qvstatus on a fresh root reports the three shared catalogs.
   const Output r = Shell(Quote((bin() / "qvstatus").string()) + " --root " +
                          Quote((dir_->path() / "fresh root").string()));
