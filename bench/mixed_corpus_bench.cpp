@@ -147,6 +147,7 @@ struct RunResult {
   double treePeakMiB = 0;     // wait4: the program and every descendant it reaped
   std::set<std::string> helpers;
   std::string output;
+  std::string errors;
 };
 
 // Runs argv with its output in a file, sampling the memory of its process tree.
@@ -156,7 +157,10 @@ RunResult RunMeasured(const std::vector<std::string>& argv, const fs::path& outF
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  // Standard error apart: the two streams interleave mid-line when they share a file.
+  const std::string errFile = outFile.string() + ".err";
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -197,6 +201,7 @@ RunResult RunMeasured(const std::vector<std::string>& argv, const fs::path& outF
     }
   }
   r.output = ReadSmall(outFile);
+  r.errors = ReadSmall(errFile);
   return r;
 }
 
@@ -230,7 +235,7 @@ void Report(benchmark::State& state, const Setup& s, const RunResult& r, const f
   state.SetLabel("helpers: " + (helpers.empty() ? std::string("none seen") : helpers));
   if (r.status != 0) {
     state.SkipWithError(("exit status " + std::to_string(r.status) + ": " +
-                         r.output.substr(0, 200)).c_str());
+                         (r.errors + r.output).substr(0, 200)).c_str());
   }
 }
 
@@ -246,7 +251,8 @@ void BM_MixedEngineIndex(benchmark::State& state) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {q, "--root", root.string(), "add-catalog", "Mixed"},
              {q, "--root", root.string(), "add-scope", "Mixed", s.corpus.string()}}) {
-      if (RunMeasured(args, log).status != 0) return state.SkipWithError(ReadSmall(log).c_str());
+      const RunResult step = RunMeasured(args, log);
+      if (step.status != 0) return state.SkipWithError((step.errors + step.output).c_str());
     }
     const RunResult r = RunMeasured({q, "--root", root.string(), "rescan", "Mixed"}, log);
     Report(state, s, r, root, [&](const std::string& word) {
