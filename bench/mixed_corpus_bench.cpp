@@ -169,8 +169,9 @@ RunResult RunMeasured(const std::vector<std::string>& argv, const fs::path& outF
   const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return r;
-  std::map<pid_t, long> peaks;
-  std::map<pid_t, std::string> names;
+  // Peaks by process and by the program it ran when sampled: a child between fork and exec
+  // still carries the parent's memory and high-water mark, and is not counted as a helper.
+  std::map<std::pair<pid_t, std::string>, long> peaks;
   int status = 0;
   rusage ru{};
   for (;;) {
@@ -179,25 +180,28 @@ RunResult RunMeasured(const std::vector<std::string>& argv, const fs::path& outF
     std::vector<pid_t> tree;
     Tree(pid, tree);
     for (const pid_t p : tree) {
+      std::string comm = ReadSmall("/proc/" + std::to_string(p) + "/comm");
+      while (!comm.empty() && comm.back() == '\n') comm.pop_back();
       const long kib = VmHwmKiB(p);
-      if (kib > peaks[p]) peaks[p] = kib;
-      if (!names.count(p)) {
-        std::string comm = ReadSmall("/proc/" + std::to_string(p) + "/comm");
-        while (!comm.empty() && comm.back() == '\n') comm.pop_back();
-        names[p] = comm;
-      }
+      long& peak = peaks[{p, comm}];
+      if (kib > peak) peak = kib;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   r.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   r.treePeakMiB = static_cast<double>(ru.ru_maxrss) / 1024.0;
-  for (const auto& [p, kib] : peaks) {
-    if (p == pid) {
-      r.rootPeakMiB = static_cast<double>(kib) / 1024.0;
-    } else {
-      r.helperPeakMiB = std::max(r.helperPeakMiB, static_cast<double>(kib) / 1024.0);
-      r.helpers.insert(names[p]);
+  std::string rootName;
+  for (const auto& [key, kib] : peaks) {
+    if (key.first == pid) rootName = key.second;
+  }
+  for (const auto& [key, kib] : peaks) {
+    const double mib = static_cast<double>(kib) / 1024.0;
+    if (key.first == pid) {
+      r.rootPeakMiB = std::max(r.rootPeakMiB, mib);
+    } else if (key.second != rootName) {
+      r.helperPeakMiB = std::max(r.helperPeakMiB, mib);
+      r.helpers.insert(key.second);
     }
   }
   r.output = ReadSmall(outFile);
