@@ -228,7 +228,7 @@ void DocumentReader::AddDocumentText(DocumentText& text, DocContent& out) const 
 
 HRESULT DocumentReader::Read(const std::filesystem::path& file, DocContent& out) {
   out = DocContent{};
-  if (host_ && file.has_extension() && IsHostedExtension(file.extension().string().substr(1))) {
+  if (host_ && IsHostedFile(file)) {
     DocumentText text;
     const HRESULT hr = host_->Read(file, text);
     // A host without a reader for the format leaves the file to the filters here.

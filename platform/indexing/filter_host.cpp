@@ -42,6 +42,17 @@ bool IsHostedExtension(std::string_view extension) {
          kHostedExtensions.end();
 }
 
+bool IsHostedFile(const std::filesystem::path& file) {
+  if (file.has_extension() && IsHostedExtension(file.extension().string().substr(1))) return true;
+  const auto folder = file.parent_path();
+  if (folder.filename() != "cur" && folder.filename() != "new") return false;
+  const auto maildir = folder.parent_path();
+  std::error_code ec;
+  return std::filesystem::is_directory(maildir / "tmp", ec) &&
+         std::filesystem::is_directory(maildir / "cur", ec) &&
+         std::filesystem::is_directory(maildir / "new", ec);
+}
+
 std::filesystem::path DefaultFilterHostProgram() {
   std::error_code ec;
   const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);

@@ -19,6 +19,10 @@ namespace qv::platform::indexing {
 
 // The extensions whose files go to the filter host ("pdf", without the dot).
 bool IsHostedExtension(std::string_view extension);
+// Whether a file goes to the filter host: a hosted extension, or a message in a Maildir
+// folder (a file in cur/ or new/ beside tmp/, cur/ and new/), whose name has no extension to
+// go by. The host reads the latter as mail only when its header says so.
+bool IsHostedFile(const std::filesystem::path& file);
 
 // qvfilterhost beside the running program; empty when there is none.
 std::filesystem::path DefaultFilterHostProgram();

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <thread>
 
+#include "common/temp_dir.h"
 #include "context/context.h"
 #include "platform/indexing/builtin_filters.h"
 #include "platform/indexing/catalog_admin.h"
@@ -270,6 +271,20 @@ TEST(FilterHostTable, BinaryFormatsGoToTheHostAndMarkupStays) {
   for (const char* e : {"txt", "htm", "html", "xml", "", "pdfx", "doc"}) {
     EXPECT_FALSE(IsHostedExtension(e)) << e;
   }
+}
+
+TEST(FilterHostTable, MaildirMessagesGoToTheHostByTheirPlace) {
+  TempDir dir;
+  const auto maildir = dir.path() / "Mail" / "Inbox";
+  for (const char* sub : {"tmp", "cur", "new"}) std::filesystem::create_directories(maildir / sub);
+  EXPECT_TRUE(IsHostedFile(maildir / "cur" / "1765170921.M1P2.host:2,S"));
+  EXPECT_TRUE(IsHostedFile(maildir / "new" / "1765170921.M1P2.host"));
+  EXPECT_FALSE(IsHostedFile(maildir / "tmp" / "1765170921.M1P2.host"));
+  EXPECT_FALSE(IsHostedFile(maildir / "notes.txt"));
+  EXPECT_TRUE(IsHostedFile(dir.path() / "saved.eml"));
+  // A folder that happens to be called cur/ is not a Maildir without its siblings.
+  std::filesystem::create_directories(dir.path() / "work" / "cur");
+  EXPECT_FALSE(IsHostedFile(dir.path() / "work" / "cur" / "draft"));
 }
 
 // The indexer with a host: hostile documents are kept as failed with their properties, and

@@ -24,6 +24,7 @@ DocumentFormat FormatByExtension(std::string_view extension) {
     return DocumentFormat::Ooxml;
   }
   if (ext == ".epub") return DocumentFormat::Epub;
+  if (ext == ".eml") return DocumentFormat::Mail;
   return DocumentFormat::Unknown;
 }
 
@@ -40,12 +41,18 @@ HRESULT ReadDocumentBytes(std::string_view bytes, std::string_view extension,
   // A zip archive tells its kind by its members, whatever the extension says.
   const bool zip = bytes.starts_with("PK\x03\x04");
   if (format == DocumentFormat::Unknown && !zip) format = FormatByExtension(extension);
+  // Maildir messages have no extension of their own: their header tells.
+  if (format == DocumentFormat::Unknown && !zip && LooksLikeMail(bytes.substr(0, 4096))) {
+    format = DocumentFormat::Mail;
+  }
   if (zip) return ReadZipDocument(bytes, limits, out);
   switch (format) {
     case DocumentFormat::Pdf:
       return ReadPdf(bytes, limits, out);
     case DocumentFormat::Rtf:
       return ReadRtf(bytes, limits, out);
+    case DocumentFormat::Mail:
+      return ReadMail(bytes, limits, out);
     default:
       return FILTER_E_UNKNOWNFORMAT;
   }
