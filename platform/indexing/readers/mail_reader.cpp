@@ -35,7 +35,9 @@ std::string HeaderText(const mail::HeaderField& field) {
 // sees. Other media types give nothing.
 std::string PartText(const mail::MimePart& part) {
   const auto charset = part.params.find("charset");
-  const std::string_view cs = charset == part.params.end() ? "utf-8" : charset->second;
+  // Not a conditional expression: its common type is a temporary string a view would outlive.
+  std::string_view cs = "utf-8";
+  if (charset != part.params.end()) cs = charset->second;
   if (part.mediaType == "text/html") {
     return indexing::ExtractHtml(mail::ToUtf8(part.body, cs)).text;
   }
