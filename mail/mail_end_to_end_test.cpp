@@ -1,7 +1,8 @@
 // The mail road end to end: a scripted mail session with the add-in loaded, a mail visit
 // recorded by the real tracer program, the ranking set it computes parked in the message's
 // shortcut, handed back by the mail proxy before any apply pass, and kept in the message
-// itself once the apply pass has run.
+// itself once the apply pass has run; then the store's mail catalog, crawled by qvindex through
+// the proxy, and QvSeek finding the mail by a word of its body, ranked by the visit.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -13,13 +14,18 @@
 #include <sstream>
 
 #include "common/program_args.h"
+#include "common/program_run.h"
+#include "common/scope_hash.h"
 #include "common/temp_dir.h"
 #include "context/test_context.h"
 #include "mail/QvOutlookAddIn/mail_addin_runtime.h"
 #include "mail/QvOutlookAddIn/pending_record.h"
 #include "mail/QvOutlookAddIn/shortcut_name.h"
 #include "mail/QvOutlookProxy/outlook_proxy.h"
+#include "platform/indexing/catalog_admin.h"
+#include "platform/indexing/catalog_keys.h"
 #include "platform/mail/maildir_store.h"
+#include "provider/cihelper/catalog_tables.h"
 #include "platform/mail/sim_mail_client.h"
 #include "platform/messaging/runtime_folder.h"
 #include "tracer/tracer_constants.h"
@@ -169,6 +175,52 @@ TEST(MailEndToEnd, VisitRecordedByTheTracerReachesTheMessageAndTheProxy) {
     }
   }
   EXPECT_TRUE(named);
+
+  // A mail catalog over the store's shortcut folder, crawled while the client serves the
+  // message bodies, then searched by a word only the body holds.
+  const fs::path home = runDir.path() / "home";
+  fs::create_directories(home);
+  const std::vector<std::string> toolEnv = {"HOME=" + home.string(),
+                                        "XDG_DATA_HOME=" + (home / "data").string(),
+                                        "XDG_RUNTIME_DIR=" + runtime.string()};
+  char catalog[48];
+  std::snprintf(catalog, sizeof catalog, "Quillon_%x_%x",
+                ScopeHash("S-1-22-1-" + std::to_string(::getuid())),
+                addin::StoreNumber(store->storeEntryId()));
+  {
+    platform::indexing::CatalogAdmin admin(tc.registry(), tc.root());
+    ASSERT_EQ(admin.AddCatalog(catalog, tc.root() / "catalogs" / "mail"), S_OK);
+    ASSERT_EQ(admin.AddScope(catalog, addIn.stores()[0]->directory().string(), false), S_OK);
+    for (const auto& [prop, data] : cihelper::kDocumentCatalogProperties) {
+      ASSERT_EQ(tc.registry().SetValue(platform::Hive::LocalMachine,
+                                       platform::indexing::PropertiesKey(catalog),
+                                       std::string(prop),
+                                       platform::RegValue::Sz(std::string(data))),
+                0);
+    }
+  }
+  auto index = std::async(std::launch::async, [&] {
+    return RunProgramToEnd({QVINDEX_PATH, "rescan", catalog}, tc.root(), toolEnv);
+  });
+  ASSERT_TRUE(client.PumpUntil(
+      [&] { return index.wait_for(0s) == std::future_status::ready; }, 120s));
+  const ProgramOutput indexed = index.get();
+  ASSERT_EQ(indexed.status, 0) << indexed.err;
+
+  const ProgramOutput found = RunProgramToEnd(
+      {QVSEEK_PATH, "--print", "marmalade", "--catalogs", "email"}, tc.root(), toolEnv);
+  ASSERT_EQ(found.status, 0) << found.err;
+  // The message's shortcut, ranked by the visit: its activation and the 31 s the tracer
+  // measured.
+  const std::string folder = addIn.stores()[0]->directory().string();
+  const auto row = found.out.find(folder);
+  ASSERT_NE(row, std::string::npos) << found.out;
+  const std::string line = found.out.substr(row, found.out.find('\n', row) - row);
+  EXPECT_NE(line.find(".q6e"), std::string::npos) << line;
+  EXPECT_NE(line.find("31 s"), std::string::npos) << line;
+  const ProgramOutput missing = RunProgramToEnd(
+      {QVSEEK_PATH, "--print", "nowhereword", "--catalogs", "email"}, tc.root(), toolEnv);
+  EXPECT_EQ(missing.out.find(".q6e"), std::string::npos) << missing.out;
 }
 
 }  // namespace
