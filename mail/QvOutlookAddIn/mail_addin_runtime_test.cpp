@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "context/test_context.h"
+#include "mail/QvOutlookAddIn/addin_test_support.h"
 #include "mail/QvOutlookAddIn/pending_record.h"
 #include "mail/QvOutlookAddIn/shortcut_name.h"
 #include "platform/mail/sim_mail_client.h"
@@ -194,6 +195,46 @@ TEST_F(MailAddInRuntimeTest, StopsWhileACallWaitsWithoutHanging) {
   ASSERT_EQ(call.wait_for(30s), std::future_status::ready);
   EXPECT_TRUE(Failed(call.get()));
   client_.RunFor(10ms);  // the orphaned job finds the object gone
+}
+
+// With a window station the assembled add-in reports what the reading pane shows.
+TEST(MailAddInRuntimeVisits, ReadingPaneSelectionBecomesAVisit) {
+  testing::AddInFixture f;
+  pm::SimMailClient client(f.desktop, f.tc.clock());
+  pm::MessageStore* store = nullptr;
+  ASSERT_EQ(client.OpenStore(f.tc.root() / "Mail", "Personal", &store), S_OK);
+  pm::EntryId inbox;
+  ASSERT_EQ(store->DefaultFolder(pm::FolderType::Inbox, inbox), S_OK);
+  pm::Message m;
+  m.folderId = inbox;
+  m.normalizedSubject = "hello";
+  ASSERT_EQ(store->SaveMessage(m), S_OK);
+  auto table = std::make_shared<platform::RunningObjects>(
+      platform::RunningObjectsOptions{f.tc.root() / "rot", ::getuid(), {}});
+  MailAddInOptions options;
+  options.logonId = "0:2";
+  auto runtime = std::make_unique<MailAddInRuntime>(
+      f.tc.ctx(), client, table, [&client](std::function<void()> w) { client.Post(std::move(w)); },
+      ScopeRegistrar{}, options,
+      VisitHost{f.station, f.loop, VisitBinding(testing::RecordedVisits::Points()),
+                AddInOptions{f.tc.root() / "run", 1s}});
+  ASSERT_EQ(runtime->Start(), S_OK);
+  ASSERT_NE(runtime->visits(), nullptr);
+
+  pm::SimExplorer* explorer = nullptr;
+  ASSERT_EQ(client.OpenExplorer(*store, inbox, &explorer), S_OK);
+  ASSERT_EQ(client.Select(*explorer, {m.entryId}), S_OK);
+  f.Advance(3s);
+  const std::string item = std::string(kMailItemPrefix) + HexUpper(m.entryId);
+  bool started = false;
+  for (const auto& c : f.recorded.calls) started = started || (c.op == 'S' && c.item == item);
+  EXPECT_TRUE(started);
+
+  // Taking the add-in away ends the visit.
+  runtime.reset();
+  bool ended = false;
+  for (const auto& c : f.recorded.calls) ended = ended || c.op == 'E';
+  EXPECT_TRUE(ended);
 }
 
 }  // namespace

@@ -26,4 +26,4 @@ qv_library(qv_mail_addin_runtime
   DEPS qv_outlook_addin qv_outlook_visits qv_mail_endpoint qv_folders)
 qv_tests(mail_addin_runtime_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/mail_addin_runtime_test.cpp
-  DEPS qv_mail_addin_runtime qv_mail_client)
+  DEPS qv_mail_addin_runtime qv_mail_client qv_desktop)
