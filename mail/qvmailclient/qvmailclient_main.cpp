@@ -186,7 +186,8 @@ int Run(Context& ctx, const Options& o) {
   }
 
   platform::SimDesktop desktop;
-  pm::SimMailClient client(desktop, const_cast<Clock&>(ctx.clock));
+  SystemClock clientClock;  // the client keeps real time: the tracer measures the visits
+  pm::SimMailClient client(desktop, clientClock);
   pm::MessageStore* store = client.AddStore(std::move(maildir));
 
   // The session's folders: the running object table, and the window station the tracer is
