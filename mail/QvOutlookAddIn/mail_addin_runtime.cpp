@@ -139,6 +139,7 @@ MailAddInRuntime::~MailAddInRuntime() {
 }
 
 HRESULT MailAddInRuntime::Start() {
+  if (object_) return S_FALSE;  // started already: the stores and scopes are in hand
   std::vector<platform::mail::MessageStore*> session = client_.Stores();
   std::vector<KivMsgStore*> tracked;
   for (platform::mail::MessageStore* store : session) {

@@ -75,7 +75,7 @@ class MailAddInRuntime {
 
   // Tracks every store, publishes the object, registers the scopes, connects the visits.
   // A store or scope that fails is reported and the rest go on; the object's publication
-  // failing is returned.
+  // failing is returned. A second call does nothing (S_FALSE).
   HRESULT Start();
   // One idle step of each due walk of each store: true while some walk has more to do.
   bool OnIdle();

@@ -125,6 +125,10 @@ TEST_F(MailAddInRuntimeTest, EachStoreGetsItsOwnShortcutFolderAndScope) {
   // The proxy hears each shortcut folder as it is, without any bucket below it.
   EXPECT_EQ(scopes_, (std::vector<std::string>{a.string(), b.string()}));
   EXPECT_TRUE(table_->IsRunning(OtlRankingName("0:1")));
+  // Starting again neither tracks the stores twice nor registers their scopes again.
+  EXPECT_EQ(runtime->Start(), S_FALSE);
+  EXPECT_EQ(runtime->stores().size(), 2u);
+  EXPECT_EQ(scopes_.size(), 2u);
 
   runtime.reset();
   EXPECT_EQ(removed_, (std::vector<std::uint32_t>{1, 2}));
