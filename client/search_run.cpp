@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <charconv>
+
 #include "platform/folders/folders.h"
 #include "provider/ranking/base_activation.h"
 
@@ -10,6 +12,26 @@ namespace qv::client {
 namespace ix = platform::indexing;
 
 std::string UserSidText() { return "S-1-22-1-" + std::to_string(::getuid()); }
+
+namespace {
+
+// The mail add-in keeps one key per tracked store, named by the store's number in hexadecimal;
+// each store has its own mail catalog.
+constexpr std::string_view kTrackedStoresKey = "Software\\Quillon\\Vesper\\EMail\\PSTs";
+
+std::vector<std::uint32_t> TrackedMailStores(const platform::Registry& registry) {
+  std::vector<std::string> keys;
+  std::vector<std::uint32_t> stores;
+  if (registry.EnumKeys(platform::Hive::CurrentUser, kTrackedStoresKey, keys) != 0) return stores;
+  for (const std::string& k : keys) {
+    std::uint32_t n = 0;
+    const auto [p, ec] = std::from_chars(k.data(), k.data() + k.size(), n, 16);
+    if (ec == std::errc() && p == k.data() + k.size() && n != 0) stores.push_back(n);
+  }
+  return stores;
+}
+
+}  // namespace
 
 HRESULT MakeComposeEnvironment(const Context& ctx, const DateLocale& dates,
                                const ix::CatalogAdmin* admin, ComposeEnvironment& out) {
@@ -24,6 +46,7 @@ HRESULT MakeComposeEnvironment(const Context& ctx, const DateLocale& dates,
   // The folders that stand for the system's own programs on this platform.
   out.windowsFolder = "/usr";
   out.programFilesFolder = "/opt";
+  out.mailStores = TrackedMailStores(ctx.registry);
   if (admin) {
     out.catalogRegistered = [admin](std::string_view name, bool& registered) {
       const HRESULT hr = admin->FindCatalog(name);

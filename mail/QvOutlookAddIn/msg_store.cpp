@@ -28,12 +28,6 @@ constexpr int kMaxFolderDepth = 64;
 // over-long name is seen as such rather than cut.
 constexpr std::size_t kMaxDecodedKeyBytes = 64;
 
-// The shift-add-xor hash over the store's entry id: its number.
-std::uint32_t StoreNumber(std::span<const std::uint8_t> id) {
-  std::uint32_t h = 0;
-  for (const std::uint8_t b : id) h ^= (h << 5) + (h >> 2) + b;
-  return h;
-}
 
 std::vector<std::uint8_t> FileTimeBytes(FileTime t) {
   std::vector<std::uint8_t> b(8);
@@ -61,6 +55,12 @@ std::vector<std::string> SortedEntries(const fs::path& dir, bool wantDirs, std::
 }
 
 }  // namespace
+
+std::uint32_t StoreNumber(std::span<const std::uint8_t> id) {
+  std::uint32_t h = 0;
+  for (const std::uint8_t b : id) h ^= (h << 5) + (h >> 2) + b;
+  return h;
+}
 
 KivMsgStore::KivMsgStore(const Context& ctx, pm::MessageStore& store, fs::path shortcutDirectory,
                          std::chrono::milliseconds resyncPeriod, WellKnownFolderNames names)

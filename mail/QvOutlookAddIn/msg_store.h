@@ -50,6 +50,10 @@ struct TrackedFolder {
   platform::mail::FolderType type = platform::mail::FolderType::None;
 };
 
+// A store's number: the shift-add-xor hash over its entry id. It names the store's registry
+// key and, in hexadecimal, its shortcut folder under the mail scope root.
+std::uint32_t StoreNumber(std::span<const std::uint8_t> storeEntryId);
+
 class KivMsgStore {
  public:
   // `resyncPeriod` of 0 makes both walks due at every connection.

@@ -18,3 +18,12 @@ if(TARGET outlook_visits_tests)
   target_compile_definitions(outlook_visits_tests PRIVATE QVHOOKS_PATH="$<TARGET_FILE:QvHooks>")
   add_dependencies(outlook_visits_tests QvHooks)
 endif()
+
+# The add-in assembled: tracked stores, the published ranking object, the proxy's scopes and
+# the visits.
+qv_library(qv_mail_addin_runtime
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/mail_addin_runtime.cpp
+  DEPS qv_outlook_addin qv_outlook_visits qv_mail_endpoint qv_folders)
+qv_tests(mail_addin_runtime_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/mail_addin_runtime_test.cpp
+  DEPS qv_mail_addin_runtime qv_mail_client qv_desktop)
