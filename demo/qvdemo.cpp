@@ -50,10 +50,10 @@ struct Document {
   const char* text;
 };
 
-constexpr Document kDocuments[] = {
-    {"report.odt", "Quarterly report: revenue, budget and the plans for next quarter.\n"},
+constexpr Document kDocuments[] = {  // plain text, so that each is searched by its words
+    {"report.txt", "Quarterly report: revenue, budget and the plans for next quarter.\n"},
     {"notes.md", "Meeting notes: budget review, report deadline, who does what.\n"},
-    {"budget.ods", "Budget 2027: travel, hardware, training; see the quarterly report.\n"},
+    {"budget.csv", "Budget 2027: travel, hardware, training; see the quarterly report.\n"},
     {"todo.txt", "todo: send the report, book the meeting room, water the plants\n"},
 };
 struct Mail {
