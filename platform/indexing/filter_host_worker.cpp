@@ -19,16 +19,18 @@
 namespace qv::platform::indexing {
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
+// AddressSanitizer and ThreadSanitizer reserve far more address space than the memory cap
+// leaves a process, so a sanitizer build runs the host without that one cap.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitizerShadow = true;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitizerShadow = true;
 #else
-constexpr bool kAddressSanitizer = false;
+constexpr bool kSanitizerShadow = false;
 #endif
 #else
-constexpr bool kAddressSanitizer = false;
+constexpr bool kSanitizerShadow = false;
 #endif
 
 int SetLimit(int resource, rlim_t soft, rlim_t hard) {
@@ -80,7 +82,7 @@ int ApplyHostLimits(const HostLimits& limits) {
   if (int e = SetLimit(RLIMIT_CORE, 0, 0)) return e;
   if (int e = SetLimit(RLIMIT_FSIZE, 0, 0)) return e;
   if (int e = SetLimit(RLIMIT_NOFILE, limits.openFiles, limits.openFiles)) return e;
-  if (!kAddressSanitizer) {
+  if (!kSanitizerShadow) {
     if (int e = SetLimit(RLIMIT_AS, limits.memoryBytes, limits.memoryBytes)) return e;
   }
   // The hard limit is the batch; the soft one is moved before each document.
