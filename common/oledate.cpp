@@ -5,9 +5,7 @@
 #include <cstdlib>
 
 namespace qv {
-namespace {
 
-// Days from 1970-01-01 to y-m-d in the proleptic Gregorian calendar.
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
   const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
@@ -29,6 +27,8 @@ void CivilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
   m = mp < 10 ? mp + 3 : mp - 9;
   y += m <= 2;
 }
+
+namespace {
 
 bool Digits(std::string_view s, std::size_t pos, std::size_t n, int& out) {
   if (pos + n > s.size()) return false;

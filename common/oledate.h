@@ -47,4 +47,8 @@ struct CivilDay {
 };
 CivilDay LocalDayOf(DATE utc);
 
+// Days from 1970-01-01 to y-m-d in the proleptic Gregorian calendar, and back.
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d);
+void CivilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d);
+
 }  // namespace qv

@@ -16,7 +16,7 @@
 namespace qv::platform::readers {
 namespace {
 
-// Everything a filter yields: text chunks joined by '|', values by spec.
+// Everything a filter yields: text chunks joined by '|', values by property.
 struct Drained {
   std::string text;
   std::vector<std::pair<std::uint32_t, PropVariant>> values;
