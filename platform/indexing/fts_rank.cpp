@@ -23,6 +23,12 @@ std::size_t GetVarint(std::span<const std::uint8_t> p, std::uint64_t& v) {
   return 0;
 }
 
+// SQLite's IDF: log((N - n + 0.5) / (n + 0.5)), floored just above 0.
+double Idf(sqlite3_int64 rows, sqlite3_int64 found) {
+  const double idf = std::log((rows - found + 0.5) / (found + 0.5));
+  return idf <= 0.0 ? 1e-6 : idf;
+}
+
 int CountRow(const Fts5ExtensionApi*, Fts5Context*, void* count) {
   ++*static_cast<sqlite3_int64*>(count);
   return SQLITE_OK;
@@ -45,13 +51,13 @@ void PhraseHitsFunction(const Fts5ExtensionApi* api, Fts5Context* fts, sqlite3_c
     if (rc == SQLITE_OK) rc = api->xColumnTotalSize(fts, -1, &tokens);
     if (rows <= 0) rows = 1;
     hits->avgTokens = static_cast<double>(tokens) / static_cast<double>(rows);
+    hits->tableRows = rows;
     hits->idf.assign(phrases, 0.0);
-    for (int i = 0; rc == SQLITE_OK && i < phrases; ++i) {
+    hits->idfDeferred = hits->mayDeferIdf && phrases == 1;
+    for (int i = 0; rc == SQLITE_OK && !hits->idfDeferred && i < phrases; ++i) {
       sqlite3_int64 found = 0;
       rc = api->xQueryPhrase(fts, i, &found, CountRow);
-      double idf = std::log((rows - found + 0.5) / (found + 0.5));
-      if (idf <= 0.0) idf = 1e-6;
-      hits->idf[i] = idf;
+      hits->idf[i] = Idf(rows, found);
     }
     if (rc != SQLITE_OK) {
       sqlite3_result_error_code(ctx, rc);
@@ -59,13 +65,17 @@ void PhraseHitsFunction(const Fts5ExtensionApi* api, Fts5Context* fts, sqlite3_c
     }
     hits->ready = true;
   }
+  // Each phrase's hits counted along its own position list: cheaper than the merged list
+  // of every instance that xInst would build.
   hits->freq.assign(phrases, 0.0);
-  int inst = 0;
-  rc = api->xInstCount(fts, &inst);
-  for (int i = 0; rc == SQLITE_OK && i < inst; ++i) {
-    int phrase = 0, column = 0, offset = 0;
-    rc = api->xInst(fts, i, &phrase, &column, &offset);
-    if (rc == SQLITE_OK && phrase >= 0 && phrase < phrases) hits->freq[phrase] += 1.0;
+  for (int i = 0; i < phrases; ++i) {
+    Fts5PhraseIter iter;
+    int column = 0, offset = 0;
+    rc = api->xPhraseFirst(fts, i, &iter, &column, &offset);
+    if (rc != SQLITE_OK) break;
+    double n = 0.0;
+    for (; column >= 0; api->xPhraseNext(fts, &iter, &column, &offset)) n += 1.0;
+    hits->freq[i] = n;
   }
   if (rc != SQLITE_OK) {
     sqlite3_result_error_code(ctx, rc);
@@ -90,6 +100,12 @@ HRESULT RegisterPhraseHits(sqlite3* db) {
   if (!api || api->iVersion < 2) return E_NOTIMPL;
   rc = api->xCreateFunction(api, "qv_phrase_hits", nullptr, PhraseHitsFunction, nullptr);
   return rc == SQLITE_OK ? S_OK : HresultFromSqlite(rc);
+}
+
+void FinishDeferredIdf(PhraseHits& hits, std::int64_t listed) {
+  if (!hits.idfDeferred) return;
+  for (double& idf : hits.idf) idf = Idf(hits.tableRows, listed);
+  hits.idfDeferred = false;
 }
 
 double Bm25Score(const PhraseHits& hits, std::int64_t tokens) {

@@ -18,6 +18,12 @@ namespace qv::platform::indexing {
 // counts for every row. Passed to it as a pointer parameter.
 struct PhraseHits {
   bool ready = false;
+  // Set by the caller when it counts the rows its statement lists. A query of one phrase
+  // lists exactly the rows that hold the phrase, so its IDF can wait for that count
+  // (FinishDeferredIdf) instead of costing a second pass over the phrase's rows.
+  bool mayDeferIdf = false;
+  bool idfDeferred = false;  // set on the first row: the IDF waits for FinishDeferredIdf
+  std::int64_t tableRows = 0;
   double avgTokens = 0.0;
   std::vector<double> idf;
   std::vector<double> freq;
@@ -28,6 +34,9 @@ inline constexpr const char* kPhraseHitsPointer = "qv_phrase_hits";
 
 // Registers qv_phrase_hits(fts, ?) on a connection, once.
 HRESULT RegisterPhraseHits(sqlite3* db);
+
+// The IDF of a deferred single-phrase query, from the rows its statement listed.
+void FinishDeferredIdf(PhraseHits& hits, std::int64_t listed);
 
 // The BM25 score of a row of `tokens` tokens, from the counts of the last row reported.
 double Bm25Score(const PhraseHits& hits, std::int64_t tokens);

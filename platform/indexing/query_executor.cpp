@@ -746,9 +746,10 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   }
   const std::vector<ScopeTest> scope = ScopeTests(table);
   auto take = [&](std::size_t row, std::int64_t rank) {
-    if (!InScope(scope, *c.cache, row)) return;
-    if (plan.where && !Evaluate(*plan.where, *c.cache, plan, row)) return;
+    if (!InScope(scope, *c.cache, row)) return false;
+    if (plan.where && !Evaluate(*plan.where, *c.cache, plan, row)) return false;
     hits.push_back({static_cast<std::uint32_t>(row), static_cast<std::int32_t>(rank)});
+    return true;
   };
   if (!comp.ranked()) {
     for (std::size_t row = 0; row < c.cache->size(); ++row) take(row, 1000);
@@ -765,18 +766,38 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
                 "SELECT rowid, qv_phrase_hits(fts, ?2) FROM fts WHERE fts MATCH ?1", st, error);
   if (Failed(hr)) return hr;
   PhraseHits phrases;
+  phrases.mayDeferIdf = true;
   st->Bind(1, std::string_view(comp.rankedMatch()));
   sqlite3_bind_pointer(st->get(), 2, &phrases, kPhraseHitsPointer, nullptr);
+  // A one-phrase query learns its IDF only when every row is listed: until then the rows
+  // taken keep their hit counts, and are ranked at the end.
+  std::vector<std::uint32_t> waitingFreq;
+  std::int64_t listed = 0;
   std::size_t hint = 0;
   int rc;
   while ((rc = st->Step()) == SQLITE_ROW) {
+    ++listed;
     const std::size_t row = c.cache->Find(st->Int(0), hint);
     if (row == c.cache->size()) continue;  // waiting for its first filtering
     hint = row;
-    take(row, RankOfScore(-Bm25Score(phrases, c.cache->tokens(row))));
+    if (!phrases.idfDeferred) {
+      take(row, RankOfScore(-Bm25Score(phrases, c.cache->tokens(row))));
+    } else if (take(row, 0)) {
+      waitingFreq.push_back(static_cast<std::uint32_t>(phrases.freq[0]));
+    }
   }
   st->Reset();
   if (rc != SQLITE_DONE) return FtsError(c.db, rc, error);
+  if (phrases.idfDeferred) {
+    FinishDeferredIdf(phrases, listed);
+    const std::size_t first = hits.size() - waitingFreq.size();
+    for (std::size_t i = 0; i < waitingFreq.size(); ++i) {
+      CacheHit& hit = hits[first + i];
+      phrases.freq[0] = waitingFreq[i];
+      hit.rank = static_cast<std::int32_t>(
+          RankOfScore(-Bm25Score(phrases, c.cache->tokens(hit.row))));
+    }
+  }
   done = true;
   return S_OK;
 }

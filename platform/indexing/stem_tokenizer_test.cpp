@@ -136,6 +136,37 @@ TEST_F(StemmingTest, RankOfStemmedRowsIsStillSQLitesBm25) {
   }
   EXPECT_EQ(rows, 4);
   EXPECT_DOUBLE_EQ(hits.avgTokens, static_cast<double>(total) / 5.0);
+
+  // A one-phrase query may leave its IDF until every row is listed; the scores must then be
+  // the same doubles, with a column filter or a phrase of two words too. A query of two
+  // phrases never defers.
+  for (const char* match : {"\"reports\"", "{contents}: report", "\"more words\"",
+                            "report OR other", "report NOT other"}) {
+    SCOPED_TRACE(match);
+    PhraseHits deferred;
+    deferred.mayDeferIdf = true;
+    st.Reset();
+    st.Bind(1, std::string_view(match));
+    sqlite3_bind_pointer(st.get(), 2, &deferred, kPhraseHitsPointer, nullptr);
+    std::vector<std::pair<std::vector<double>, std::int64_t>> seen;
+    std::vector<double> expected;
+    while (st.Step() == SQLITE_ROW) {
+      const auto* blob = static_cast<const std::uint8_t*>(sqlite3_column_blob(st.get(), 0));
+      seen.emplace_back(deferred.freq,
+                        DocsizeTokens(std::span(
+                            blob, static_cast<std::size_t>(sqlite3_column_bytes(st.get(), 0)))));
+      expected.push_back(st.Real(2));
+    }
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(deferred.idfDeferred, std::string_view(match).find(" O") == std::string::npos &&
+                                        std::string_view(match).find(" N") == std::string::npos);
+    FinishDeferredIdf(deferred, static_cast<std::int64_t>(seen.size()));
+    EXPECT_FALSE(deferred.idfDeferred);
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+      deferred.freq = seen[i].first;
+      EXPECT_EQ(-Bm25Score(deferred, seen[i].second), expected[i]);
+    }
+  }
 }
 
 TEST_F(StemmingTest, ACatalogMadeBeforeStemmingOpensAndSearchesAsBefore) {
