@@ -15,6 +15,7 @@
 // names the QvSeek program for BM_SeekPrint, which runs it as a user would (process start
 // included) beside recollq -n 20 (BM_RecollPrint).
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -165,16 +166,29 @@ RunResult InChild(Fn fn) {
   return r;
 }
 
+// Runs a program as a user would start it: spawned (not forked from this process, whose
+// copied page tables would be timed too), output to `out`, its own peak memory reported.
 RunResult RunProgram(std::vector<std::string> argv, const fs::path& out = "/dev/null") {
-  return InChild([&] {
-    std::vector<char*> args;
-    for (auto& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    freopen(out.c_str(), "w", stdout);
-    freopen("/dev/null", "w", stderr);
-    execvp(args[0], args.data());
-    return 127;
-  });
+  RunResult r;
+  std::vector<char*> args;
+  for (auto& a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const auto t0 = Clock::now();
+  pid_t pid = 0;
+  const int err = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (err != 0) return r;
+  int status = 0;
+  rusage ru{};
+  wait4(pid, &status, 0, &ru);
+  r.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  r.peakMiB = static_cast<double>(ru.ru_maxrss) / 1024.0;
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
 }
 
 int EngineCrawl(const Setup& s) {

@@ -201,4 +201,8 @@ int RunQvSeek(std::span<const std::string_view> args, Context& ctx, const DateLo
   return kSeekOk;
 }
 
+bool WantsWindow(std::span<const std::string_view> args) {
+  return args.empty() || (args[0] != "--print" && args[0] != "--help" && args[0] != "-h");
+}
+
 }  // namespace qv::client

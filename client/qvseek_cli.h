@@ -33,6 +33,9 @@ struct SeekSession {
 HRESULT OpenSeekSession(Context& ctx, const DateLocale& dates, std::ostream& err,
                         SeekSession& out);
 
+// Whether the arguments ask for the window (anything but --print and --help).
+bool WantsWindow(std::span<const std::string_view> args);
+
 // `args` excludes the program name. Registers the classes it needs in ctx.classes.
 int RunQvSeek(std::span<const std::string_view> args, Context& ctx, const DateLocale& dates,
               std::ostream& out, std::ostream& err);

@@ -106,6 +106,18 @@ TEST_F(InstallTest, EveryProgramIsInstalledAndRuns) {
     const Output visit = Shell(Quote((bin() / "qvvisit").string()) + " --help");
     EXPECT_EQ(visit.status, 0) << visit.text;
   }
+  // The installed QvSeek finds its window module beside it (a search from the command line
+  // never loads it).
+  if (QV_WITH_SEEK_WINDOW) {
+    EXPECT_EQ(::access((bin() / "libQvSeekWindow.so").c_str(), R_OK), 0);
+    const fs::path shot = dir_->path() / "window.png";
+    const Output w = Shell("QT_QPA_PLATFORM=offscreen QV_ROOT=" +
+                           Quote((dir_->path() / "window root").string()) + " " +
+                           Quote((bin() / "QvSeek").string()) + " --screenshot " +
+                           Quote(shot.string()));
+    EXPECT_EQ(w.status, 0) << w.text;
+    EXPECT_TRUE(fs::exists(shot)) << w.text;
+  }
   // The installed qvstatus on a fresh root reports the three shared catalogs.
   const Output r = Shell(Quote((bin() / "qvstatus").string()) + " --root " +
                          Quote((dir_->path() / "fresh root").string()));

@@ -40,10 +40,6 @@ void StartManagerIfMissing(platform::WindowStation* station) {
 
 }  // namespace
 
-bool WantsWindow(std::span<const std::string_view> args) {
-  return args.empty() || (args[0] != "--print" && args[0] != "--help" && args[0] != "-h");
-}
-
 int RunSeekWindow(int argc, char** argv, std::span<const std::string_view> args, Context& ctx,
                   const DateLocale& dates) {
   const bool screenshot = !args.empty() && args[0] == "--screenshot";

@@ -10,9 +10,6 @@
 
 namespace qv::client {
 
-// Whether the arguments ask for the window (anything but --print and --help).
-bool WantsWindow(std::span<const std::string_view> args);
-
 // `argc`/`argv` are the program's own (Qt reads its options there); `args` excludes the
 // program's name. Exit codes as for --print: 0, 1 usage, 2 failure.
 int RunSeekWindow(int argc, char** argv, std::span<const std::string_view> args, Context& ctx,
