@@ -116,6 +116,8 @@ class CatalogDb {
   HRESULT RemoveUnseenBelow(std::string_view folder, std::int64_t gen, std::int64_t& removed);
 
   HRESULT Counts(std::int64_t& total, std::int64_t& pending);
+  // The documents waiting for filtering alone, from their own index.
+  HRESULT PendingCount(std::int64_t& pending);
   HRESULT GetMeta(std::string_view key, std::string& value);  // S_FALSE when missing
   HRESULT SetMeta(std::string_view key, std::string_view value);
 

@@ -298,6 +298,10 @@ HRESULT CatalogIndexer::IndexOne(const PendingDoc& doc) {
 
 HRESULT CatalogIndexer::FilterPending() {
   std::vector<PendingDoc> batch;
+  // Counted once and then counted down: counting again after every batch costs a pass
+  // over every waiting document.
+  std::int64_t waiting = 0;
+  db_->PendingCount(waiting);
   for (;;) {
     HRESULT hr = db_->Pending(options_.batchSize, batch);
     if (Failed(hr)) return hr;
@@ -305,6 +309,7 @@ HRESULT CatalogIndexer::FilterPending() {
     Transaction tx(db_->db());
     if (Failed(tx.status())) return tx.status();
     bool stopped = false;
+    std::int64_t done = 0;
     for (const auto& doc : batch) {
       if (Stopping()) {
         stopped = true;
@@ -313,11 +318,12 @@ HRESULT CatalogIndexer::FilterPending() {
       hr = IndexOne(doc);
       if (Failed(hr)) return hr;
       ++progress_.filtered;
+      ++done;
     }
     hr = tx.Commit();
     if (Failed(hr)) return hr;
-    std::int64_t total = 0;
-    db_->Counts(total, progress_.pending);
+    waiting = std::max<std::int64_t>(0, waiting - done);
+    progress_.pending = waiting;
     Report("filtering");
     if (stopped) return E_ABORT;
   }
