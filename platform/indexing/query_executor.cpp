@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <variant>
 
@@ -802,16 +804,126 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   return S_OK;
 }
 
+// A value of a row read by SQL, small: a number in place, a text (or a GUID's 16 bytes) in
+// the store's text blocks. A search may read tens of thousands of rows and show twenty.
+struct SqlCell {
+  ValueKind kind = ValueKind::Null;
+  std::uint32_t length = 0;  // text
+  std::int64_t i = 0;        // I4, UI4, I8
+  double d = 0.0;            // Date
+  const char* text = nullptr;  // Str, Guid
+  std::string_view Text() const { return {text, length}; }
+};
+
+// The values of the rows read by SQL, in blocks that never move once filled: growing costs
+// no copies, and the order keys can point into the values and texts.
+class SqlValues {
+ public:
+  // Room for a row of `n` NULL cells, all in one block; the index of the first, or false
+  // when the store is full.
+  bool Append(std::size_t n, std::uint32_t& first) {
+    if (n > kBlock) return false;
+    if (blocks_.empty() || blocks_.back().size() + n > kBlock) {
+      if (blocks_.size() >= UINT32_MAX / kBlock) return false;
+      blocks_.emplace_back().reserve(kBlock);
+    }
+    std::vector<SqlCell>& b = blocks_.back();
+    first = static_cast<std::uint32_t>((blocks_.size() - 1) * kBlock + b.size());
+    b.resize(b.size() + n);
+    return true;
+  }
+  // Drops the last row appended, which began at `first` (its texts stay, unused).
+  void DropFrom(std::uint32_t first) { blocks_.back().resize(first % kBlock); }
+  SqlCell& operator[](std::size_t i) { return blocks_[i / kBlock][i % kBlock]; }
+  const SqlCell& operator[](std::size_t i) const { return blocks_[i / kBlock][i % kBlock]; }
+  // A copy of `bytes` that stays where it is.
+  const char* Keep(std::string_view bytes) {
+    if (bytes.size() > kTextBlock / 4) {
+      const auto& own = texts_.emplace_back(std::make_unique<char[]>(bytes.size()));
+      bytes.copy(own.get(), bytes.size());
+      return own.get();
+    }
+    if (!textRoom_ || textUsed_ + bytes.size() > kTextBlock) {
+      texts_.push_back(std::make_unique<char[]>(kTextBlock));
+      textRoom_ = texts_.back().get();
+      textUsed_ = 0;
+    }
+    char* at = textRoom_ + textUsed_;
+    bytes.copy(at, bytes.size());
+    textUsed_ += bytes.size();
+    return at;
+  }
+
+ private:
+  static constexpr std::size_t kBlock = 8192;
+  static constexpr std::size_t kTextBlock = 64 * 1024;
+  std::vector<std::vector<SqlCell>> blocks_;
+  std::vector<std::unique_ptr<char[]>> texts_;
+  char* textRoom_ = nullptr;  // the block that small texts are copied into
+  std::size_t textUsed_ = 0;
+};
+
+// Reads one column of a SQL row into a fresh cell, as ReadValue reads it into a value.
+void ReadSqlCell(const Statement& st, int col, ValueKind kind, SqlValues& store, SqlCell& c) {
+  const int type = st.Type(col);
+  if (type == SQLITE_NULL) return;
+  switch (kind) {
+    case ValueKind::Str: {
+      const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), col));
+      const auto n = static_cast<std::size_t>(sqlite3_column_bytes(st.get(), col));
+      if (!p || n > UINT32_MAX) return;
+      c.kind = kind;
+      c.length = static_cast<std::uint32_t>(n);
+      c.text = store.Keep({p, n});
+      return;
+    }
+    case ValueKind::Guid: {
+      Value v;
+      ReadValue(st, col, kind, v);
+      if (v.IsNull()) return;
+      std::array<char, sizeof(Guid)> bytes;
+      std::memcpy(bytes.data(), &v.g, sizeof(Guid));
+      c.kind = kind;
+      c.length = sizeof(Guid);
+      c.text = store.Keep({bytes.data(), bytes.size()});
+      return;
+    }
+    default: {
+      Value v;
+      ReadValue(st, col, kind, v);
+      c.kind = v.kind;
+      c.i = v.i;
+      c.d = v.d;
+    }
+  }
+}
+
+void CellValue(const SqlCell& c, Value& v) {
+  v.kind = c.kind;
+  switch (c.kind) {
+    case ValueKind::Null: return;
+    case ValueKind::Str: v.s.assign(c.text, c.length); return;
+    case ValueKind::Guid: std::memcpy(&v.g, c.text, sizeof(Guid)); return;
+    default:
+      v.i = c.i;
+      v.d = c.d;
+  }
+}
+
 // The rows of one table of a query, before they are ordered.
 struct Source {
   std::shared_ptr<const PropertyCache> cache;  // null: the rows came from SQL
   std::vector<ColumnInfo> slots;
   std::vector<int> slotColumn;  // cache column per slot, -1 for none
   std::size_t rankSlot = 0;
+  // SQL rows keep only the slots somebody reads, side by side: per slot its place in a
+  // row's values, -1 for a slot that is always NULL.
+  std::vector<int> storedAt;
+  std::size_t stored = 0;
 };
 struct Pending {
   std::uint32_t source;
-  std::uint32_t index;  // SQL: into sqlRows; cache: the cache row
+  std::uint32_t index;  // SQL: its first value in sqlValues; cache: the cache row
   std::int32_t rank;    // cache rows
 };
 
@@ -859,15 +971,13 @@ class RowHeap final : public ResultSet::Unordered {
  public:
   std::vector<Source> sources;
   std::vector<Pending> pending;
-  std::vector<std::vector<Value>> sqlRows;  // the keys of SQL rows point into these
+  SqlValues sqlValues;  // SQL rows' values; their keys point into these
   std::size_t nkeys = 0;
   std::vector<bool> descending;  // per key
   std::vector<KeyCell> cells;    // nkeys per pending row
   std::vector<PathKey> paths;
   std::vector<std::uint32_t> lazySource;  // per source: its ResultSet source, or kWhole
   std::vector<std::size_t> columnSlot;
-  std::vector<int> uses;  // per slot: how many answer columns read it
-  bool slotsInOrder = true;
 
   // Whether row x comes before row y. The last tie-break is the order the rows were read
   // in, so the order is total.
@@ -916,16 +1026,11 @@ class RowHeap final : public ResultSet::Unordered {
     }
     // A SQL row gives up its values (copied where the select list names a column twice);
     // it has left the heap, so its keys are never read again.
-    if (slotsInOrder) {
-      Row row = std::move(sqlRows[p.index]);
-      row.resize(columnSlot.size());
-      out.AddWhole(std::move(row));
-      return;
-    }
+    const std::vector<int>& storedAt = sources[p.source].storedAt;
     Row row(columnSlot.size());
     for (std::size_t c = 0; c < columnSlot.size(); ++c) {
-      auto& v = sqlRows[p.index][columnSlot[c]];
-      row[c] = uses[columnSlot[c]] > 1 ? v : std::move(v);
+      const int at = storedAt[columnSlot[c]];
+      if (at >= 0) CellValue(sqlValues[p.index + static_cast<std::size_t>(at)], row[c]);
     }
     out.AddWhole(std::move(row));
   }
@@ -1012,7 +1117,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
   // only the answer's columns of the rows kept are read.
   std::vector<Source> sources;
   std::vector<Pending> pending;
-  std::vector<std::vector<Value>> sqlRows;
+  SqlValues sqlValues;
   std::vector<std::size_t> columnSlot, keySlot;
   std::size_t pathSlot = 0;
   for (const auto& table : q.tables) {
@@ -1156,23 +1261,32 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
         }
       }, params[i]);
     }
+    src.storedAt.assign(slots.size(), -1);
+    src.stored = 0;
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+      if (!unread[i] || i == rankSlot) src.storedAt[i] = static_cast<int>(src.stored++);
+    }
     int rc;
     while ((rc = s.Step()) == SQLITE_ROW) {
-      pending.push_back({source, static_cast<std::uint32_t>(sqlRows.size()), 0});
-      std::vector<Value>& row = sqlRows.emplace_back(slots.size());
+      std::uint32_t base = 0;
+      if (!sqlValues.Append(src.stored, base)) return E_OUTOFMEMORY;
+      pending.push_back({source, base, 0});
       for (std::size_t i = 0; i < slots.size(); ++i) {
+        if (src.storedAt[i] < 0) continue;
+        SqlCell& v = sqlValues[std::size_t{base} + static_cast<std::size_t>(src.storedAt[i])];
         if (i == rankSlot) {
-          row[i].kind = ValueKind::I4;
-          row[i].i = RankOfScore(s.Real(static_cast<int>(i)));
+          v.kind = ValueKind::I4;
+          v.i = RankOfScore(s.Real(static_cast<int>(i)));
         } else {
-          ReadValue(s, static_cast<int>(i), slots[i].kind, row[i]);
+          ReadSqlCell(s, static_cast<int>(i), slots[i].kind, sqlValues, v);
         }
       }
       for (const RowLike& like : rowLikes) {
         // A missing value meets neither LIKE nor NOT LIKE.
-        const Value& v = row[like.slot];
-        if (v.IsNull() || like.pattern.Matches(v.s) == like.condition->negated) {
-          sqlRows.pop_back();
+        const SqlCell& v =
+            sqlValues[std::size_t{base} + static_cast<std::size_t>(src.storedAt[like.slot])];
+        if (v.kind == ValueKind::Null || like.pattern.Matches(v.Text()) == like.condition->negated) {
+          sqlValues.DropFrom(base);
           pending.pop_back();
           break;
         }
@@ -1211,6 +1325,19 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       default: number(k, v.i, v.d); break;
     }
   };
+  auto sqlKey = [&](const SqlCell& v, KeyCell& k) {
+    switch (v.kind) {
+      case ValueKind::Null: break;
+      case ValueKind::Str: textKey(k, v.Text()); break;
+      case ValueKind::Guid: {
+        Guid g;
+        std::memcpy(&g, v.text, sizeof g);
+        guid(k, g);
+        break;
+      }
+      default: number(k, v.i, v.d); break;
+    }
+  };
   Value scratch;  // a cache cell read as a value, for the kinds that need it
   auto cacheKey = [&](const Source& src, std::size_t slot, const Pending& p, KeyCell& k) {
     if (slot == src.rankSlot) return number(k, p.rank, 0.0);
@@ -1246,20 +1373,19 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       if (src.cache) {
         cacheKey(src, keySlot[i], p, k[i]);
       } else {
-        valueKey(sqlRows[p.index][keySlot[i]], k[i]);
+        sqlKey(sqlValues[p.index + static_cast<std::size_t>(src.storedAt[keySlot[i]])], k[i]);
       }
     }
     if (src.cache && src.slotColumn[pathSlot] == kCachePath) {
       h.paths[r] = {src.cache.get(), p.index, src.cache->pathOrder(p.index), {}};
     } else {
       h.paths[r].text =
-          src.cache ? std::string_view() : std::string_view(sqlRows[p.index][pathSlot].s);
+          src.cache ? std::string_view()
+                    : sqlValues[p.index + static_cast<std::size_t>(src.storedAt[pathSlot])].Text();
     }
   }
 
   // A cache row stays in its cache until it is asked for.
-  h.uses.assign(columnSlot.size(), 0);  // column slots come first
-  for (std::size_t c : columnSlot) ++h.uses[c];
   h.lazySource.assign(sources.size(), ResultSet::kWhole);
   for (std::size_t i = 0; i < sources.size(); ++i) {
     const Source& src = sources[i];
@@ -1272,17 +1398,13 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       lazy.kinds.push_back(src.slots[slot].kind);
     }
   }
-  // When the select list names each column once, in order, a SQL row's first slots are the
-  // answer's row (key and path slots follow): it is handed over whole, not copied into a
-  // second allocation.
-  for (std::size_t c = 0; c < columnSlot.size(); ++c) h.slotsInOrder &= columnSlot[c] == c;
   h.columnSlot = columnSlot;
   // Without order keys the rows still come in path order, so that a row limit keeps the
   // same rows however the catalog was read.
   out.count_ = options.maxRows ? std::min(options.maxRows, pending.size()) : pending.size();
   h.sources = std::move(sources);
   h.pending = std::move(pending);
-  h.sqlRows = std::move(sqlRows);  // moving the vector keeps every value where it is
+  h.sqlValues = std::move(sqlValues);  // moving the store keeps every value where it is
   h.Build();
   out.pending_.reserve(std::min<std::size_t>(out.count_, 64));
   if (out.count_ > 0) out.rest_ = std::move(heap);

@@ -415,6 +415,41 @@ TEST_F(QueryFixture, UnionAllSortsAcrossCatalogs) {
   EXPECT_EQ(rs.RowAt(0)[0].g, key);
   EXPECT_TRUE(rs.RowAt(1)[0].IsNull());
   EXPECT_TRUE(rs.RowAt(0)[1].IsNull());
+  // Read by SQL, a row keeps its values in small cells: a GUID comes back whole and orders
+  // as its fields do, above a missing one.
+  QueryOptions sqlOnly;
+  sqlOnly.propertyCache = false;
+  ASSERT_EQ(executor_->Execute(kPreamble + "SELECT kivSearchKey, Path FROM System..Scope() "
+                                           "ORDER BY kivSearchKey DESC",
+                               sqlOnly, rs, error),
+            S_OK);
+  ASSERT_EQ(rs.RowCount(), 2u);
+  EXPECT_EQ(rs.RowAt(0)[0].g, key);
+  EXPECT_EQ(rs.RowAt(0)[1].s, "/f/a.txt");
+  EXPECT_TRUE(rs.RowAt(1)[0].IsNull());
+}
+
+TEST_F(QueryFixture, RowsReadBySqlKeepLongAndEmptyTexts) {
+  const std::string longUrl = "http://long/" + std::string(40000, 'x');
+  MakeCatalog("System", {{"/f/a.txt", "word", Day(2004, 1, 1), 1, Day(2004, 1, 5), longUrl, {}},
+                         {"/f/b.txt", "word", Day(2004, 1, 2), 2, Day(2004, 1, 6), "", {}},
+                         {"/f/c.txt", "word", Day(2004, 1, 3), 3, Day(2004, 1, 7), "http://c/",
+                          {}}});
+  QueryOptions sqlOnly;
+  sqlOnly.propertyCache = false;
+  ResultSet rs;
+  std::string error;
+  ASSERT_EQ(executor_->Execute(kPreamble + "SELECT kivUrl, Path FROM System..Scope() WHERE "
+                                           "CONTAINS (ALL,'\"word\"') ORDER BY kivUrl DESC",
+                               sqlOnly, rs, error),
+            S_OK)
+      << error;
+  ASSERT_EQ(rs.RowCount(), 3u);
+  EXPECT_EQ(rs.RowAt(0)[0].s, longUrl);
+  EXPECT_EQ(rs.RowAt(1)[0].s, "http://c/");
+  EXPECT_EQ(rs.RowAt(2)[0].kind, ValueKind::Str);
+  EXPECT_EQ(rs.RowAt(2)[0].s, "");
+  EXPECT_EQ(rs.RowAt(2)[1].s, "/f/b.txt");
 }
 
 TEST_F(QueryFixture, RebuiltIndexIsOpenedAgain) {
