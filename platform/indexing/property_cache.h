@@ -63,6 +63,10 @@ class PropertyCache {
   // Whether every stored value of the column is an integer, or a number (or missing).
   bool AllInteger(int column) const { return columns_[column].allInteger; }
   bool AllNumber(int column) const { return columns_[column].allNumber; }
+  // The column's values in row order when every row has a real number there, else null.
+  const double* Reals(int column) const {
+    return columns_[column].reals.empty() ? nullptr : columns_[column].reals.data();
+  }
   // Inline: a query reads a few dozen cells of every row it takes.
   CacheCell Cell(int column, std::size_t row) const {
     CacheCell cell;
@@ -97,6 +101,8 @@ class PropertyCache {
     bool allText = true;
     bool allInteger = true;
     bool allNumber = true;
+    bool everyRowReal = true;
+    std::vector<double> reals;  // when everyRowReal
   };
   // Only the values a row has are stored, together: most documents lack most properties,
   // and a query takes scattered rows and reads many values of each.

@@ -1342,6 +1342,11 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
   auto cacheKey = [&](const Source& src, std::size_t slot, const Pending& p, KeyCell& k) {
     if (slot == src.rankSlot) return number(k, p.rank, 0.0);
     if (src.slotColumn[slot] < 0) return;
+    if (src.slots[slot].kind == ValueKind::Date) {
+      if (const double* reals = src.cache->Reals(src.slotColumn[slot])) {
+        return number(k, 0, reals[p.index]);
+      }
+    }
     const CacheCell cell = src.cache->Cell(src.slotColumn[slot], p.index);
     if (cell.type == SQLITE_NULL) return;
     switch (src.slots[slot].kind) {
