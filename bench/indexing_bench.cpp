@@ -150,13 +150,9 @@ struct RunResult {
   int status = -1;
 };
 
-// Runs fn in a child process, so that its peak memory is its own.
-template <class Fn>
-RunResult InChild(Fn fn) {
+// Waits for a child started at t0: its time, its own peak memory and its exit status.
+RunResult WaitChild(pid_t pid, Clock::time_point t0) {
   RunResult r;
-  const auto t0 = Clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) _exit(fn());
   int status = 0;
   rusage ru{};
   wait4(pid, &status, 0, &ru);
@@ -166,10 +162,18 @@ RunResult InChild(Fn fn) {
   return r;
 }
 
+// Runs fn in a child process, so that its peak memory is its own.
+template <class Fn>
+RunResult InChild(Fn fn) {
+  const auto t0 = Clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) _exit(fn());
+  return WaitChild(pid, t0);
+}
+
 // Runs a program as a user would start it: spawned (not forked from this process, whose
 // copied page tables would be timed too), output to `out`, its own peak memory reported.
 RunResult RunProgram(std::vector<std::string> argv, const fs::path& out = "/dev/null") {
-  RunResult r;
   std::vector<char*> args;
   for (auto& a : argv) args.push_back(a.data());
   args.push_back(nullptr);
@@ -181,14 +185,8 @@ RunResult RunProgram(std::vector<std::string> argv, const fs::path& out = "/dev/
   pid_t pid = 0;
   const int err = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (err != 0) return r;
-  int status = 0;
-  rusage ru{};
-  wait4(pid, &status, 0, &ru);
-  r.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-  r.peakMiB = static_cast<double>(ru.ru_maxrss) / 1024.0;
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return r;
+  if (err != 0) return RunResult{};
+  return WaitChild(pid, t0);
 }
 
 int EngineCrawl(const Setup& s) {
