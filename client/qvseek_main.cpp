@@ -17,6 +17,9 @@
 namespace {
 
 #ifdef QV_SEEK_WINDOW
+constexpr const char* kWhatToDo =
+    "Reinstall Quillon Vesper, or search without a window: QvSeek --print WORDS\n";
+
 // Loads the window module from the program's own folder and hands it the command line.
 int RunWindowModule(int argc, char** argv) {
   std::error_code ec;
@@ -27,14 +30,14 @@ int RunWindowModule(int argc, char** argv) {
   if (!handle) {
     const char* why = dlerror();
     std::cerr << "QvSeek: the window cannot be opened: " << (why ? why : module.string())
-              << "\nReinstall Quillon Vesper, or search without a window: QvSeek --print WORDS\n";
+              << "\n" << kWhatToDo;
     return qv::client::kSeekFailed;
   }
   // The module stays loaded until the program ends: Qt's own exit handlers live in it.
   auto* entry = reinterpret_cast<SeekWindowMain*>(dlsym(handle, kSeekWindowEntry));
   if (!entry) {
     std::cerr << "QvSeek: " << module.string() << " is not QvSeek's window module\n"
-              << "Reinstall Quillon Vesper, or search without a window: QvSeek --print WORDS\n";
+              << kWhatToDo;
     return qv::client::kSeekFailed;
   }
   return entry(argc, argv);

@@ -76,8 +76,9 @@ std::string MailText(const Mail& m) {
 constexpr const char* kPageUrl = "http://intranet.example/plans";
 constexpr const char* kPageTitle = "Plans for the next quarter";
 
-// Runs a program of the build without a shell; its output goes to ours.
-int RunArgs(const std::vector<std::string>& args) {
+// Starts a program of the build without a shell; its output goes to ours. -1 when it
+// cannot start.
+pid_t Start(const std::vector<std::string>& args) {
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -86,21 +87,24 @@ int RunArgs(const std::vector<std::string>& args) {
     std::cerr << "qvdemo: cannot start " << args[0] << "; build it first (scripts/demo.sh)\n";
     return -1;
   }
+  return pid;
+}
+
+int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+
+// Runs a program of the build to its end.
+int RunArgs(const std::vector<std::string>& args) {
+  const pid_t pid = Start(args);
+  if (pid < 0) return -1;
   int status = 0;
   waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return ExitCode(status);
 }
 
 // Runs a program while the mail client's main thread goes on serving the add-in's calls.
 int RunPumping(platform::mail::SimMailClient& client, const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-    std::cerr << "qvdemo: cannot start " << args[0] << "; build it first (scripts/demo.sh)\n";
-    return -1;
-  }
+  const pid_t pid = Start(args);
+  if (pid < 0) return -1;
   int status = 0;
   bool exited = false;
   client.PumpUntil(
@@ -114,7 +118,7 @@ int RunPumping(platform::mail::SimMailClient& client, const std::vector<std::str
     ::waitpid(pid, &status, 0);
     return -1;
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return ExitCode(status);
 }
 
 template <class... A>
@@ -196,6 +200,20 @@ std::string SessionScript(const fs::path& docs, const std::string& pageItem,
   return s.str();
 }
 
+// One catalog over one folder, caching the properties the search reads.
+HRESULT AddCatalog(Context& ctx, platform::indexing::CatalogAdmin& admin, const std::string& name,
+                   const fs::path& location, const fs::path& scope) {
+  if (const HRESULT hr = admin.AddCatalog(name, location); Failed(hr)) return hr;
+  if (const HRESULT hr = admin.AddScope(name, scope.string(), false); Failed(hr)) return hr;
+  for (const auto& row : cihelper::kDocumentCatalogProperties) {
+    const std::int32_t rc = ctx.registry.SetValue(platform::Hive::LocalMachine,
+                                                  platform::indexing::PropertiesKey(name),
+                                                  row.first, platform::RegValue::Sz(row.second));
+    if (rc != 0) return HresultFromWin32(rc);
+  }
+  return S_OK;
+}
+
 // A catalog over the documents with the ranking properties cached, for the indexer to crawl.
 // The documents' catalog, and the web history's, whose visited pages are read through their
 // cached copies; both cache the ranking properties.
@@ -208,13 +226,9 @@ HRESULT SetUpCatalog(Context& ctx, const fs::path& root, const fs::path& docs) {
   const std::pair<const char*, fs::path> catalogs[] = {{"System", docs},
                                                        {"QuillonWebHistory", webHistory}};
   for (const auto& [name, scope] : catalogs) {
-    if (const HRESULT hr = admin.AddCatalog(name, root / "catalogs" / name); Failed(hr)) return hr;
-    if (const HRESULT hr = admin.AddScope(name, scope.string(), false); Failed(hr)) return hr;
-    for (const auto& row : cihelper::kDocumentCatalogProperties) {
-      const std::int32_t rc = ctx.registry.SetValue(platform::Hive::LocalMachine,
-                                                    ix::PropertiesKey(name), row.first,
-                                                    platform::RegValue::Sz(row.second));
-      if (rc != 0) return HresultFromWin32(rc);
+    if (const HRESULT hr = AddCatalog(ctx, admin, name, root / "catalogs" / name, scope);
+        Failed(hr)) {
+      return hr;
     }
   }
   return S_OK;
@@ -225,15 +239,7 @@ HRESULT SetUpMailCatalog(Context& ctx, const fs::path& root, const std::string& 
                          const fs::path& shortcuts) {
   namespace ix = platform::indexing;
   ix::CatalogAdmin admin(ctx.registry, root);
-  if (const HRESULT hr = admin.AddCatalog(name, root / "catalogs" / "mail"); Failed(hr)) return hr;
-  if (const HRESULT hr = admin.AddScope(name, shortcuts.string(), false); Failed(hr)) return hr;
-  for (const auto& row : cihelper::kDocumentCatalogProperties) {
-    const std::int32_t rc = ctx.registry.SetValue(platform::Hive::LocalMachine,
-                                                  ix::PropertiesKey(name), row.first,
-                                                  platform::RegValue::Sz(row.second));
-    if (rc != 0) return HresultFromWin32(rc);
-  }
-  return S_OK;
+  return AddCatalog(ctx, admin, name, root / "catalogs" / "mail", shortcuts);
 }
 
 struct Row {

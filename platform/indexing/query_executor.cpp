@@ -835,7 +835,6 @@ class SqlValues {
   // Drops the last row appended, which began at `first` (its texts stay, unused).
   void DropFrom(std::uint32_t first) { blocks_.back().resize(first % kBlock); }
   SqlCell& operator[](std::size_t i) { return blocks_[i / kBlock][i % kBlock]; }
-  const SqlCell& operator[](std::size_t i) const { return blocks_[i / kBlock][i % kBlock]; }
   // A copy of `bytes` that stays where it is.
   const char* Keep(std::string_view bytes) {
     if (bytes.size() > kTextBlock / 4) {
@@ -1024,8 +1023,7 @@ class RowHeap final : public ResultSet::Unordered {
       out.AddCached(lazySource[p.source], p.index, p.rank);
       return;
     }
-    // A SQL row gives up its values (copied where the select list names a column twice);
-    // it has left the heap, so its keys are never read again.
+    // A SQL row becomes a whole row only now, from the cells of the slots it kept.
     const std::vector<int>& storedAt = sources[p.source].storedAt;
     Row row(columnSlot.size());
     for (std::size_t c = 0; c < columnSlot.size(); ++c) {
