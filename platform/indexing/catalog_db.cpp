@@ -126,7 +126,9 @@ HRESULT CatalogDb::OpenForQuery(const std::filesystem::path& location,
   std::error_code ec;
   if (!std::filesystem::exists(file, ec)) return STG_E_FILENOTFOUND;
   std::unique_ptr<CatalogDb> c(new CatalogDb());
-  HRESULT hr = c->db_.Open(file, false);
+  // Read-only: the last writer to close a catalog folds its log back and removes it, and a
+  // reader that did the same would make every one-off search create and delete two files.
+  HRESULT hr = c->db_.Open(file, false, true);
   if (Failed(hr)) return hr;
   hr = RegisterStemTokenizer(c->db_.handle());
   if (Failed(hr)) return hr;

@@ -89,7 +89,7 @@ class CatalogDb {
   static HRESULT Open(const std::filesystem::path& location,
                       std::span<const CachedProperty> props, std::unique_ptr<CatalogDb>& out,
                       std::span<const std::string> stemming = kDefaultStemming);
-  // For queries: no schema changes; STG_E_FILENOTFOUND when there is no index yet.
+  // For queries: read-only; STG_E_FILENOTFOUND when there is no index yet.
   static HRESULT OpenForQuery(const std::filesystem::path& location,
                               std::unique_ptr<CatalogDb>& out);
 

@@ -804,108 +804,133 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   return S_OK;
 }
 
-// A value of a row read by SQL, small: a number in place, a text (or a GUID's 16 bytes) in
-// the store's text blocks. A search may read tens of thousands of rows and show twenty.
-struct SqlCell {
-  ValueKind kind = ValueKind::Null;
-  std::uint32_t length = 0;  // text
-  std::int64_t i = 0;        // I4, UI4, I8
-  double d = 0.0;            // Date
-  const char* text = nullptr;  // Str, Guid
-  std::string_view Text() const { return {text, length}; }
-};
-
-// The values of the rows read by SQL, in blocks that never move once filled: growing costs
-// no copies, and the order keys can point into the values and texts.
+// The values of the rows read by SQL. A search may read tens of thousands of rows and show
+// twenty, and every page of memory it writes costs a page fault, so a value takes eight
+// bytes: the number itself, or the address of a text kept here (its length in the four bytes
+// before it). Its kind is its column's; whether it is NULL is a bit beside. Values and texts
+// live in blocks that never move once filled: growing costs no copies, and the order keys
+// can point into the texts.
 class SqlValues {
  public:
-  // Room for a row of `n` NULL cells, all in one block; the index of the first, or false
+  // Room for a row of `n` NULL values, all in one block; the index of the first, or false
   // when the store is full.
   bool Append(std::size_t n, std::uint32_t& first) {
     if (n > kBlock) return false;
-    if (blocks_.empty() || blocks_.back().size() + n > kBlock) {
+    if (blocks_.empty() || used_ + n > kBlock) {
       if (blocks_.size() >= UINT32_MAX / kBlock) return false;
-      blocks_.emplace_back().reserve(kBlock);
+      blocks_.push_back(std::make_unique_for_overwrite<Cell[]>(kBlock));
+      used_ = 0;
     }
-    std::vector<SqlCell>& b = blocks_.back();
-    first = static_cast<std::uint32_t>((blocks_.size() - 1) * kBlock + b.size());
-    b.resize(b.size() + n);
+    first = static_cast<std::uint32_t>((blocks_.size() - 1) * kBlock + used_);
+    used_ += n;
+    const std::size_t end = std::size_t{first} + n;
+    if (nulls_.size() * 64 < end) nulls_.resize(end / 64 + 1, ~std::uint64_t{0});
+    for (std::size_t i = first; i < end; ++i) nulls_[i / 64] |= std::uint64_t{1} << (i % 64);
     return true;
   }
   // Drops the last row appended, which began at `first` (its texts stay, unused).
-  void DropFrom(std::uint32_t first) { blocks_.back().resize(first % kBlock); }
-  SqlCell& operator[](std::size_t i) { return blocks_[i / kBlock][i % kBlock]; }
-  // A copy of `bytes` that stays where it is.
-  const char* Keep(std::string_view bytes) {
-    if (bytes.size() > kTextBlock / 4) {
-      const auto& own = texts_.emplace_back(std::make_unique<char[]>(bytes.size()));
-      bytes.copy(own.get(), bytes.size());
-      return own.get();
+  void DropFrom(std::uint32_t first) { used_ = first % kBlock; }
+
+  bool IsNull(std::size_t i) const { return nulls_[i / 64] >> (i % 64) & 1; }
+  std::int64_t Int(std::size_t i) const { return at(i).i; }
+  double Real(std::size_t i) const { return at(i).d; }
+  std::string_view Text(std::size_t i) const {
+    if (IsNull(i)) return {};
+    const char* t = at(i).text;
+    std::uint32_t n = 0;
+    std::memcpy(&n, t - sizeof n, sizeof n);
+    return {t, n};
+  }
+  void SetInt(std::size_t i, std::int64_t v) { at(i).i = v, Present(i); }
+  void SetReal(std::size_t i, double v) { at(i).d = v, Present(i); }
+  // A copy of `bytes`, which stays where it is.
+  bool SetText(std::size_t i, std::string_view bytes) {
+    if (bytes.size() > UINT32_MAX - sizeof(std::uint32_t)) return false;
+    const auto n = static_cast<std::uint32_t>(bytes.size());
+    const std::size_t need = sizeof n + bytes.size();
+    char* room;
+    if (need > kTextBlock / 4) {
+      texts_.push_back(std::make_unique_for_overwrite<char[]>(need));
+      room = texts_.back().get();
+    } else {
+      if (!textRoom_ || textUsed_ + need > kTextBlock) {
+        texts_.push_back(std::make_unique_for_overwrite<char[]>(kTextBlock));
+        textRoom_ = texts_.back().get();
+        textUsed_ = 0;
+      }
+      room = textRoom_ + textUsed_;
+      textUsed_ += need;
     }
-    if (!textRoom_ || textUsed_ + bytes.size() > kTextBlock) {
-      texts_.push_back(std::make_unique<char[]>(kTextBlock));
-      textRoom_ = texts_.back().get();
-      textUsed_ = 0;
-    }
-    char* at = textRoom_ + textUsed_;
-    bytes.copy(at, bytes.size());
-    textUsed_ += bytes.size();
-    return at;
+    std::memcpy(room, &n, sizeof n);
+    bytes.copy(room + sizeof n, bytes.size());
+    at(i).text = room + sizeof n;
+    Present(i);
+    return true;
   }
 
  private:
-  static constexpr std::size_t kBlock = 8192;
+  union Cell {
+    std::int64_t i;    // I4, UI4, I8
+    double d;          // Date
+    const char* text;  // Str, Guid
+  };
+  Cell& at(std::size_t i) const { return blocks_[i / kBlock][i % kBlock]; }
+  void Present(std::size_t i) { nulls_[i / 64] &= ~(std::uint64_t{1} << (i % 64)); }
+
+  static constexpr std::size_t kBlock = 8192;  // 64 KiB: from the heap, not a mapping each
   static constexpr std::size_t kTextBlock = 64 * 1024;
-  std::vector<std::vector<SqlCell>> blocks_;
+  std::vector<std::unique_ptr<Cell[]>> blocks_;
+  std::size_t used_ = 0;  // values in the last block
+  std::vector<std::uint64_t> nulls_;  // a bit per value
   std::vector<std::unique_ptr<char[]>> texts_;
   char* textRoom_ = nullptr;  // the block that small texts are copied into
   std::size_t textUsed_ = 0;
 };
 
-// Reads one column of a SQL row into a fresh cell, as ReadValue reads it into a value.
-void ReadSqlCell(const Statement& st, int col, ValueKind kind, SqlValues& store, SqlCell& c) {
+// Reads one column of a SQL row into value `i` of the store, as ReadValue reads it into a
+// value; false when the store is full.
+bool ReadSqlCell(const Statement& st, int col, ValueKind kind, SqlValues& store,
+                 std::size_t i) {
   const int type = st.Type(col);
-  if (type == SQLITE_NULL) return;
+  if (type == SQLITE_NULL) return true;
   switch (kind) {
     case ValueKind::Str: {
       const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), col));
       const auto n = static_cast<std::size_t>(sqlite3_column_bytes(st.get(), col));
-      if (!p || n > UINT32_MAX) return;
-      c.kind = kind;
-      c.length = static_cast<std::uint32_t>(n);
-      c.text = store.Keep({p, n});
-      return;
+      return !p || store.SetText(i, {p, n});
     }
     case ValueKind::Guid: {
       Value v;
       ReadValue(st, col, kind, v);
-      if (v.IsNull()) return;
+      if (v.IsNull()) return true;
       std::array<char, sizeof(Guid)> bytes;
       std::memcpy(bytes.data(), &v.g, sizeof(Guid));
-      c.kind = kind;
-      c.length = sizeof(Guid);
-      c.text = store.Keep({bytes.data(), bytes.size()});
-      return;
+      return store.SetText(i, {bytes.data(), bytes.size()});
     }
     default: {
       Value v;
       ReadValue(st, col, kind, v);
-      c.kind = v.kind;
-      c.i = v.i;
-      c.d = v.d;
+      if (v.IsNull()) return true;
+      if (kind == ValueKind::Date) {
+        store.SetReal(i, v.d);
+      } else {
+        store.SetInt(i, v.i);
+      }
+      return true;
     }
   }
 }
 
-void CellValue(const SqlCell& c, Value& v) {
-  v.kind = c.kind;
-  switch (c.kind) {
+// Value `i` of the store, of a column of `kind`.
+void CellValue(const SqlValues& store, std::size_t i, ValueKind kind, Value& v) {
+  if (store.IsNull(i)) return;
+  v.kind = kind;
+  switch (kind) {
     case ValueKind::Null: return;
-    case ValueKind::Str: v.s.assign(c.text, c.length); return;
-    case ValueKind::Guid: std::memcpy(&v.g, c.text, sizeof(Guid)); return;
-    default:
-      v.i = c.i;
-      v.d = c.d;
+    case ValueKind::Str: v.s = store.Text(i); return;
+    case ValueKind::Guid: std::memcpy(&v.g, store.Text(i).data(), sizeof(Guid)); return;
+    case ValueKind::Date: v.d = store.Real(i); return;
+    default: v.i = store.Int(i); return;
   }
 }
 
@@ -1023,12 +1048,15 @@ class RowHeap final : public ResultSet::Unordered {
       out.AddCached(lazySource[p.source], p.index, p.rank);
       return;
     }
-    // A SQL row becomes a whole row only now, from the cells of the slots it kept.
-    const std::vector<int>& storedAt = sources[p.source].storedAt;
+    // A SQL row becomes a whole row only now, from the values of the slots it kept.
+    const Source& src = sources[p.source];
     Row row(columnSlot.size());
     for (std::size_t c = 0; c < columnSlot.size(); ++c) {
-      const int at = storedAt[columnSlot[c]];
-      if (at >= 0) CellValue(sqlValues[p.index + static_cast<std::size_t>(at)], row[c]);
+      const std::size_t slot = columnSlot[c];
+      const int at = src.storedAt[slot];
+      if (at < 0) continue;
+      const ValueKind kind = slot == src.rankSlot ? ValueKind::I4 : src.slots[slot].kind;
+      CellValue(sqlValues, p.index + static_cast<std::size_t>(at), kind, row[c]);
     }
     out.AddWhole(std::move(row));
   }
@@ -1271,19 +1299,19 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       pending.push_back({source, base, 0});
       for (std::size_t i = 0; i < slots.size(); ++i) {
         if (src.storedAt[i] < 0) continue;
-        SqlCell& v = sqlValues[std::size_t{base} + static_cast<std::size_t>(src.storedAt[i])];
+        const std::size_t at = std::size_t{base} + static_cast<std::size_t>(src.storedAt[i]);
         if (i == rankSlot) {
-          v.kind = ValueKind::I4;
-          v.i = RankOfScore(s.Real(static_cast<int>(i)));
-        } else {
-          ReadSqlCell(s, static_cast<int>(i), slots[i].kind, sqlValues, v);
+          sqlValues.SetInt(at, RankOfScore(s.Real(static_cast<int>(i))));
+        } else if (!ReadSqlCell(s, static_cast<int>(i), slots[i].kind, sqlValues, at)) {
+          return E_OUTOFMEMORY;
         }
       }
       for (const RowLike& like : rowLikes) {
         // A missing value meets neither LIKE nor NOT LIKE.
-        const SqlCell& v =
-            sqlValues[std::size_t{base} + static_cast<std::size_t>(src.storedAt[like.slot])];
-        if (v.kind == ValueKind::Null || like.pattern.Matches(v.Text()) == like.condition->negated) {
+        const std::size_t at =
+            std::size_t{base} + static_cast<std::size_t>(src.storedAt[like.slot]);
+        if (sqlValues.IsNull(at) ||
+            like.pattern.Matches(sqlValues.Text(at)) == like.condition->negated) {
           sqlValues.DropFrom(base);
           pending.pop_back();
           break;
@@ -1323,17 +1351,19 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       default: number(k, v.i, v.d); break;
     }
   };
-  auto sqlKey = [&](const SqlCell& v, KeyCell& k) {
-    switch (v.kind) {
+  auto sqlKey = [&](std::size_t at, ValueKind kind, KeyCell& k) {
+    if (sqlValues.IsNull(at)) return;
+    switch (kind) {
       case ValueKind::Null: break;
-      case ValueKind::Str: textKey(k, v.Text()); break;
+      case ValueKind::Str: textKey(k, sqlValues.Text(at)); break;
       case ValueKind::Guid: {
         Guid g;
-        std::memcpy(&g, v.text, sizeof g);
+        std::memcpy(&g, sqlValues.Text(at).data(), sizeof g);
         guid(k, g);
         break;
       }
-      default: number(k, v.i, v.d); break;
+      case ValueKind::Date: number(k, 0, sqlValues.Real(at)); break;
+      default: number(k, sqlValues.Int(at), 0.0); break;
     }
   };
   Value scratch;  // a cache cell read as a value, for the kinds that need it
@@ -1376,7 +1406,9 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       if (src.cache) {
         cacheKey(src, keySlot[i], p, k[i]);
       } else {
-        sqlKey(sqlValues[p.index + static_cast<std::size_t>(src.storedAt[keySlot[i]])], k[i]);
+        const std::size_t slot = keySlot[i];
+        sqlKey(p.index + static_cast<std::size_t>(src.storedAt[slot]),
+               slot == src.rankSlot ? ValueKind::I4 : src.slots[slot].kind, k[i]);
       }
     }
     if (src.cache && src.slotColumn[pathSlot] == kCachePath) {
@@ -1384,7 +1416,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     } else {
       h.paths[r].text =
           src.cache ? std::string_view()
-                    : sqlValues[p.index + static_cast<std::size_t>(src.storedAt[pathSlot])].Text();
+                    : sqlValues.Text(p.index + static_cast<std::size_t>(src.storedAt[pathSlot]));
     }
   }
 
