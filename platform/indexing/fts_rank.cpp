@@ -81,7 +81,7 @@ void PhraseHitsFunction(const Fts5ExtensionApi* api, Fts5Context* fts, sqlite3_c
     sqlite3_result_error_code(ctx, rc);
     return;
   }
-  sqlite3_result_null(ctx);
+  sqlite3_result_int64(ctx, api->xRowid(fts));
 }
 
 }  // namespace
@@ -132,6 +132,23 @@ std::int64_t DocsizeTokens(std::span<const std::uint8_t> blob) {
     blob = blob.subspan(used);
   }
   return static_cast<std::int64_t>(total);
+}
+
+int DocsizeReader::Tokens(std::int64_t rowid, std::int64_t& tokens) {
+  tokens = 0;
+  int rc = blob_ ? sqlite3_blob_reopen(blob_, rowid)
+                 : sqlite3_blob_open(db_, "main", "fts_docsize", "sz", rowid, 0, &blob_);
+  if (rc != SQLITE_OK) {
+    // A handle that failed to move is spent.
+    sqlite3_blob_close(blob_);
+    blob_ = nullptr;
+    return rc == SQLITE_ERROR ? SQLITE_CORRUPT : rc;
+  }
+  bytes_.resize(static_cast<std::size_t>(sqlite3_blob_bytes(blob_)));
+  rc = sqlite3_blob_read(blob_, bytes_.data(), static_cast<int>(bytes_.size()), 0);
+  if (rc != SQLITE_OK) return rc;
+  tokens = DocsizeTokens(bytes_);
+  return SQLITE_OK;
 }
 
 }  // namespace qv::platform::indexing

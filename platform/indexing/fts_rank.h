@@ -32,7 +32,7 @@ struct PhraseHits {
 // The pointer type name under which a PhraseHits is bound.
 inline constexpr const char* kPhraseHitsPointer = "qv_phrase_hits";
 
-// Registers qv_phrase_hits(fts, ?) on a connection, once.
+// Registers qv_phrase_hits(fts, ?) on a connection, once. Its value is the row's id.
 HRESULT RegisterPhraseHits(sqlite3* db);
 
 // The IDF of a deferred single-phrase query, from the rows its statement listed.
@@ -45,5 +45,23 @@ double Bm25Score(const PhraseHits& hits, std::int64_t tokens);
 // varint per column). A damaged blob counts up to where it is cut short, and the sum stops
 // at the largest count instead of wrapping.
 std::int64_t DocsizeTokens(std::span<const std::uint8_t> blob);
+
+// Rows' lengths read from the full-text index's table of them through one blob handle, moved
+// from row to row: bm25() runs a statement per row for the same, and a search that lists
+// thirty thousand rows spent most of its time there.
+class DocsizeReader {
+ public:
+  explicit DocsizeReader(sqlite3* db) : db_(db) {}
+  ~DocsizeReader() { sqlite3_blob_close(blob_); }
+  DocsizeReader(const DocsizeReader&) = delete;
+  DocsizeReader& operator=(const DocsizeReader&) = delete;
+  // SQLite's result code; SQLITE_CORRUPT for a row the table lacks (a damaged index).
+  int Tokens(std::int64_t rowid, std::int64_t& tokens);
+
+ private:
+  sqlite3* db_;
+  sqlite3_blob* blob_ = nullptr;
+  std::vector<std::uint8_t> bytes_;
+};
 
 }  // namespace qv::platform::indexing

@@ -1221,19 +1221,37 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
                                 : unread[i]    ? std::string("NULL")
                                                : slots[i].expr);
     }
+    std::vector<Param> whereParams;
+    std::string where = " WHERE d.state <> 0 AND " + ScopeSql(table, whereParams);
+    for (const Condition* c : sqlConditions) {
+      std::string one;
+      hr = comp.Where(*c, one, whereParams, error);
+      if (Failed(hr)) return hr;
+      where += " AND " + one;
+    }
+    // The rank comes from SQLite's bm25() where the SQL itself sorts or filters by it (r.b);
+    // elsewhere from the hits qv_phrase_hits counts and each row's length, read here, which
+    // spares bm25() its statement per row. Then r.b is the row's id.
+    bool ownRank = comp.ranked() && cat->db && !options.maxRows &&
+                   where.find("r.b") == std::string::npos;
+    if (ownRank && !cat->phraseHits) {
+      cat->phraseHits = Succeeded(RegisterPhraseHits(cat->db->db().handle()));
+      ownRank = cat->phraseHits;
+    }
+    int hitsParam = 0;
     sql += " FROM docs d";
     if (comp.ranked()) {
-      sql += " JOIN (SELECT rowid AS rid, bm25(fts) AS b FROM fts WHERE fts MATCH ?) r "
-             "ON r.rid = d.id";
+      sql += std::string(" JOIN (SELECT rowid AS rid, ") +
+             (ownRank ? "qv_phrase_hits(fts, ?)" : "bm25(fts)") +
+             " AS b FROM fts WHERE fts MATCH ?) r ON r.rid = d.id";
+      if (ownRank) {
+        params.emplace_back(std::int64_t{0});  // bound to the hit counts below
+        hitsParam = static_cast<int>(params.size());
+      }
       params.emplace_back(comp.rankedMatch());
     }
-    sql += " WHERE d.state <> 0 AND " + ScopeSql(table, params);
-    for (const Condition* c : sqlConditions) {
-      std::string where;
-      hr = comp.Where(*c, where, params, error);
-      if (Failed(hr)) return hr;
-      sql += " AND " + where;
-    }
+    params.insert(params.end(), whereParams.begin(), whereParams.end());
+    sql += where;
     // With a row limit the catalog keeps only its best rows; without one, every row comes
     // and the sort below is the only one (sorting in SQLite costs more than the query).
     if (options.maxRows) {
@@ -1287,6 +1305,9 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
         }
       }, params[i]);
     }
+    PhraseHits phrases;
+    if (hitsParam) sqlite3_bind_pointer(s.get(), hitsParam, &phrases, kPhraseHitsPointer, nullptr);
+    DocsizeReader sizes(cat->db->db().handle());
     src.storedAt.assign(slots.size(), -1);
     src.stored = 0;
     for (std::size_t i = 0; i < slots.size(); ++i) {
@@ -1301,7 +1322,19 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
         if (src.storedAt[i] < 0) continue;
         const std::size_t at = std::size_t{base} + static_cast<std::size_t>(src.storedAt[i]);
         if (i == rankSlot) {
-          sqlValues.SetInt(at, RankOfScore(s.Real(static_cast<int>(i))));
+          double bm25 = s.Real(static_cast<int>(i));
+          if (hitsParam) {
+            std::int64_t tokens = 0;
+            const int sizeRc = sizes.Tokens(s.Int(static_cast<int>(i)), tokens);
+            if (sizeRc != SQLITE_OK) {
+              error = "the full-text index of catalog '" + name + "' is damaged (" +
+                      cat->db->db().LastError() + "); rebuild the catalog";
+              s.Reset();
+              return HresultFromSqlite(sizeRc);
+            }
+            bm25 = -Bm25Score(phrases, tokens);
+          }
+          sqlValues.SetInt(at, RankOfScore(bm25));
         } else if (!ReadSqlCell(s, static_cast<int>(i), slots[i].kind, sqlValues, at)) {
           return E_OUTOFMEMORY;
         }

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <random>
 #include <set>
 
@@ -740,6 +741,17 @@ TEST_F(QueryFixture, ModelAgreesWithEngine) {
     ASSERT_EQ(executor_->Execute(wide, {}, fromCache, error), S_OK) << error;
     ASSERT_EQ(executor_->Execute(wide, sqlOnly, fromSql, error), S_OK) << error;
     ASSERT_EQ(fromCache.Rows(), fromSql.Rows()) << wide;
+    // Both work the rank out from the hits and the rows' lengths; with a row limit the
+    // catalog sorts, and SQLite's own bm25() ranks. The ranks must be the same.
+    QueryOptions sqlRanked = sqlOnly;
+    sqlRanked.maxRows = 1000;
+    ResultSet bySqlite;
+    ASSERT_EQ(executor_->Execute(wide, sqlRanked, bySqlite, error), S_OK) << error;
+    ASSERT_EQ(bySqlite.RowCount(), fromSql.RowCount()) << wide;
+    std::map<std::string, std::int64_t> ranks, sqliteRanks;
+    for (const auto& r : fromSql.Rows()) ranks[r[0].s] = r[1].i;
+    for (const auto& r : bySqlite.Rows()) sqliteRanks[r[0].s] = r[1].i;
+    ASSERT_EQ(ranks, sqliteRanks) << wide;
   }
   EXPECT_GT(nonEmpty, 100);  // the generator must not only make empty answers
   // Every one of these queries can be answered from the cache, twice per round; only the

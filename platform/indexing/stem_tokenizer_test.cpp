@@ -126,15 +126,27 @@ TEST_F(StemmingTest, RankOfStemmedRowsIsStillSQLitesBm25) {
   PhraseHits hits;
   st.Bind(1, std::string_view("\"reports\""));
   sqlite3_bind_pointer(st.get(), 2, &hits, kPhraseHitsPointer, nullptr);
+  // A search read through SQL reads each row's length itself, by the id qv_phrase_hits gives.
+  DocsizeReader sizes(db->db().handle());
   int rows = 0;
+  std::int64_t someRow = 0;
   while (st.Step() == SQLITE_ROW) {
     const auto* blob = static_cast<const std::uint8_t*>(sqlite3_column_blob(st.get(), 0));
     const auto tokens = DocsizeTokens(
         std::span(blob, static_cast<std::size_t>(sqlite3_column_bytes(st.get(), 0))));
     EXPECT_EQ(-Bm25Score(hits, tokens), st.Real(2));
+    std::int64_t read = -1;
+    someRow = st.Int(1);
+    ASSERT_EQ(sizes.Tokens(someRow, read), SQLITE_OK);
+    EXPECT_EQ(read, tokens);
     ++rows;
   }
   EXPECT_EQ(rows, 4);
+  // A row the table of lengths lacks is a damaged index; the reader goes on after it.
+  std::int64_t read = -1;
+  EXPECT_EQ(sizes.Tokens(std::int64_t{1} << 40, read), SQLITE_CORRUPT);
+  EXPECT_EQ(sizes.Tokens(someRow, read), SQLITE_OK);
+  EXPECT_GT(read, 0);
   EXPECT_DOUBLE_EQ(hits.avgTokens, static_cast<double>(total) / 5.0);
 
   // A one-phrase query may leave its IDF until every row is listed; the scores must then be
