@@ -1,5 +1,6 @@
 #include "platform/indexing/catalog_db.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "common/utf.h"
@@ -390,6 +391,18 @@ HRESULT CatalogDb::MarkState(std::int64_t id, DocState state) {
   st.Bind(1, static_cast<std::int64_t>(state));
   st.Bind(2, id);
   return HresultFromSqlite(st.Step());
+}
+
+HRESULT CatalogDb::MergeFullText(int pages, bool& more) {
+  more = false;
+  // A negative count merges segments of every level, two or more at a time; FTS5 changes
+  // at least two rows when it did some work.
+  const sqlite3_int64 before = sqlite3_total_changes64(db_.handle());
+  const HRESULT hr = db_.Exec("INSERT INTO fts(fts, rank) VALUES('merge', " +
+                              std::to_string(-std::max(pages, 1)) + ")");
+  if (Failed(hr)) return hr;
+  more = sqlite3_total_changes64(db_.handle()) - before >= 2;
+  return S_OK;
 }
 
 HRESULT CatalogDb::RemoveUnseen(std::int64_t gen, std::int64_t& removed) {

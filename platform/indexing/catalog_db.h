@@ -116,6 +116,10 @@ class CatalogDb {
   HRESULT RemoveUnseenBelow(std::string_view folder, std::int64_t gen, std::int64_t& removed);
 
   HRESULT Counts(std::int64_t& total, std::int64_t& pending);
+  // One step of merging the full-text index's segments into one, writing about `pages`
+  // pages; `more` is false once there was nothing left to merge. Every committed batch of
+  // documents leaves a segment, and a word is looked up in each of them.
+  HRESULT MergeFullText(int pages, bool& more);
   // The documents waiting for filtering alone, from their own index.
   HRESULT PendingCount(std::int64_t& pending);
   HRESULT GetMeta(std::string_view key, std::string& value);  // S_FALSE when missing

@@ -20,6 +20,8 @@ namespace qv::platform::indexing {
 namespace {
 
 constexpr int kMaxFolderDepth = 64;
+// Pages written per step of merging the full-text index (some 16 MiB).
+constexpr int kMergePages = 4000;
 
 std::int64_t ParseInt(const std::string& s) {
   std::int64_t v = 0;
@@ -214,8 +216,16 @@ HRESULT CatalogIndexer::Crawl() {
   hr = done.Commit();
   if (Failed(hr)) return hr;
   hr = RecordUnreadable("");
-  if (Succeeded(hr)) Report("idle");
-  return hr;
+  if (Failed(hr)) return hr;
+  // The batches left a segment each in the full-text index: merge them, a step per
+  // transaction so that searches go on and a stop ends the work soon. What is merged stays.
+  Report("compacting");
+  for (bool more = true; more && !Stopping();) {
+    hr = db_->MergeFullText(kMergePages, more);
+    if (Failed(hr)) return hr;
+  }
+  Report("idle");
+  return S_OK;
 }
 
 HRESULT CatalogIndexer::RecordUnreadable(std::string_view below) {

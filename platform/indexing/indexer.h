@@ -23,7 +23,7 @@ namespace qv::platform::indexing {
 
 struct IndexProgress {
   std::string catalog;
-  std::string phase;         // "scanning", "filtering", "idle"
+  std::string phase;         // "scanning", "filtering", "compacting", "idle"
   std::int64_t scanned = 0;  // files seen in this crawl
   std::int64_t filtered = 0; // documents filtered in this crawl
   std::int64_t pending = 0;  // documents still to filter

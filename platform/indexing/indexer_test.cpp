@@ -467,6 +467,10 @@ TEST_F(IndexerTest, KilledCrawlResumesToAConsistentCatalog) {
   EXPECT_EQ(docs, kFiles);
   EXPECT_EQ(fts, kFiles);
   EXPECT_EQ(bad, 0);
+  // The segments that the many small batches left were merged into one at the end.
+  std::int64_t segments = 0;
+  ASSERT_EQ(db.QueryInt("SELECT count(DISTINCT segid) FROM fts_idx", segments), S_OK);
+  EXPECT_EQ(segments, 1);
   EXPECT_EQ(db.Exec("INSERT INTO fts(fts) VALUES('integrity-check')"), S_OK);
   Statement check;
   ASSERT_EQ(db.Prepare("PRAGMA integrity_check", check), S_OK);
