@@ -146,10 +146,11 @@ bool DateOrderFromPattern(std::string_view pattern, DateOrder& order, char& sepa
   return true;
 }
 
-SystemDateLocale::SystemDateLocale() {
-  locale_t loc = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
-  if (!loc) loc = newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(nullptr));
-  if (loc) {
+void SystemDateLocale::Load() const {
+  std::call_once(loaded_, [this] {
+    locale_t loc = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
+    if (!loc) loc = newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(nullptr));
+    if (!loc) return;
     const char* pattern = nl_langinfo_l(D_FMT, loc);
     DateOrder order;
     char sep;
@@ -158,7 +159,7 @@ SystemDateLocale::SystemDateLocale() {
       separator_ = sep;
     }
     freelocale(loc);
-  }
+  });
 }
 
 std::optional<DATE> SystemDateLocale::LocalToUtc(const CivilDateTime& local) const {

@@ -5,6 +5,7 @@
 #include <locale.h>
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,18 +35,27 @@ class DateLocale {
   std::string FormatShortDate(int year, int month, int day) const;
 };
 
-// The user's locale (LC_TIME) and the process's time zone.
+// The user's locale (LC_TIME) and the process's time zone. The locale is read when a date
+// is first written or read: loading it cost a one-off search that shows no date a good
+// part of a millisecond.
 class SystemDateLocale final : public DateLocale {
  public:
-  SystemDateLocale();
-  DateOrder Order() const override { return order_; }
-  char Separator() const override { return separator_; }
+  DateOrder Order() const override {
+    Load();
+    return order_;
+  }
+  char Separator() const override {
+    Load();
+    return separator_;
+  }
   std::optional<DATE> LocalToUtc(const CivilDateTime& local) const override;
   std::optional<CivilDateTime> UtcToLocal(DATE utc) const override;
 
  private:
-  DateOrder order_ = DateOrder::MonthDayYear;
-  char separator_ = '/';
+  void Load() const;
+  mutable std::once_flag loaded_;
+  mutable DateOrder order_ = DateOrder::MonthDayYear;
+  mutable char separator_ = '/';
 };
 
 // A fixed order and a fixed offset from UTC, for tests.
