@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 jobs=$(nproc)
-fuzz_seconds=${QV_FUZZ_SECONDS:-10}
+fuzz_seconds=${QV_FUZZ_SECONDS:-5}
 
 echo "== build (RelWithDebInfo)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
