@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -805,46 +806,39 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
 }
 
 // The values of the rows read by SQL. A search may read tens of thousands of rows and show
-// twenty, and every page of memory it writes costs a page fault, so a value takes eight
-// bytes: the number itself, or the address of a text kept here (its length in the four bytes
-// before it). Its kind is its column's; whether it is NULL is a bit beside. Values and texts
-// live in blocks that never move once filled: growing costs no copies, and the order keys
-// can point into the texts.
+// twenty, and every page of memory it writes costs a page fault, so a row keeps only the
+// values it has: a bit per stored column (in 64-bit words) says which, and those follow in
+// column order, eight bytes each: the number itself, or the address of a text kept here (its
+// length in the four bytes before it). A value's kind is its column's. Rows and texts live
+// in blocks that never move once filled: growing costs no copies, and the order keys can
+// point into the texts.
 class SqlValues {
  public:
-  // Room for a row of `n` NULL values, all in one block; the index of the first, or false
-  // when the store is full.
-  bool Append(std::size_t n, std::uint32_t& first) {
-    if (n > kBlock) return false;
-    if (blocks_.empty() || used_ + n > kBlock) {
+  static constexpr std::size_t kNull = SIZE_MAX;
+
+  // Starts a row of up to `stored` values, all in one block; `row` is where it begins.
+  // False when the store is full. Its values are then set in column order.
+  bool BeginRow(std::size_t stored, std::uint32_t& row) {
+    const std::size_t words = Words(stored);
+    if (words + stored > kBlock) return false;
+    if (blocks_.empty() || used_ + words + stored > kBlock) {
       if (blocks_.size() >= UINT32_MAX / kBlock) return false;
       blocks_.push_back(std::make_unique_for_overwrite<Cell[]>(kBlock));
       used_ = 0;
     }
-    first = static_cast<std::uint32_t>((blocks_.size() - 1) * kBlock + used_);
-    used_ += n;
-    const std::size_t end = std::size_t{first} + n;
-    if (nulls_.size() * 64 < end) nulls_.resize(end / 64 + 1, ~std::uint64_t{0});
-    for (std::size_t i = first; i < end; ++i) nulls_[i / 64] |= std::uint64_t{1} << (i % 64);
+    row = static_cast<std::uint32_t>((blocks_.size() - 1) * kBlock + used_);
+    row_ = row;
+    for (std::size_t w = 0; w < words; ++w) at(row_ + w).bits = 0;
+    used_ += words;
     return true;
   }
-  // Drops the last row appended, which began at `first` (its texts stay, unused).
-  void DropFrom(std::uint32_t first) { used_ = first % kBlock; }
-
-  bool IsNull(std::size_t i) const { return nulls_[i / 64] >> (i % 64) & 1; }
-  std::int64_t Int(std::size_t i) const { return at(i).i; }
-  double Real(std::size_t i) const { return at(i).d; }
-  std::string_view Text(std::size_t i) const {
-    if (IsNull(i)) return {};
-    const char* t = at(i).text;
-    std::uint32_t n = 0;
-    std::memcpy(&n, t - sizeof n, sizeof n);
-    return {t, n};
-  }
-  void SetInt(std::size_t i, std::int64_t v) { at(i).i = v, Present(i); }
-  void SetReal(std::size_t i, double v) { at(i).d = v, Present(i); }
+  // Drops the row begun last (its texts stay, unused).
+  void DropRow() { used_ = row_ % kBlock; }
+  // Value `column` of the row begun last; columns in increasing order.
+  void SetInt(std::size_t column, std::int64_t v) { Next(column).i = v; }
+  void SetReal(std::size_t column, double v) { Next(column).d = v; }
   // A copy of `bytes`, which stays where it is.
-  bool SetText(std::size_t i, std::string_view bytes) {
+  bool SetText(std::size_t column, std::string_view bytes) {
     if (bytes.size() > UINT32_MAX - sizeof(std::uint32_t)) return false;
     const auto n = static_cast<std::uint32_t>(bytes.size());
     const std::size_t need = sizeof n + bytes.size();
@@ -863,32 +857,58 @@ class SqlValues {
     }
     std::memcpy(room, &n, sizeof n);
     bytes.copy(room + sizeof n, bytes.size());
-    at(i).text = room + sizeof n;
-    Present(i);
+    Next(column).text = room + sizeof n;
     return true;
+  }
+
+  // Where value `column` of the row at `row` (of `stored` values) is; kNull for NULL.
+  std::size_t Find(std::uint32_t row, std::size_t stored, std::size_t column) const {
+    const std::uint64_t word = at(row + column / 64).bits;
+    const std::uint64_t bit = std::uint64_t{1} << (column % 64);
+    if (!(word & bit)) return kNull;
+    std::size_t before = static_cast<std::size_t>(std::popcount(word & (bit - 1)));
+    for (std::size_t w = 0; w < column / 64; ++w) {
+      before += static_cast<std::size_t>(std::popcount(at(row + w).bits));
+    }
+    return std::size_t{row} + Words(stored) + before;
+  }
+  bool IsNull(std::size_t i) const { return i == kNull; }
+  std::int64_t Int(std::size_t i) const { return at(i).i; }
+  double Real(std::size_t i) const { return at(i).d; }
+  std::string_view Text(std::size_t i) const {
+    if (IsNull(i)) return {};
+    const char* t = at(i).text;
+    std::uint32_t n = 0;
+    std::memcpy(&n, t - sizeof n, sizeof n);
+    return {t, n};
   }
 
  private:
   union Cell {
-    std::int64_t i;    // I4, UI4, I8
-    double d;          // Date
-    const char* text;  // Str, Guid
+    std::uint64_t bits;  // a row's words of which values it has
+    std::int64_t i;      // I4, UI4, I8
+    double d;            // Date
+    const char* text;    // Str, Guid
   };
+  static std::size_t Words(std::size_t stored) { return (stored + 63) / 64; }
   Cell& at(std::size_t i) const { return blocks_[i / kBlock][i % kBlock]; }
-  void Present(std::size_t i) { nulls_[i / 64] &= ~(std::uint64_t{1} << (i % 64)); }
+  Cell& Next(std::size_t column) {
+    at(row_ + column / 64).bits |= std::uint64_t{1} << (column % 64);
+    return at((blocks_.size() - 1) * kBlock + used_++);
+  }
 
   static constexpr std::size_t kBlock = 8192;  // 64 KiB: from the heap, not a mapping each
   static constexpr std::size_t kTextBlock = 64 * 1024;
   std::vector<std::unique_ptr<Cell[]>> blocks_;
-  std::size_t used_ = 0;  // values in the last block
-  std::vector<std::uint64_t> nulls_;  // a bit per value
+  std::size_t used_ = 0;  // cells in the last block
+  std::size_t row_ = 0;   // where the row begun last begins
   std::vector<std::unique_ptr<char[]>> texts_;
   char* textRoom_ = nullptr;  // the block that small texts are copied into
   std::size_t textUsed_ = 0;
 };
 
-// Reads one column of a SQL row into value `i` of the store, as ReadValue reads it into a
-// value; false when the store is full.
+// Reads column `col` of a SQL row into value `i` of the row the store began last, as
+// ReadValue reads it into a value; false when the store is full.
 bool ReadSqlCell(const Statement& st, int col, ValueKind kind, SqlValues& store,
                  std::size_t i) {
   const int type = st.Type(col);
@@ -921,7 +941,7 @@ bool ReadSqlCell(const Statement& st, int col, ValueKind kind, SqlValues& store,
   }
 }
 
-// Value `i` of the store, of a column of `kind`.
+// The value at `i` in the store (kNull for NULL), of a column of `kind`.
 void CellValue(const SqlValues& store, std::size_t i, ValueKind kind, Value& v) {
   if (store.IsNull(i)) return;
   v.kind = kind;
@@ -947,7 +967,7 @@ struct Source {
 };
 struct Pending {
   std::uint32_t source;
-  std::uint32_t index;  // SQL: its first value in sqlValues; cache: the cache row
+  std::uint32_t index;  // SQL: where its row begins in sqlValues; cache: the cache row
   std::int32_t rank;    // cache rows
 };
 
@@ -1056,7 +1076,8 @@ class RowHeap final : public ResultSet::Unordered {
       const int at = src.storedAt[slot];
       if (at < 0) continue;
       const ValueKind kind = slot == src.rankSlot ? ValueKind::I4 : src.slots[slot].kind;
-      CellValue(sqlValues, p.index + static_cast<std::size_t>(at), kind, row[c]);
+      CellValue(sqlValues, sqlValues.Find(p.index, src.stored, static_cast<std::size_t>(at)),
+                kind, row[c]);
     }
     out.AddWhole(std::move(row));
   }
@@ -1316,11 +1337,11 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     int rc;
     while ((rc = s.Step()) == SQLITE_ROW) {
       std::uint32_t base = 0;
-      if (!sqlValues.Append(src.stored, base)) return E_OUTOFMEMORY;
+      if (!sqlValues.BeginRow(src.stored, base)) return E_OUTOFMEMORY;
       pending.push_back({source, base, 0});
       for (std::size_t i = 0; i < slots.size(); ++i) {
         if (src.storedAt[i] < 0) continue;
-        const std::size_t at = std::size_t{base} + static_cast<std::size_t>(src.storedAt[i]);
+        const auto at = static_cast<std::size_t>(src.storedAt[i]);
         if (i == rankSlot) {
           double bm25 = s.Real(static_cast<int>(i));
           if (hitsParam) {
@@ -1342,10 +1363,10 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       for (const RowLike& like : rowLikes) {
         // A missing value meets neither LIKE nor NOT LIKE.
         const std::size_t at =
-            std::size_t{base} + static_cast<std::size_t>(src.storedAt[like.slot]);
+            sqlValues.Find(base, src.stored, static_cast<std::size_t>(src.storedAt[like.slot]));
         if (sqlValues.IsNull(at) ||
             like.pattern.Matches(sqlValues.Text(at)) == like.condition->negated) {
-          sqlValues.DropFrom(base);
+          sqlValues.DropRow();
           pending.pop_back();
           break;
         }
@@ -1440,7 +1461,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
         cacheKey(src, keySlot[i], p, k[i]);
       } else {
         const std::size_t slot = keySlot[i];
-        sqlKey(p.index + static_cast<std::size_t>(src.storedAt[slot]),
+        sqlKey(sqlValues.Find(p.index, src.stored, static_cast<std::size_t>(src.storedAt[slot])),
                slot == src.rankSlot ? ValueKind::I4 : src.slots[slot].kind, k[i]);
       }
     }
@@ -1449,7 +1470,8 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     } else {
       h.paths[r].text =
           src.cache ? std::string_view()
-                    : sqlValues.Text(p.index + static_cast<std::size_t>(src.storedAt[pathSlot]));
+                    : sqlValues.Text(sqlValues.Find(
+                          p.index, src.stored, static_cast<std::size_t>(src.storedAt[pathSlot])));
     }
   }
 

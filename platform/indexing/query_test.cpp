@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -451,6 +452,45 @@ TEST_F(QueryFixture, RowsReadBySqlKeepLongAndEmptyTexts) {
   EXPECT_EQ(rs.RowAt(2)[0].kind, ValueKind::Str);
   EXPECT_EQ(rs.RowAt(2)[0].s, "");
   EXPECT_EQ(rs.RowAt(2)[1].s, "/f/b.txt");
+}
+
+// A row read by SQL keeps the values it has and a bit per column; a query of more than 64
+// columns takes more than one word of bits.
+TEST_F(QueryFixture, RowsReadBySqlKeepManyColumnsWithGaps) {
+  MakeCatalog("System", {{"/f/a.txt", "word", Day(2004, 1, 1), 1, Day(2004, 1, 5), "http://a/", {}},
+                         {"/f/b.txt", "word", Day(2004, 1, 2), {}, {}, {}, {}},
+                         {"/f/c.txt", "word", Day(2004, 1, 3), 3, {}, "http://c/", {}}});
+  std::string text = kPreamble;
+  std::string columns = "Path";
+  const char* props[] = {
+      "'d5cdd505-2e9c-101b-9397-08002b2cf9ae' PROPID '_url' AS u%d TYPE DBTYPE_WSTR; ",
+      "'48CA09C3-119B-8534-9A91-87848040E351' PROPID 0x8 AS u%d TYPE DBTYPE_DATE; ",
+      "'48CA09C3-119B-8534-9A91-87848040E351' PROPID 0x6 AS u%d TYPE DBTYPE_UI4; "};
+  for (int i = 0; i < 150; ++i) {
+    char alias[160];
+    std::snprintf(alias, sizeof alias, props[i % 3], i);
+    text += std::string("SET PROPERTYNAME ") + alias;
+    columns += ", u" + std::to_string(i);
+  }
+  text += "SELECT " + columns + " FROM System..Scope() WHERE CONTAINS (ALL,'\"word\"') "
+          "ORDER BY Path";
+  QueryOptions sqlOnly;
+  sqlOnly.propertyCache = false;
+  ResultSet fromSql, fromCache;
+  std::string error;
+  ASSERT_EQ(executor_->Execute(text, sqlOnly, fromSql, error), S_OK) << error;
+  // The second query of a catalog that stood still reads the property cache.
+  ASSERT_EQ(executor_->Execute(text, {}, fromCache, error), S_OK) << error;
+  ASSERT_EQ(executor_->Execute(text, {}, fromCache, error), S_OK) << error;
+  EXPECT_EQ(executor_->cachedTables(), 1u);
+  ASSERT_EQ(fromSql.RowCount(), 3u);
+  EXPECT_EQ(fromSql.Rows(), fromCache.Rows());
+  const Row& b = fromSql.RowAt(1);
+  for (std::size_t c = 1; c < b.size(); ++c) EXPECT_TRUE(b[c].IsNull()) << c;
+  const Row& c = fromSql.RowAt(2);
+  EXPECT_EQ(c[1 + 147].s, "http://c/");
+  EXPECT_TRUE(c[1 + 148].IsNull());
+  EXPECT_EQ(c[1 + 149].i, 3);
 }
 
 TEST_F(QueryFixture, RebuiltIndexIsOpenedAgain) {
