@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <span>
 #include <variant>
@@ -972,17 +973,31 @@ struct Pending {
 };
 
 // An order key of a row, copied into a small flat cell so that comparing two rows reads
-// neither row.
+// neither row. A column's keys are all of one kind (or NULL).
 struct KeyCell {
-  enum class Kind : std::uint8_t { Null, Number, Text, Guid } kind = Kind::Null;
-  std::uint64_t a = 0;  // Number: the integer; Text: the text's address; Guid: high half
-  std::uint64_t b = 0;  // Number: the double's bits; Text: its length; Guid: low half
+  enum class Kind : std::uint8_t { Null, Int, Real, Text, Guid } kind = Kind::Null;
+  std::uint32_t length = 0;  // Text
+  std::uint64_t value = 0;   // Int: the integer; Real: the double's bits; Text, Guid: address
 };
+static_assert(sizeof(KeyCell) == 16);
+// A row's path: a cache row's place among its snapshot's paths, or a SQL row's text.
 struct PathKey {
-  const PropertyCache* snapshot = nullptr;  // a cache row: its order among the paths
-  std::uint32_t row = 0, order = 0;
-  std::string_view text;  // a SQL row's path
+  const PropertyCache* snapshot = nullptr;
+  const char* text = nullptr;
+  std::uint32_t rowOrLength = 0;  // the cache row, or the text's length
+  std::uint32_t order = 0;
+  std::string_view Text() const {
+    return snapshot ? snapshot->Cell(kCachePath, rowOrLength).text
+                    : std::string_view(text, rowOrLength);
+  }
 };
+
+double KeyReal(const KeyCell& k) {
+  if (k.kind == KeyCell::Kind::Int) return static_cast<double>(static_cast<std::int64_t>(k.value));
+  double d;
+  std::memcpy(&d, &k.value, sizeof d);
+  return d;
+}
 
 int CompareKey(const KeyCell& a, const KeyCell& b) {
   if (a.kind == KeyCell::Kind::Null || b.kind == KeyCell::Kind::Null) {
@@ -990,18 +1005,29 @@ int CompareKey(const KeyCell& a, const KeyCell& b) {
   }
   switch (a.kind) {
     case KeyCell::Kind::Text:
-      return CompareNoCase({reinterpret_cast<const char*>(a.a), a.b},
-                           {reinterpret_cast<const char*>(b.a), b.b});
-    case KeyCell::Kind::Guid:
-      if (a.a != b.a) return a.a < b.a ? -1 : 1;
-      return a.b < b.b ? -1 : a.b > b.b;
+      return CompareNoCase({reinterpret_cast<const char*>(a.value), a.length},
+                           {reinterpret_cast<const char*>(b.value), b.length});
+    case KeyCell::Kind::Guid: {
+      // By the GUID's fields, as the values compare.
+      Guid ga, gb;
+      std::memcpy(&ga, reinterpret_cast<const void*>(a.value), sizeof ga);
+      std::memcpy(&gb, reinterpret_cast<const void*>(b.value), sizeof gb);
+      Value va, vb;
+      va.kind = vb.kind = ValueKind::Guid;
+      va.g = ga;
+      vb.g = gb;
+      return CompareValues(va, vb);
+    }
+    case KeyCell::Kind::Int:
+      if (b.kind == KeyCell::Kind::Int) {
+        const auto ia = static_cast<std::int64_t>(a.value), ib = static_cast<std::int64_t>(b.value);
+        return ia < ib ? -1 : ia > ib;
+      }
+      [[fallthrough]];
     default: {
-      double da, db;
-      std::memcpy(&da, &a.b, sizeof da);
-      std::memcpy(&db, &b.b, sizeof db);
+      const double da = KeyReal(a), db = KeyReal(b);
       if (da != db) return da < db ? -1 : 1;
-      const auto ia = static_cast<std::int64_t>(a.a), ib = static_cast<std::int64_t>(b.a);
-      return ia < ib ? -1 : ia > ib;
+      return 0;
     }
   }
 }
@@ -1020,6 +1046,7 @@ class RowHeap final : public ResultSet::Unordered {
   std::vector<bool> descending;  // per key
   std::vector<KeyCell> cells;    // nkeys per pending row
   std::vector<PathKey> paths;
+  std::deque<Guid> guids;  // GUID keys read from a cache: where their keys point
   std::vector<std::uint32_t> lazySource;  // per source: its ResultSet source, or kWhole
   std::vector<std::size_t> columnSlot;
 
@@ -1039,10 +1066,7 @@ class RowHeap final : public ResultSet::Unordered {
       if (pa.order != pb.order) return pa.order < pb.order;
       return x < y;
     }
-    auto pathText = [](const PathKey& k) {
-      return k.snapshot ? k.snapshot->Cell(kCachePath, k.row).text : k.text;
-    };
-    const int c = pathText(pa).compare(pathText(pb));
+    const int c = pa.Text().compare(pb.Text());
     return c != 0 ? c < 0 : x < y;
   }
 
@@ -1381,28 +1405,31 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
   auto heap = std::make_unique<RowHeap>();
   RowHeap& h = *heap;
   const std::size_t nkeys = keySlot.size();
-  auto number = [](KeyCell& k, std::int64_t i, double d) {
-    k.kind = KeyCell::Kind::Number;
-    k.a = static_cast<std::uint64_t>(i);
-    std::memcpy(&k.b, &d, sizeof d);
+  auto integer = [](KeyCell& k, std::int64_t i) {
+    k.kind = KeyCell::Kind::Int;
+    k.value = static_cast<std::uint64_t>(i);
+  };
+  auto real = [](KeyCell& k, double d) {
+    k.kind = KeyCell::Kind::Real;
+    std::memcpy(&k.value, &d, sizeof d);
   };
   auto textKey = [](KeyCell& k, std::string_view t) {
     k.kind = KeyCell::Kind::Text;
-    k.a = reinterpret_cast<std::uintptr_t>(t.data());
-    k.b = t.size();
+    k.value = reinterpret_cast<std::uintptr_t>(t.data());
+    k.length = static_cast<std::uint32_t>(std::min<std::size_t>(t.size(), UINT32_MAX));
   };
-  auto guid = [](KeyCell& k, const Guid& g) {
-    // Halves that order as the GUID's fields do.
+  // A GUID key points at its 16 bytes, which stay where they are.
+  auto guid = [](KeyCell& k, const void* bytes) {
     k.kind = KeyCell::Kind::Guid;
-    k.a = std::uint64_t{g.data1} << 32 | std::uint64_t{g.data2} << 16 | g.data3;
-    for (std::uint8_t byte : g.data4) k.b = k.b << 8 | byte;
+    k.value = reinterpret_cast<std::uintptr_t>(bytes);
   };
   auto valueKey = [&](const Value& v, KeyCell& k) {
     switch (v.kind) {
       case ValueKind::Null: break;
       case ValueKind::Str: textKey(k, v.s); break;
-      case ValueKind::Guid: guid(k, v.g); break;
-      default: number(k, v.i, v.d); break;
+      case ValueKind::Guid: guid(k, &h.guids.emplace_back(v.g)); break;
+      case ValueKind::Date: real(k, v.d); break;
+      default: integer(k, v.i); break;
     }
   };
   auto sqlKey = [&](std::size_t at, ValueKind kind, KeyCell& k) {
@@ -1410,23 +1437,18 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     switch (kind) {
       case ValueKind::Null: break;
       case ValueKind::Str: textKey(k, sqlValues.Text(at)); break;
-      case ValueKind::Guid: {
-        Guid g;
-        std::memcpy(&g, sqlValues.Text(at).data(), sizeof g);
-        guid(k, g);
-        break;
-      }
-      case ValueKind::Date: number(k, 0, sqlValues.Real(at)); break;
-      default: number(k, sqlValues.Int(at), 0.0); break;
+      case ValueKind::Guid: guid(k, sqlValues.Text(at).data()); break;
+      case ValueKind::Date: real(k, sqlValues.Real(at)); break;
+      default: integer(k, sqlValues.Int(at)); break;
     }
   };
   Value scratch;  // a cache cell read as a value, for the kinds that need it
   auto cacheKey = [&](const Source& src, std::size_t slot, const Pending& p, KeyCell& k) {
-    if (slot == src.rankSlot) return number(k, p.rank, 0.0);
+    if (slot == src.rankSlot) return integer(k, p.rank);
     if (src.slotColumn[slot] < 0) return;
     if (src.slots[slot].kind == ValueKind::Date) {
       if (const double* reals = src.cache->Reals(src.slotColumn[slot])) {
-        return number(k, 0, reals[p.index]);
+        return real(k, reals[p.index]);
       }
     }
     const CacheCell cell = src.cache->Cell(src.slotColumn[slot], p.index);
@@ -1434,8 +1456,8 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     switch (src.slots[slot].kind) {
       case ValueKind::Str: return textKey(k, cell.text);
       case ValueKind::Date:
-        if (cell.type == SQLITE_INTEGER) return number(k, 0, static_cast<double>(cell.i));
-        if (cell.type == SQLITE_FLOAT) return number(k, 0, cell.d);
+        if (cell.type == SQLITE_INTEGER) return real(k, static_cast<double>(cell.i));
+        if (cell.type == SQLITE_FLOAT) return real(k, cell.d);
         return;
       default:
         scratch = Value{};
@@ -1466,12 +1488,13 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       }
     }
     if (src.cache && src.slotColumn[pathSlot] == kCachePath) {
-      h.paths[r] = {src.cache.get(), p.index, src.cache->pathOrder(p.index), {}};
-    } else {
-      h.paths[r].text =
-          src.cache ? std::string_view()
-                    : sqlValues.Text(sqlValues.Find(
-                          p.index, src.stored, static_cast<std::size_t>(src.storedAt[pathSlot])));
+      h.paths[r] = {src.cache.get(), nullptr, p.index, src.cache->pathOrder(p.index)};
+    } else if (!src.cache) {
+      const std::string_view path = sqlValues.Text(sqlValues.Find(
+          p.index, src.stored, static_cast<std::size_t>(src.storedAt[pathSlot])));
+      h.paths[r].text = path.data();
+      h.paths[r].rowOrLength =
+          static_cast<std::uint32_t>(std::min<std::size_t>(path.size(), UINT32_MAX));
     }
   }
 
