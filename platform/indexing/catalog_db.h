@@ -89,9 +89,11 @@ class CatalogDb {
   static HRESULT Open(const std::filesystem::path& location,
                       std::span<const CachedProperty> props, std::unique_ptr<CatalogDb>& out,
                       std::span<const std::string> stemming = kDefaultStemming);
-  // For queries: read-only; STG_E_FILENOTFOUND when there is no index yet.
+  // For queries: read-only; STG_E_FILENOTFOUND when there is no index yet. Set up for one
+  // query or a few; ReadOften sets it up for a process that goes on querying.
   static HRESULT OpenForQuery(const std::filesystem::path& location,
                               std::unique_ptr<CatalogDb>& out);
+  HRESULT ReadOften();
 
   Database& db() { return db_; }
   const std::vector<PropColumn>& columns() const { return columns_; }

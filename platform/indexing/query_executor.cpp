@@ -1155,6 +1155,11 @@ HRESULT QueryExecutor::Catalog(const std::string& name, OpenCatalog*& out) {
     hr = CatalogDb::OpenForQuery(location, c.db);
     if (Failed(hr) && hr != STG_E_FILENOTFOUND) return hr;
     it = catalogs_.insert_or_assign(key, std::move(c)).first;
+  } else if (!it->second.readOften) {
+    // A second query: this process goes on searching the catalog.
+    const HRESULT hr = it->second.db->ReadOften();
+    if (Failed(hr)) return hr;
+    it->second.readOften = true;
   }
   out = &it->second;
   return S_OK;

@@ -77,6 +77,7 @@ class QueryExecutor {
     std::int64_t cacheVersion = -1;  // the catalog's version at the last query
     LikeMemo likeMemo;
     bool phraseHits = false;  // qv_phrase_hits registered on the connection
+    bool readOften = false;   // queried more than once: mapped, with a large page cache
   };
   HRESULT Catalog(const std::string& name, OpenCatalog*& out);
 
