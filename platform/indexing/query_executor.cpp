@@ -1032,6 +1032,37 @@ int CompareKey(const KeyCell& a, const KeyCell& b) {
   }
 }
 
+// The order key of the value at `at` in the store (kNull for NULL), of a column of `kind`.
+KeyCell SqlKey(const SqlValues& store, std::size_t at, ValueKind kind) {
+  KeyCell k;
+  if (store.IsNull(at)) return k;
+  switch (kind) {
+    case ValueKind::Null: break;
+    case ValueKind::Str: {
+      const std::string_view t = store.Text(at);
+      k.kind = KeyCell::Kind::Text;
+      k.value = reinterpret_cast<std::uintptr_t>(t.data());
+      k.length = static_cast<std::uint32_t>(std::min<std::size_t>(t.size(), UINT32_MAX));
+      break;
+    }
+    case ValueKind::Guid:
+      k.kind = KeyCell::Kind::Guid;
+      k.value = reinterpret_cast<std::uintptr_t>(store.Text(at).data());
+      break;
+    case ValueKind::Date: {
+      const double d = store.Real(at);
+      k.kind = KeyCell::Kind::Real;
+      std::memcpy(&k.value, &d, sizeof d);
+      break;
+    }
+    default:
+      k.kind = KeyCell::Kind::Int;
+      k.value = static_cast<std::uint64_t>(store.Int(at));
+      break;
+  }
+  return k;
+}
+
 }  // namespace
 
 // The matches of a query in a heap by their order keys: building it costs a few comparisons
@@ -1049,10 +1080,31 @@ class RowHeap final : public ResultSet::Unordered {
   std::deque<Guid> guids;  // GUID keys read from a cache: where their keys point
   std::vector<std::uint32_t> lazySource;  // per source: its ResultSet source, or kWhole
   std::vector<std::size_t> columnSlot;
+  // Rows read by SQL alone: their keys are read from sqlValues as they are compared, and
+  // `cells` and `paths` stay empty. A one-off search spares the memory (and the page
+  // faults) of copying every match's keys.
+  bool keysInStore = false;
+  std::vector<std::size_t> keySlot;
+  std::size_t pathSlot = 0;
+
+  // A SQL row's order key from the value in `slot`.
+  KeyCell StoredKey(const Pending& p, std::size_t slot) const {
+    const Source& src = sources[p.source];
+    const ValueKind kind = slot == src.rankSlot ? ValueKind::I4 : src.slots[slot].kind;
+    return SqlKey(sqlValues,
+                  sqlValues.Find(p.index, src.stored, static_cast<std::size_t>(src.storedAt[slot])),
+                  kind);
+  }
+  std::string_view StoredPath(const Pending& p) const {
+    const Source& src = sources[p.source];
+    return sqlValues.Text(
+        sqlValues.Find(p.index, src.stored, static_cast<std::size_t>(src.storedAt[pathSlot])));
+  }
 
   // Whether row x comes before row y. The last tie-break is the order the rows were read
   // in, so the order is total.
   bool Before(std::uint32_t x, std::uint32_t y) const {
+    if (keysInStore) return BeforeInStore(x, y);
     const KeyCell* a = cells.data() + std::size_t{x} * nkeys;
     const KeyCell* b = cells.data() + std::size_t{y} * nkeys;
     for (std::size_t k = 0; k < nkeys; ++k) {
@@ -1067,6 +1119,17 @@ class RowHeap final : public ResultSet::Unordered {
       return x < y;
     }
     const int c = pa.Text().compare(pb.Text());
+    return c != 0 ? c < 0 : x < y;
+  }
+
+  bool BeforeInStore(std::uint32_t x, std::uint32_t y) const {
+    const Pending& px = pending[x];
+    const Pending& py = pending[y];
+    for (std::size_t k = 0; k < nkeys; ++k) {
+      const int c = CompareKey(StoredKey(px, keySlot[k]), StoredKey(py, keySlot[k]));
+      if (c != 0) return descending[k] ? c > 0 : c < 0;
+    }
+    const int c = StoredPath(px).compare(StoredPath(py));
     return c != 0 ? c < 0 : x < y;
   }
 
@@ -1437,16 +1500,6 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       default: integer(k, v.i); break;
     }
   };
-  auto sqlKey = [&](std::size_t at, ValueKind kind, KeyCell& k) {
-    if (sqlValues.IsNull(at)) return;
-    switch (kind) {
-      case ValueKind::Null: break;
-      case ValueKind::Str: textKey(k, sqlValues.Text(at)); break;
-      case ValueKind::Guid: guid(k, sqlValues.Text(at).data()); break;
-      case ValueKind::Date: real(k, sqlValues.Real(at)); break;
-      default: integer(k, sqlValues.Int(at)); break;
-    }
-  };
   Value scratch;  // a cache cell read as a value, for the kinds that need it
   auto cacheKey = [&](const Source& src, std::size_t slot, const Pending& p, KeyCell& k) {
     if (slot == src.rankSlot) return integer(k, p.rank);
@@ -1472,10 +1525,16 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
   };
   h.nkeys = nkeys;
   for (const auto& k : q.order) h.descending.push_back(k.descending);
-  h.cells.resize(pending.size() * nkeys);
-  h.paths.resize(pending.size());
+  h.keySlot = keySlot;
+  h.pathSlot = pathSlot;
+  h.keysInStore = std::none_of(sources.begin(), sources.end(),
+                               [](const Source& src) { return src.cache != nullptr; });
+  if (!h.keysInStore) {
+    h.cells.resize(pending.size() * nkeys);
+    h.paths.resize(pending.size());
+  }
   constexpr std::size_t kAhead = 8;  // rows prefetched ahead of the one read
-  for (std::size_t r = 0; r < pending.size(); ++r) {
+  for (std::size_t r = 0; !h.keysInStore && r < pending.size(); ++r) {
     if (r + kAhead < pending.size()) {
       const Pending& next = pending[r + kAhead];
       if (const auto& cache = sources[next.source].cache) cache->Prefetch(next.index);
@@ -1488,8 +1547,11 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
         cacheKey(src, keySlot[i], p, k[i]);
       } else {
         const std::size_t slot = keySlot[i];
-        sqlKey(sqlValues.Find(p.index, src.stored, static_cast<std::size_t>(src.storedAt[slot])),
-               slot == src.rankSlot ? ValueKind::I4 : src.slots[slot].kind, k[i]);
+        const ValueKind kind = slot == src.rankSlot ? ValueKind::I4 : src.slots[slot].kind;
+        k[i] = SqlKey(
+            sqlValues,
+            sqlValues.Find(p.index, src.stored, static_cast<std::size_t>(src.storedAt[slot])),
+            kind);
       }
     }
     if (src.cache && src.slotColumn[pathSlot] == kCachePath) {
