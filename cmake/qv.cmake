@@ -19,6 +19,8 @@ function(qv_tests name)
   add_executable(${name} ${A_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
+  # Not installed: the run path names the build folders of the libraries it links.
+  set_target_properties(${name} PROPERTIES BUILD_WITH_INSTALL_RPATH OFF)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "QV_BUILD_DIR=${PROJECT_BINARY_DIR}" LABELS ${name})
 endfunction()
