@@ -127,6 +127,29 @@ TEST_F(InstallTest, EveryProgramIsInstalledAndRuns) {
   }
 }
 
+// A program run from the build tree loads its libraries from where they are, never from the
+// folder it is started in, whatever lies there. The loader only lists what it would load.
+TEST(BuildTreeProgram, LoadsNoLibraryFromTheFolderItStartsIn) {
+  const char* build = std::getenv("QV_BUILD_DIR");
+  if (!build) build = QV_OWN_BUILD_DIR;
+  qv::TempDir dir;
+  for (const char* lib : {"libc.so.6", "libm.so.6", "libstdc++.so.6", "libgcc_s.so.1",
+                          "libQvHooks.so"}) {
+    std::ofstream(dir.path() / lib) << "not a library\n";
+  }
+  int checked = 0;
+  for (const auto& p : Split(QV_PROGRAMS)) {
+    const fs::path program = fs::path(build) / "bin" / p;
+    if (::access(program.c_str(), X_OK) != 0) continue;
+    const Output r = Shell("cd " + Quote(dir.path().string()) + " && LD_TRACE_LOADED_OBJECTS=1 " +
+                           Quote(program.string()));
+    EXPECT_EQ(r.status, 0) << p << ": " << r.text;
+    EXPECT_EQ(r.text.find(dir.path().string()), std::string::npos) << p << ": " << r.text;
+    ++checked;
+  }
+  EXPECT_GT(checked, 10);
+}
+
 TEST_F(InstallTest, UnitsStartTheInstalledServicesAtLogin) {
   const std::string indexer = Read(units() / "qv-indexer.service");
   EXPECT_NE(indexer.find("ExecStart=\"" + (bin() / "qvindexer").string() + "\" --quiet\n"),
