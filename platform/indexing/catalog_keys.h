@@ -55,7 +55,7 @@ bool ParseCachedProperty(std::string_view valueName, std::string_view data,
                          CachedProperty& out);
 // "{FMTID}" with or without braces.
 bool ParseLooseGuid(std::string_view text, Guid& out);
-// The key of a property spec without building a CachedProperty.
+// The key of a property (its set and id) without building a CachedProperty.
 std::string PropertyKey(const Guid& fmtid, const std::variant<std::uint32_t, std::string>& id);
 
 }  // namespace qv::platform::indexing

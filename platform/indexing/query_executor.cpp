@@ -574,6 +574,18 @@ void ReadValue(const Statement& st, int col, ValueKind kind, Value& v) {
   }
 }
 
+// Whether a condition reads the rank.
+bool NamesRank(const Condition* c) {
+  if (!c) return false;
+  switch (c->kind) {
+    case Condition::Kind::And:
+    case Condition::Kind::Or:
+    case Condition::Kind::Not: return NamesRank(c->left.get()) || NamesRank(c->right.get());
+    case Condition::Kind::FullText: return false;
+    default: return AsciiLower(c->column) == "rank";
+  }
+}
+
 // The conditions that a top-level AND chain joins, left to right.
 void Conjuncts(const Condition* c, std::vector<const Condition*>& out) {
   if (!c) return;
@@ -965,6 +977,15 @@ struct Source {
   // row's values, -1 for a slot that is always NULL.
   std::vector<int> storedAt;
   std::size_t stored = 0;
+
+  // A slot's kind: the rank is worked out as an integer whatever the column says.
+  ValueKind KindOf(std::size_t slot) const {
+    return slot == rankSlot ? ValueKind::I4 : slots[slot].kind;
+  }
+  // Where the SQL row at `row` keeps its value of a stored slot (kNull for NULL).
+  std::size_t ValueAt(const SqlValues& store, std::uint32_t row, std::size_t slot) const {
+    return store.Find(row, stored, static_cast<std::size_t>(storedAt[slot]));
+  }
 };
 struct Pending {
   std::uint32_t source;
@@ -1087,18 +1108,13 @@ class RowHeap final : public ResultSet::Unordered {
   std::vector<std::size_t> keySlot;
   std::size_t pathSlot = 0;
 
-  // A SQL row's order key from the value in `slot`.
+  // A SQL row's order key from the value in `slot`, and its path.
   KeyCell StoredKey(const Pending& p, std::size_t slot) const {
     const Source& src = sources[p.source];
-    const ValueKind kind = slot == src.rankSlot ? ValueKind::I4 : src.slots[slot].kind;
-    return SqlKey(sqlValues,
-                  sqlValues.Find(p.index, src.stored, static_cast<std::size_t>(src.storedAt[slot])),
-                  kind);
+    return SqlKey(sqlValues, src.ValueAt(sqlValues, p.index, slot), src.KindOf(slot));
   }
   std::string_view StoredPath(const Pending& p) const {
-    const Source& src = sources[p.source];
-    return sqlValues.Text(
-        sqlValues.Find(p.index, src.stored, static_cast<std::size_t>(src.storedAt[pathSlot])));
+    return sqlValues.Text(sources[p.source].ValueAt(sqlValues, p.index, pathSlot));
   }
 
   // Whether row x comes before row y. The last tie-break is the order the rows were read
@@ -1160,11 +1176,8 @@ class RowHeap final : public ResultSet::Unordered {
     Row row(columnSlot.size());
     for (std::size_t c = 0; c < columnSlot.size(); ++c) {
       const std::size_t slot = columnSlot[c];
-      const int at = src.storedAt[slot];
-      if (at < 0) continue;
-      const ValueKind kind = slot == src.rankSlot ? ValueKind::I4 : src.slots[slot].kind;
-      CellValue(sqlValues, sqlValues.Find(p.index, src.stored, static_cast<std::size_t>(at)),
-                kind, row[c]);
+      if (src.storedAt[slot] < 0) continue;
+      CellValue(sqlValues, src.ValueAt(sqlValues, p.index, slot), src.KindOf(slot), row[c]);
     }
     out.AddWhole(std::move(row));
   }
@@ -1342,11 +1355,11 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       if (Failed(hr)) return hr;
       where += " AND " + one;
     }
-    // The rank comes from SQLite's bm25() where the SQL itself sorts or filters by it (r.b);
+    // The rank comes from SQLite's bm25() where the SQL itself sorts or filters by it;
     // elsewhere from the hits qv_phrase_hits counts and each row's length, read here, which
     // spares bm25() its statement per row. Then r.b is the row's id.
     bool ownRank = comp.ranked() && cat->db && !options.maxRows &&
-                   where.find("r.b") == std::string::npos;
+                   std::none_of(sqlConditions.begin(), sqlConditions.end(), NamesRank);
     if (ownRank && !cat->phraseHits) {
       cat->phraseHits = Succeeded(RegisterPhraseHits(cat->db->db().handle()));
       ownRank = cat->phraseHits;
@@ -1454,8 +1467,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       }
       for (const RowLike& like : rowLikes) {
         // A missing value meets neither LIKE nor NOT LIKE.
-        const std::size_t at =
-            sqlValues.Find(base, src.stored, static_cast<std::size_t>(src.storedAt[like.slot]));
+        const std::size_t at = src.ValueAt(sqlValues, base, like.slot);
         if (sqlValues.IsNull(at) ||
             like.pattern.Matches(sqlValues.Text(at)) == like.condition->negated) {
           sqlValues.DropRow();
@@ -1546,19 +1558,14 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       if (src.cache) {
         cacheKey(src, keySlot[i], p, k[i]);
       } else {
-        const std::size_t slot = keySlot[i];
-        const ValueKind kind = slot == src.rankSlot ? ValueKind::I4 : src.slots[slot].kind;
-        k[i] = SqlKey(
-            sqlValues,
-            sqlValues.Find(p.index, src.stored, static_cast<std::size_t>(src.storedAt[slot])),
-            kind);
+        k[i] = SqlKey(sqlValues, src.ValueAt(sqlValues, p.index, keySlot[i]),
+                      src.KindOf(keySlot[i]));
       }
     }
     if (src.cache && src.slotColumn[pathSlot] == kCachePath) {
       h.paths[r] = {src.cache.get(), nullptr, p.index, src.cache->pathOrder(p.index)};
     } else if (!src.cache) {
-      const std::string_view path = sqlValues.Text(sqlValues.Find(
-          p.index, src.stored, static_cast<std::size_t>(src.storedAt[pathSlot])));
+      const std::string_view path = sqlValues.Text(src.ValueAt(sqlValues, p.index, pathSlot));
       h.paths[r].text = path.data();
       h.paths[r].rowOrLength =
           static_cast<std::uint32_t>(std::min<std::size_t>(path.size(), UINT32_MAX));

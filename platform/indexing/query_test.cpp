@@ -299,6 +299,17 @@ TEST_F(QueryFixture, ScopesDatesNullOrderAndRank) {
   EXPECT_GT(rs.RowAt(0)[1].i, rs.RowAt(1)[1].i);
   EXPECT_LE(rs.RowAt(0)[1].i, 1000);
   EXPECT_GE(rs.RowAt(1)[1].i, 1);
+  // A condition on the rank is SQLite's to judge, with the same ranks.
+  ResultSet above;
+  ASSERT_EQ(executor_->Execute(kPreamble + sel +
+                                   "QuillonRank..Scope() WHERE CONTAINS (ALL,'\"budget\"') "
+                                   "AND rank > " + std::to_string(rs.RowAt(1)[1].i),
+                               {}, above, error),
+            S_OK)
+      << error;
+  ASSERT_EQ(above.RowCount(), 1u);
+  EXPECT_EQ(above.RowAt(0)[0].s, "/r/1.txt");
+  EXPECT_EQ(above.RowAt(0)[1].i, rs.RowAt(0)[1].i);
   ASSERT_EQ(executor_->Execute(kPreamble + sel + "System..Scope()", {}, rs, error), S_OK);
   EXPECT_EQ(rs.RowAt(0)[1].i, 1000);
   EXPECT_EQ(rs.types[2], ValueKind::UI4);
