@@ -9,3 +9,5 @@ qv_fuzz(catalog_registry_fuzz SOURCES catalog_registry_fuzz.cpp DEPS qv_indexing
 qv_fuzz(fts_docsize_fuzz SOURCES fts_docsize_fuzz.cpp DEPS qv_indexing)
 # The reply of the filter host, a process whose readers may have gone wrong.
 qv_fuzz(filter_host_reply_fuzz SOURCES filter_host_reply_fuzz.cpp DEPS qv_indexing)
+# The full-text index's own pages, read straight for one-word queries.
+qv_fuzz(fts_leaf_fuzz SOURCES fts_leaf_fuzz.cpp DEPS qv_indexing)

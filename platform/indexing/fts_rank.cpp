@@ -4,24 +4,10 @@
 #include <limits>
 
 #include "platform/indexing/sqlite_db.h"
+#include "platform/indexing/sqlite_varint.h"
 
 namespace qv::platform::indexing {
 namespace {
-
-// A SQLite varint: seven bits a byte, high bit set while more follow; a ninth byte gives all
-// eight. The bytes used, 0 when the varint is cut short.
-std::size_t GetVarint(std::span<const std::uint8_t> p, std::uint64_t& v) {
-  v = 0;
-  for (std::size_t i = 0; i < p.size() && i < 9; ++i) {
-    if (i == 8) {
-      v = (v << 8) | p[i];
-      return 9;
-    }
-    v = (v << 7) | (p[i] & 0x7F);
-    if (!(p[i] & 0x80)) return i + 1;
-  }
-  return 0;
-}
 
 // SQLite's IDF: log((N - n + 0.5) / (n + 0.5)), floored just above 0.
 double Idf(sqlite3_int64 rows, sqlite3_int64 found) {
@@ -108,6 +94,18 @@ void FinishDeferredIdf(PhraseHits& hits, std::int64_t listed) {
   hits.idfDeferred = false;
 }
 
+PhraseHits OnePhraseHits(std::int64_t rows, std::int64_t tokens, std::int64_t found) {
+  // As the auxiliary function takes them from FTS5's own totals.
+  if (rows <= 0) rows = 1;
+  PhraseHits hits;
+  hits.ready = true;
+  hits.tableRows = rows;
+  hits.avgTokens = static_cast<double>(tokens) / static_cast<double>(rows);
+  hits.idf.assign(1, Idf(rows, found));
+  hits.freq.assign(1, 0.0);
+  return hits;
+}
+
 double Bm25Score(const PhraseHits& hits, std::int64_t tokens) {
   // Written as SQLite writes it, so the two give the same double.
   const double k1 = 1.2;
@@ -126,7 +124,7 @@ std::int64_t DocsizeTokens(std::span<const std::uint8_t> blob) {
   std::uint64_t total = 0;
   while (!blob.empty()) {
     std::uint64_t v = 0;
-    const std::size_t used = GetVarint(blob, v);
+    const std::size_t used = GetSqliteVarint(blob, v);
     if (!used) break;
     total = v > kMax - total ? kMax : total + v;
     blob = blob.subspan(used);

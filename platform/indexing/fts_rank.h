@@ -38,6 +38,10 @@ HRESULT RegisterPhraseHits(sqlite3* db);
 // The IDF of a deferred single-phrase query, from the rows its statement listed.
 void FinishDeferredIdf(PhraseHits& hits, std::int64_t listed);
 
+// The figures of a one-phrase query whose rows were listed elsewhere: `found` of the table's
+// `rows` rows, of `tokens` tokens in all, hold the phrase. Its hits per row go in freq[0].
+PhraseHits OnePhraseHits(std::int64_t rows, std::int64_t tokens, std::int64_t found);
+
 // The BM25 score of a row of `tokens` tokens, from the counts of the last row reported.
 double Bm25Score(const PhraseHits& hits, std::int64_t tokens);
 

@@ -670,6 +670,7 @@ struct CacheQuery {
   LikeMemo& likeMemo;
   bool& phraseHits;
   std::map<std::string, Statement>& statements;
+  std::unique_ptr<FtsWordReader>& words;
 };
 
 // Runs one table of the query over the property cache: the rows it takes (cache row and
@@ -769,6 +770,30 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   };
   if (!comp.ranked()) {
     for (std::size_t row = 0; row < c.cache->size(); ++row) take(row, 1000);
+    done = true;
+    return S_OK;
+  }
+  // One word, the common case, is read from the index's pages when they are in a form
+  // known here: FTS5's cursor costs more than all the rest of a large word's query.
+  if (!c.words) c.words = std::make_unique<FtsWordReader>(c.db.handle());
+  std::vector<WordPosting> postings;
+  std::int64_t tableRows = 0, tableTokens = 0;
+  hr = c.words->Read(comp.rankedMatch(), postings, tableRows, tableTokens);
+  if (Failed(hr)) {
+    error = "the catalog's full-text index is damaged: rebuild the catalog";
+    return hr;
+  }
+  if (hr == S_OK) {
+    PhraseHits phrases =
+        OnePhraseHits(tableRows, tableTokens, static_cast<std::int64_t>(postings.size()));
+    std::size_t hint = 0;
+    for (const WordPosting& p : postings) {
+      const std::size_t row = c.cache->Find(p.rowid, hint);
+      if (row == c.cache->size()) continue;  // waiting for its first filtering
+      hint = row;
+      phrases.freq[0] = p.hits;
+      take(row, RankOfScore(-Bm25Score(phrases, c.cache->tokens(row))));
+    }
     done = true;
     return S_OK;
   }
@@ -1403,7 +1428,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       bool done = false;
       std::vector<CacheHit> hits;
       hr = RunOnCache({cat->db->db(), cat->db->columns(), cat->cache, cat->cacheVersion,
-                       cat->likeMemo, cat->phraseHits, cat->statements},
+                       cat->likeMemo, cat->phraseHits, cat->statements, cat->words},
                       comp, q, table, slots, rankColumn, keySlot, options.maxRows,
                       src.slotColumn, hits, done, error);
       if (Failed(hr)) return hr;

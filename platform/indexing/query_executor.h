@@ -34,6 +34,7 @@
 #include "common/hresult.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/catalog_db.h"
+#include "platform/indexing/fts_postings.h"
 #include "platform/indexing/property_cache.h"
 #include "platform/indexing/result_set.h"
 #include "platform/indexing/query_parser.h"
@@ -77,6 +78,7 @@ class QueryExecutor {
     std::int64_t cacheVersion = -1;  // the catalog's version at the last query
     LikeMemo likeMemo;
     bool phraseHits = false;  // qv_phrase_hits registered on the connection
+    std::unique_ptr<FtsWordReader> words;  // a word's rows read from the index's pages
     bool readOften = false;   // queried more than once: mapped, with a large page cache
   };
   HRESULT Catalog(const std::string& name, OpenCatalog*& out);

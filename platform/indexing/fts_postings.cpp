@@ -1,0 +1,600 @@
+#include "platform/indexing/fts_postings.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/indexing/sqlite_varint.h"
+
+namespace qv::platform::indexing {
+namespace {
+
+constexpr std::int64_t kAveragesId = 1;
+constexpr std::int64_t kStructureId = 10;
+constexpr int kSegmentShift = 37;  // page bits, tree height bits, doclist-index bit
+constexpr std::int64_t kMaxSegmentId = 65535;
+constexpr std::int64_t kMaxPage = (std::int64_t{1} << 31) - 1;
+constexpr std::int64_t kMaxLevels = 64;
+constexpr std::int64_t kMaxSegments = 2000;
+constexpr std::int64_t kFormatVersion = 4;
+constexpr char kMainIndexPrefix = '0';
+constexpr std::uint8_t kColumnMark = 0x01;
+constexpr std::size_t kLeafHeader = 4;
+
+std::uint16_t U16(std::span<const std::uint8_t> p, std::size_t at) {
+  return static_cast<std::uint16_t>((p[at] << 8) | p[at + 1]);
+}
+
+// The hits of a position list, fed in pieces as it spills over leaves; the pieces may part
+// anywhere, even inside a varint.
+class PositionCounter {
+ public:
+  PositionCounter(bool wantPositions, std::vector<std::uint64_t>& positions)
+      : want_(wantPositions), positions_(positions) {}
+
+  void Start() {
+    hits_ = 0;
+    column_ = 0;
+    offset_ = 0;
+    firstInColumn_ = true;
+    expectColumn_ = false;
+    value_ = 0;
+    bytes_ = 0;
+    bad_ = false;
+  }
+  void Feed(std::span<const std::uint8_t> p) {
+    for (const std::uint8_t b : p) {
+      if (bytes_ == 8) {
+        value_ = (value_ << 8) | b;
+        Done();
+        continue;
+      }
+      value_ = (value_ << 7) | (b & 0x7F);
+      ++bytes_;
+      if (!(b & 0x80)) Done();
+    }
+  }
+  // False for a list cut inside a varint or holding a value no list has.
+  bool Finish() const { return !bad_ && bytes_ == 0 && !expectColumn_; }
+  std::uint32_t hits() const { return hits_; }
+
+ private:
+  void Done() {
+    const std::uint64_t v = value_;
+    value_ = 0;
+    bytes_ = 0;
+    if (expectColumn_) {
+      expectColumn_ = false;
+      if (v > UINT32_MAX) bad_ = true;
+      column_ = v;
+      firstInColumn_ = true;
+      offset_ = 0;
+    } else if (v == kColumnMark) {
+      expectColumn_ = true;
+    } else if (v < 2) {
+      bad_ = true;
+    } else {
+      offset_ = firstInColumn_ ? v - 2 : offset_ + (v - 2);
+      firstInColumn_ = false;
+      if (hits_ < UINT32_MAX) ++hits_;
+      if (want_) positions_.push_back(column_ << 32 | (offset_ & 0xFFFFFFFF));
+    }
+  }
+
+  bool want_;
+  std::vector<std::uint64_t>& positions_;
+  std::uint32_t hits_ = 0;
+  std::uint64_t column_ = 0;
+  std::uint64_t offset_ = 0;
+  bool firstInColumn_ = true;
+  bool expectColumn_ = false;
+  std::uint64_t value_ = 0;
+  int bytes_ = 0;
+  bool bad_ = false;
+};
+
+// A leaf being read: its bytes, where its doclist part ends, and whether a term ends it.
+struct Leaf {
+  std::vector<std::uint8_t> bytes;
+  std::int64_t page = 0;
+  std::size_t size = 0;       // without the footer
+  std::size_t firstRowid = 0;  // 0: none before the first term
+  std::size_t end = 0;         // where doclist bytes on this page stop
+  bool termEnds = false;       // a term starts at `end`
+
+  // Reads the footer's first term offset; false when the header is damaged.
+  bool Open() {
+    if (bytes.size() < kLeafHeader) return false;
+    firstRowid = U16(bytes, 0);
+    size = U16(bytes, 2);
+    if (size < kLeafHeader || size > bytes.size()) return false;
+    if (firstRowid != 0 && (firstRowid < kLeafHeader || firstRowid >= size)) return false;
+    end = size;
+    termEnds = false;
+    if (size < bytes.size()) {
+      std::uint64_t first = 0;
+      const std::span<const std::uint8_t> footer(bytes.data() + size, bytes.size() - size);
+      if (!GetSqliteVarint(footer, first) || first < kLeafHeader || first > size) return false;
+      end = static_cast<std::size_t>(first);
+      termEnds = true;
+      if (firstRowid != 0 && firstRowid >= end) return false;
+    }
+    return true;
+  }
+};
+
+bool Varint(const Leaf& leaf, std::size_t& at, std::size_t end, std::uint64_t& v) {
+  if (at >= end) return false;
+  const std::size_t n = GetSqliteVarint({leaf.bytes.data() + at, end - at}, v);
+  if (!n) return false;
+  at += n;
+  return true;
+}
+
+// Finds `term` among the terms of the leaf; `at` is then just after it and leaf.end/termEnds
+// say where its doclist stops on this page.
+DoclistResult FindTerm(Leaf& leaf, std::span<const std::uint8_t> term, std::size_t& at) {
+  const std::span<const std::uint8_t> footer(leaf.bytes.data() + leaf.size,
+                                             leaf.bytes.size() - leaf.size);
+  std::vector<std::uint8_t> current;
+  std::size_t f = 0;
+  std::size_t offset = 0;
+  bool first = true;
+  while (f < footer.size()) {
+    std::uint64_t delta = 0;
+    const std::size_t used = GetSqliteVarint(footer.subspan(f), delta);
+    if (!used || delta > leaf.size) return DoclistResult::Damaged;
+    f += used;
+    offset = first ? static_cast<std::size_t>(delta) : offset + static_cast<std::size_t>(delta);
+    if (offset < kLeafHeader || offset >= leaf.size || (!first && delta == 0)) {
+      return DoclistResult::Damaged;
+    }
+    std::size_t p = offset;
+    std::uint64_t prefix = 0, fresh = 0;
+    if (!first && !Varint(leaf, p, leaf.size, prefix)) return DoclistResult::Damaged;
+    if (!Varint(leaf, p, leaf.size, fresh)) return DoclistResult::Damaged;
+    if (prefix > current.size() || fresh > leaf.size - p) return DoclistResult::Damaged;
+    current.resize(static_cast<std::size_t>(prefix));
+    current.insert(current.end(), leaf.bytes.begin() + static_cast<std::ptrdiff_t>(p),
+                   leaf.bytes.begin() + static_cast<std::ptrdiff_t>(p + fresh));
+    p += static_cast<std::size_t>(fresh);
+    first = false;
+    const auto order = std::lexicographical_compare_three_way(current.begin(), current.end(),
+                                                              term.begin(), term.end());
+    if (order > 0) return DoclistResult::Absent;
+    if (order < 0) continue;
+    // The doclist runs to the next term here, or on into the next leaves.
+    at = p;
+    if (f < footer.size()) {
+      std::uint64_t next = 0;
+      if (!GetSqliteVarint(footer.subspan(f), next) || next == 0 || next > leaf.size - offset) {
+        return DoclistResult::Damaged;
+      }
+      leaf.end = offset + static_cast<std::size_t>(next);
+      leaf.termEnds = true;
+    } else {
+      leaf.end = leaf.size;
+      leaf.termEnds = false;
+    }
+    if (at > leaf.end) return DoclistResult::Damaged;
+    return DoclistResult::Found;
+  }
+  return DoclistResult::Absent;
+}
+
+}  // namespace
+
+DoclistResult ReadDoclist(LeafPages& leaves, std::int64_t page, std::int64_t lastPage,
+                          std::span<const std::uint8_t> term, bool wantPositions,
+                          SegmentDoclist& out) {
+  out.entries.clear();
+  out.positions.clear();
+  if (page < 1 || page > lastPage || lastPage > kMaxPage) return DoclistResult::Damaged;
+  Leaf leaf;
+  leaf.page = page;
+  if (leaves.Read(page, leaf.bytes) != SQLITE_OK || !leaf.Open()) return DoclistResult::Damaged;
+  std::size_t at = 0;
+  const DoclistResult found = FindTerm(leaf, term, at);
+  if (found != DoclistResult::Found) return found;
+  // The rows of a term on this page then the next: false at the end of the doclist.
+  auto nextLeaf = [&]() -> DoclistResult {
+    if (leaf.termEnds || leaf.page >= lastPage) return DoclistResult::Absent;
+    ++leaf.page;
+    if (leaves.Read(leaf.page, leaf.bytes) != SQLITE_OK || !leaf.Open()) {
+      return DoclistResult::Damaged;
+    }
+    return DoclistResult::Found;
+  };
+  PositionCounter counter(wantPositions, out.positions);
+  std::int64_t rowid = 0;
+  bool firstInDoclist = true;
+  for (;;) {
+    bool literal = firstInDoclist;
+    if (at >= leaf.end) {
+      const DoclistResult moved = nextLeaf();
+      if (moved == DoclistResult::Damaged) return moved;
+      if (moved == DoclistResult::Absent) break;
+      // A page met between two rows starts with its first row, or with the next term.
+      if (leaf.firstRowid == 0) {
+        if (leaf.termEnds && leaf.end == kLeafHeader) break;
+        return DoclistResult::Damaged;
+      }
+      if (leaf.firstRowid != kLeafHeader) return DoclistResult::Damaged;
+      at = leaf.firstRowid;
+      literal = true;
+    } else if (at == leaf.firstRowid && leaf.page != page) {
+      literal = true;
+    }
+    std::uint64_t v = 0, size = 0;
+    if (!Varint(leaf, at, leaf.end, v)) return DoclistResult::Damaged;
+    // Row ids may be negative; an increase is added as FTS5 adds it, modulo 2^64, and the
+    // ids must still rise.
+    const auto next = literal ? static_cast<std::int64_t>(v)
+                              : static_cast<std::int64_t>(static_cast<std::uint64_t>(rowid) + v);
+    if (!firstInDoclist && next <= rowid) return DoclistResult::Damaged;
+    rowid = next;
+    firstInDoclist = false;
+    if (!Varint(leaf, at, leaf.end, size)) return DoclistResult::Damaged;
+    SegmentDoclist::Entry entry;
+    entry.rowid = rowid;
+    // The flag marks an entry that also deletes older ones; one with no positions is a
+    // deletion only, and a row with positions is there whatever the flag says.
+    entry.deleted = (size >> 1) == 0;
+    entry.firstPosition = static_cast<std::uint32_t>(out.positions.size());
+    std::uint64_t left = size >> 1;
+    counter.Start();
+    for (;;) {
+      const std::size_t here = static_cast<std::size_t>(
+          std::min<std::uint64_t>(left, leaf.end - at));
+      counter.Feed({leaf.bytes.data() + at, here});
+      at += here;
+      left -= here;
+      if (!left) break;
+      // The list goes on at the top of the next leaf, up to its first row or term.
+      if (leaf.termEnds) return DoclistResult::Damaged;
+      const DoclistResult moved = nextLeaf();
+      if (moved != DoclistResult::Found) return DoclistResult::Damaged;
+      at = kLeafHeader;
+      const std::size_t stop = leaf.firstRowid ? leaf.firstRowid : leaf.end;
+      if (left > stop - at && leaf.firstRowid) return DoclistResult::Damaged;
+    }
+    if (!counter.Finish()) return DoclistResult::Damaged;
+    entry.hits = counter.hits();
+    if (out.positions.size() > UINT32_MAX) return DoclistResult::Damaged;
+    out.entries.push_back(entry);
+  }
+  return DoclistResult::Found;
+}
+
+bool ParseStructure(std::span<const std::uint8_t> record, std::vector<FtsSegment>& newestFirst) {
+  newestFirst.clear();
+  // A later form marks itself with 0xFFFFFFFF-like bytes after the cookie; only the plain
+  // form is read.
+  if (record.size() < 4) return false;
+  std::size_t at = 4;
+  auto next = [&](std::uint64_t& v) {
+    const std::size_t n = GetSqliteVarint(record.subspan(at), v);
+    at += n;
+    return n != 0;
+  };
+  if (record.size() > 4 && record[4] == 0xFF) return false;
+  std::uint64_t levels = 0, segments = 0, writes = 0;
+  if (!next(levels) || !next(segments) || !next(writes)) return false;
+  if (levels > kMaxLevels || segments > kMaxSegments) return false;
+  std::vector<std::vector<FtsSegment>> byLevel(static_cast<std::size_t>(levels));
+  std::uint64_t seen = 0;
+  for (auto& level : byLevel) {
+    std::uint64_t merging = 0, count = 0;
+    if (!next(merging) || !next(count)) return false;
+    if (count > kMaxSegments || seen + count > segments || merging > count) return false;
+    seen += count;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      std::uint64_t id = 0, first = 0, last = 0;
+      if (!next(id) || !next(first) || !next(last)) return false;
+      // An empty segment (a merge's output before its first leaf) has pages 0 to 0.
+      if (id == 0 || id > kMaxSegmentId || last > kMaxPage || (first == 0 && last != 0)) {
+        return false;
+      }
+      level.push_back({static_cast<std::int64_t>(id), static_cast<std::int64_t>(first),
+                       static_cast<std::int64_t>(last)});
+    }
+  }
+  if (seen != segments) return false;
+  // Lower levels are newer, and within a level the later segments.
+  for (const auto& level : byLevel) {
+    for (auto s = level.rbegin(); s != level.rend(); ++s) {
+      if (s->lastPage != 0 && s->firstPage <= s->lastPage) newestFirst.push_back(*s);
+    }
+  }
+  return true;
+}
+
+bool TokenizeArguments(std::string_view sql, std::vector<std::string>& args) {
+  args.clear();
+  const auto key = sql.find("tokenize = \"");
+  if (key == std::string_view::npos) return false;
+  const auto open = key + std::string_view("tokenize = \"").size();
+  const auto close = sql.find('"', open);
+  if (close == std::string_view::npos) return false;
+  const std::string_view option = sql.substr(open, close - open);
+  std::size_t i = 0;
+  while (i < option.size()) {
+    if (option[i] == ' ') {
+      ++i;
+      continue;
+    }
+    std::string arg;
+    if (option[i] == '\'') {
+      for (++i;; ++i) {
+        if (i >= option.size()) return false;
+        if (option[i] == '\'') {
+          if (i + 1 < option.size() && option[i + 1] == '\'') {
+            arg += '\'';
+            ++i;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        arg += option[i];
+      }
+    } else {
+      while (i < option.size() && option[i] != ' ' && option[i] != '\'') arg += option[i++];
+    }
+    args.push_back(std::move(arg));
+  }
+  return !args.empty();
+}
+
+class FtsWordReader::Leaves : public LeafPages {
+ public:
+  Leaves(FtsWordReader& reader, std::int64_t segment) : reader_(reader), segment_(segment) {}
+  int Read(std::int64_t page, std::vector<std::uint8_t>& bytes) override {
+    const HRESULT hr = reader_.ReadBlob((segment_ << kSegmentShift) + page, bytes);
+    return Succeeded(hr) ? SQLITE_OK : SQLITE_CORRUPT;
+  }
+
+ private:
+  FtsWordReader& reader_;
+  std::int64_t segment_;
+};
+
+FtsWordReader::FtsWordReader(sqlite3* db) : db_(db) {}
+
+FtsWordReader::~FtsWordReader() { sqlite3_blob_close(blob_); }
+
+HRESULT FtsWordReader::ReadBlob(std::int64_t id, std::vector<std::uint8_t>& bytes) {
+  int rc = blob_ ? sqlite3_blob_reopen(blob_, id)
+                 : sqlite3_blob_open(db_, "main", "fts_data", "block", id, 0, &blob_);
+  if (rc != SQLITE_OK) {
+    sqlite3_blob_close(blob_);  // a handle that failed to move is spent
+    blob_ = nullptr;
+    return HresultFromSqlite(rc == SQLITE_ERROR ? SQLITE_CORRUPT : rc);
+  }
+  bytes.resize(static_cast<std::size_t>(sqlite3_blob_bytes(blob_)));
+  rc = sqlite3_blob_read(blob_, bytes.data(), static_cast<int>(bytes.size()), 0);
+  return rc == SQLITE_OK ? S_OK : HresultFromSqlite(rc);
+}
+
+HRESULT FtsWordReader::QueryTerms(std::string_view word, std::vector<std::string>& terms) {
+  terms.clear();
+  fts5_api* api = nullptr;
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v2(db_, "SELECT fts5(?1)", -1, &st, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_bind_pointer(st, 1, static_cast<void*>(&api), "fts5_api_ptr", nullptr);
+    rc = sqlite3_step(st);
+  }
+  sqlite3_finalize(st);
+  if (rc != SQLITE_ROW || !api) return S_FALSE;
+  void* context = nullptr;
+  fts5_tokenizer methods{};
+  if (api->xFindTokenizer(api, tokenizerArgs_[0].c_str(), &context, &methods) != SQLITE_OK) {
+    return S_FALSE;
+  }
+  std::vector<const char*> argv;
+  for (std::size_t i = 1; i < tokenizerArgs_.size(); ++i) argv.push_back(tokenizerArgs_[i].c_str());
+  Fts5Tokenizer* tok = nullptr;
+  if (methods.xCreate(context, argv.data(), static_cast<int>(argv.size()), &tok) != SQLITE_OK) {
+    return S_FALSE;
+  }
+  struct Collect {
+    std::vector<std::string>* terms;
+    int words = 0;
+  } collect{&terms};
+  rc = methods.xTokenize(
+      tok, &collect, FTS5_TOKENIZE_QUERY, word.data(), static_cast<int>(word.size()),
+      [](void* p, int flags, const char* token, int n, int, int) {
+        auto* c = static_cast<Collect*>(p);
+        if (!(flags & FTS5_TOKEN_COLOCATED)) ++c->words;
+        // FTS5 cuts a query token at this length.
+        const int kept = std::min(n, 32768);
+        std::string term(1, kMainIndexPrefix);
+        term.append(token, static_cast<std::size_t>(std::max(kept, 0)));
+        c->terms->push_back(std::move(term));
+        return SQLITE_OK;
+      });
+  methods.xDelete(tok);
+  if (rc != SQLITE_OK || collect.words != 1) return S_FALSE;
+  std::sort(terms.begin(), terms.end());
+  terms.erase(std::unique(terms.begin(), terms.end()), terms.end());
+  return S_OK;
+}
+
+HRESULT FtsWordReader::ReadTerm(const std::vector<FtsSegment>& segments, const std::string& term,
+                                bool wantPositions, SegmentDoclist& merged) {
+  merged.entries.clear();
+  merged.positions.clear();
+  const std::span<const std::uint8_t> key(reinterpret_cast<const std::uint8_t*>(term.data()),
+                                          term.size());
+  SegmentDoclist one, combined;
+  bool any = false;
+  for (const FtsSegment& seg : segments) {
+    findLeaf_.Bind(1, seg.id);
+    sqlite3_bind_blob(findLeaf_.get(), 2, term.data(), static_cast<int>(term.size()),
+                      SQLITE_STATIC);
+    std::int64_t page = seg.firstPage;
+    const int rc = findLeaf_.Step();
+    if (rc == SQLITE_ROW) page = std::max(page, findLeaf_.Int(0) >> 1);
+    findLeaf_.Reset();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return HresultFromSqlite(rc);
+    if (page > seg.lastPage) continue;
+    Leaves leaves(*this, seg.id);
+    const DoclistResult r = ReadDoclist(leaves, page, seg.lastPage, key, wantPositions, one);
+    if (r == DoclistResult::Damaged) return HresultFromSqlite(SQLITE_CORRUPT);
+    if (r == DoclistResult::Absent || one.entries.empty()) continue;
+    if (!any) {
+      std::swap(merged, one);
+      any = true;
+      continue;
+    }
+    // An older segment: its rows count where no newer segment has an entry for them.
+    combined.entries.clear();
+    combined.positions.clear();
+    auto add = [&](const SegmentDoclist& from, const SegmentDoclist::Entry& e) {
+      SegmentDoclist::Entry copy = e;
+      copy.firstPosition = static_cast<std::uint32_t>(combined.positions.size());
+      if (wantPositions) {
+        combined.positions.insert(combined.positions.end(),
+                                  from.positions.begin() + e.firstPosition,
+                                  from.positions.begin() + e.firstPosition + e.hits);
+      }
+      combined.entries.push_back(copy);
+    };
+    std::size_t a = 0, b = 0;
+    while (a < merged.entries.size() || b < one.entries.size()) {
+      if (b == one.entries.size() ||
+          (a < merged.entries.size() && merged.entries[a].rowid <= one.entries[b].rowid)) {
+        if (b < one.entries.size() && merged.entries[a].rowid == one.entries[b].rowid) ++b;
+        add(merged, merged.entries[a++]);
+      } else {
+        add(one, one.entries[b++]);
+      }
+    }
+    std::swap(merged, combined);
+  }
+  std::erase_if(merged.entries, [](const SegmentDoclist::Entry& e) { return e.deleted; });
+  return S_OK;
+}
+
+HRESULT FtsWordReader::Read(std::string_view matchText, std::vector<WordPosting>& out,
+                            std::int64_t& tableRows, std::int64_t& tableTokens) {
+  out.clear();
+  tableRows = tableTokens = 0;
+  // One quoted word, as the query compiler writes a term: nothing else is read here.
+  if (matchText.size() < 2 || matchText.front() != '"' || matchText.back() != '"') return S_FALSE;
+  const std::string_view word = matchText.substr(1, matchText.size() - 2);
+  if (word.find('"') != std::string_view::npos || word.empty()) return S_FALSE;
+  if (!checked_) {
+    checked_ = true;
+    auto prepare = [&](const char* sql, Statement& st, unsigned flags = 0) {
+      sqlite3_stmt* raw = nullptr;
+      const int rc = sqlite3_prepare_v3(db_, sql, -1, flags, &raw, nullptr);
+      st = Statement(raw);
+      return rc == SQLITE_OK;
+    };
+    Statement table, version;
+    if (!prepare("SELECT sql FROM sqlite_master WHERE type='table' AND name='fts'", table)) {
+      return S_FALSE;
+    }
+    const std::string sql = table.Step() == SQLITE_ROW ? table.Text(0) : "";
+    // Only the table as the catalog makes it: every position kept, a length per column.
+    if (sql.find("detail") != std::string::npos || sql.find("columnsize") != std::string::npos ||
+        sql.find("content=") != std::string::npos || sql.find("content =") != std::string::npos || !TokenizeArguments(sql, tokenizerArgs_)) {
+      return S_FALSE;
+    }
+    if (!prepare("SELECT v FROM fts_config WHERE k='version'", version) ||
+        version.Step() != SQLITE_ROW || version.Int(0) != kFormatVersion) {
+      return S_FALSE;
+    }
+    if (!prepare("SELECT pgno FROM fts_idx WHERE segid=?1 AND term<=?2 "
+                 "ORDER BY term DESC LIMIT 1",
+                 findLeaf_, SQLITE_PREPARE_PERSISTENT)) {
+      return S_FALSE;
+    }
+    usable_ = true;
+  }
+  if (!usable_) return S_FALSE;
+  std::vector<std::string> terms;
+  HRESULT hr = QueryTerms(word, terms);
+  if (hr != S_OK) return hr;
+  // Every page from one snapshot of the index.
+  const bool ownTransaction = sqlite3_get_autocommit(db_) != 0;
+  if (ownTransaction && sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return S_FALSE;
+  }
+  struct EndRead {
+    sqlite3* db;
+    bool own;
+    ~EndRead() {
+      if (own) sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    }
+  } endRead{db_, ownTransaction};
+  // An open blob handle is a statement in progress: the read transaction could not end
+  // while it lives, and later reads would keep seeing this snapshot.
+  struct CloseBlob {
+    sqlite3_blob*& blob;
+    ~CloseBlob() {
+      sqlite3_blob_close(blob);
+      blob = nullptr;
+    }
+  } closeBlob{blob_};
+  std::vector<FtsSegment> segments;
+  hr = ReadBlob(kStructureId, bytes_);
+  if (Failed(hr)) return hr;
+  if (!ParseStructure(bytes_, segments)) return S_FALSE;
+  hr = ReadBlob(kAveragesId, bytes_);
+  if (Failed(hr)) return hr;
+  {
+    std::span<const std::uint8_t> p(bytes_);
+    std::uint64_t v = 0;
+    std::size_t n = GetSqliteVarint(p, v);
+    if (!n) return HresultFromSqlite(SQLITE_CORRUPT);
+    tableRows = static_cast<std::int64_t>(v & INT64_MAX);
+    p = p.subspan(n);
+    while (!p.empty() && (n = GetSqliteVarint(p, v)) != 0) {
+      tableTokens += static_cast<std::int64_t>(v & 0xFFFFFFFFFFFF);
+      p = p.subspan(n);
+    }
+  }
+  const bool synonyms = terms.size() > 1;
+  std::vector<SegmentDoclist> lists(terms.size());
+  for (std::size_t i = 0; i < terms.size(); ++i) {
+    hr = ReadTerm(segments, terms[i], synonyms, lists[i]);
+    if (Failed(hr)) return hr;
+  }
+  if (!synonyms) {
+    out.reserve(lists[0].entries.size());
+    for (const auto& e : lists[0].entries) out.push_back({e.rowid, e.hits});
+    return S_OK;
+  }
+  // The forms of a word share positions where a stem stands beside its word: a row's hits
+  // are its distinct positions over every form.
+  std::vector<std::size_t> next(lists.size(), 0);
+  std::vector<std::uint64_t> positions;
+  for (;;) {
+    std::int64_t lowest = INT64_MAX;
+    bool more = false;
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+      if (next[i] < lists[i].entries.size()) {
+        lowest = std::min(lowest, lists[i].entries[next[i]].rowid);
+        more = true;
+      }
+    }
+    if (!more) break;
+    positions.clear();
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+      if (next[i] >= lists[i].entries.size()) continue;
+      const auto& e = lists[i].entries[next[i]];
+      if (e.rowid != lowest) continue;
+      positions.insert(positions.end(), lists[i].positions.begin() + e.firstPosition,
+                       lists[i].positions.begin() + e.firstPosition + e.hits);
+      ++next[i];
+    }
+    std::sort(positions.begin(), positions.end());
+    const auto distinct = std::unique(positions.begin(), positions.end()) - positions.begin();
+    out.push_back({lowest, static_cast<std::uint32_t>(distinct)});
+  }
+  return S_OK;
+}
+
+}  // namespace qv::platform::indexing
