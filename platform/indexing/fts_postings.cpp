@@ -234,11 +234,10 @@ DoclistResult ReadDoclist(LeafPages& leaves, std::int64_t page, std::int64_t las
     rowid = next;
     firstInDoclist = false;
     if (!Varint(leaf, at, leaf.end, size)) return DoclistResult::Damaged;
-    SegmentDoclist::Entry entry;
-    entry.rowid = rowid;
     // The flag marks an entry that also deletes older ones; one with no positions is a
-    // deletion only, and a row with positions is there whatever the flag says.
-    entry.deleted = (size >> 1) == 0;
+    // deletion only (0 hits), and a row with positions is there whatever the flag says.
+    WordPosting entry;
+    entry.rowid = rowid;
     entry.firstPosition = static_cast<std::uint32_t>(out.positions.size());
     std::uint64_t left = size >> 1;
     counter.Start();
@@ -360,7 +359,10 @@ class FtsWordReader::Leaves : public LeafPages {
 
 FtsWordReader::FtsWordReader(sqlite3* db) : db_(db) {}
 
-FtsWordReader::~FtsWordReader() { sqlite3_blob_close(blob_); }
+FtsWordReader::~FtsWordReader() {
+  sqlite3_blob_close(blob_);
+  if (tokenizerInstance_) tokenizer_.xDelete(tokenizerInstance_);
+}
 
 HRESULT FtsWordReader::ReadBlob(std::int64_t id, std::vector<std::uint8_t>& bytes) {
   int rc = blob_ ? sqlite3_blob_reopen(blob_, id)
@@ -377,43 +379,22 @@ HRESULT FtsWordReader::ReadBlob(std::int64_t id, std::vector<std::uint8_t>& byte
 
 HRESULT FtsWordReader::QueryTerms(std::string_view word, std::vector<std::string>& terms) {
   terms.clear();
-  fts5_api* api = nullptr;
-  sqlite3_stmt* st = nullptr;
-  int rc = sqlite3_prepare_v2(db_, "SELECT fts5(?1)", -1, &st, nullptr);
-  if (rc == SQLITE_OK) {
-    sqlite3_bind_pointer(st, 1, static_cast<void*>(&api), "fts5_api_ptr", nullptr);
-    rc = sqlite3_step(st);
-  }
-  sqlite3_finalize(st);
-  if (rc != SQLITE_ROW || !api) return S_FALSE;
-  void* context = nullptr;
-  fts5_tokenizer methods{};
-  if (api->xFindTokenizer(api, tokenizerArgs_[0].c_str(), &context, &methods) != SQLITE_OK) {
-    return S_FALSE;
-  }
-  std::vector<const char*> argv;
-  for (std::size_t i = 1; i < tokenizerArgs_.size(); ++i) argv.push_back(tokenizerArgs_[i].c_str());
-  Fts5Tokenizer* tok = nullptr;
-  if (methods.xCreate(context, argv.data(), static_cast<int>(argv.size()), &tok) != SQLITE_OK) {
-    return S_FALSE;
-  }
   struct Collect {
     std::vector<std::string>* terms;
     int words = 0;
   } collect{&terms};
-  rc = methods.xTokenize(
-      tok, &collect, FTS5_TOKENIZE_QUERY, word.data(), static_cast<int>(word.size()),
-      [](void* p, int flags, const char* token, int n, int, int) {
+  const int rc = tokenizer_.xTokenize(
+      tokenizerInstance_, &collect, FTS5_TOKENIZE_QUERY, word.data(),
+      static_cast<int>(word.size()), [](void* p, int flags, const char* token, int n, int, int) {
         auto* c = static_cast<Collect*>(p);
         if (!(flags & FTS5_TOKEN_COLOCATED)) ++c->words;
         // FTS5 cuts a query token at this length.
-        const int kept = std::min(n, 32768);
+        const int kept = std::clamp(n, 0, 32768);
         std::string term(1, kMainIndexPrefix);
-        term.append(token, static_cast<std::size_t>(std::max(kept, 0)));
+        term.append(token, static_cast<std::size_t>(kept));
         c->terms->push_back(std::move(term));
         return SQLITE_OK;
       });
-  methods.xDelete(tok);
   if (rc != SQLITE_OK || collect.words != 1) return S_FALSE;
   std::sort(terms.begin(), terms.end());
   terms.erase(std::unique(terms.begin(), terms.end()), terms.end());
@@ -426,7 +407,8 @@ HRESULT FtsWordReader::ReadTerm(const std::vector<FtsSegment>& segments, const s
   merged.positions.clear();
   const std::span<const std::uint8_t> key(reinterpret_cast<const std::uint8_t*>(term.data()),
                                           term.size());
-  SegmentDoclist one, combined;
+  SegmentDoclist& one = one_;
+  SegmentDoclist& combined = combined_;
   bool any = false;
   for (const FtsSegment& seg : segments) {
     findLeaf_.Bind(1, seg.id);
@@ -450,8 +432,8 @@ HRESULT FtsWordReader::ReadTerm(const std::vector<FtsSegment>& segments, const s
     // An older segment: its rows count where no newer segment has an entry for them.
     combined.entries.clear();
     combined.positions.clear();
-    auto add = [&](const SegmentDoclist& from, const SegmentDoclist::Entry& e) {
-      SegmentDoclist::Entry copy = e;
+    auto add = [&](const SegmentDoclist& from, const WordPosting& e) {
+      WordPosting copy = e;
       copy.firstPosition = static_cast<std::uint32_t>(combined.positions.size());
       if (wantPositions) {
         combined.positions.insert(combined.positions.end(),
@@ -472,13 +454,61 @@ HRESULT FtsWordReader::ReadTerm(const std::vector<FtsSegment>& segments, const s
     }
     std::swap(merged, combined);
   }
-  std::erase_if(merged.entries, [](const SegmentDoclist::Entry& e) { return e.deleted; });
+  std::erase_if(merged.entries, [](const WordPosting& e) { return e.hits == 0; });
   return S_OK;
 }
 
-HRESULT FtsWordReader::Read(std::string_view matchText, std::vector<WordPosting>& out,
+HRESULT FtsWordReader::Check() {
+  auto prepare = [&](const char* sql, Statement& st, unsigned flags = 0) {
+    sqlite3_stmt* raw = nullptr;
+    const int rc = sqlite3_prepare_v3(db_, sql, -1, flags, &raw, nullptr);
+    st = Statement(raw);
+    return rc == SQLITE_OK;
+  };
+  Statement table, version, api;
+  if (!prepare("SELECT sql FROM sqlite_master WHERE type='table' AND name='fts'", table)) {
+    return S_FALSE;
+  }
+  const std::string sql = table.Step() == SQLITE_ROW ? table.Text(0) : "";
+  // Only the table as the catalog makes it: every position kept, a length per column.
+  if (sql.find("detail") != std::string::npos || sql.find("columnsize") != std::string::npos ||
+      sql.find("content=") != std::string::npos || sql.find("content =") != std::string::npos ||
+      !TokenizeArguments(sql, tokenizerArgs_)) {
+    return S_FALSE;
+  }
+  if (!prepare("SELECT v FROM fts_config WHERE k='version'", version) ||
+      version.Step() != SQLITE_ROW || version.Int(0) != kFormatVersion) {
+    return S_FALSE;
+  }
+  if (!prepare("SELECT pgno FROM fts_idx WHERE segid=?1 AND term<=?2 "
+               "ORDER BY term DESC LIMIT 1",
+               findLeaf_, SQLITE_PREPARE_PERSISTENT)) {
+    return S_FALSE;
+  }
+  // The table's own tokenizer, made as FTS5 makes it, turns the word into its terms.
+  fts5_api* fts = nullptr;
+  if (!prepare("SELECT fts5(?1)", api)) return S_FALSE;
+  sqlite3_bind_pointer(api.get(), 1, static_cast<void*>(&fts), "fts5_api_ptr", nullptr);
+  if (api.Step() != SQLITE_ROW || !fts) return S_FALSE;
+  void* context = nullptr;
+  if (fts->xFindTokenizer(fts, tokenizerArgs_[0].c_str(), &context, &tokenizer_) != SQLITE_OK) {
+    return S_FALSE;
+  }
+  std::vector<const char*> argv;
+  for (std::size_t i = 1; i < tokenizerArgs_.size(); ++i) {
+    argv.push_back(tokenizerArgs_[i].c_str());
+  }
+  if (tokenizer_.xCreate(context, argv.data(), static_cast<int>(argv.size()),
+                         &tokenizerInstance_) != SQLITE_OK) {
+    tokenizerInstance_ = nullptr;
+    return S_FALSE;
+  }
+  return S_OK;
+}
+
+HRESULT FtsWordReader::Read(std::string_view matchText, std::span<const WordPosting>& out,
                             std::int64_t& tableRows, std::int64_t& tableTokens) {
-  out.clear();
+  out = {};
   tableRows = tableTokens = 0;
   // One quoted word, as the query compiler writes a term: nothing else is read here.
   if (matchText.size() < 2 || matchText.front() != '"' || matchText.back() != '"') return S_FALSE;
@@ -486,32 +516,7 @@ HRESULT FtsWordReader::Read(std::string_view matchText, std::vector<WordPosting>
   if (word.find('"') != std::string_view::npos || word.empty()) return S_FALSE;
   if (!checked_) {
     checked_ = true;
-    auto prepare = [&](const char* sql, Statement& st, unsigned flags = 0) {
-      sqlite3_stmt* raw = nullptr;
-      const int rc = sqlite3_prepare_v3(db_, sql, -1, flags, &raw, nullptr);
-      st = Statement(raw);
-      return rc == SQLITE_OK;
-    };
-    Statement table, version;
-    if (!prepare("SELECT sql FROM sqlite_master WHERE type='table' AND name='fts'", table)) {
-      return S_FALSE;
-    }
-    const std::string sql = table.Step() == SQLITE_ROW ? table.Text(0) : "";
-    // Only the table as the catalog makes it: every position kept, a length per column.
-    if (sql.find("detail") != std::string::npos || sql.find("columnsize") != std::string::npos ||
-        sql.find("content=") != std::string::npos || sql.find("content =") != std::string::npos || !TokenizeArguments(sql, tokenizerArgs_)) {
-      return S_FALSE;
-    }
-    if (!prepare("SELECT v FROM fts_config WHERE k='version'", version) ||
-        version.Step() != SQLITE_ROW || version.Int(0) != kFormatVersion) {
-      return S_FALSE;
-    }
-    if (!prepare("SELECT pgno FROM fts_idx WHERE segid=?1 AND term<=?2 "
-                 "ORDER BY term DESC LIMIT 1",
-                 findLeaf_, SQLITE_PREPARE_PERSISTENT)) {
-      return S_FALSE;
-    }
-    usable_ = true;
+    usable_ = Check() == S_OK;
   }
   if (!usable_) return S_FALSE;
   std::vector<std::string> terms;
@@ -538,10 +543,9 @@ HRESULT FtsWordReader::Read(std::string_view matchText, std::vector<WordPosting>
       blob = nullptr;
     }
   } closeBlob{blob_};
-  std::vector<FtsSegment> segments;
   hr = ReadBlob(kStructureId, bytes_);
   if (Failed(hr)) return hr;
-  if (!ParseStructure(bytes_, segments)) return S_FALSE;
+  if (!ParseStructure(bytes_, segments_)) return S_FALSE;
   hr = ReadBlob(kAveragesId, bytes_);
   if (Failed(hr)) return hr;
   {
@@ -557,20 +561,20 @@ HRESULT FtsWordReader::Read(std::string_view matchText, std::vector<WordPosting>
     }
   }
   const bool synonyms = terms.size() > 1;
-  std::vector<SegmentDoclist> lists(terms.size());
+  if (lists_.size() < terms.size()) lists_.resize(terms.size());
   for (std::size_t i = 0; i < terms.size(); ++i) {
-    hr = ReadTerm(segments, terms[i], synonyms, lists[i]);
+    hr = ReadTerm(segments_, terms[i], synonyms, lists_[i]);
     if (Failed(hr)) return hr;
   }
   if (!synonyms) {
-    out.reserve(lists[0].entries.size());
-    for (const auto& e : lists[0].entries) out.push_back({e.rowid, e.hits});
+    out = lists_[0].entries;
     return S_OK;
   }
   // The forms of a word share positions where a stem stands beside its word: a row's hits
   // are its distinct positions over every form.
+  forms_.clear();
+  const std::span<SegmentDoclist> lists(lists_.data(), terms.size());
   std::vector<std::size_t> next(lists.size(), 0);
-  std::vector<std::uint64_t> positions;
   for (;;) {
     std::int64_t lowest = INT64_MAX;
     bool more = false;
@@ -581,19 +585,20 @@ HRESULT FtsWordReader::Read(std::string_view matchText, std::vector<WordPosting>
       }
     }
     if (!more) break;
-    positions.clear();
+    scratch_.clear();
     for (std::size_t i = 0; i < lists.size(); ++i) {
       if (next[i] >= lists[i].entries.size()) continue;
       const auto& e = lists[i].entries[next[i]];
       if (e.rowid != lowest) continue;
-      positions.insert(positions.end(), lists[i].positions.begin() + e.firstPosition,
-                       lists[i].positions.begin() + e.firstPosition + e.hits);
+      scratch_.insert(scratch_.end(), lists[i].positions.begin() + e.firstPosition,
+                      lists[i].positions.begin() + e.firstPosition + e.hits);
       ++next[i];
     }
-    std::sort(positions.begin(), positions.end());
-    const auto distinct = std::unique(positions.begin(), positions.end()) - positions.begin();
-    out.push_back({lowest, static_cast<std::uint32_t>(distinct)});
+    std::sort(scratch_.begin(), scratch_.end());
+    const auto distinct = std::unique(scratch_.begin(), scratch_.end()) - scratch_.begin();
+    forms_.push_back({lowest, static_cast<std::uint32_t>(distinct), 0});
   }
+  out = forms_;
   return S_OK;
 }
 

@@ -40,18 +40,13 @@ namespace qv::platform::indexing {
 
 struct WordPosting {
   std::int64_t rowid = 0;
-  std::uint32_t hits = 0;  // occurrences in the row, every column together
+  std::uint32_t hits = 0;  // occurrences in the row, every column together; 0: row removed
+  std::uint32_t firstPosition = 0;  // where its positions start, when they are kept
 };
 
 // One segment's entries for a term, in row id order.
 struct SegmentDoclist {
-  struct Entry {
-    std::int64_t rowid = 0;
-    std::uint32_t hits = 0;
-    bool deleted = false;  // no positions: the row is gone
-    std::uint32_t firstPosition = 0;  // into positions, when asked for
-  };
-  std::vector<Entry> entries;
+  std::vector<WordPosting> entries;
   // Column << 32 | offset of every hit, entry after entry, when asked for.
   std::vector<std::uint64_t> positions;
 };
@@ -92,10 +87,11 @@ class FtsWordReader {
   FtsWordReader(const FtsWordReader&) = delete;
   FtsWordReader& operator=(const FtsWordReader&) = delete;
 
-  // For MATCH text of one quoted word: S_OK with every row that holds it, in row id order,
-  // and the table's row and token counts. S_FALSE when this reader cannot answer (another
-  // query, another index form): FTS5's cursor must. A failure when the index is damaged.
-  HRESULT Read(std::string_view matchText, std::vector<WordPosting>& out,
+  // For MATCH text of one quoted word: S_OK with every row that holds it, in row id order
+  // (kept here until the next call), and the table's row and token counts. S_FALSE when
+  // this reader cannot answer (another query, another index form): FTS5's cursor must. A
+  // failure when the index is damaged.
+  HRESULT Read(std::string_view matchText, std::span<const WordPosting>& out,
                std::int64_t& tableRows, std::int64_t& tableTokens);
 
  private:
@@ -104,6 +100,7 @@ class FtsWordReader {
   HRESULT ReadBlob(std::int64_t id, std::vector<std::uint8_t>& bytes);
   HRESULT ReadTerm(const std::vector<FtsSegment>& segments, const std::string& term,
                    bool wantPositions, SegmentDoclist& merged);
+  HRESULT Check();
 
   sqlite3* db_;
   sqlite3_blob* blob_ = nullptr;
@@ -111,7 +108,16 @@ class FtsWordReader {
   bool checked_ = false;
   bool usable_ = false;
   std::vector<std::string> tokenizerArgs_;
+  fts5_tokenizer tokenizer_{};
+  Fts5Tokenizer* tokenizerInstance_ = nullptr;
+  // Kept from query to query: a common word's lists are large, and fresh memory costs a
+  // page fault a page.
   std::vector<std::uint8_t> bytes_;
+  std::vector<FtsSegment> segments_;
+  std::vector<SegmentDoclist> lists_;
+  SegmentDoclist one_, combined_;
+  std::vector<WordPosting> forms_;
+  std::vector<std::uint64_t> scratch_;
 };
 
 }  // namespace qv::platform::indexing

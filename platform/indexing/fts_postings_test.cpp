@@ -59,14 +59,14 @@ class FtsPostingsTest : public ::testing::Test {
     st.Bind(1, std::string_view(match));
     sqlite3_bind_pointer(st.get(), 2, &t.hits, kPhraseHitsPointer, nullptr);
     while (st.Step() == SQLITE_ROW) {
-      t.rows.push_back({st.Int(0), static_cast<std::uint32_t>(t.hits.freq.at(0))});
+      t.rows.push_back({st.Int(0), static_cast<std::uint32_t>(t.hits.freq.at(0)), 0});
     }
     return t;
   }
 
   void ExpectSameAsFts(FtsWordReader& reader, const std::string& word, const std::string& at) {
     const std::string match = "\"" + word + "\"";
-    std::vector<WordPosting> got;
+    std::span<const WordPosting> got;
     std::int64_t rows = 0, tokens = 0;
     const HRESULT rhr = reader.Read(match, got, rows, tokens);
     ASSERT_EQ(rhr, S_OK) << word << " " << at;
@@ -168,17 +168,19 @@ TEST_F(FtsPostingsTest, LeavesToFtsWhatItDoesNotRead) {
   Make();
   ASSERT_EQ(db_->Exec("INSERT INTO fts(rowid, contents, props) VALUES(1, 'annual report', '')"),
             S_OK);
-  FtsWordReader reader(db_->handle());
-  std::vector<WordPosting> out;
+  std::span<const WordPosting> out;
   std::int64_t rows = 0, tokens = 0;
-  for (const char* match : {"\"annual report\"", "\"rep\"*", "contents : (\"report\")",
-                            "\"annual\" AND \"report\"", "report", "\"\"", "\"a\"\"b\""}) {
-    EXPECT_EQ(reader.Read(match, out, rows, tokens), S_FALSE) << match;
+  {
+    FtsWordReader reader(db_->handle());
+    for (const char* match : {"\"annual report\"", "\"rep\"*", "contents : (\"report\")",
+                              "\"annual\" AND \"report\"", "report", "\"\"", "\"a\"\"b\""}) {
+      EXPECT_EQ(reader.Read(match, out, rows, tokens), S_FALSE) << match;
+    }
+    EXPECT_EQ(reader.Read("\"report\"", out, rows, tokens), S_OK);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(rows, 1);
+    EXPECT_EQ(tokens, 2);
   }
-  EXPECT_EQ(reader.Read("\"report\"", out, rows, tokens), S_OK);
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(rows, 1);
-  EXPECT_EQ(tokens, 2);
 
   // A table kept in another way is FTS5's alone.
   db_.reset();
@@ -199,7 +201,7 @@ TEST_F(FtsPostingsTest, DamagedLeavesAreReportedNotRead) {
   }
   ASSERT_EQ(db_->Exec("COMMIT"), S_OK);
   FtsWordReader reader(db_->handle());
-  std::vector<WordPosting> out;
+  std::span<const WordPosting> out;
   std::int64_t rows = 0, tokens = 0;
   ASSERT_EQ(reader.Read("\"budget\"", out, rows, tokens), S_OK);
   ASSERT_EQ(out.size(), 200u);

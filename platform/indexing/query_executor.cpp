@@ -776,7 +776,7 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   // One word, the common case, is read from the index's pages when they are in a form
   // known here: FTS5's cursor costs more than all the rest of a large word's query.
   if (!c.words) c.words = std::make_unique<FtsWordReader>(c.db.handle());
-  std::vector<WordPosting> postings;
+  std::span<const WordPosting> postings;
   std::int64_t tableRows = 0, tableTokens = 0;
   hr = c.words->Read(comp.rankedMatch(), postings, tableRows, tableTokens);
   if (Failed(hr)) {
