@@ -585,18 +585,43 @@ HRESULT FtsWordReader::Read(std::string_view matchText, std::span<const WordPost
       }
     }
     if (!more) break;
-    scratch_.clear();
+    // Most rows hold one form, or two (a word and its marked stem), each form's positions
+    // in order: counted without sorting.
+    runs_.clear();
+    std::uint32_t hits = 0;
     for (std::size_t i = 0; i < lists.size(); ++i) {
       if (next[i] >= lists[i].entries.size()) continue;
       const auto& e = lists[i].entries[next[i]];
       if (e.rowid != lowest) continue;
-      scratch_.insert(scratch_.end(), lists[i].positions.begin() + e.firstPosition,
-                      lists[i].positions.begin() + e.firstPosition + e.hits);
       ++next[i];
+      const std::span<const std::uint64_t> run(lists[i].positions.data() + e.firstPosition,
+                                               e.hits);
+      runs_.push_back(run);
+      hits = e.hits;
     }
-    std::sort(scratch_.begin(), scratch_.end());
-    const auto distinct = std::unique(scratch_.begin(), scratch_.end()) - scratch_.begin();
-    forms_.push_back({lowest, static_cast<std::uint32_t>(distinct), 0});
+    if (runs_.size() == 2) {
+      const auto& runs = runs_;
+      hits = 0;
+      std::size_t a = 0, b = 0;
+      while (a < runs[0].size() || b < runs[1].size()) {
+        if (b == runs[1].size() || (a < runs[0].size() && runs[0][a] < runs[1][b])) {
+          ++a;
+        } else if (a == runs[0].size() || runs[1][b] < runs[0][a]) {
+          ++b;
+        } else {
+          ++a;
+          ++b;
+        }
+        ++hits;
+      }
+    } else if (runs_.size() > 2) {
+      scratch_.clear();
+      for (const auto& run : runs_) scratch_.insert(scratch_.end(), run.begin(), run.end());
+      std::sort(scratch_.begin(), scratch_.end());
+      hits = static_cast<std::uint32_t>(std::unique(scratch_.begin(), scratch_.end()) -
+                                        scratch_.begin());
+    }
+    forms_.push_back({lowest, hits, 0});
   }
   out = forms_;
   return S_OK;

@@ -117,6 +117,7 @@ class FtsWordReader {
   std::vector<SegmentDoclist> lists_;
   SegmentDoclist one_, combined_;
   std::vector<WordPosting> forms_;
+  std::vector<std::span<const std::uint64_t>> runs_;
   std::vector<std::uint64_t> scratch_;
 };
 
