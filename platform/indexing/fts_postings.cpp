@@ -42,6 +42,7 @@ class PositionCounter {
     bad_ = false;
   }
   void Feed(std::span<const std::uint8_t> p) {
+    if (!want_) return Count(p);
     for (const std::uint8_t b : p) {
       if (bytes_ == 8) {
         value_ = (value_ << 8) | b;
@@ -51,6 +52,27 @@ class PositionCounter {
       value_ = (value_ << 7) | (b & 0x7F);
       ++bytes_;
       if (!(b & 0x80)) Done();
+    }
+  }
+  // The hits alone: the varints that end here, less each column's mark and number. A
+  // position takes at most four bytes, so the nine-byte form never comes into it.
+  void Count(std::span<const std::uint8_t> p) {
+    for (const std::uint8_t b : p) {
+      if (bytes_ == 0 && b == kColumnMark && !expectColumn_) {
+        expectColumn_ = true;
+        continue;
+      }
+      if (b & 0x80) {
+        if (++bytes_ > 8) bad_ = true;
+        continue;
+      }
+      if (bytes_ == 0 && b == 0 && !expectColumn_) bad_ = true;
+      bytes_ = 0;
+      if (expectColumn_) {
+        expectColumn_ = false;
+      } else if (hits_ < UINT32_MAX) {
+        ++hits_;
+      }
     }
   }
   // False for a list cut inside a varint or holding a value no list has.
@@ -179,6 +201,40 @@ DoclistResult FindTerm(Leaf& leaf, std::span<const std::uint8_t> term, std::size
     return DoclistResult::Found;
   }
   return DoclistResult::Absent;
+}
+
+// Whether any row is in more than one of the lists (each in row id order).
+bool SharedRows(std::span<const SegmentDoclist> lists) {
+  std::vector<std::size_t> next(lists.size(), 0);
+  for (;;) {
+    std::int64_t lowest = INT64_MAX;
+    std::size_t holding = 0;
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+      if (next[i] >= lists[i].entries.size()) continue;
+      const std::int64_t r = lists[i].entries[next[i]].rowid;
+      if (r < lowest) {
+        lowest = r;
+        holding = 1;
+      } else if (r == lowest) {
+        ++holding;
+      }
+    }
+    if (holding == 0) return false;
+    if (holding > 1) return true;
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+      if (next[i] < lists[i].entries.size() && lists[i].entries[next[i]].rowid == lowest) {
+        ++next[i];
+      }
+    }
+  }
+}
+
+// Lists that share no row, merged in row id order.
+void MergeDisjoint(std::span<const SegmentDoclist> lists, std::vector<WordPosting>& out) {
+  out.clear();
+  for (const auto& l : lists) out.insert(out.end(), l.entries.begin(), l.entries.end());
+  std::sort(out.begin(), out.end(),
+            [](const WordPosting& a, const WordPosting& b) { return a.rowid < b.rowid; });
 }
 
 }  // namespace
@@ -560,15 +616,30 @@ HRESULT FtsWordReader::Read(std::string_view matchText, std::span<const WordPost
       p = p.subspan(n);
     }
   }
-  const bool synonyms = terms.size() > 1;
+  // Counted first without positions: most words have one form in the index, or forms that
+  // never share a row, and only rows holding two forms need their positions compared.
   if (lists_.size() < terms.size()) lists_.resize(terms.size());
+  std::size_t filled = 0, only = 0;
   for (std::size_t i = 0; i < terms.size(); ++i) {
-    hr = ReadTerm(segments_, terms[i], synonyms, lists_[i]);
+    hr = ReadTerm(segments_, terms[i], false, lists_[i]);
     if (Failed(hr)) return hr;
+    if (!lists_[i].entries.empty()) {
+      ++filled;
+      only = i;
+    }
   }
-  if (!synonyms) {
-    out = lists_[0].entries;
+  if (filled <= 1) {
+    out = lists_[only].entries;
     return S_OK;
+  }
+  if (!SharedRows(std::span(lists_.data(), terms.size()))) {
+    MergeDisjoint(std::span(lists_.data(), terms.size()), forms_);
+    out = forms_;
+    return S_OK;
+  }
+  for (std::size_t i = 0; i < terms.size(); ++i) {
+    hr = ReadTerm(segments_, terms[i], true, lists_[i]);
+    if (Failed(hr)) return hr;
   }
   // The forms of a word share positions where a stem stands beside its word: a row's hits
   // are its distinct positions over every form.
