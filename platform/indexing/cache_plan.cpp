@@ -1,6 +1,7 @@
 #include "platform/indexing/cache_plan.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 
 #include "common/utf.h"
@@ -92,6 +93,35 @@ bool Evaluate(const PlanNode& n, const PropertyCache& cache, const CachePlan& pl
 
 namespace {
 
+// The condition written out whole, to know it again; false when it reads a full-text match
+// set, which only its own query has.
+bool Signature(const PlanNode& n, std::string& out) {
+  out += std::to_string(static_cast<int>(n.kind));
+  out += '(';
+  out += std::to_string(n.column) + ',' + n.op + ',' + (n.nocase ? '1' : '0') +
+         (n.negated ? '1' : '0') + ',';
+  std::visit(
+      [&](const auto& v) {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, std::string>) {
+          out += 's' + std::to_string(v.size()) + ':' + v;
+        } else if constexpr (std::is_same_v<T, double>) {
+          char exact[64];
+          std::snprintf(exact, sizeof exact, "d%a", v);
+          out += exact;
+        } else {
+          out += 'i' + std::to_string(v);
+        }
+      },
+      n.param);
+  if (n.kind == PlanNode::Kind::InSet) return false;
+  if (n.left && !Signature(*n.left, out)) return false;
+  out += ',';
+  if (n.right && !Signature(*n.right, out)) return false;
+  out += ')';
+  return true;
+}
+
 void LikeNodes(PlanNode* n, std::vector<PlanNode*>& out) {
   if (!n) return;
   LikeNodes(n->left.get(), out);
@@ -101,19 +131,35 @@ void LikeNodes(PlanNode* n, std::vector<PlanNode*>& out) {
 
 }  // namespace
 
-void AttachMemo(PlanNode* plan, const PropertyCache& cache, LikeMemo& memo) {
+void AttachMemo(CachePlan& plan, const PropertyCache& cache, LikeMemo& memo) {
   std::vector<PlanNode*> likes;
-  LikeNodes(plan, likes);
+  LikeNodes(plan.where.get(), likes);
+  std::string whole;
+  const bool wholeKnown = plan.where && Signature(*plan.where, whole);
+  const std::size_t need = likes.size() + (wholeKnown ? 1 : 0);
   // Room is made before any node points into the map: clearing it later would leave the
   // nodes attached first pointing at freed results. A plan with more patterns than the map
   // keeps matches none.
-  if (likes.size() > kMaxMemoPatterns) return;
-  if (memo.results.size() + likes.size() > kMaxMemoPatterns) memo.results.clear();
+  if (need > kMaxMemoPatterns) return;
+  if (memo.results.size() + need > kMaxMemoPatterns) memo.results.clear();
   for (PlanNode* n : likes) {
     auto& known = memo.results[std::to_string(n->column) + ":" + std::get<std::string>(n->param)];
     if (known.size() != cache.size()) known.assign(cache.size(), -1);
     n->memo = &known;
   }
+  if (wholeKnown) {
+    auto& known = memo.results["plan " + whole];
+    if (known.size() != cache.size()) known.assign(cache.size(), -1);
+    plan.known = &known;
+  }
+}
+
+bool Meets(const CachePlan& plan, const PropertyCache& cache, std::size_t row) {
+  if (!plan.where) return true;
+  if (!plan.known) return Evaluate(*plan.where, cache, plan, row);
+  std::int8_t& known = (*plan.known)[row];
+  if (known < 0) known = Evaluate(*plan.where, cache, plan, row) ? 1 : 0;
+  return known == 1;
 }
 
 std::vector<ScopeTest> ScopeTests(const TableRef& t) {

@@ -41,14 +41,22 @@ struct CachePlan {
   std::vector<std::string> matchTexts;  // the FTS5 text of each match set
   std::vector<std::vector<bool>> sets;  // each match set by cache row, once run
   std::unique_ptr<PlanNode> where;      // null: every row
+  // The whole condition's result per cache row (-1 not yet, 0 false, 1 true), shared by
+  // the queries of one snapshot that ask the same; null when it depends on a match set.
+  std::vector<std::int8_t>* known = nullptr;
 };
+
+// Whether the cached document in `row` meets the plan's condition, from what an earlier
+// query of the snapshot found where it can.
+bool Meets(const CachePlan& plan, const PropertyCache& cache, std::size_t row);
 
 // Whether the cached document in `row` meets the condition.
 bool Evaluate(const PlanNode& n, const PropertyCache& cache, const CachePlan& plan,
               std::size_t row);
 
-// Points each LIKE of the plan at its results kept in `memo` for this snapshot.
-void AttachMemo(PlanNode* n, const PropertyCache& cache, LikeMemo& memo);
+// Points each LIKE of the plan, and the whole plan, at their results kept in `memo` for
+// this snapshot.
+void AttachMemo(CachePlan& plan, const PropertyCache& cache, LikeMemo& memo);
 
 // Which documents a table's scopes take: the same test as the SQL form's.
 struct ScopeTest {

@@ -714,7 +714,7 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
     c.likeMemo.results.clear();
     c.likeMemo.snapshot = c.cache.get();
   }
-  AttachMemo(plan.where.get(), *c.cache, c.likeMemo);
+  AttachMemo(plan, *c.cache, c.likeMemo);
   slotColumn.assign(slots.size(), -1);
   for (std::size_t i = 0; i < slots.size(); ++i) {
     if (i == rankSlot) continue;
@@ -764,7 +764,7 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   const std::vector<ScopeTest> scope = ScopeTests(table);
   auto take = [&](std::size_t row, std::int64_t rank) {
     if (!InScope(scope, *c.cache, row)) return false;
-    if (plan.where && !Evaluate(*plan.where, *c.cache, plan, row)) return false;
+    if (!Meets(plan, *c.cache, row)) return false;
     hits.push_back({static_cast<std::uint32_t>(row), static_cast<std::int32_t>(rank)});
     return true;
   };
