@@ -1,5 +1,6 @@
 #include "platform/indexing/fts_rank.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -117,6 +118,20 @@ double Bm25Score(const PhraseHits& hits, std::int64_t tokens) {
                             (hits.freq[i] + k1 * (1 - b + b * D / hits.avgTokens)));
   }
   return score;
+}
+
+void OnePhraseScores(const PhraseHits& hits, std::span<const std::uint32_t> freq,
+                     std::span<const std::int64_t> tokens, std::span<double> scores) {
+  const double k1 = 1.2;
+  const double b = 0.75;
+  const double idf = hits.idf.empty() ? 0.0 : hits.idf[0];
+  const double avg = hits.avgTokens;
+  const std::size_t n = std::min({freq.size(), tokens.size(), scores.size()});
+  for (std::size_t i = 0; i < n; ++i) {
+    const double D = static_cast<double>(tokens[i]);
+    const double f = freq[i];
+    scores[i] = idf * ((f * (k1 + 1.0)) / (f + k1 * (1 - b + b * D / avg)));
+  }
 }
 
 std::int64_t DocsizeTokens(std::span<const std::uint8_t> blob) {

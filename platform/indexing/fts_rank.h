@@ -45,6 +45,12 @@ PhraseHits OnePhraseHits(std::int64_t rows, std::int64_t tokens, std::int64_t fo
 // The BM25 score of a row of `tokens` tokens, from the counts of the last row reported.
 double Bm25Score(const PhraseHits& hits, std::int64_t tokens);
 
+// The scores of rows of a one-phrase query in a batch: row i holds the phrase freq[i] times
+// in tokens[i] tokens. The same arithmetic as Bm25Score, in a loop the processor can run
+// divisions of several rows at once.
+void OnePhraseScores(const PhraseHits& hits, std::span<const std::uint32_t> freq,
+                     std::span<const std::int64_t> tokens, std::span<double> scores);
+
 // A row's length in tokens, every column together, from its fts_docsize blob (one SQLite
 // varint per column). A damaged blob counts up to where it is cut short, and the sum stops
 // at the largest count instead of wrapping.

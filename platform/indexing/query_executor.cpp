@@ -786,13 +786,22 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   if (hr == S_OK) {
     PhraseHits phrases =
         OnePhraseHits(tableRows, tableTokens, static_cast<std::int64_t>(postings.size()));
+    // The rows taken first, then their ranks in one loop.
+    const std::size_t first = hits.size();
+    std::vector<std::uint32_t> freq;
     std::size_t hint = 0;
     for (const WordPosting& p : postings) {
       const std::size_t row = c.cache->Find(p.rowid, hint);
       if (row == c.cache->size()) continue;  // waiting for its first filtering
       hint = row;
-      phrases.freq[0] = p.hits;
-      take(row, RankOfScore(-Bm25Score(phrases, c.cache->tokens(row))));
+      if (take(row, 0)) freq.push_back(p.hits);
+    }
+    std::vector<std::int64_t> tokens(freq.size());
+    for (std::size_t i = 0; i < tokens.size(); ++i) tokens[i] = c.cache->tokens(hits[first + i].row);
+    std::vector<double> scores(freq.size());
+    OnePhraseScores(phrases, freq, tokens, scores);
+    for (std::size_t i = 0; i < scores.size(); ++i) {
+      hits[first + i].rank = static_cast<std::int32_t>(RankOfScore(-scores[i]));
     }
     done = true;
     return S_OK;
