@@ -28,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -39,6 +40,7 @@
 #include "platform/indexing/builtin_filters.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/catalog_db.h"
+#include "platform/indexing/fts_postings.h"
 #include "platform/indexing/indexer.h"
 #include "platform/indexing/query_executor.h"
 #include "provider/cihelper/catalog_tables.h"
@@ -384,6 +386,37 @@ void BM_FtsScanFloor(benchmark::State& state) {
   Percentiles(state, ms);
 }
 
+// The same rows read from the index's pages by the word reader the search window uses, with
+// each row's hits: what replaces the floor above for a one-word query.
+void BM_WordReaderFloor(benchmark::State& state) {
+  auto& s = Get();
+  if (!s.error.empty()) return state.SkipWithError(s.error.c_str());
+  const std::string word = kWords[state.range(0)];
+  std::unique_ptr<ix::CatalogDb> db;
+  if (qv::Failed(ix::CatalogDb::OpenForQuery(s.engineRoot / "System Volume Information", db))) {
+    return state.SkipWithError("no catalog: run BM_EngineIndex first");
+  }
+  ix::FtsWordReader reader(db->db().handle());
+  std::vector<double> ms;
+  std::size_t rows = 0;
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    std::span<const ix::WordPosting> postings;
+    std::int64_t tableRows = 0, tableTokens = 0;
+    if (reader.Read("\"" + word + "\"", postings, tableRows, tableTokens) != qv::S_OK) {
+      return state.SkipWithError("the reader cannot read this catalog");
+    }
+    std::uint64_t hits = 0;
+    for (const auto& p : postings) hits += p.hits;
+    benchmark::DoNotOptimize(hits);
+    rows = postings.size();
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+  }
+  state.counters["rows"] = static_cast<double>(rows);
+  state.SetLabel(word);
+  Percentiles(state, ms);
+}
+
 // The seven marker words in turn, as a user's searches come: the p50 of a word query over
 // words from a single hit to 30% of the documents. (The property cache loads on the second
 // query and then serves every word; the first rounds are counted too.)
@@ -510,6 +543,7 @@ BENCHMARK(BM_EngineReindex100)->Iterations(1)->UseManualTime()->Unit(benchmark::
 BENCHMARK(BM_RecollReindex100)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_EngineWordQuery)->DenseRange(0, 6)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FtsScanFloor)->DenseRange(0, 13)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WordReaderFloor)->DenseRange(0, 6)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EngineWordMix)->Iterations(700)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RecollWordQuery)->DenseRange(0, 6)->Iterations(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SearchWordQuery)->DenseRange(0, 6)->Iterations(200)->Unit(benchmark::kMillisecond);

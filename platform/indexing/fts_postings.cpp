@@ -144,8 +144,14 @@ struct Leaf {
   }
 };
 
-bool Varint(const Leaf& leaf, std::size_t& at, std::size_t end, std::uint64_t& v) {
+inline bool Varint(const Leaf& leaf, std::size_t& at, std::size_t end, std::uint64_t& v) {
   if (at >= end) return false;
+  // Most are one byte: row id increases and list sizes.
+  if (const std::uint8_t first = leaf.bytes[at]; first < 0x80) {
+    v = first;
+    ++at;
+    return true;
+  }
   const std::size_t n = GetSqliteVarint({leaf.bytes.data() + at, end - at}, v);
   if (!n) return false;
   at += n;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "context/context.h"
 #include "platform/indexing/catalog_admin.h"
@@ -98,6 +99,48 @@ class PropertyCacheTest : public ::testing::Test {
   std::unique_ptr<CatalogDb> writer_;
   std::unique_ptr<QueryExecutor> executor_;
 };
+
+// More rows than the first screenfuls that are put in order at once: a reader that goes on
+// to the end gets them in the order SQL gives, ties and all.
+TEST_F(PropertyCacheTest, ManyRowsComeInTheOrderSqlGives) {
+  for (int i = 0; i < 700; ++i) {
+    std::string text = "budget";
+    for (int k = 0; k < i % 5; ++k) text += " budget filler";
+    Put("/h/" + std::to_string(i * 7919 % 1000) + ".txt", text,
+        i % 3 ? std::optional<std::uint32_t>(i % 7) : std::nullopt);
+  }
+  const std::string q = "SELECT Path, kivVisits, rank FROM System..Scope() WHERE "
+                        "CONTAINS(ALL,'\"budget\"') ORDER BY kivVisits DESC, rank DESC";
+  // Each row after the one before it: visits down (none last), then rank down, then path.
+  auto inOrder = [](const std::vector<std::string>& rows) {
+    struct Key {
+      long visits;
+      long rank;
+      std::string path;
+    };
+    std::vector<Key> keys;
+    for (const auto& r : rows) {
+      const auto a = r.find('|'), b = r.find('|', a + 1), c = r.find('|', b + 1);
+      const std::string v = r.substr(a + 1, b - a - 1);
+      keys.push_back({v.empty() || v == "NULL" ? -1 : std::stol(v),
+                      std::stol(r.substr(b + 1, c - b - 1)), r.substr(0, a)});
+    }
+    for (std::size_t i = 1; i < keys.size(); ++i) {
+      const Key& x = keys[i - 1];
+      const Key& y = keys[i];
+      if (std::tie(y.visits, y.rank) > std::tie(x.visits, x.rank)) return false;
+      if (std::tie(y.visits, y.rank) == std::tie(x.visits, x.rank) && y.path < x.path) return false;
+    }
+    return true;
+  };
+  const auto first = Both(q);
+  EXPECT_EQ(first.size(), 700u);
+  EXPECT_TRUE(inOrder(first));
+  const std::size_t before = executor_->cachedTables();
+  const auto cached = Both(q);
+  EXPECT_EQ(executor_->cachedTables(), before + 1);  // the second time from the cache
+  EXPECT_EQ(cached, first);
+}
 
 TEST_F(PropertyCacheTest, FollowsTheIndexerAsItCommits) {
   Put("/h/a.txt", "budget plan", 3);

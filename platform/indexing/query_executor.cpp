@@ -1183,23 +1183,40 @@ class RowHeap final : public ResultSet::Unordered {
     return c != 0 ? c < 0 : x < y;
   }
 
-  // Heaps by Before: the first row in order on top.
+  // The first rows in order are picked in one pass: a heap bounded to kHeapRows keeps the
+  // best rows seen so far, and each row it turns away, or drops, comes after all it keeps.
+  // The rest are sorted only for a reader that goes on past those rows (scoring many
+  // visited rows, a list scrolled far).
   void Build() {
-    heap_.resize(pending.size());
-    for (std::uint32_t i = 0; i < heap_.size(); ++i) heap_[i] = i;
-    std::make_heap(heap_.begin(), heap_.end(), After{this});
+    const std::size_t n = pending.size();
+    const std::size_t k = std::min(n, kHeapRows);
+    first_.resize(k);
+    for (std::uint32_t i = 0; i < k; ++i) first_[i] = i;
+    std::make_heap(first_.begin(), first_.end(), InOrder{this});  // the last kept on top
+    rest_.clear();
+    rest_.reserve(n - k);
+    for (auto i = static_cast<std::uint32_t>(k); i < n; ++i) {
+      if (!Before(i, first_.front())) {
+        rest_.push_back(i);
+        continue;
+      }
+      std::pop_heap(first_.begin(), first_.end(), InOrder{this});
+      rest_.push_back(first_.back());
+      first_.back() = i;
+      std::push_heap(first_.begin(), first_.end(), InOrder{this});
+    }
+    std::sort_heap(first_.begin(), first_.end(), InOrder{this});
+    next_ = 0;
   }
 
   void Next(ResultSet& out) override {
-    // A reader that goes on past a few screenfuls (scoring many visited rows, a list
-    // scrolled far) has the rest sorted at once: popping row after row costs more.
-    if (!sorted_ && ++taken_ > kHeapRows) {
-      std::sort(heap_.begin(), heap_.end(), After{this});  // the first in order last
-      sorted_ = true;
+    if (next_ == first_.size()) {
+      std::sort(rest_.begin(), rest_.end(), InOrder{this});
+      first_ = std::move(rest_);
+      rest_ = {};
+      next_ = 0;
     }
-    if (!sorted_) std::pop_heap(heap_.begin(), heap_.end(), After{this});
-    const std::uint32_t at = heap_.back();
-    heap_.pop_back();
+    const std::uint32_t at = first_[next_++];
     const Pending& p = pending[at];
     if (sources[p.source].cache) {
       out.AddCached(lazySource[p.source], p.index, p.rank);
@@ -1217,14 +1234,14 @@ class RowHeap final : public ResultSet::Unordered {
   }
 
  private:
-  struct After {
+  struct InOrder {
     const RowHeap* heap;
-    bool operator()(std::uint32_t x, std::uint32_t y) const { return heap->Before(y, x); }
+    bool operator()(std::uint32_t x, std::uint32_t y) const { return heap->Before(x, y); }
   };
   static constexpr std::size_t kHeapRows = 256;
-  std::vector<std::uint32_t> heap_;
-  std::size_t taken_ = 0;
-  bool sorted_ = false;
+  std::vector<std::uint32_t> first_;  // in order from next_ on
+  std::vector<std::uint32_t> rest_;   // all after first_, unordered
+  std::size_t next_ = 0;
 };
 
 namespace {
