@@ -1130,7 +1130,9 @@ class RowHeap final : public ResultSet::Unordered {
   SqlValues sqlValues;  // SQL rows' values; their keys point into these
   std::size_t nkeys = 0;
   std::vector<bool> descending;  // per key
-  std::vector<KeyCell> cells;    // nkeys per pending row
+  // nkeys per pending row, each written once as the keys are read (no zeroing first: a
+  // common word's keys run to megabytes)
+  std::unique_ptr<KeyCell[]> cells;
   std::vector<PathKey> paths;
   std::deque<Guid> guids;  // GUID keys read from a cache: where their keys point
   std::vector<std::uint32_t> lazySource;  // per source: its ResultSet source, or kWhole
@@ -1155,8 +1157,8 @@ class RowHeap final : public ResultSet::Unordered {
   // in, so the order is total.
   bool Before(std::uint32_t x, std::uint32_t y) const {
     if (keysInStore) return BeforeInStore(x, y);
-    const KeyCell* a = cells.data() + std::size_t{x} * nkeys;
-    const KeyCell* b = cells.data() + std::size_t{y} * nkeys;
+    const KeyCell* a = cells.get() + std::size_t{x} * nkeys;
+    const KeyCell* b = cells.get() + std::size_t{y} * nkeys;
     for (std::size_t k = 0; k < nkeys; ++k) {
       const int c = CompareKey(a[k], b[k]);
       if (c != 0) return descending[k] ? c > 0 : c < 0;
@@ -1593,7 +1595,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
   h.keysInStore = std::none_of(sources.begin(), sources.end(),
                                [](const Source& src) { return src.cache != nullptr; });
   if (!h.keysInStore) {
-    h.cells.resize(pending.size() * nkeys);
+    h.cells = std::make_unique_for_overwrite<KeyCell[]>(pending.size() * nkeys);
     h.paths.resize(pending.size());
   }
   constexpr std::size_t kAhead = 8;  // rows prefetched ahead of the one read
@@ -1604,8 +1606,9 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     }
     const Pending& p = pending[r];
     const Source& src = sources[p.source];
-    KeyCell* k = h.cells.data() + r * nkeys;  // no keys: an empty array
+    KeyCell* k = h.cells.get() + r * nkeys;  // no keys: an empty array
     for (std::size_t i = 0; i < nkeys; ++i) {
+      k[i] = KeyCell{};
       if (src.cache) {
         cacheKey(src, keySlot[i], p, k[i]);
       } else {
