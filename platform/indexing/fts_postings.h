@@ -105,6 +105,7 @@ class FtsWordReader {
   sqlite3* db_;
   sqlite3_blob* blob_ = nullptr;
   Statement findLeaf_;
+  Statement leaves_;
   bool checked_ = false;
   bool usable_ = false;
   std::vector<std::string> tokenizerArgs_;
