@@ -1118,6 +1118,56 @@ KeyCell SqlKey(const SqlValues& store, std::size_t at, ValueKind kind) {
   return k;
 }
 
+// The order key of a cache row's value in `slot`. A GUID key points at a copy kept in
+// `guids`; without one (null) such a key cannot be made, and false says so.
+bool CacheKey(const Source& src, std::size_t slot, const Pending& p, KeyCell& k,
+              std::deque<Guid>* guids) {
+  k = KeyCell{};
+  auto real = [&](double d) {
+    k.kind = KeyCell::Kind::Real;
+    std::memcpy(&k.value, &d, sizeof d);
+    return true;
+  };
+  auto integer = [&](std::int64_t i) {
+    k.kind = KeyCell::Kind::Int;
+    k.value = static_cast<std::uint64_t>(i);
+    return true;
+  };
+  if (slot == src.rankSlot) return integer(p.rank);
+  if (src.slotColumn[slot] < 0) return true;
+  const ValueKind kind = src.slots[slot].kind;
+  if (kind == ValueKind::Date) {
+    if (const double* reals = src.cache->Reals(src.slotColumn[slot])) return real(reals[p.index]);
+  }
+  const CacheCell cell = src.cache->Cell(src.slotColumn[slot], p.index);
+  if (cell.type == SQLITE_NULL) return true;
+  switch (kind) {
+    case ValueKind::Str:
+      k.kind = KeyCell::Kind::Text;
+      k.value = reinterpret_cast<std::uintptr_t>(cell.text.data());
+      k.length = static_cast<std::uint32_t>(std::min<std::size_t>(cell.text.size(), UINT32_MAX));
+      return true;
+    case ValueKind::Date:
+      if (cell.type == SQLITE_INTEGER) return real(static_cast<double>(cell.i));
+      if (cell.type == SQLITE_FLOAT) return real(cell.d);
+      return true;
+    default: break;
+  }
+  Value v;
+  ReadCell(cell, kind, v);
+  switch (v.kind) {
+    case ValueKind::Null: return true;
+    case ValueKind::Str: return false;  // no column of another kind reads as text
+    case ValueKind::Guid:
+      if (!guids) return false;
+      k.kind = KeyCell::Kind::Guid;
+      k.value = reinterpret_cast<std::uintptr_t>(&guids->emplace_back(v.g));
+      return true;
+    case ValueKind::Date: return real(v.d);
+    default: return integer(v.i);
+  }
+}
+
 }  // namespace
 
 // The matches of a query in a heap by their order keys: building it costs a few comparisons
@@ -1137,51 +1187,65 @@ class RowHeap final : public ResultSet::Unordered {
   std::deque<Guid> guids;  // GUID keys read from a cache: where their keys point
   std::vector<std::uint32_t> lazySource;  // per source: its ResultSet source, or kWhole
   std::vector<std::size_t> columnSlot;
-  // Rows read by SQL alone: their keys are read from sqlValues as they are compared, and
-  // `cells` and `paths` stay empty. A one-off search spares the memory (and the page
-  // faults) of copying every match's keys.
-  bool keysInStore = false;
+  // Keys read where the rows keep them (the SQL store, the cache) as they are compared, and
+  // `cells` and `paths` left empty: a word that matches a third of the documents has its
+  // order settled by about one comparison a row, mostly on its first keys, and copying every
+  // key of every row cost more than that. Not for GUID keys of a cache, which need a copy.
+  bool lazyKeys = false;
   std::vector<std::size_t> keySlot;
   std::size_t pathSlot = 0;
 
-  // A SQL row's order key from the value in `slot`, and its path.
-  KeyCell StoredKey(const Pending& p, std::size_t slot) const {
+  KeyCell KeyOf(std::uint32_t x, std::size_t k) const {
+    const Pending& p = pending[x];
     const Source& src = sources[p.source];
-    return SqlKey(sqlValues, src.ValueAt(sqlValues, p.index, slot), src.KindOf(slot));
+    const std::size_t slot = keySlot[k];
+    if (!src.cache) {
+      return SqlKey(sqlValues, src.ValueAt(sqlValues, p.index, slot), src.KindOf(slot));
+    }
+    KeyCell cell;
+    CacheKey(src, slot, p, cell, nullptr);
+    return cell;
   }
-  std::string_view StoredPath(const Pending& p) const {
-    return sqlValues.Text(sources[p.source].ValueAt(sqlValues, p.index, pathSlot));
+  PathKey PathOf(std::uint32_t x) const {
+    const Pending& p = pending[x];
+    const Source& src = sources[p.source];
+    PathKey path;
+    if (src.cache && src.slotColumn[pathSlot] == kCachePath) {
+      path = {src.cache.get(), nullptr, p.index, src.cache->pathOrder(p.index)};
+    } else if (!src.cache) {
+      const std::string_view text = sqlValues.Text(src.ValueAt(sqlValues, p.index, pathSlot));
+      path.text = text.data();
+      path.rowOrLength = static_cast<std::uint32_t>(std::min<std::size_t>(text.size(), UINT32_MAX));
+    }
+    return path;
   }
 
   // Whether row x comes before row y. The last tie-break is the order the rows were read
   // in, so the order is total.
   bool Before(std::uint32_t x, std::uint32_t y) const {
-    if (keysInStore) return BeforeInStore(x, y);
+    if (lazyKeys) {
+      for (std::size_t k = 0; k < nkeys; ++k) {
+        const int c = CompareKey(KeyOf(x, k), KeyOf(y, k));
+        if (c != 0) return descending[k] ? c > 0 : c < 0;
+      }
+      return PathBefore(PathOf(x), PathOf(y), x, y);
+    }
     const KeyCell* a = cells.get() + std::size_t{x} * nkeys;
     const KeyCell* b = cells.get() + std::size_t{y} * nkeys;
     for (std::size_t k = 0; k < nkeys; ++k) {
       const int c = CompareKey(a[k], b[k]);
       if (c != 0) return descending[k] ? c > 0 : c < 0;
     }
-    // The path, by byte; rows of one snapshot know their order already.
-    const PathKey& pa = paths[x];
-    const PathKey& pb = paths[y];
+    return PathBefore(paths[x], paths[y], x, y);
+  }
+
+  // The path, by byte; rows of one snapshot know their order already.
+  static bool PathBefore(const PathKey& pa, const PathKey& pb, std::uint32_t x, std::uint32_t y) {
     if (pa.snapshot && pa.snapshot == pb.snapshot) {
       if (pa.order != pb.order) return pa.order < pb.order;
       return x < y;
     }
     const int c = pa.Text().compare(pb.Text());
-    return c != 0 ? c < 0 : x < y;
-  }
-
-  bool BeforeInStore(std::uint32_t x, std::uint32_t y) const {
-    const Pending& px = pending[x];
-    const Pending& py = pending[y];
-    for (std::size_t k = 0; k < nkeys; ++k) {
-      const int c = CompareKey(StoredKey(px, keySlot[k]), StoredKey(py, keySlot[k]));
-      if (c != 0) return descending[k] ? c > 0 : c < 0;
-    }
-    const int c = StoredPath(px).compare(StoredPath(py));
     return c != 0 ? c < 0 : x < y;
   }
 
@@ -1533,103 +1597,52 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
     if (rc != SQLITE_DONE) return FtsError(cat->db->db(), rc, error);
   }
 
-  // The rows go into a heap by their keys, copied first into one flat array of small cells;
-  // the path breaks ties. Rows come out of it as they are asked for.
+  // The rows go into a heap by their keys; the path breaks ties. Rows come out of it as
+  // they are asked for.
   auto heap = std::make_unique<RowHeap>();
   RowHeap& h = *heap;
   const std::size_t nkeys = keySlot.size();
-  auto integer = [](KeyCell& k, std::int64_t i) {
-    k.kind = KeyCell::Kind::Int;
-    k.value = static_cast<std::uint64_t>(i);
-  };
-  auto real = [](KeyCell& k, double d) {
-    k.kind = KeyCell::Kind::Real;
-    std::memcpy(&k.value, &d, sizeof d);
-  };
-  auto textKey = [](KeyCell& k, std::string_view t) {
-    k.kind = KeyCell::Kind::Text;
-    k.value = reinterpret_cast<std::uintptr_t>(t.data());
-    k.length = static_cast<std::uint32_t>(std::min<std::size_t>(t.size(), UINT32_MAX));
-  };
-  // A GUID key points at its 16 bytes, which stay where they are.
-  auto guid = [](KeyCell& k, const void* bytes) {
-    k.kind = KeyCell::Kind::Guid;
-    k.value = reinterpret_cast<std::uintptr_t>(bytes);
-  };
-  auto valueKey = [&](const Value& v, KeyCell& k) {
-    switch (v.kind) {
-      case ValueKind::Null: break;
-      case ValueKind::Str: textKey(k, v.s); break;
-      case ValueKind::Guid: guid(k, &h.guids.emplace_back(v.g)); break;
-      case ValueKind::Date: real(k, v.d); break;
-      default: integer(k, v.i); break;
-    }
-  };
-  Value scratch;  // a cache cell read as a value, for the kinds that need it
-  auto cacheKey = [&](const Source& src, std::size_t slot, const Pending& p, KeyCell& k) {
-    if (slot == src.rankSlot) return integer(k, p.rank);
-    if (src.slotColumn[slot] < 0) return;
-    if (src.slots[slot].kind == ValueKind::Date) {
-      if (const double* reals = src.cache->Reals(src.slotColumn[slot])) {
-        return real(k, reals[p.index]);
-      }
-    }
-    const CacheCell cell = src.cache->Cell(src.slotColumn[slot], p.index);
-    if (cell.type == SQLITE_NULL) return;
-    switch (src.slots[slot].kind) {
-      case ValueKind::Str: return textKey(k, cell.text);
-      case ValueKind::Date:
-        if (cell.type == SQLITE_INTEGER) return real(k, static_cast<double>(cell.i));
-        if (cell.type == SQLITE_FLOAT) return real(k, cell.d);
-        return;
-      default:
-        scratch = Value{};
-        ReadCell(cell, src.slots[slot].kind, scratch);
-        return valueKey(scratch, k);
-    }
-  };
   h.nkeys = nkeys;
   for (const auto& k : q.order) h.descending.push_back(k.descending);
   h.keySlot = keySlot;
   h.pathSlot = pathSlot;
-  h.keysInStore = std::none_of(sources.begin(), sources.end(),
-                               [](const Source& src) { return src.cache != nullptr; });
-  if (!h.keysInStore) {
-    h.cells = std::make_unique_for_overwrite<KeyCell[]>(pending.size() * nkeys);
-    h.paths.resize(pending.size());
-  }
-  constexpr std::size_t kAhead = 8;  // rows prefetched ahead of the one read
-  for (std::size_t r = 0; !h.keysInStore && r < pending.size(); ++r) {
-    if (r + kAhead < pending.size()) {
-      const Pending& next = pending[r + kAhead];
-      if (const auto& cache = sources[next.source].cache) cache->Prefetch(next.index);
-    }
-    const Pending& p = pending[r];
-    const Source& src = sources[p.source];
-    KeyCell* k = h.cells.get() + r * nkeys;  // no keys: an empty array
-    for (std::size_t i = 0; i < nkeys; ++i) {
-      k[i] = KeyCell{};
-      if (src.cache) {
-        cacheKey(src, keySlot[i], p, k[i]);
-      } else {
-        k[i] = SqlKey(sqlValues, src.ValueAt(sqlValues, p.index, keySlot[i]),
-                      src.KindOf(keySlot[i]));
+  h.sources = std::move(sources);
+  h.pending = std::move(pending);
+  h.sqlValues = std::move(sqlValues);  // moving the store keeps every value where it is
+  h.lazyKeys = std::none_of(h.sources.begin(), h.sources.end(), [&](const Source& src) {
+    return src.cache && std::any_of(keySlot.begin(), keySlot.end(), [&](std::size_t slot) {
+             return slot != src.rankSlot && src.slots[slot].kind == ValueKind::Guid;
+           });
+  });
+  if (!h.lazyKeys) {
+    // Keys copied into one flat array of small cells, GUIDs beside them.
+    h.cells = std::make_unique_for_overwrite<KeyCell[]>(h.pending.size() * nkeys);
+    h.paths.resize(h.pending.size());
+    constexpr std::size_t kAhead = 8;  // rows prefetched ahead of the one read
+    for (std::size_t r = 0; r < h.pending.size(); ++r) {
+      if (r + kAhead < h.pending.size()) {
+        const Pending& next = h.pending[r + kAhead];
+        if (const auto& cache = h.sources[next.source].cache) cache->Prefetch(next.index);
       }
-    }
-    if (src.cache && src.slotColumn[pathSlot] == kCachePath) {
-      h.paths[r] = {src.cache.get(), nullptr, p.index, src.cache->pathOrder(p.index)};
-    } else if (!src.cache) {
-      const std::string_view path = sqlValues.Text(src.ValueAt(sqlValues, p.index, pathSlot));
-      h.paths[r].text = path.data();
-      h.paths[r].rowOrLength =
-          static_cast<std::uint32_t>(std::min<std::size_t>(path.size(), UINT32_MAX));
+      const Pending& p = h.pending[r];
+      const Source& src = h.sources[p.source];
+      KeyCell* k = h.cells.get() + r * nkeys;
+      for (std::size_t i = 0; i < nkeys; ++i) {
+        if (src.cache) {
+          CacheKey(src, keySlot[i], p, k[i], &h.guids);
+        } else {
+          k[i] = SqlKey(h.sqlValues, src.ValueAt(h.sqlValues, p.index, keySlot[i]),
+                        src.KindOf(keySlot[i]));
+        }
+      }
+      h.paths[r] = h.PathOf(static_cast<std::uint32_t>(r));
     }
   }
 
   // A cache row stays in its cache until it is asked for.
-  h.lazySource.assign(sources.size(), ResultSet::kWhole);
-  for (std::size_t i = 0; i < sources.size(); ++i) {
-    const Source& src = sources[i];
+  h.lazySource.assign(h.sources.size(), ResultSet::kWhole);
+  for (std::size_t i = 0; i < h.sources.size(); ++i) {
+    const Source& src = h.sources[i];
     if (!src.cache) continue;
     h.lazySource[i] = static_cast<std::uint32_t>(out.sources_.size());
     ResultSet::Source& lazy = out.sources_.emplace_back();
@@ -1642,10 +1655,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
   h.columnSlot = columnSlot;
   // Without order keys the rows still come in path order, so that a row limit keeps the
   // same rows however the catalog was read.
-  out.count_ = options.maxRows ? std::min(options.maxRows, pending.size()) : pending.size();
-  h.sources = std::move(sources);
-  h.pending = std::move(pending);
-  h.sqlValues = std::move(sqlValues);  // moving the store keeps every value where it is
+  out.count_ = options.maxRows ? std::min(options.maxRows, h.pending.size()) : h.pending.size();
   h.Build();
   out.pending_.reserve(std::min<std::size_t>(out.count_, 64));
   if (out.count_ > 0) out.rest_ = std::move(heap);
