@@ -1187,10 +1187,11 @@ class RowHeap final : public ResultSet::Unordered {
   std::deque<Guid> guids;  // GUID keys read from a cache: where their keys point
   std::vector<std::uint32_t> lazySource;  // per source: its ResultSet source, or kWhole
   std::vector<std::size_t> columnSlot;
-  // Keys read where the rows keep them (the SQL store, the cache) as they are compared, and
-  // `cells` and `paths` left empty: a word that matches a third of the documents has its
-  // order settled by about one comparison a row, mostly on its first keys, and copying every
-  // key of every row cost more than that. Not for GUID keys of a cache, which need a copy.
+  // Keys read where the rows keep them (the SQL store, the cache), once a row as the first
+  // rows are picked, and `cells` and `paths` left empty until a reader goes past those: a
+  // word that matches a third of the documents spent more on copying every key of every row
+  // than on putting the first screenfuls in order. Not for GUID keys of a cache, which need
+  // a copy.
   bool lazyKeys = false;
   std::vector<std::size_t> keySlot;
   std::size_t pathSlot = 0;
@@ -1222,21 +1223,55 @@ class RowHeap final : public ResultSet::Unordered {
 
   // Whether row x comes before row y. The last tie-break is the order the rows were read
   // in, so the order is total.
+  // (Keys copied: see CopyKeys.)
   bool Before(std::uint32_t x, std::uint32_t y) const {
-    if (lazyKeys) {
-      for (std::size_t k = 0; k < nkeys; ++k) {
-        const int c = CompareKey(KeyOf(x, k), KeyOf(y, k));
-        if (c != 0) return descending[k] ? c > 0 : c < 0;
-      }
-      return PathBefore(PathOf(x), PathOf(y), x, y);
-    }
-    const KeyCell* a = cells.get() + std::size_t{x} * nkeys;
-    const KeyCell* b = cells.get() + std::size_t{y} * nkeys;
+    return KeysBefore(cells.get() + std::size_t{x} * nkeys, paths[x], x,
+                      cells.get() + std::size_t{y} * nkeys, paths[y], y);
+  }
+  bool KeysBefore(const KeyCell* a, const PathKey& pa, std::uint32_t x, const KeyCell* b,
+                  const PathKey& pb, std::uint32_t y) const {
     for (std::size_t k = 0; k < nkeys; ++k) {
       const int c = CompareKey(a[k], b[k]);
       if (c != 0) return descending[k] ? c > 0 : c < 0;
     }
-    return PathBefore(paths[x], paths[y], x, y);
+    return PathBefore(pa, pb, x, y);
+  }
+
+  // Every row's keys copied into `cells` and `paths`, GUIDs beside them.
+  void CopyKeys() {
+    cells = std::make_unique_for_overwrite<KeyCell[]>(pending.size() * nkeys);
+    paths.assign(pending.size(), PathKey{});
+    constexpr std::size_t kAhead = 8;  // rows prefetched ahead of the one read
+    for (std::size_t r = 0; r < pending.size(); ++r) {
+      if (r + kAhead < pending.size()) {
+        const Pending& next = pending[r + kAhead];
+        if (const auto& cache = sources[next.source].cache) cache->Prefetch(next.index);
+      }
+      const Pending& p = pending[r];
+      const Source& src = sources[p.source];
+      KeyCell* k = cells.get() + r * nkeys;
+      for (std::size_t i = 0; i < nkeys; ++i) {
+        if (src.cache) {
+          CacheKey(src, keySlot[i], p, k[i], &guids);
+        } else {
+          k[i] = SqlKey(sqlValues, src.ValueAt(sqlValues, p.index, keySlot[i]),
+                        src.KindOf(keySlot[i]));
+        }
+      }
+      paths[r] = PathOf(static_cast<std::uint32_t>(r));
+    }
+    lazyKeys = false;
+  }
+
+  // Row x's keys, read where the row keeps them or from the copies.
+  void KeysOf(std::uint32_t x, KeyCell* k, PathKey& path) const {
+    if (!lazyKeys) {
+      std::copy_n(cells.get() + std::size_t{x} * nkeys, nkeys, k);
+      path = paths[x];
+      return;
+    }
+    for (std::size_t i = 0; i < nkeys; ++i) k[i] = KeyOf(x, i);
+    path = PathOf(x);
   }
 
   // The path, by byte; rows of one snapshot know their order already.
@@ -1250,33 +1285,52 @@ class RowHeap final : public ResultSet::Unordered {
   }
 
   // The first rows in order are picked in one pass: a heap bounded to kHeapRows keeps the
-  // best rows seen so far, and each row it turns away, or drops, comes after all it keeps.
-  // The rest are sorted only for a reader that goes on past those rows (scoring many
-  // visited rows, a list scrolled far).
+  // best rows seen so far, with their keys, and each row it turns away, or drops, comes after
+  // all it keeps; a row's keys are read once, to be held against the last row kept. The rest
+  // are sorted only for a reader that goes on past those rows (scoring many visited rows, a
+  // list scrolled far).
   void Build() {
     const std::size_t n = pending.size();
     const std::size_t k = std::min(n, kHeapRows);
-    first_.resize(k);
-    for (std::uint32_t i = 0; i < k; ++i) first_[i] = i;
-    std::make_heap(first_.begin(), first_.end(), InOrder{this});  // the last kept on top
+    keptCells_.resize(k * nkeys);
+    keptPaths_.resize(k);
+    keptRow_.resize(k);
+    std::vector<std::uint32_t> kept(k);
+    for (std::uint32_t s = 0; s < k; ++s) {
+      keptRow_[s] = s;
+      KeysOf(s, keptCells_.data() + s * nkeys, keptPaths_[s]);
+      kept[s] = s;
+    }
+    std::make_heap(kept.begin(), kept.end(), KeptOrder{this});  // the last kept on top
     rest_.clear();
     rest_.reserve(n - k);
+    std::vector<KeyCell> keys(nkeys);
+    PathKey path;
     for (auto i = static_cast<std::uint32_t>(k); i < n; ++i) {
-      if (!Before(i, first_.front())) {
+      KeysOf(i, keys.data(), path);
+      const std::uint32_t last = kept.front();
+      if (!KeysBefore(keys.data(), path, i, keptCells_.data() + last * nkeys, keptPaths_[last],
+                      keptRow_[last])) {
         rest_.push_back(i);
         continue;
       }
-      std::pop_heap(first_.begin(), first_.end(), InOrder{this});
-      rest_.push_back(first_.back());
-      first_.back() = i;
-      std::push_heap(first_.begin(), first_.end(), InOrder{this});
+      std::pop_heap(kept.begin(), kept.end(), KeptOrder{this});
+      const std::uint32_t s = kept.back();
+      rest_.push_back(keptRow_[s]);
+      keptRow_[s] = i;
+      std::copy(keys.begin(), keys.end(), keptCells_.begin() + s * nkeys);
+      keptPaths_[s] = path;
+      std::push_heap(kept.begin(), kept.end(), KeptOrder{this});
     }
-    std::sort_heap(first_.begin(), first_.end(), InOrder{this});
+    std::sort_heap(kept.begin(), kept.end(), KeptOrder{this});
+    first_.resize(k);
+    for (std::size_t s = 0; s < k; ++s) first_[s] = keptRow_[kept[s]];
     next_ = 0;
   }
 
   void Next(ResultSet& out) override {
     if (next_ == first_.size()) {
+      if (lazyKeys) CopyKeys();
       std::sort(rest_.begin(), rest_.end(), InOrder{this});
       first_ = std::move(rest_);
       rest_ = {};
@@ -1304,7 +1358,20 @@ class RowHeap final : public ResultSet::Unordered {
     const RowHeap* heap;
     bool operator()(std::uint32_t x, std::uint32_t y) const { return heap->Before(x, y); }
   };
+  // Kept rows by their place in keptRow_.
+  struct KeptOrder {
+    const RowHeap* heap;
+    bool operator()(std::uint32_t a, std::uint32_t b) const {
+      const std::size_t n = heap->nkeys;
+      return heap->KeysBefore(heap->keptCells_.data() + a * n, heap->keptPaths_[a],
+                              heap->keptRow_[a], heap->keptCells_.data() + b * n,
+                              heap->keptPaths_[b], heap->keptRow_[b]);
+    }
+  };
   static constexpr std::size_t kHeapRows = 256;
+  std::vector<KeyCell> keptCells_;  // the kept rows' keys, nkeys each
+  std::vector<PathKey> keptPaths_;
+  std::vector<std::uint32_t> keptRow_;
   std::vector<std::uint32_t> first_;  // in order from next_ on
   std::vector<std::uint32_t> rest_;   // all after first_, unordered
   std::size_t next_ = 0;
@@ -1614,30 +1681,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
              return slot != src.rankSlot && src.slots[slot].kind == ValueKind::Guid;
            });
   });
-  if (!h.lazyKeys) {
-    // Keys copied into one flat array of small cells, GUIDs beside them.
-    h.cells = std::make_unique_for_overwrite<KeyCell[]>(h.pending.size() * nkeys);
-    h.paths.resize(h.pending.size());
-    constexpr std::size_t kAhead = 8;  // rows prefetched ahead of the one read
-    for (std::size_t r = 0; r < h.pending.size(); ++r) {
-      if (r + kAhead < h.pending.size()) {
-        const Pending& next = h.pending[r + kAhead];
-        if (const auto& cache = h.sources[next.source].cache) cache->Prefetch(next.index);
-      }
-      const Pending& p = h.pending[r];
-      const Source& src = h.sources[p.source];
-      KeyCell* k = h.cells.get() + r * nkeys;
-      for (std::size_t i = 0; i < nkeys; ++i) {
-        if (src.cache) {
-          CacheKey(src, keySlot[i], p, k[i], &h.guids);
-        } else {
-          k[i] = SqlKey(h.sqlValues, src.ValueAt(h.sqlValues, p.index, keySlot[i]),
-                        src.KindOf(keySlot[i]));
-        }
-      }
-      h.paths[r] = h.PathOf(static_cast<std::uint32_t>(r));
-    }
-  }
+  if (!h.lazyKeys) h.CopyKeys();
 
   // A cache row stays in its cache until it is asked for.
   h.lazySource.assign(h.sources.size(), ResultSet::kWhole);
