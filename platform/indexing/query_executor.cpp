@@ -1180,8 +1180,7 @@ class RowHeap final : public ResultSet::Unordered {
   SqlValues sqlValues;  // SQL rows' values; their keys point into these
   std::size_t nkeys = 0;
   std::vector<bool> descending;  // per key
-  // nkeys per pending row, each written once as the keys are read (no zeroing first: a
-  // common word's keys run to megabytes)
+  // nkeys per pending row, when the keys are copied (see lazyKeys)
   std::unique_ptr<KeyCell[]> cells;
   std::vector<PathKey> paths;
   std::deque<Guid> guids;  // GUID keys read from a cache: where their keys point
