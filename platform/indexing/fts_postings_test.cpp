@@ -96,13 +96,20 @@ class FtsPostingsTest : public ::testing::Test {
 TEST_F(FtsPostingsTest, ListsWhatFtsListsOverSegmentsDeletesAndSpilledLeaves) {
   const std::vector<std::string> vocabulary{
       "budget", "budgets", "meeting", "meet", "meets", "report", "reporting", "reports",
-      "deadline", "zebra", "Café", "cafe", "a", "x1", "invoice", "invoiced"};
-  for (unsigned seed = 1; seed <= 12; ++seed) {
+      "deadline", "zebra", "Café", "cafe", "a", "x1", "invoice", "invoiced", "Häuser",
+      "Hauses", "laufen", "läuft"};
+  // English stemming as new catalogs have it, two languages, and a catalog made before
+  // stemming (unicode61 alone).
+  const std::vector<std::string> two{"english", "german"};
+  const std::string tokenizers[] = {"", "tokenize = \"" + FtsTokenizeOption(two) + "\"",
+                                    "tokenize = \"" + FtsTokenizeOption({}) + "\""};
+  for (unsigned seed = 1; seed <= 15; ++seed) {
     SCOPED_TRACE(seed);
+    const std::string& tokenizer = tokenizers[seed % 3];
     std::mt19937 rng(seed);
     db_.reset();
     Remove();
-    Make();
+    Make(tokenizer);
     const int pgsz = std::array{64, 100, 256, 4050}[seed % 4];
     ASSERT_EQ(db_->Exec("INSERT INTO fts(fts, rank) VALUES('pgsz', " + std::to_string(pgsz) + ")"),
               S_OK);
