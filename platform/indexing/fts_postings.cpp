@@ -1,7 +1,6 @@
 #include "platform/indexing/fts_postings.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "platform/indexing/sqlite_varint.h"
 
@@ -459,21 +458,22 @@ class FtsWordReader::Leaves : public LeafPages {
 FtsWordReader::FtsWordReader(sqlite3* db) : db_(db) {}
 
 FtsWordReader::~FtsWordReader() {
-  sqlite3_blob_close(blob_);
   if (tokenizerInstance_) tokenizer_.xDelete(tokenizerInstance_);
 }
 
-HRESULT FtsWordReader::ReadBlob(std::int64_t id, std::vector<std::uint8_t>& bytes) {
-  int rc = blob_ ? sqlite3_blob_reopen(blob_, id)
-                 : sqlite3_blob_open(db_, "main", "fts_data", "block", id, 0, &blob_);
-  if (rc != SQLITE_OK) {
-    sqlite3_blob_close(blob_);  // a handle that failed to move is spent
-    blob_ = nullptr;
-    return HresultFromSqlite(rc == SQLITE_ERROR ? SQLITE_CORRUPT : rc);
+HRESULT FtsWordReader::ReadRecord(std::int64_t id, std::vector<std::uint8_t>& bytes) {
+  leaves_.Reset();
+  leaves_.Bind(1, id);
+  leaves_.Bind(2, id);
+  const int rc = leaves_.Step();
+  if (rc != SQLITE_ROW) {
+    leaves_.Reset();
+    return HresultFromSqlite(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc);  // a record it lacks
   }
-  bytes.resize(static_cast<std::size_t>(sqlite3_blob_bytes(blob_)));
-  rc = sqlite3_blob_read(blob_, bytes.data(), static_cast<int>(bytes.size()), 0);
-  return rc == SQLITE_OK ? S_OK : HresultFromSqlite(rc);
+  const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(leaves_.get(), 1));
+  bytes.assign(data, data + sqlite3_column_bytes(leaves_.get(), 1));
+  leaves_.Reset();
+  return S_OK;
 }
 
 HRESULT FtsWordReader::QueryTerms(std::string_view word, std::vector<std::string>& terms) {
@@ -637,24 +637,16 @@ HRESULT FtsWordReader::Read(std::string_view matchText, std::span<const WordPost
       if (own) sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     }
   } endRead{db_, ownTransaction};
-  // An open blob handle is a statement in progress: the read transaction could not end
-  // while it lives, and later reads would keep seeing this snapshot.
-  struct CloseBlob {
-    sqlite3_blob*& blob;
-    ~CloseBlob() {
-      sqlite3_blob_close(blob);
-      blob = nullptr;
-    }
-  } closeBlob{blob_};
-  // Nor may a statement stay part way through the leaves.
+  // A statement left part way through the leaves would hold the read transaction open,
+  // and later reads would keep seeing this snapshot.
   struct ResetLeaves {
     Statement& st;
     ~ResetLeaves() { st.Reset(); }
   } resetLeaves{leaves_};
-  hr = ReadBlob(kStructureId, bytes_);
+  hr = ReadRecord(kStructureId, bytes_);
   if (Failed(hr)) return hr;
   if (!ParseStructure(bytes_, segments_)) return S_FALSE;
-  hr = ReadBlob(kAveragesId, bytes_);
+  hr = ReadRecord(kAveragesId, bytes_);
   if (Failed(hr)) return hr;
   {
     std::span<const std::uint8_t> p(bytes_);

@@ -97,13 +97,12 @@ class FtsWordReader {
  private:
   class Leaves;
   HRESULT QueryTerms(std::string_view word, std::vector<std::string>& terms);
-  HRESULT ReadBlob(std::int64_t id, std::vector<std::uint8_t>& bytes);
+  HRESULT ReadRecord(std::int64_t id, std::vector<std::uint8_t>& bytes);
   HRESULT ReadTerm(const std::vector<FtsSegment>& segments, const std::string& term,
                    bool wantPositions, SegmentDoclist& merged);
   HRESULT Check();
 
   sqlite3* db_;
-  sqlite3_blob* blob_ = nullptr;
   Statement findLeaf_;
   Statement leaves_;
   bool checked_ = false;

@@ -16,6 +16,14 @@ double Idf(sqlite3_int64 rows, sqlite3_int64 found) {
   return idf <= 0.0 ? 1e-6 : idf;
 }
 
+// One phrase's part of the score, written as SQLite writes it, so the two give the same
+// double.
+inline double Bm25Term(double idf, double freq, double tokens, double avgTokens) {
+  const double k1 = 1.2;
+  const double b = 0.75;
+  return idf * ((freq * (k1 + 1.0)) / (freq + k1 * (1 - b + b * tokens / avgTokens)));
+}
+
 int CountRow(const Fts5ExtensionApi*, Fts5Context*, void* count) {
   ++*static_cast<sqlite3_int64*>(count);
   return SQLITE_OK;
@@ -108,29 +116,20 @@ PhraseHits OnePhraseHits(std::int64_t rows, std::int64_t tokens, std::int64_t fo
 }
 
 double Bm25Score(const PhraseHits& hits, std::int64_t tokens) {
-  // Written as SQLite writes it, so the two give the same double.
-  const double k1 = 1.2;
-  const double b = 0.75;
   const double D = static_cast<double>(tokens);
   double score = 0.0;
   for (std::size_t i = 0; i < hits.idf.size() && i < hits.freq.size(); ++i) {
-    score += hits.idf[i] * ((hits.freq[i] * (k1 + 1.0)) /
-                            (hits.freq[i] + k1 * (1 - b + b * D / hits.avgTokens)));
+    score += Bm25Term(hits.idf[i], hits.freq[i], D, hits.avgTokens);
   }
   return score;
 }
 
 void OnePhraseScores(const PhraseHits& hits, std::span<const std::uint32_t> freq,
                      std::span<const std::int64_t> tokens, std::span<double> scores) {
-  const double k1 = 1.2;
-  const double b = 0.75;
   const double idf = hits.idf.empty() ? 0.0 : hits.idf[0];
-  const double avg = hits.avgTokens;
   const std::size_t n = std::min({freq.size(), tokens.size(), scores.size()});
   for (std::size_t i = 0; i < n; ++i) {
-    const double D = static_cast<double>(tokens[i]);
-    const double f = freq[i];
-    scores[i] = idf * ((f * (k1 + 1.0)) / (f + k1 * (1 - b + b * D / avg)));
+    scores[i] = Bm25Term(idf, freq[i], static_cast<double>(tokens[i]), hits.avgTokens);
   }
 }
 

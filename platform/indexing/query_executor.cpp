@@ -1119,50 +1119,49 @@ KeyCell SqlKey(const SqlValues& store, std::size_t at, ValueKind kind) {
 }
 
 // The order key of a cache row's value in `slot`. A GUID key points at a copy kept in
-// `guids`; without one (null) such a key cannot be made, and false says so.
-bool CacheKey(const Source& src, std::size_t slot, const Pending& p, KeyCell& k,
+// `guids`; without one (null, for keys read as rows are compared) it stays NULL, and such
+// keys are always copied.
+void CacheKey(const Source& src, std::size_t slot, const Pending& p, KeyCell& k,
               std::deque<Guid>* guids) {
   k = KeyCell{};
   auto real = [&](double d) {
     k.kind = KeyCell::Kind::Real;
     std::memcpy(&k.value, &d, sizeof d);
-    return true;
   };
   auto integer = [&](std::int64_t i) {
     k.kind = KeyCell::Kind::Int;
     k.value = static_cast<std::uint64_t>(i);
-    return true;
   };
   if (slot == src.rankSlot) return integer(p.rank);
-  if (src.slotColumn[slot] < 0) return true;
+  if (src.slotColumn[slot] < 0) return;
   const ValueKind kind = src.slots[slot].kind;
   if (kind == ValueKind::Date) {
     if (const double* reals = src.cache->Reals(src.slotColumn[slot])) return real(reals[p.index]);
   }
   const CacheCell cell = src.cache->Cell(src.slotColumn[slot], p.index);
-  if (cell.type == SQLITE_NULL) return true;
+  if (cell.type == SQLITE_NULL) return;
   switch (kind) {
     case ValueKind::Str:
       k.kind = KeyCell::Kind::Text;
       k.value = reinterpret_cast<std::uintptr_t>(cell.text.data());
       k.length = static_cast<std::uint32_t>(std::min<std::size_t>(cell.text.size(), UINT32_MAX));
-      return true;
+      return;
     case ValueKind::Date:
       if (cell.type == SQLITE_INTEGER) return real(static_cast<double>(cell.i));
       if (cell.type == SQLITE_FLOAT) return real(cell.d);
-      return true;
+      return;
     default: break;
   }
   Value v;
   ReadCell(cell, kind, v);
   switch (v.kind) {
-    case ValueKind::Null: return true;
-    case ValueKind::Str: return false;  // no column of another kind reads as text
+    case ValueKind::Null:
+    case ValueKind::Str: return;  // no column of another kind reads as text
     case ValueKind::Guid:
-      if (!guids) return false;
+      if (!guids) return;
       k.kind = KeyCell::Kind::Guid;
       k.value = reinterpret_cast<std::uintptr_t>(&guids->emplace_back(v.g));
-      return true;
+      return;
     case ValueKind::Date: return real(v.d);
     default: return integer(v.i);
   }
