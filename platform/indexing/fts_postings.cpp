@@ -648,7 +648,8 @@ HRESULT FtsWordReader::Read(std::string_view matchText, std::span<const WordPost
   if (!ParseStructure(bytes_, segments_)) return S_FALSE;
   hr = ReadRecord(kAveragesId, bytes_);
   if (Failed(hr)) return hr;
-  {
+  // A table never written to keeps an empty record of its totals.
+  if (!bytes_.empty()) {
     std::span<const std::uint8_t> p(bytes_);
     std::uint64_t v = 0;
     std::size_t n = GetSqliteVarint(p, v);

@@ -171,6 +171,19 @@ TEST_F(FtsPostingsTest, ListsWhatFtsListsOverSegmentsDeletesAndSpilledLeaves) {
   }
 }
 
+// A catalog made but not yet filled (the web history before the first visit) has a table
+// that was never written to: no rows, not a damaged index.
+TEST_F(FtsPostingsTest, ANeverWrittenTableHasNoRows) {
+  Make();
+  std::span<const WordPosting> out;
+  std::int64_t rows = -1, tokens = -1;
+  FtsWordReader reader(db_->handle());
+  EXPECT_EQ(reader.Read("\"report\"", out, rows, tokens), S_OK);
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(rows, 0);
+  EXPECT_EQ(tokens, 0);
+}
+
 TEST_F(FtsPostingsTest, LeavesToFtsWhatItDoesNotRead) {
   Make();
   ASSERT_EQ(db_->Exec("INSERT INTO fts(rowid, contents, props) VALUES(1, 'annual report', '')"),

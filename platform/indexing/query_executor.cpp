@@ -10,6 +10,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <span>
 #include <variant>
 
@@ -18,6 +19,7 @@
 #include "platform/indexing/cache_plan.h"
 #include "platform/indexing/fts_rank.h"
 #include "platform/indexing/like_pattern.h"
+#include "platform/indexing/word_rows_table.h"
 
 namespace qv::platform::indexing {
 namespace {
@@ -1546,20 +1548,34 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       cat->phraseHits = Succeeded(RegisterPhraseHits(cat->db->db().handle()));
       ownRank = cat->phraseHits;
     }
+    if (ownRank && !cat->wordRows) {
+      cat->wordRows = Succeeded(RegisterWordRows(cat->db->db().handle()));
+    }
     int hitsParam = 0;
+    // With its own rank, a one-word query may read its rows from the index's pages and join
+    // them as a table, with each row's length from the full-text index's table of them
+    // after the answer's columns. Which of the two forms runs is known only once the word
+    // is read, below.
+    std::string sqlOfWords;
+    if (ownRank && cat->wordRows) {
+      sqlOfWords = sql + ", z.sz FROM docs d JOIN (SELECT rid, hits AS b FROM qv_word_rows(?)) r"
+                         " ON r.rid = d.id LEFT JOIN fts_docsize z ON z.id = r.rid";
+    }
     sql += " FROM docs d";
     if (comp.ranked()) {
       sql += std::string(" JOIN (SELECT rowid AS rid, ") +
              (ownRank ? "qv_phrase_hits(fts, ?)" : "bm25(fts)") +
              " AS b FROM fts WHERE fts MATCH ?) r ON r.rid = d.id";
       if (ownRank) {
-        params.emplace_back(std::int64_t{0});  // bound to the hit counts below
+        params.emplace_back(std::int64_t{0});  // bound to the hit counts (or the rows) below
         hitsParam = static_cast<int>(params.size());
       }
       params.emplace_back(comp.rankedMatch());
     }
+    const std::size_t matchParams = params.size();
     params.insert(params.end(), whereParams.begin(), whereParams.end());
     sql += where;
+    if (!sqlOfWords.empty()) sqlOfWords += where;
     // With a row limit the catalog keeps only its best rows; without one, every row comes
     // and the sort below is the only one (sorting in SQLite costs more than the query).
     if (options.maxRows) {
@@ -1599,6 +1615,30 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       }
     }
 
+    // The word's rows and the statement that joins them see one snapshot of the catalog.
+    std::optional<ReadTransaction> tx;
+    WordRows words;
+    PhraseHits phrases;
+    if (!sqlOfWords.empty()) {
+      tx.emplace(cat->db->db());
+      if (Failed(tx->status())) return tx->status();
+      if (!cat->words) cat->words = std::make_unique<FtsWordReader>(cat->db->db().handle());
+      std::int64_t tableRows = 0, tableTokens = 0;
+      hr = cat->words->Read(comp.rankedMatch(), words.rows, tableRows, tableTokens);
+      if (Failed(hr)) {
+        error = "the catalog's full-text index is damaged: rebuild the catalog";
+        return hr;
+      }
+      if (hr == S_OK) {
+        phrases = OnePhraseHits(tableRows, tableTokens,
+                                static_cast<std::int64_t>(words.rows.size()));
+        sql = std::move(sqlOfWords);
+        params.erase(params.begin() + static_cast<std::ptrdiff_t>(matchParams) - 1);
+      } else {
+        tx.reset();
+      }
+    }
+    const bool fromWords = tx.has_value();
     Statement* prepared = nullptr;
     hr = Prepared(cat->db->db(), cat->statements, sql, prepared, error);
     if (Failed(hr)) return hr;
@@ -1613,8 +1653,11 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
         }
       }, params[i]);
     }
-    PhraseHits phrases;
-    if (hitsParam) sqlite3_bind_pointer(s.get(), hitsParam, &phrases, kPhraseHitsPointer, nullptr);
+    if (fromWords) {
+      sqlite3_bind_pointer(s.get(), hitsParam, &words, kWordRowsPointer, nullptr);
+    } else if (hitsParam) {
+      sqlite3_bind_pointer(s.get(), hitsParam, &phrases, kPhraseHitsPointer, nullptr);
+    }
     DocsizeReader sizes(cat->db->db().handle());
     src.storedAt.assign(slots.size(), -1);
     src.stored = 0;
@@ -1633,7 +1676,23 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
           double bm25 = s.Real(static_cast<int>(i));
           if (hitsParam) {
             std::int64_t tokens = 0;
-            const int sizeRc = sizes.Tokens(s.Int(static_cast<int>(i)), tokens);
+            int sizeRc = SQLITE_OK;
+            if (fromWords) {
+              // r.b is the row's hits; its length follows the answer's columns.
+              phrases.freq[0] = bm25;
+              const int z = static_cast<int>(slots.size());
+              if (s.Type(z) == SQLITE_BLOB) {
+                const auto* size =
+                    static_cast<const std::uint8_t*>(sqlite3_column_blob(s.get(), z));
+                tokens = DocsizeTokens(
+                    {size, static_cast<std::size_t>(sqlite3_column_bytes(s.get(), z))});
+              } else {
+                sizeRc = SQLITE_CORRUPT;  // a row the table of lengths lacks
+              }
+            } else {
+              // r.b is the row's id; qv_phrase_hits has counted its hits.
+              sizeRc = sizes.Tokens(s.Int(static_cast<int>(i)), tokens);
+            }
             if (sizeRc != SQLITE_OK) {
               error = "the full-text index of catalog '" + name + "' is damaged (" +
                       cat->db->db().LastError() + "); rebuild the catalog";

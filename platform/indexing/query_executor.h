@@ -78,6 +78,7 @@ class QueryExecutor {
     std::int64_t cacheVersion = -1;  // the catalog's version at the last query
     LikeMemo likeMemo;
     bool phraseHits = false;  // qv_phrase_hits registered on the connection
+    bool wordRows = false;    // qv_word_rows registered on the connection
     std::unique_ptr<FtsWordReader> words;  // a word's rows read from the index's pages
     bool readOften = false;   // queried more than once: mapped, with a large page cache
   };
