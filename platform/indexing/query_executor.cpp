@@ -1695,7 +1695,9 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
             }
             if (sizeRc != SQLITE_OK) {
               error = "the full-text index of catalog '" + name + "' is damaged (" +
-                      cat->db->db().LastError() + "); rebuild the catalog";
+                      (fromWords ? std::string("a row's length is missing")
+                                 : cat->db->db().LastError()) +
+                      "); rebuild the catalog";
               s.Reset();
               return HresultFromSqlite(sizeRc);
             }

@@ -458,6 +458,29 @@ TEST_F(QueryFixture, ANeverFilledCatalogAddsNoRows) {
   EXPECT_EQ(executor_->cachedTables(), 4u);
 }
 
+// A row whose length the full-text index lacks makes the index a damaged one: a search that
+// ranks it says to rebuild the catalog instead of ranking the row as if it were empty.
+TEST_F(QueryFixture, AMissingRowLengthIsReportedAsDamage) {
+  MakeCatalog("System", {{"/f/a.txt", "word", Day(2004, 1, 1), std::nullopt, std::nullopt,
+                          std::nullopt, std::nullopt},
+                         {"/f/b.txt", "word and more", Day(2004, 1, 2), std::nullopt,
+                          std::nullopt, std::nullopt, std::nullopt}});
+  {
+    Database db;
+    ASSERT_EQ(db.Open(CatalogDb::DatabasePath(root_ / "cat" / "System"), false), S_OK);
+    ASSERT_EQ(db.Exec("DELETE FROM fts_docsize WHERE id = (SELECT max(id) FROM fts_docsize)"),
+              S_OK);
+  }
+  QueryOptions sqlOnly;
+  sqlOnly.propertyCache = false;
+  ResultSet rs;
+  std::string error;
+  EXPECT_TRUE(Failed(executor_->Execute(
+      kPreamble + "SELECT Path, rank FROM System..Scope() WHERE CONTAINS (ALL,'\"word\"')",
+      sqlOnly, rs, error)));
+  EXPECT_NE(error.find("rebuild the catalog"), std::string::npos) << error;
+}
+
 TEST_F(QueryFixture, RowsReadBySqlKeepLongAndEmptyTexts) {
   const std::string longUrl = "http://long/" + std::string(40000, 'x');
   MakeCatalog("System", {{"/f/a.txt", "word", Day(2004, 1, 1), 1, Day(2004, 1, 5), longUrl, {}},
