@@ -191,6 +191,10 @@ std::string FtsText(const ContentNode& n) {
 // SQLite refuses longer LIKE patterns; such a condition stays in SQL to fail as it does.
 constexpr std::size_t kMaxLikePattern = 50000;
 
+// What a search says when the word reader finds the full-text index's pages damaged.
+constexpr const char* kWordsDamaged =
+    "the catalog's full-text index is damaged: rebuild the catalog";
+
 class Compiler {
  public:
   Compiler(const ParsedQuery& q, const CatalogDb* db) : q_(q), db_(db) {}
@@ -782,7 +786,7 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   std::int64_t tableRows = 0, tableTokens = 0;
   hr = c.words->Read(comp.rankedMatch(), postings, tableRows, tableTokens);
   if (Failed(hr)) {
-    error = "the catalog's full-text index is damaged: rebuild the catalog";
+    error = kWordsDamaged;
     return hr;
   }
   if (hr == S_OK) {
@@ -1626,7 +1630,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       std::int64_t tableRows = 0, tableTokens = 0;
       hr = cat->words->Read(comp.rankedMatch(), words.rows, tableRows, tableTokens);
       if (Failed(hr)) {
-        error = "the catalog's full-text index is damaged: rebuild the catalog";
+        error = kWordsDamaged;
         return hr;
       }
       if (hr == S_OK) {

@@ -19,9 +19,7 @@ struct Cursor {
 int Connect(sqlite3* db, void*, int, const char* const*, sqlite3_vtab** out, char**) {
   const int rc = sqlite3_declare_vtab(db, "CREATE TABLE x(rid INTEGER, hits INTEGER, list HIDDEN)");
   if (rc != SQLITE_OK) return rc;
-  auto table = std::make_unique<sqlite3_vtab>();
-  *table = sqlite3_vtab{};
-  *out = table.release();
+  *out = std::make_unique<sqlite3_vtab>().release();  // value-initialised, as SQLite expects
   return SQLITE_OK;
 }
 
