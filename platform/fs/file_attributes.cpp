@@ -59,6 +59,14 @@ HRESULT StatTimes(int fd, FileAttributes& out) {
   return S_OK;
 }
 
+FileTime ChangeTimeLowerBound() {
+  // Not the process's Clock: this is compared with the kernel's own stamps, so it must be
+  // read from the clock the kernel stamps them with.
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  return TimespecToFileTime(now) - kFileTimeTicksPerSecond;
+}
+
 HRESULT SetLastWriteTime(int fd, FileTime t) {
   timespec times[2];
   times[0].tv_sec = 0;

@@ -41,6 +41,11 @@ void ReadInodeFlags(int fd, FileAttributes& out);
 // Times from an open descriptor.
 HRESULT StatTimes(int fd, FileAttributes& out);
 HRESULT SetLastWriteTime(int fd, FileTime t);
+// A time no later than the change time the kernel stamps on a change made after this call.
+// The stamp comes from the kernel's coarse clock, and some file systems keep it only to the
+// second, so the coarse clock less a second is such a time. It lets a caller that only needs
+// to know whether a coming change is stamped after some moment skip a stat of the result.
+FileTime ChangeTimeLowerBound();
 
 enum class DriveType {
   Unknown,     // nothing mounted there, or a pseudo file system (proc, sysfs, ...)

@@ -220,6 +220,7 @@ HRESULT FileRanking::Update(const std::string& file, ULONG nUnits, ULONG nVisits
     }
   }
 
+  const FileTime changedNoEarlier = platform::ChangeTimeLowerBound();
   if (const HRESULT hr = storage->Write(ranking::MakeRankingPropertySet(key, set)); Failed(hr)) {
     return hr;
   }
@@ -227,10 +228,13 @@ HRESULT FileRanking::Update(const std::string& file, ULONG nUnits, ULONG nVisits
   // The property write counts as a change of the file at the moment it happened (the inode
   // change time); the modification time then moves to that moment, but never more than
   // 2 s past where it was, so indexers notice the change and the file does not look new.
+  // For a file last written more than a few seconds ago the write is surely stamped past
+  // that limit, and the time moves to the limit without a stat to learn the stamp.
+  const FileTime limit = lastWriteBefore + kModificationSlack;
   platform::FileAttributes after;
-  HRESULT hr = platform::StatTimes(storage->fd(), after);
-  if (Succeeded(hr)) {
-    const FileTime limit = lastWriteBefore + kModificationSlack;
+  HRESULT hr = changedNoEarlier >= limit ? platform::SetLastWriteTime(storage->fd(), limit)
+                                         : platform::StatTimes(storage->fd(), after);
+  if (Succeeded(hr) && changedNoEarlier < limit) {
     const FileTime target = after.lastWrite > limit
                                 ? limit
                                 : std::max(after.lastWrite, std::min(after.lastChange, limit));

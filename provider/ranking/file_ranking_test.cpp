@@ -414,6 +414,15 @@ TEST_F(FileRankingTest, ModificationTimeMovesForwardAtMostTwoSeconds) {
   ASSERT_EQ(platform::GetFileAttributes(file, a), S_OK);
   EXPECT_GE(a.lastWrite, before.lastWrite);
   EXPECT_LE(a.lastWrite, before.lastWrite + kModificationSlack);
+  EXPECT_LE(a.lastWrite, a.lastChange);  // never past the write itself
+
+  // The bound that lets an update skip its stat comes before the stamp of the next change,
+  // and not by much.
+  const FileTime bound = platform::ChangeTimeLowerBound();
+  Write(file, "edited again");
+  ASSERT_EQ(platform::GetFileAttributes(file, a), S_OK);
+  EXPECT_LE(bound, a.lastChange);
+  EXPECT_GT(bound + 3 * kFileTimeTicksPerSecond, a.lastChange);
 }
 
 TEST_F(FileRankingTest, InvalidVisitsAreRefusedAndWriteNothing) {
