@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+# Configured as the test script configures it, so that the two share one build.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_LINE_TABLES_ONLY=ON > /dev/null
 cmake --build build -j"$(nproc)" --target qvdemo QvTracer qvjournal qvindex QvSeek
 exec build/bin/qvdemo "$@"
