@@ -141,6 +141,8 @@ bool ParsePrintOptions(std::span<const std::string_view> args, PrintOptions& out
       out.includeSystemFolders = true;
     } else if (a == "--sql") {
       out.showSql = true;
+    } else if (a == "--in-process") {
+      out.inProcess = true;
     } else if (a == "--keys") {
       if (!next(v)) return false;
       out.keysFile = std::string(v);

@@ -54,6 +54,7 @@ struct PrintOptions {
   bool includeSystemFolders = false;
   std::string keysFile;  // --keys FILE: a search-key list
   bool showSql = false;
+  bool inProcess = false;  // --in-process: not through a running print server
   std::size_t maxRows = 0;  // 0: all
   int barWidth = 10;
 };

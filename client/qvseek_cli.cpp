@@ -1,10 +1,14 @@
 #include "client/qvseek_cli.h"
 
+#include <charconv>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "client/command_line.h"
+#include "client/print_client.h"
+#include "client/print_server.h"
 #include "client/print_view.h"
 #include "client/result_columns.h"
 #include "client/search_run.h"
@@ -23,12 +27,16 @@ constexpr const char* kUsage =
     "       QvSeek --screenshot FILE.png [QUERY]\n"
     "       QvSeek --print [QUERY] [options]\n"
     "       QvSeek --print /q \"&q=QUERY&ct=Files,WebHistory,Email[&exn=1][&sys=1][&dd=1]\"\n"
+    "       QvSeek --serve [--idle-minutes N]\n"
     "\n"
     "Without --print QvSeek opens the search window (with the search history, the preview\n"
     "and the journal); --screenshot runs the search in it and saves a picture of the window\n"
     "(QT_QPA_PLATFORM=offscreen needs no display). --print runs one search and prints the\n"
     "ranked rows: score, activation bar, path or URL, last visit and working time.\n"
     "Without a query it lists the items you used, most active first.\n"
+    "--serve keeps the catalogs ready in a process of its own, which then answers --print\n"
+    "searches of this user and root at once; it ends on SIGTERM, after N minutes without a\n"
+    "search (default 15) or when the root is deleted.\n"
     "\n"
     "Query language: words, \"exact phrases\", -excluded, a |either, sdate:1/2/2004,\n"
     "edate:1/2/2004, dir:FOLDER (that folder only), sdir:FOLDER (and below).\n"
@@ -44,6 +52,7 @@ constexpr const char* kUsage =
     "  --max N              print at most N rows\n"
     "  --bar-width N        width of the bar in characters (default 10)\n"
     "  --sql                print the query text that ran (to standard error)\n"
+    "  --in-process         search in this process even where a print server runs\n"
     "\n"
     "State is read from QV_ROOT. Exit codes: 0 the search ran, 1 usage, 2 the search failed.\n";
 
@@ -83,21 +92,54 @@ void SetUpFirstCatalogs(Context& ctx, std::ostream& err) {
 
 }  // namespace
 
-HRESULT OpenSeekSession(Context& ctx, const DateLocale& dates, std::ostream& err,
-                        SeekSession& out) {
+void PrepareSeekSession(Context& ctx, SeekSession& out) {
   out.haveTexts = Succeeded(LanguageModule::Load(ctx, CurrentLangId(), out.module));
   RegisterRankingClasses(ctx);
   ix::RegisterAdminClass(ctx.classes, ctx.registry, ctx.root);
   ctx.classes.CreateInstance(ix::kAdminClsid, out.admin);
   ctx.classes.CreateInstance(CLSID_BaseActivation, out.activation);
+}
+
+HRESULT RefreshSeekSession(Context& ctx, const DateLocale& dates, std::ostream& err,
+                           SeekSession& session) {
   SetUpFirstCatalogs(ctx, err);
-  const HRESULT hr = MakeComposeEnvironment(ctx, dates, out.admin.get(), out.env);
+  const HRESULT hr = MakeComposeEnvironment(ctx, dates, session.admin.get(), session.env);
   if (Failed(hr)) {
     err << "QvSeek: the user's scope cannot be read: " << FormatHresult(hr) << " "
         << SystemMessage(hr) << "\n";
   }
   return hr;
 }
+
+HRESULT OpenSeekSession(Context& ctx, const DateLocale& dates, std::ostream& err,
+                        SeekSession& out) {
+  PrepareSeekSession(ctx, out);
+  return RefreshSeekSession(ctx, dates, err, out);
+}
+
+namespace {
+
+// "--serve [--idle-minutes N]".
+int RunServeCommand(std::span<const std::string_view> args, Context& ctx,
+                    const DateLocale& dates, std::ostream& out, std::ostream& err) {
+  PrintServerOptions options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--idle-minutes" && i + 1 < args.size()) {
+      const std::string_view v = args[++i];
+      unsigned minutes = 0;
+      const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), minutes);
+      if (ec != std::errc() || end != v.data() + v.size() || minutes == 0 || minutes > 10080) {
+        return Usage(err, "--idle-minutes takes a number of minutes from 1 to 10080");
+      }
+      options.idle = std::chrono::minutes(minutes);
+    } else {
+      return Usage(err, "unknown option '" + std::string(args[i]) + "' for --serve");
+    }
+  }
+  return RunPrintServer(ctx, dates, options, out, err);
+}
+
+}  // namespace
 
 int RunQvSeek(std::span<const std::string_view> args, Context& ctx, const DateLocale& dates,
               std::ostream& out, std::ostream& err) {
@@ -110,14 +152,30 @@ int RunQvSeek(std::span<const std::string_view> args, Context& ctx, const DateLo
     out << kUsage;
     return kSeekOk;
   }
+  if (args[0] == "--serve") return RunServeCommand(args.subspan(1), ctx, dates, out, err);
   if (args[0] != "--print") return Usage(err, "unknown command '" + std::string(args[0]) + "'");
   PrintOptions opt;
   std::string problem;
   if (!ParsePrintOptions(args.subspan(1), opt, problem)) return Usage(err, problem);
+  // A list of search keys is a file named relative to this process's folder: read here.
+  if (!opt.inProcess && opt.keysFile.empty()) {
+    PrintReply reply;
+    if (AskPrintServer(ctx.root, args, reply)) {
+      out << reply.out;
+      err << reply.err;
+      return reply.exitCode;
+    }
+  }
 
   SeekSession session;
-  HRESULT hr = OpenSeekSession(ctx, dates, err, session);
-  if (Failed(hr)) return kSeekFailed;
+  if (Failed(OpenSeekSession(ctx, dates, err, session))) return kSeekFailed;
+  ix::QueryExecutor exec(*session.admin);
+  return RunPrint(opt, ctx, dates, session, exec, out, err);
+}
+
+int RunPrint(const PrintOptions& opt, Context& ctx, const DateLocale& dates,
+             SeekSession& session, platform::indexing::QueryExecutor& exec, std::ostream& out,
+             std::ostream& err) {
   const LanguageModule* texts = session.texts();
   const ComposeEnvironment& env = session.env;
   const auto& activation = session.activation;
@@ -169,12 +227,11 @@ int RunQvSeek(std::span<const std::string_view> args, Context& ctx, const DateLo
     request.params.sortAscending = *opt.ascending;
   }
 
-  ix::QueryExecutor exec(*session.admin);
   ScoringContext scoring;
   scoring.activation = activation.get();
   scoring.partialMatch = ReadPartialMatch(ctx.registry);
   SearchResult result;
-  hr = RunSearch(request, env, exec, scoring, result);
+  const HRESULT hr = RunSearch(request, env, exec, scoring, result);
   if (opt.showSql && !result.sql.empty()) err << result.sql << "\n";
   if (!result.messages.empty()) {
     err << "QvSeek: " << JoinMessages(texts, result.messages) << "\n";
@@ -202,7 +259,8 @@ int RunQvSeek(std::span<const std::string_view> args, Context& ctx, const DateLo
 }
 
 bool WantsWindow(std::span<const std::string_view> args) {
-  return args.empty() || (args[0] != "--print" && args[0] != "--help" && args[0] != "-h");
+  return args.empty() || (args[0] != "--print" && args[0] != "--serve" && args[0] != "--help" &&
+                          args[0] != "-h");
 }
 
 }  // namespace qv::client

@@ -5,12 +5,14 @@
 #include <span>
 #include <string_view>
 
+#include "client/command_line.h"
 #include "client/query_composer.h"
 #include "client/query_date.h"
 #include "context/context.h"
 #include "context/language_module.h"
 #include "interfaces/ibase_activation.h"
 #include "platform/indexing/catalog_admin.h"
+#include "platform/indexing/query_executor.h"
 
 namespace qv::client {
 
@@ -32,8 +34,19 @@ struct SeekSession {
 // Fails, having told `err` why, when the user's scope cannot be read.
 HRESULT OpenSeekSession(Context& ctx, const DateLocale& dates, std::ostream& err,
                         SeekSession& out);
+// OpenSeekSession in two steps, for a process that searches many times: what stays (the
+// texts, the classes, the catalogs' administration) and what is read again before each
+// search (a new user's catalogs, the user's scope and mail stores).
+void PrepareSeekSession(Context& ctx, SeekSession& out);
+HRESULT RefreshSeekSession(Context& ctx, const DateLocale& dates, std::ostream& err,
+                           SeekSession& session);
 
-// Whether the arguments ask for the window (anything but --print and --help).
+// One --print search with a session and an executor that may have served others before.
+int RunPrint(const PrintOptions& opt, Context& ctx, const DateLocale& dates,
+             SeekSession& session, platform::indexing::QueryExecutor& exec, std::ostream& out,
+             std::ostream& err);
+
+// Whether the arguments ask for the window (anything but --print, --serve and --help).
 bool WantsWindow(std::span<const std::string_view> args);
 
 // `args` excludes the program name. Registers the classes it needs in ctx.classes.

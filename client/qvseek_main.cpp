@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
   qv::platform::RestrictUmask();  // everything this program writes is the user's alone
   std::vector<std::string_view> args(argv + 1, argv + argc);
 #ifdef QV_SEEK_WINDOW
-  // Everything but --print and --help opens the window; --print never needs a display.
+  // Everything but --print, --serve and --help opens the window; none of those needs a display.
   if (qv::client::WantsWindow(args)) return RunWindowModule(argc, argv);
 #endif
   qv::Installation installation(qv::platform::DefaultRoot());

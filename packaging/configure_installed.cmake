@@ -22,7 +22,7 @@ string(MD5 prefix_hash "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
 set(out "${QV_PACKAGING_BINARY}/installed/${prefix_hash}")
 file(MAKE_DIRECTORY "${out}")
 # A unit only for a program this build has, or systemd would refuse it.
-set(units qv-indexer.service)
+set(units qv-indexer.service qv-seek.service)
 if(QV_WITH_RANKING)
   list(PREPEND units qv-ranking.service)
 endif()

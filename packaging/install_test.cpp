@@ -157,6 +157,11 @@ TEST_F(InstallTest, UnitsStartTheInstalledServicesAtLogin) {
       << indexer;
   EXPECT_NE(indexer.find("WantedBy=default.target"), std::string::npos);
   EXPECT_EQ(indexer.find('@'), std::string::npos) << "a placeholder was left: " << indexer;
+  const std::string seek = Read(units() / "qv-seek.service");
+  EXPECT_NE(seek.find("ExecStart=\"" + (bin() / "QvSeek").string() + "\" --serve "),
+            std::string::npos)
+      << seek;
+  EXPECT_EQ(seek.find('@'), std::string::npos) << "a placeholder was left: " << seek;
   if (!QV_WITH_RANKING) {
     EXPECT_FALSE(fs::exists(units() / "qv-ranking.service"));
     return;
@@ -176,7 +181,8 @@ TEST_F(InstallTest, SystemdAcceptsTheUnits) {
   fs::create_directory(runtime);
   fs::permissions(runtime, fs::perms::owner_all);
   std::string cmd = "XDG_RUNTIME_DIR=" + Quote(runtime.string()) + " " + Quote(analyze) +
-                    " --user verify " + Quote((units() / "qv-indexer.service").string());
+                    " --user verify " + Quote((units() / "qv-indexer.service").string()) + " " +
+                    Quote((units() / "qv-seek.service").string());
   if (QV_WITH_RANKING) cmd += " " + Quote((units() / "qv-ranking.service").string());
   const Output r = Shell(cmd);
   EXPECT_EQ(r.status, 0) << r.text;

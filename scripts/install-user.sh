@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Quillon Vesper and installs it for the current user into ~/.local, so that the next
-# login starts everything: the programs in ~/.local/bin, the ranking service and the indexing
-# service as systemd user units (enabled and started where a user manager runs; otherwise
+# login starts everything: the programs in ~/.local/bin, the ranking service, the indexing
+# service and the search server as systemd user units (enabled and started where a user manager runs; otherwise
 # started by autostart entries), and the manager, which starts the tracer, by its autostart
 # entry. scripts/uninstall-user.sh undoes it.
 set -euo pipefail
@@ -11,7 +11,8 @@ usage() {
 usage: scripts/install-user.sh [--prefix DIR] [--no-build]
 
 Builds (in build-install/) and installs Quillon Vesper for this user, registers the ranking
-service, enables the user units of the ranking and indexing services (or writes autostart
+service, enables the user units of the ranking and indexing services and the search server
+(QvSeek --serve, which answers QvSeek --print from warm catalogs) (or writes autostart
 entries where systemctl --user does not work) and the manager's autostart entry.
 
   --prefix DIR   where to install (default: ~/.local)
@@ -63,7 +64,7 @@ fi
 if systemctl --user show-environment > /dev/null 2>&1; then
   systemctl --user daemon-reload
   unitdir="$prefix/share/systemd/user"
-  units=(qv-indexer.service)
+  units=(qv-indexer.service qv-seek.service)
   [ -f "$unitdir/qv-ranking.service" ] && units=(qv-ranking.service "${units[@]}")
   # Units under ~/.local/share are found by name; from another prefix they are linked by path.
   if [ "$unitdir" != "${XDG_DATA_HOME:-$HOME/.local/share}/systemd/user" ]; then
@@ -87,6 +88,13 @@ ENTRY
 Type=Application
 Name=Quillon Vesper indexing service
 Exec="$bin/qvindexer" --detach --quiet
+NoDisplay=true
+ENTRY
+  cat > "$autostart/quillon-vesper-seek.desktop" <<ENTRY
+[Desktop Entry]
+Type=Application
+Name=Quillon Vesper search server
+Exec="$bin/QvSeek" --serve --idle-minutes 10080
 NoDisplay=true
 ENTRY
   echo "systemctl --user does not work here: the services start from autostart entries in $autostart."

@@ -29,8 +29,11 @@ manifest="$state/install_manifest.txt"
 autostart="${XDG_CONFIG_HOME:-$HOME/.config}/autostart"
 
 if systemctl --user show-environment > /dev/null 2>&1; then
-  systemctl --user disable --now qv-indexer.service qv-ranking.service 2> /dev/null || true
+  systemctl --user disable --now qv-indexer.service qv-ranking.service qv-seek.service \
+    2> /dev/null || true
 fi
+# A search server started by the autostart entry ends on SIGTERM.
+pkill -u "$(id -u)" -f -- "$bin/QvSeek --serve" 2> /dev/null || true
 # Stops a running service and removes its class, event source and any unit it wrote.
 if [ -x "$bin/QvRankingSvc" ]; then
   "$bin/QvRankingSvc" -UnregServer || echo "uninstall-user.sh: removing the ranking service's registration failed; run '$bin/QvRankingSvc -UnregServer' to see why" >&2
@@ -39,7 +42,7 @@ if [ -x "$bin/qvindex" ]; then
   "$bin/qvindex" stop > /dev/null 2>&1 || true
 fi
 rm -f "$autostart/quillon-vesper-manager.desktop" "$autostart/quillon-vesper-ranking.desktop" \
-      "$autostart/quillon-vesper-indexer.desktop"
+      "$autostart/quillon-vesper-indexer.desktop" "$autostart/quillon-vesper-seek.desktop"
 
 if [ -f "$manifest" ]; then
   # The manifest's last line has no line feed.
