@@ -1,6 +1,7 @@
 #include "client/print_protocol.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -146,6 +147,15 @@ std::vector<std::string> OutputSettings() {
     const char* value = std::getenv(name);
     out.push_back(value ? std::string(name) + "=" + value : std::string(name));
   }
+  // The running file, by device, inode and change time: a replaced program file is a new
+  // inode, while the old server still runs the deleted one.
+  struct stat st {};
+  std::string program = "program=";
+  if (::stat("/proc/self/exe", &st) == 0) {
+    program += std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
+               std::to_string(st.st_ctim.tv_sec) + "." + std::to_string(st.st_ctim.tv_nsec);
+  }
+  out.push_back(std::move(program));
   return out;
 }
 

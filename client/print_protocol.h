@@ -4,6 +4,10 @@
 // talk over a stream socket in the user's runtime folder, one request and one reply per
 // connection. Each message is a frame: a 4-byte little-endian length n, then n bytes.
 //
+// The server sends one byte, kPrintAccepted, as soon as it has read a request it will answer,
+// before the reply's frame: a client that does not get it quickly (a server busy with another
+// search, or stuck) searches itself.
+//
 //   request (n <= kMaxPrintRequest)        reply (n <= kMaxPrintReply)
 //   0  4  magic "QVSQ"                     0  4  magic "QVSR"
 //   4  4  number of settings s (<= 64)     4  1  1 served, 0 declined (run it yourself)
@@ -26,6 +30,7 @@ inline constexpr std::size_t kMaxPrintRequest = 1 << 20;
 inline constexpr std::size_t kMaxPrintReply = 256u << 20;
 inline constexpr std::size_t kMaxPrintSettings = 64;
 inline constexpr std::size_t kMaxPrintArguments = 4096;
+inline constexpr char kPrintAccepted = 'A';
 
 struct PrintRequest {
   std::string root;                   // the client's QV_ROOT, as the server must have it
@@ -45,12 +50,13 @@ bool DecodePrintRequest(std::span<const std::uint8_t> bytes, PrintRequest& out);
 std::string EncodePrintReply(const PrintReply& reply);
 bool DecodePrintReply(std::span<const std::uint8_t> bytes, PrintReply& out);
 
-// The process's environment variables that change what a search prints (its time zone and
-// locale), in a fixed order: a server serves only clients whose settings equal its own.
+// What changes what a search prints, in a fixed order: the environment's time zone and locale,
+// and which program file runs (a server left running across an upgrade is another program).
+// A server serves only clients whose settings equal its own.
 std::vector<std::string> OutputSettings();
 
-// The socket of the print server of `root`, in the runtime folder. The name comes from the
-// root, so that servers of several roots can run side by side.
+// The socket of the print server of `root` (absolute), in the runtime folder. The name comes
+// from the root, so that servers of several roots can run side by side.
 std::filesystem::path PrintSocketPath(const std::filesystem::path& runtimeFolder,
                                       const std::filesystem::path& root);
 

@@ -12,6 +12,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <exception>
 #include <new>
 #include <sstream>
 #include <system_error>
@@ -60,13 +62,15 @@ class StopSignals {
 
 class Server {
  public:
-  Server(Context& ctx, const DateLocale& dates) : ctx_(ctx), dates_(dates) {
+  Server(Context& ctx, const DateLocale& dates, std::filesystem::path root)
+      : ctx_(ctx), dates_(dates), root_(std::move(root)) {
     PrepareSeekSession(ctx_, session_);
     exec_ = std::make_unique<platform::indexing::QueryExecutor>(*session_.admin);
   }
 
-  // One connection: a request in, a reply out. Whether the search was run here.
-  bool Serve(int fd) {
+  // One connection: a request in, the byte that says it is taken, the reply out. Empty
+  // when the search was served, else why not (for the log: never what was searched for).
+  std::string Serve(int fd) {
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &kClientTimeout, sizeof kClientTimeout);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &kClientTimeout, sizeof kClientTimeout);
     std::string body;
@@ -74,27 +78,43 @@ class Server {
     if (!ReadFrame(fd, kMaxPrintRequest, body) ||
         !DecodePrintRequest({reinterpret_cast<const std::uint8_t*>(body.data()), body.size()},
                             request)) {
-      return false;  // not a request: nothing to answer
+      return "not a request";
     }
-    const PrintReply reply = Run(request);
-    WriteFrame(fd, EncodePrintReply(reply));
-    return reply.served;
+    PrintOptions opt;
+    if (std::string why = Declines(request, opt); !why.empty()) return why;
+    if (::send(fd, &kPrintAccepted, 1, MSG_NOSIGNAL) != 1) return "the client went away";
+    const PrintReply reply = Run(opt);
+    if (!WriteFrame(fd, EncodePrintReply(reply))) return "the client went away";
+    return reply.served ? std::string() : "the search did not fit in memory";
   }
 
  private:
-  PrintReply Run(const PrintRequest& request) {
-    PrintReply reply;  // declined unless everything below holds
-    if (Normal(request.root) != Normal(ctx_.root) || request.settings != OutputSettings() ||
-        request.args.empty() || request.args[0] != "--print") {
-      return reply;
+  // Why this server does not take the request, or nothing; then `opt` holds its options.
+  std::string Declines(const PrintRequest& request, PrintOptions& opt) {
+    if (Normal(request.root) != Normal(root_)) return "another root";
+    if (request.settings != OutputSettings()) {
+      return "another time zone, locale or program";
     }
+    if (request.args.empty() || request.args[0] != "--print") return "not a search";
     const std::vector<std::string_view> args(request.args.begin() + 1, request.args.end());
-    PrintOptions opt;
     std::string problem;
-    // Only what the client would search itself; it reads a list of keys itself.
-    if (!ParsePrintOptions(args, opt, problem) || !opt.keysFile.empty()) return reply;
+    if (!ParsePrintOptions(args, opt, problem)) return "not a search";
+    // The client reads a list of keys itself, named relative to its own folder.
+    if (!opt.keysFile.empty()) return "a list of search keys";
+    // A new user's first search sets the catalogs up and starts the indexer: that belongs
+    // to the user's own process, not to this one.
+    std::vector<std::string> catalogs;
+    if (Failed(session_.admin->ListCatalogs(catalogs)) || catalogs.empty()) {
+      return "no catalog yet";
+    }
+    return {};
+  }
+
+  PrintReply Run(const PrintOptions& opt) {
+    PrintReply reply;
     std::ostringstream out, err;
     try {
+      ::tzset();  // the zone may have changed since the last search (localtime_r caches it)
       if (Failed(RefreshSeekSession(ctx_, dates_, err, session_))) {
         reply.exitCode = kSeekFailed;
       } else {
@@ -102,8 +122,9 @@ class Server {
       }
       reply.out = std::move(out).str();
       reply.err = std::move(err).str();
-    } catch (const std::bad_alloc&) {
-      return PrintReply{};  // the client searches itself, with its own memory
+    } catch (const std::exception&) {
+      // Out of memory, most likely: the client searches itself, with its own.
+      return PrintReply{};
     }
     if (reply.out.size() + reply.err.size() + 64 > kMaxPrintReply) return PrintReply{};
     reply.served = true;
@@ -112,8 +133,21 @@ class Server {
 
   Context& ctx_;
   const DateLocale& dates_;
+  const std::filesystem::path root_;
   SeekSession session_;
   std::unique_ptr<platform::indexing::QueryExecutor> exec_;
+};
+
+// Removes the socket's name when the server ends, however it ends.
+class SocketName {
+ public:
+  explicit SocketName(std::string name) : name_(std::move(name)) {}
+  ~SocketName() { ::unlink(name_.c_str()); }
+  SocketName(const SocketName&) = delete;
+  SocketName& operator=(const SocketName&) = delete;
+
+ private:
+  std::string name_;
 };
 
 }  // namespace
@@ -126,7 +160,13 @@ int RunPrintServer(Context& ctx, const DateLocale& dates, const PrintServerOptio
         << SystemMessage(hr) << "\n";
     return kSeekFailed;
   }
-  const std::filesystem::path socketPath = PrintSocketPath(folder, ctx.root);
+  std::error_code ec;
+  const std::filesystem::path root = std::filesystem::absolute(ctx.root, ec);
+  if (ec) {
+    err << "QvSeek: the root " << ctx.root.string() << " cannot be made absolute\n";
+    return kSeekFailed;
+  }
+  const std::filesystem::path socketPath = PrintSocketPath(folder, root);
   std::filesystem::path lockPath = socketPath;
   lockPath.replace_extension(".lock");
   // The lock is held while the server runs and never removed, so that two servers starting
@@ -137,10 +177,14 @@ int RunPrintServer(Context& ctx, const DateLocale& dates, const PrintServerOptio
     return kSeekFailed;
   }
   if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
-    out << "QvSeek: a print server of " << ctx.root.string() << " runs already.\n";
-    return kSeekOk;
+    out << "QvSeek: a print server of " << root.string() << " runs already.\n";
+    return kSeekServerRuns;
   }
   StopSignals signals;
+  if (signals.fd() < 0) {
+    err << "QvSeek: cannot take the stop signals: " << std::strerror(errno) << "\n";
+    return kSeekFailed;
+  }
   // A log read through a pipe that closes must not end the server.
   ::signal(SIGPIPE, SIG_IGN);
   sockaddr_un addr{};
@@ -153,14 +197,15 @@ int RunPrintServer(Context& ctx, const DateLocale& dates, const PrintServerOptio
   std::memcpy(addr.sun_path, name.c_str(), name.size() + 1);
   ::unlink(name.c_str());  // left by a server that died; the lock says none runs now
   UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  const SocketName removeAtEnd(name);
   if (!listener ||
       ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
       ::chmod(name.c_str(), 0600) != 0 || ::listen(listener.get(), 16) != 0) {
     err << "QvSeek: cannot listen at " << name << ": " << std::strerror(errno) << "\n";
     return kSeekFailed;
   }
-  Server server(ctx, dates);
-  out << "QvSeek: serving the searches of " << ctx.root.string() << " at " << name << "\n"
+  Server server(ctx, dates, root);
+  out << "QvSeek: serving the searches of " << root.string() << " at " << name << "\n"
       << std::flush;
 
   const uid_t user = ::geteuid();
@@ -168,8 +213,10 @@ int RunPrintServer(Context& ctx, const DateLocale& dates, const PrintServerOptio
   auto lastUse = ctx.clock.Monotonic();
   for (;;) {
     pollfd fds[2] = {{listener.get(), POLLIN, 0}, {signals.fd(), POLLIN, 0}};
-    const int ready = ::poll(fds, signals.fd() >= 0 ? 2 : 1, kTickMs);
-    if (ready < 0 && errno != EINTR) break;
+    if (::poll(fds, 2, kTickMs) < 0 && errno != EINTR) {
+      err << "QvSeek: the server cannot wait for searches: " << std::strerror(errno) << "\n";
+      return kSeekFailed;
+    }
     if (fds[1].revents) {  // asked to stop: taken, so it does not strike once unblocked
       signalfd_siginfo info;
       while (::read(signals.fd(), &info, sizeof info) == sizeof info) {
@@ -184,19 +231,21 @@ int RunPrintServer(Context& ctx, const DateLocale& dates, const PrintServerOptio
         socklen_t len = sizeof peer;
         if (::getsockopt(conn.get(), SOL_SOCKET, SO_PEERCRED, &peer, &len) == 0 &&
             peer.uid == user) {
-          // A line per search, for the service's log: never what was searched for.
-          if (server.Serve(conn.get())) {
+          // A line per search, for the service's log: never what was searched for. Only a
+          // served search counts as use: clients it declines do not keep it alive.
+          const std::string declined = server.Serve(conn.get());
+          if (declined.empty()) {
             out << "QvSeek: served search " << ++served << "\n" << std::flush;
+            lastUse = ctx.clock.Monotonic();
+          } else {
+            out << "QvSeek: declined a search: " << declined << "\n" << std::flush;
           }
-          lastUse = ctx.clock.Monotonic();
         }
       }
     }
-    std::error_code ec;
-    if (!std::filesystem::exists(ctx.root, ec) && !ec) break;
+    if (!std::filesystem::exists(root, ec) && !ec) break;
     if (ctx.clock.Monotonic() - lastUse >= options.idle) break;
   }
-  ::unlink(name.c_str());
   return kSeekOk;
 }
 

@@ -17,8 +17,11 @@ struct PrintServerOptions {
   std::chrono::minutes idle{15};
 };
 
-// Runs until SIGTERM, SIGINT or SIGHUP, the idle time, or the root's removal. 0 when it
-// ended so, or found a server of this root already running; 2 when it could not start.
+// The exit code of a server that found another one of its root running.
+inline constexpr int kSeekServerRuns = 3;
+
+// Runs until SIGTERM, SIGINT or SIGHUP, the idle time, or the root's removal: 0 when it ended
+// so, kSeekServerRuns, or 2 when it could not start or wait for searches.
 int RunPrintServer(Context& ctx, const DateLocale& dates, const PrintServerOptions& options,
                    std::ostream& out, std::ostream& err);
 

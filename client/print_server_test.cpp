@@ -10,9 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -22,6 +25,8 @@
 #include "common/temp_dir.h"
 #include "context/context.h"
 #include "platform/indexing/catalog_admin.h"
+#include "platform/indexing/catalog_keys.h"
+#include "provider/cihelper/catalog_tables.h"
 #include "platform/messaging/runtime_folder.h"
 
 namespace qv::client {
@@ -94,6 +99,13 @@ class PrintServerTest : public ::testing::Test {
       ASSERT_EQ(admin.AddCatalog("System", root_ / "catalog"), S_OK);
       ASSERT_EQ(admin.AddScope("System", docs_.string(), false), S_OK);
     }
+    // A visit a day ago, with the catalog not yet caching the ranking properties.
+    const auto end = std::chrono::system_clock::now() - std::chrono::hours(24);
+    const ProgramOutput visit = RunProgramToEnd(
+        {QVRANK_PATH, "visit", (docs_ / "a.txt").string(), "--start", Iso(end - std::chrono::minutes(5)),
+         "--end", Iso(end)},
+        root_, Extra());
+    ASSERT_EQ(visit.status, 0) << visit.err;
     Rescan();
     platform::RuntimeEnvironment env;
     env.xdgRuntimeDir = run_.string();
@@ -105,13 +117,39 @@ class PrintServerTest : public ::testing::Test {
   void Write(const std::string& name, const std::string& text) {
     std::ofstream(docs_ / name) << text << "\n";
   }
-  void Rescan() {
-    const ProgramOutput r = RunProgramToEnd({QVINDEX_PATH, "rescan", "System"}, root_, Extra());
+  void Rescan(bool full = false) {
+    std::vector<std::string> args = {QVINDEX_PATH, "rescan", "System"};
+    if (full) args.push_back("--full");
+    const ProgramOutput r = RunProgramToEnd(args, root_, Extra());
     ASSERT_EQ(r.status, 0) << r.err;
   }
+  // The catalog caches the ranking properties from now on (new columns in its table).
+  void CacheRankingProperties() {
+    Installation install(root_);
+    for (const auto& [name, data] : cihelper::kDocumentCatalogProperties) {
+      ASSERT_EQ(install.context().registry.SetValue(platform::Hive::LocalMachine,
+                                                    ix::PropertiesKey("System"), name,
+                                                    platform::RegValue::Sz(data)),
+                0);
+    }
+  }
+  // Every program of the case, the server included, in one time zone that is not UTC, so
+  // that printed dates depend on it.
   std::vector<std::string> Extra(std::vector<std::string> more = {}) const {
     more.push_back("XDG_RUNTIME_DIR=" + run_.string());
+    if (std::none_of(more.begin(), more.end(),
+                     [](const std::string& m) { return m.rfind("TZ=", 0) == 0; })) {
+      more.push_back("TZ=America/New_York");
+    }
     return more;
+  }
+  static std::string Iso(std::chrono::system_clock::time_point t) {
+    const std::time_t secs = std::chrono::system_clock::to_time_t(t);
+    std::tm tm{};
+    gmtime_r(&secs, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buf;
   }
   ProgramOutput Seek(std::vector<std::string> args, std::vector<std::string> more = {}) {
     args.insert(args.begin(), QVSEEK_PATH);
@@ -207,10 +245,23 @@ TEST_F(PrintServerTest, PrintsWhatTheProgramWouldAndFollowsTheCatalog) {
   EXPECT_NE(after.out.find("d.txt"), std::string::npos) << after.out;
   ExpectSameAnswer({"--print", "budget", "--catalogs", "files"});
 
+  // The catalog gets columns for the ranking properties while the server has it open: the
+  // visit's date (in the case's time zone) is in the next answer, as in a process of its own.
+  CacheRankingProperties();
+  Rescan(true);
+  ExpectSameAnswer({"--print", "budget", "--catalogs", "files"});
+  const ProgramOutput ranked = Seek({"--print", "budget", "--catalogs", "files"});
+  EXPECT_NE(ranked.out.find("\u2588"), std::string::npos) << ranked.out;  // a ranked row's bar
+  EXPECT_TRUE(std::regex_search(ranked.out, std::regex("a\\.txt +[^ ]+ \\d\\d:\\d\\d:\\d\\d")))
+      << ranked.out;
+  // The date is New York's: in UTC it reads otherwise.
+  EXPECT_NE(Seek({"--print", "budget", "--catalogs", "files"}, {"TZ=UTC"}).out, ranked.out);
+
   // Another time zone than the server's is not served, and the search runs in the process.
   const std::size_t before = Served();
   const ProgramOutput tokyo =
       Seek({"--print", "budget", "--catalogs", "files"}, {"TZ=Asia/Tokyo"});
+  EXPECT_NE(Log().find("declined a search: another time zone"), std::string::npos) << Log();
   EXPECT_EQ(Served(), before);
   EXPECT_EQ(tokyo.status, 0);
   EXPECT_NE(tokyo.out.find("d.txt"), std::string::npos) << tokyo.out;
@@ -218,7 +269,7 @@ TEST_F(PrintServerTest, PrintsWhatTheProgramWouldAndFollowsTheCatalog) {
   // A second server of the root does not start; the first one ends on SIGTERM, taking its
   // socket with it, and searches go on in their own process.
   const ProgramOutput second = Seek({"--serve"});
-  EXPECT_EQ(second.status, 0);
+  EXPECT_EQ(second.status, 3);
   EXPECT_NE(second.out.find("runs already"), std::string::npos) << second.out;
   EXPECT_EQ(Stop(SIGTERM), 0) << Log();
   EXPECT_FALSE(fs::exists(socket_));

@@ -161,8 +161,9 @@ int RunQvSeek(std::span<const std::string_view> args, Context& ctx, const DateLo
   if (!opt.inProcess && opt.keysFile.empty()) {
     PrintReply reply;
     if (AskPrintServer(ctx.root, args, reply)) {
+      // A search writes its messages before its rows, and a terminal shows them so.
+      err << reply.err << std::flush;
       out << reply.out;
-      err << reply.err;
       return reply.exitCode;
     }
   }

@@ -71,6 +71,8 @@ if systemctl --user show-environment > /dev/null 2>&1; then
     units=("${units[@]/#/$unitdir/}")
   fi
   systemctl --user enable --now "${units[@]}"
+  # A search server from before this install runs the old program: start the new one.
+  systemctl --user try-restart qv-seek.service 2> /dev/null || true
   echo "Enabled the user units: ${units[*]##*/}."
 else
   # No user manager: the desktop session starts the services instead.

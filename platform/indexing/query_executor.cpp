@@ -1405,23 +1405,31 @@ HRESULT QueryExecutor::Catalog(const std::string& name, OpenCatalog*& out) {
     struct stat st {};
     return stat(f.c_str(), &st) == 0 ? st.st_ino : 0;
   };
-  if (it != catalogs_.end() && it->second.db && inodeOf(it->second.file) != it->second.inode) {
+  std::filesystem::path location;
+  HRESULT hr = admin_.GetLocation(name, location);
+  if (Failed(hr)) return hr;
+  auto schemaOf = [](CatalogDb& db) {
+    std::int64_t v = -1;
+    return Succeeded(db.db().QueryInt("PRAGMA schema_version", v)) ? v : -1;
+  };
+  if (it != catalogs_.end() && it->second.db &&
+      (inodeOf(it->second.file) != it->second.inode || location != it->second.location ||
+       schemaOf(*it->second.db) != it->second.schema)) {
     catalogs_.erase(it);
     it = catalogs_.end();
   }
   if (it == catalogs_.end() || !it->second.db) {
-    std::filesystem::path location;
-    HRESULT hr = admin_.GetLocation(name, location);
-    if (Failed(hr)) return hr;
     OpenCatalog c;
     c.file = CatalogDb::DatabasePath(location);
     c.inode = inodeOf(c.file);
+    c.location = location;
     hr = CatalogDb::OpenForQuery(location, c.db);
     if (Failed(hr) && hr != STG_E_FILENOTFOUND) return hr;
+    if (c.db) c.schema = schemaOf(*c.db);
     it = catalogs_.insert_or_assign(key, std::move(c)).first;
   } else if (!it->second.readOften) {
     // A second query: this process goes on searching the catalog.
-    const HRESULT hr = it->second.db->ReadOften();
+    hr = it->second.db->ReadOften();
     if (Failed(hr)) return hr;
     it->second.readOften = true;
   }
