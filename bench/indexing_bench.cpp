@@ -34,12 +34,10 @@
 #include <thread>
 #include <vector>
 
-#include "client/print_protocol.h"
 #include "client/query_composer.h"
 #include "client/query_date.h"
 #include "client/search_run.h"
 #include "context/context.h"
-#include "platform/messaging/runtime_folder.h"
 #include "platform/indexing/builtin_filters.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/catalog_db.h"
@@ -534,25 +532,37 @@ void BM_SeekPrintServed(benchmark::State& state) {
   if (!seek) return state.SkipWithError("set QV_BENCH_QVSEEK to the QvSeek program");
   const std::string word = kWords[state.range(0)];
   setenv("QV_ROOT", s.engineRoot.c_str(), 1);
-  const fs::path socket = qv::client::PrintSocketPath(
-      qv::platform::RuntimeFolderPath(qv::platform::CurrentRuntimeEnvironment()), s.engineRoot);
+  // The server's log says when it listens, and each search it served: runs it did not serve
+  // (another server's stale socket, a declined search) must not be timed as served.
+  const fs::path log = s.work / "qvseek-server.log";
+  auto served = [&] {
+    std::ifstream in(log);
+    int n = 0;
+    bool listening = false;
+    for (std::string l; std::getline(in, l);) {
+      listening |= l.find("serving") != std::string::npos;
+      n += l.find("served search") != std::string::npos;
+    }
+    return listening ? n : -1;
+  };
   std::vector<std::string> serve = {seek, "--serve", "--idle-minutes", "5"};
   std::vector<char*> args;
   for (auto& a : serve) args.push_back(a.data());
   args.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   pid_t server = 0;
   const int spawned = posix_spawnp(&server, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return state.SkipWithError("QvSeek --serve did not start");
-  for (int i = 0; i < 400 && !fs::exists(socket); ++i) {
+  for (int i = 0; i < 400 && served() < 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   const std::vector<std::string> search = {seek, "--print", word, "--catalogs", "files",
                                            "--max", "20"};
-  for (int warm = 0; warm < 2; ++warm) RunProgram(search, s.work / "qvseek-served.out");
+  constexpr int kWarm = 2;
+  for (int warm = 0; warm < kWarm; ++warm) RunProgram(search, s.work / "qvseek-served.out");
   std::vector<double> ms;
   for (auto _ : state) {
     const RunResult r = RunProgram(search, s.work / "qvseek-served.out");
@@ -565,6 +575,9 @@ void BM_SeekPrintServed(benchmark::State& state) {
   ::kill(server, SIGTERM);
   int status = 0;
   ::waitpid(server, &status, 0);
+  if (served() != kWarm + static_cast<int>(ms.size())) {
+    return state.SkipWithError("the server did not answer every search: see qvseek-server.log");
+  }
   state.SetLabel(word);
   Percentiles(state, ms);
 }
