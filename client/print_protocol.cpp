@@ -147,16 +147,20 @@ std::vector<std::string> OutputSettings() {
     const char* value = std::getenv(name);
     out.push_back(value ? std::string(name) + "=" + value : std::string(name));
   }
-  // The running file, by device, inode and change time: a replaced program file is a new
-  // inode, while the old server still runs the deleted one.
+  out.push_back(ProgramSetting("/proc/self/exe"));
+  return out;
+}
+
+std::string ProgramSetting(const std::filesystem::path& program) {
+  // The file by device, inode and change time: a replaced program file is a new inode, while
+  // the old server still runs the deleted one.
   struct stat st {};
-  std::string program = "program=";
-  if (::stat("/proc/self/exe", &st) == 0) {
-    program += std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
+  std::string setting = "program=";
+  if (::stat(program.c_str(), &st) == 0) {
+    setting += std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
                std::to_string(st.st_ctim.tv_sec) + "." + std::to_string(st.st_ctim.tv_nsec);
   }
-  out.push_back(std::move(program));
-  return out;
+  return setting;
 }
 
 std::filesystem::path PrintSocketPath(const std::filesystem::path& runtimeFolder,

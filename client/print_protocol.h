@@ -54,6 +54,8 @@ bool DecodePrintReply(std::span<const std::uint8_t> bytes, PrintReply& out);
 // and which program file runs (a server left running across an upgrade is another program).
 // A server serves only clients whose settings equal its own.
 std::vector<std::string> OutputSettings();
+// The last of those settings, for a program file.
+std::string ProgramSetting(const std::filesystem::path& program);
 
 // The socket of the print server of `root` (absolute), in the runtime folder. The name comes
 // from the root, so that servers of several roots can run side by side.
