@@ -18,7 +18,7 @@ namespace {
 // stopped, its queue full) is not waited for. Once it has taken the search it answers within
 // the search's own time: a second or two for a million documents, more while it loads a
 // catalog for the first time.
-constexpr timeval kTakeTimeout{1, 0};
+constexpr timeval kTakeTimeout{3, 0};
 constexpr timeval kAnswerTimeout{120, 0};
 
 }  // namespace

@@ -169,7 +169,8 @@ class PrintServerTest : public ::testing::Test {
     ASSERT_EQ(posix_spawn(&server_, run.program(), &actions, nullptr, run.argv(), run.envp()),
               0);
     posix_spawn_file_actions_destroy(&actions);
-    for (int i = 0; i < 200 && Log().find("serving") == std::string::npos; ++i) {
+    // Sanitizer builds on a loaded machine start slowly.
+    for (int i = 0; i < 800 && Log().find("serving") == std::string::npos; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     ASSERT_NE(Log().find("serving"), std::string::npos) << Log();
