@@ -244,7 +244,8 @@ TEST_F(InstallScriptTest, EveryUnitPassesSystemdsCheckWithItsProgramsInPlace) {
   const Output v = Shell("XDG_RUNTIME_DIR=" + Quote(runtime.string()) + " " + Quote(analyze) +
                          " --user verify " +
                          Quote((prefix / "share/systemd/user/qv-ranking.service").string()) + " " +
-                         Quote((prefix / "share/systemd/user/qv-indexer.service").string()));
+                         Quote((prefix / "share/systemd/user/qv-indexer.service").string()) +
+                         " " + Quote((prefix / "share/systemd/user/qv-seek.service").string()));
   EXPECT_EQ(v.status, 0) << v.text;
   EXPECT_EQ(v.text, "");
 }
