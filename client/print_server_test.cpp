@@ -100,10 +100,10 @@ class PrintServerTest : public ::testing::Test {
       ASSERT_EQ(admin.AddScope("System", docs_.string(), false), S_OK);
     }
     // A visit a day ago, with the catalog not yet caching the ranking properties.
-    const auto end = std::chrono::system_clock::now() - std::chrono::hours(24);
+    const DATE end = UnixSecondsToDate(static_cast<double>(std::time(nullptr)) - 86400);
     const ProgramOutput visit = RunProgramToEnd(
-        {QVRANK_PATH, "visit", (docs_ / "a.txt").string(), "--start", Iso(end - std::chrono::minutes(5)),
-         "--end", Iso(end)},
+        {QVRANK_PATH, "visit", (docs_ / "a.txt").string(), "--start",
+         FormatIsoDate(end - 5.0 / 1440), "--end", FormatIsoDate(end)},
         root_, Extra());
     ASSERT_EQ(visit.status, 0) << visit.err;
     Rescan();
@@ -142,14 +142,6 @@ class PrintServerTest : public ::testing::Test {
       more.push_back("TZ=QVT+5");
     }
     return more;
-  }
-  static std::string Iso(std::chrono::system_clock::time_point t) {
-    const std::time_t secs = std::chrono::system_clock::to_time_t(t);
-    std::tm tm{};
-    gmtime_r(&secs, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return buf;
   }
   ProgramOutput Seek(std::vector<std::string> args, std::vector<std::string> more = {}) {
     args.insert(args.begin(), QVSEEK_PATH);

@@ -1413,7 +1413,8 @@ HRESULT QueryExecutor::Catalog(const std::string& name, OpenCatalog*& out) {
     return Succeeded(db.db().QueryInt("PRAGMA schema_version", v)) ? v : -1;
   };
   if (it != catalogs_.end() && it->second.db &&
-      (inodeOf(it->second.file) != it->second.inode || location != it->second.location ||
+      (CatalogDb::DatabasePath(location) != it->second.file ||
+       inodeOf(it->second.file) != it->second.inode ||
        schemaOf(*it->second.db) != it->second.schema)) {
     catalogs_.erase(it);
     it = catalogs_.end();
@@ -1422,7 +1423,6 @@ HRESULT QueryExecutor::Catalog(const std::string& name, OpenCatalog*& out) {
     OpenCatalog c;
     c.file = CatalogDb::DatabasePath(location);
     c.inode = inodeOf(c.file);
-    c.location = location;
     hr = CatalogDb::OpenForQuery(location, c.db);
     if (Failed(hr) && hr != STG_E_FILENOTFOUND) return hr;
     if (c.db) c.schema = schemaOf(*c.db);

@@ -73,9 +73,8 @@ class QueryExecutor {
     std::unique_ptr<CatalogDb> db;  // null while the catalog has no index yet
     std::filesystem::path file;
     std::uint64_t inode = 0;        // a rebuilt index is a new file: open it again
-    // A catalog moved elsewhere, or given new property columns by the indexer, is opened
-    // again too: a process may search for days with one executor.
-    std::filesystem::path location;
+    // A catalog moved elsewhere (another file), or given new property columns by the
+    // indexer, is opened again too: a process may search for days with one executor.
     std::int64_t schema = -1;
     std::map<std::string, Statement> statements;
     std::shared_ptr<const PropertyCache> cache;
