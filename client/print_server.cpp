@@ -62,15 +62,16 @@ class StopSignals {
 
 class Server {
  public:
-  Server(Context& ctx, const DateLocale& dates, std::filesystem::path root)
-      : ctx_(ctx), dates_(dates), root_(std::move(root)) {
+  Server(Context& ctx, const DateLocale& dates, std::filesystem::path root, std::ostream& log)
+      : ctx_(ctx), dates_(dates), root_(std::move(root)), log_(log) {
     PrepareSeekSession(ctx_, session_);
     exec_ = std::make_unique<platform::indexing::QueryExecutor>(*session_.admin);
   }
 
-  // One connection: a request in, the byte that says it is taken, the reply out. Empty
-  // when the search was served, else why not (for the log: never what was searched for).
-  std::string Serve(int fd) {
+  // One connection: a request in, the byte that says it is taken, the reply out. Whether the
+  // search was served. The log gets a line for it (never what was searched for) before the
+  // client can see the answer or the refusal, so that the log is in step with the clients.
+  bool Serve(int fd) {
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &kClientTimeout, sizeof kClientTimeout);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &kClientTimeout, sizeof kClientTimeout);
     std::string body;
@@ -78,17 +79,26 @@ class Server {
     if (!ReadFrame(fd, kMaxPrintRequest, body) ||
         !DecodePrintRequest({reinterpret_cast<const std::uint8_t*>(body.data()), body.size()},
                             request)) {
-      return "not a request";
+      return Decline("not a request");
     }
     PrintOptions opt;
-    if (std::string why = Declines(request, opt); !why.empty()) return why;
-    if (::send(fd, &kPrintAccepted, 1, MSG_NOSIGNAL) != 1) return "the client went away";
+    if (const std::string why = Declines(request, opt); !why.empty()) return Decline(why);
+    if (::send(fd, &kPrintAccepted, 1, MSG_NOSIGNAL) != 1) {
+      return Decline("the client went away");
+    }
     const PrintReply reply = Run(opt);
-    if (!WriteFrame(fd, EncodePrintReply(reply))) return "the client went away";
-    return reply.served ? std::string() : "the search did not fit in memory";
+    if (reply.served) log_ << "QvSeek: served search " << ++served_ << "\n" << std::flush;
+    else Decline("the search did not fit in memory");
+    WriteFrame(fd, EncodePrintReply(reply));  // a client gone by now searches itself
+    return reply.served;
   }
 
  private:
+  bool Decline(std::string_view why) {
+    log_ << "QvSeek: declined a search: " << why << "\n" << std::flush;
+    return false;
+  }
+
   // Why this server does not take the request, or nothing; then `opt` holds its options.
   std::string Declines(const PrintRequest& request, PrintOptions& opt) {
     if (Normal(request.root) != Normal(root_)) return "another root";
@@ -134,6 +144,8 @@ class Server {
   Context& ctx_;
   const DateLocale& dates_;
   const std::filesystem::path root_;
+  std::ostream& log_;
+  std::uint64_t served_ = 0;
   SeekSession session_;
   std::unique_ptr<platform::indexing::QueryExecutor> exec_;
 };
@@ -204,12 +216,11 @@ int RunPrintServer(Context& ctx, const DateLocale& dates, const PrintServerOptio
     err << "QvSeek: cannot listen at " << name << ": " << std::strerror(errno) << "\n";
     return kSeekFailed;
   }
-  Server server(ctx, dates, root);
+  Server server(ctx, dates, root, out);
   out << "QvSeek: serving the searches of " << root.string() << " at " << name << "\n"
       << std::flush;
 
   const uid_t user = ::geteuid();
-  std::uint64_t served = 0;
   auto lastUse = ctx.clock.Monotonic();
   for (;;) {
     pollfd fds[2] = {{listener.get(), POLLIN, 0}, {signals.fd(), POLLIN, 0}};
@@ -231,15 +242,8 @@ int RunPrintServer(Context& ctx, const DateLocale& dates, const PrintServerOptio
         socklen_t len = sizeof peer;
         if (::getsockopt(conn.get(), SOL_SOCKET, SO_PEERCRED, &peer, &len) == 0 &&
             peer.uid == user) {
-          // A line per search, for the service's log: never what was searched for. Only a
-          // served search counts as use: clients it declines do not keep it alive.
-          const std::string declined = server.Serve(conn.get());
-          if (declined.empty()) {
-            out << "QvSeek: served search " << ++served << "\n" << std::flush;
-            lastUse = ctx.clock.Monotonic();
-          } else {
-            out << "QvSeek: declined a search: " << declined << "\n" << std::flush;
-          }
+          // Only a served search counts as use: clients it declines do not keep it alive.
+          if (server.Serve(conn.get())) lastUse = ctx.clock.Monotonic();
         }
       }
     }

@@ -198,6 +198,17 @@ class PrintServerTest : public ::testing::Test {
     }
     return n;
   }
+  // A visited row's score is its activation, which falls as time passes between two runs:
+  // it is left out of the comparison (the rows, their order, bars and dates stay in).
+  static std::string WithoutActivations(const std::string& out) {
+    std::istringstream lines(out);
+    std::string line, kept;
+    while (std::getline(lines, line)) {
+      if (line.find("\u2588") != std::string::npos) line = "(activation)" + line.substr(9);
+      kept += line + "\n";
+    }
+    return kept;
+  }
   // The same search through the server and in this process: both must print the same.
   void ExpectSameAnswer(const std::vector<std::string>& args) {
     const std::size_t before = Served();
@@ -208,7 +219,7 @@ class PrintServerTest : public ::testing::Test {
     const ProgramOutput own = Seek(alone);
     EXPECT_EQ(Served(), before + 1);
     EXPECT_EQ(served.status, own.status) << args[1];
-    EXPECT_EQ(served.out, own.out) << args[1];
+    EXPECT_EQ(WithoutActivations(served.out), WithoutActivations(own.out)) << args[1];
     EXPECT_EQ(served.err, own.err) << args[1];
   }
 
