@@ -67,6 +67,11 @@ class PropertyCache {
   const double* Reals(int column) const {
     return columns_[column].reals.empty() ? nullptr : columns_[column].reals.data();
   }
+  // Whether the row has a value in the column: a sort's first key is often one that most
+  // rows lack (the last visit), and this answers for those without finding the cell.
+  bool Has(int column, std::size_t row) const {
+    return (present_[row] >> column) & 1;
+  }
   // Inline: a query reads a few dozen cells of every row it takes.
   CacheCell Cell(int column, std::size_t row) const {
     CacheCell cell;

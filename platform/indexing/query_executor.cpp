@@ -1201,13 +1201,22 @@ class RowHeap final : public ResultSet::Unordered {
   std::size_t pathSlot = 0;
 
   KeyCell KeyOf(std::uint32_t x, std::size_t k) const {
+    if (!lazyKeys) return cells[std::size_t{x} * nkeys + k];
     const Pending& p = pending[x];
     const Source& src = sources[p.source];
     const std::size_t slot = keySlot[k];
+    KeyCell cell;
     if (!src.cache) {
       return SqlKey(sqlValues, src.ValueAt(sqlValues, p.index, slot), src.KindOf(slot));
     }
-    KeyCell cell;
+    // The two commonest keys of a search answer here: its rank, and a value the row lacks.
+    if (slot == src.rankSlot) {
+      cell.kind = KeyCell::Kind::Int;
+      cell.value = static_cast<std::uint64_t>(std::int64_t{p.rank});
+      return cell;
+    }
+    const int column = src.slotColumn[slot];
+    if (column < 0 || !src.cache->Has(column, p.index)) return cell;
     CacheKey(src, slot, p, cell, nullptr);
     return cell;
   }
@@ -1269,13 +1278,26 @@ class RowHeap final : public ResultSet::Unordered {
 
   // Row x's keys, read where the row keeps them or from the copies.
   void KeysOf(std::uint32_t x, KeyCell* k, PathKey& path) const {
-    if (!lazyKeys) {
-      std::copy_n(cells.get() + std::size_t{x} * nkeys, nkeys, k);
-      path = paths[x];
-      return;
-    }
     for (std::size_t i = 0; i < nkeys; ++i) k[i] = KeyOf(x, i);
-    path = PathOf(x);
+    path = lazyKeys ? PathOf(x) : paths[x];
+  }
+
+  // Whether row x comes before kept row s. Row x's keys are read into `k` and `path` as far
+  // as they decide it: `read` of them, and the path as one more when all keys tie. Most
+  // matches of a large word lose to the last row kept on their first or second key.
+  bool ReadBefore(std::uint32_t x, std::uint32_t s, KeyCell* k, std::size_t& read,
+                  PathKey& path) const {
+    const KeyCell* b = keptCells_.data() + std::size_t{s} * nkeys;
+    for (read = 0; read < nkeys;) {
+      k[read] = KeyOf(x, read);
+      const int c = CompareKey(k[read], b[read]);
+      const bool down = descending[read];
+      ++read;
+      if (c != 0) return down ? c > 0 : c < 0;
+    }
+    path = lazyKeys ? PathOf(x) : paths[x];
+    ++read;
+    return PathBefore(path, keptPaths_[s], x, keptRow_[s]);
   }
 
   // The path, by byte; rows of one snapshot know their order already.
@@ -1311,12 +1333,14 @@ class RowHeap final : public ResultSet::Unordered {
     std::vector<KeyCell> keys(nkeys);
     PathKey path;
     for (auto i = static_cast<std::uint32_t>(k); i < n; ++i) {
-      KeysOf(i, keys.data(), path);
-      const std::uint32_t last = kept.front();
-      if (!KeysBefore(keys.data(), path, i, keptCells_.data() + last * nkeys, keptPaths_[last],
-                      keptRow_[last])) {
+      std::size_t read = 0;
+      if (!ReadBefore(i, kept.front(), keys.data(), read, path)) {
         rest_.push_back(i);
         continue;
+      }
+      if (read <= nkeys) {
+        for (; read < nkeys; ++read) keys[read] = KeyOf(i, read);
+        path = lazyKeys ? PathOf(i) : paths[i];
       }
       std::pop_heap(kept.begin(), kept.end(), KeptOrder{this});
       const std::uint32_t s = kept.back();
