@@ -160,9 +160,37 @@ PropertyStorage::~PropertyStorage() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+namespace {
+
+// Reads attribute `name` into `buffer`, which already proved `tried` bytes too small: the
+// value grew or is larger than a first guess, so its size is asked for and the read tried
+// again, up to the largest stream a reader takes.
+HRESULT ReadGrown(int fd, const char* name, std::size_t tried, std::vector<std::uint8_t>& buffer) {
+  for (;;) {
+    if (tried >= kMaxPropertySetStream) return STG_E_DOCFILECORRUPT;
+    const ssize_t needed = ::fgetxattr(fd, name, nullptr, 0);
+    if (needed < 0) {
+      if (errno == ENODATA) return STG_E_FILENOTFOUND;
+      return AttributeError(errno);
+    }
+    const std::size_t next = std::max(static_cast<std::size_t>(needed), tried * 2);
+    buffer.resize(std::min(next, kMaxPropertySetStream));
+    tried = buffer.size();
+    const ssize_t n = ::fgetxattr(fd, name, buffer.data(), buffer.size());
+    if (n >= 0) {
+      buffer.resize(static_cast<std::size_t>(n));
+      return S_OK;
+    }
+    if (errno == ENODATA) return STG_E_FILENOTFOUND;
+    if (errno != ERANGE) return AttributeError(errno);
+  }
+}
+
+}  // namespace
+
 HRESULT PropertyStorage::Read(const Guid& fmtid, PropertySet& out) const {
   const std::string name = PropertySetAttributeName(fmtid);
-  // The first try reads into the stack: a ranking record fits, and is read on every update.
+  // The first try reads into the stack: most sets fit.
   std::array<std::uint8_t, kInitialReadBuffer> first;
   std::vector<std::uint8_t> buffer;
   std::span<const std::uint8_t> bytes;
@@ -171,25 +199,8 @@ HRESULT PropertyStorage::Read(const Guid& fmtid, PropertySet& out) const {
   } else {
     if (errno == ENODATA) return STG_E_FILENOTFOUND;
     if (errno != ERANGE) return AttributeError(errno);
-    std::size_t tried = first.size();
-    for (;;) {
-      // The value grew or is larger than the buffer: ask for its size and try again.
-      if (tried >= kMaxPropertySetStream) return STG_E_DOCFILECORRUPT;
-      const ssize_t needed = ::fgetxattr(fd_, name.c_str(), nullptr, 0);
-      if (needed < 0) {
-        if (errno == ENODATA) return STG_E_FILENOTFOUND;
-        return AttributeError(errno);
-      }
-      const std::size_t next = std::max(static_cast<std::size_t>(needed), tried * 2);
-      buffer.resize(std::min(next, kMaxPropertySetStream));
-      tried = buffer.size();
-      const ssize_t n = ::fgetxattr(fd_, name.c_str(), buffer.data(), buffer.size());
-      if (n >= 0) {
-        buffer.resize(static_cast<std::size_t>(n));
-        break;
-      }
-      if (errno == ENODATA) return STG_E_FILENOTFOUND;
-      if (errno != ERANGE) return AttributeError(errno);
+    if (const HRESULT hr = ReadGrown(fd_, name.c_str(), first.size(), buffer); Failed(hr)) {
+      return hr;
     }
     bytes = buffer;
   }
@@ -202,20 +213,37 @@ HRESULT PropertyStorage::Read(const Guid& fmtid, PropertySet& out) const {
   return S_OK;
 }
 
+HRESULT PropertyStorage::ReadStream(const std::string& attribute,
+                                    std::vector<std::uint8_t>& out) const {
+  out.resize(std::max(out.capacity(), kInitialReadBuffer));
+  if (const ssize_t n = ::fgetxattr(fd_, attribute.c_str(), out.data(), out.size()); n >= 0) {
+    out.resize(static_cast<std::size_t>(n));
+    return S_OK;
+  }
+  out.clear();
+  if (errno == ENODATA) return STG_E_FILENOTFOUND;
+  if (errno != ERANGE) return AttributeError(errno);
+  return ReadGrown(fd_, attribute.c_str(), std::max(out.capacity(), kInitialReadBuffer), out);
+}
+
+HRESULT PropertyStorage::WriteStream(const std::string& attribute,
+                                     std::span<const std::uint8_t> stream) {
+  if (mode_ != Mode::ReadWriteExclusive) return STG_E_ACCESSDENIED;
+  if (stream.size() > kMaxPropertySetStream) return STG_E_INVALIDPARAMETER;
+  // One call replaces the whole value: readers see the old set or the new one.
+  if (::fsetxattr(fd_, attribute.c_str(), stream.data(), stream.size(), 0) != 0) {
+    return AttributeError(errno);
+  }
+  return S_OK;
+}
+
 HRESULT PropertyStorage::Write(const PropertySet& set) {
   if (mode_ != Mode::ReadWriteExclusive) return STG_E_ACCESSDENIED;
   // Never store what the reader would refuse.
   if (PropertyCount(set) > kMaxPropertiesPerSet || set.names.size() > kMaxPropertiesPerSet) {
     return STG_E_INVALIDPARAMETER;
   }
-  const std::vector<std::uint8_t> bytes = SerializePropertySet(set);
-  if (bytes.size() > kMaxPropertySetStream) return STG_E_INVALIDPARAMETER;
-  const std::string name = PropertySetAttributeName(set.fmtid);
-  // One call replaces the whole value: readers see the old set or the new one.
-  if (::fsetxattr(fd_, name.c_str(), bytes.data(), bytes.size(), 0) != 0) {
-    return AttributeError(errno);
-  }
-  return S_OK;
+  return WriteStream(PropertySetAttributeName(set.fmtid), SerializePropertySet(set));
 }
 
 HRESULT PropertyStorage::Remove(const Guid& fmtid) {

@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "common/guid.h"
 #include "common/hresult.h"
@@ -47,6 +49,14 @@ class PropertyStorage {
   // STG_E_FILENOTFOUND when the file has no such set; STG_E_DOCFILECORRUPT (or the
   // parser's code) when the stored bytes are not a property set or hold another FMTID.
   HRESULT Read(const Guid& fmtid, PropertySet& out) const;
+  // The stored stream of a set, unparsed, for a caller with a codec of its own: `attribute`
+  // is PropertySetAttributeName of the FMTID, and `out` keeps its room from call to call.
+  // STG_E_FILENOTFOUND when there is no such set; the other errors are Read's, less the
+  // parser's.
+  HRESULT ReadStream(const std::string& attribute, std::vector<std::uint8_t>& out) const;
+  // Stores `stream` as the set under `attribute` in one step, as Write does; the caller
+  // vouches that it is a property set of that FMTID. Needs ReadWriteExclusive.
+  HRESULT WriteStream(const std::string& attribute, std::span<const std::uint8_t> stream);
   // Replaces the set named by set.fmtid in one step. Needs ReadWriteExclusive. A set the
   // reader would refuse (too many properties, too large a stream) gives
   // STG_E_INVALIDPARAMETER; one larger than the file system keeps, STG_E_MEDIUMFULL. Either

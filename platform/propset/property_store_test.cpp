@@ -315,6 +315,20 @@ TEST_F(PropertyStoreTest, LargerSetsAreReadWholeOrRefusedWhole) {
   PropertySet back;
   ASSERT_EQ(writer->Read(kRankingFmtid, back), S_OK);
   EXPECT_EQ(back, set);
+  // The unparsed stream too, into a buffer that held a small set before and one that held
+  // a larger one.
+  const std::string name = PropertySetAttributeName(kRankingFmtid);
+  const std::vector<std::uint8_t> stream = SerializePropertySet(set);
+  std::vector<std::uint8_t> raw(10, 0xEE);
+  ASSERT_EQ(writer->ReadStream(name, raw), S_OK);
+  EXPECT_EQ(raw, stream);
+  ASSERT_EQ(writer->WriteStream(name, SerializePropertySet(RankingLike(2))), S_OK);
+  ASSERT_EQ(writer->ReadStream(name, raw), S_OK);
+  EXPECT_EQ(raw, SerializePropertySet(RankingLike(2)));
+  EXPECT_EQ(writer->ReadStream(PropertySetAttributeName(kOtherFmtid), raw), STG_E_FILENOTFOUND);
+  EXPECT_TRUE(raw.empty());
+  EXPECT_EQ(OpenOk(Mode::Read)->WriteStream(name, stream), STG_E_ACCESSDENIED);
+  ASSERT_EQ(writer->WriteStream(name, stream), S_OK);
 
   // Beyond what the file system keeps for one attribute (ext4: one block), the write fails
   // and the stored set stays as it was.

@@ -181,19 +181,27 @@ HRESULT FileRanking::Update(const std::string& file, ULONG nUnits, ULONG nVisits
   bool isNew = true;
   Guid storedKey;
   ranking::RankingSet set;
-  platform::PropertySet ps;
-  const HRESULT readHr = storage->Read(ranking::kRankingFmtid, ps);
+  HRESULT readHr = storage->ReadStream(rankingAttribute_, stream_);
   if (Succeeded(readHr)) {
+    // Our own record's layout is read in place; any other goes through the general codec.
     ranking::RankingSet stored;
-    if (ranking::ReadRankingProperties(ps, storedKey, stored) && stored.scope == lScope) {
+    bool valid = layout_.Decode(stream_, storedKey, stored);
+    if (!valid) {
+      platform::PropertySet ps;
+      readHr = platform::ParsePropertySet(stream_, ps);
+      // The attribute's name and the set inside must agree.
+      if (Succeeded(readHr) && ps.fmtid != ranking::kRankingFmtid) readHr = STG_E_DOCFILECORRUPT;
+      valid = Succeeded(readHr) && ranking::ReadRankingProperties(ps, storedKey, stored);
+    }
+    if (valid && stored.scope == lScope) {
       set = stored;
       isNew = false;
     }
-  } else if (readHr == STG_E_ACCESSDENIED) {
-    return readHr;
-  } else if (readHr == STG_E_DOCFILECORRUPT || readHr == STG_E_INVALIDHEADER) {
+  }
+  if (readHr == STG_E_ACCESSDENIED) return readHr;
+  if (readHr == STG_E_DOCFILECORRUPT || readHr == STG_E_INVALIDHEADER) {
     ReportItemWarning(ctx_, kCategoryProvider, kEventRecordReadFailed, file, readHr);
-  } else if (readHr != STG_E_FILENOTFOUND) {
+  } else if (Failed(readHr) && readHr != STG_E_FILENOTFOUND) {
     return readHr;
   }
   if (isNew) set = ranking::RankingSet{};
@@ -221,9 +229,8 @@ HRESULT FileRanking::Update(const std::string& file, ULONG nUnits, ULONG nVisits
   }
 
   const FileTime changedNoEarlier = platform::ChangeTimeLowerBound();
-  if (const HRESULT hr = storage->Write(ranking::MakeRankingPropertySet(key, set)); Failed(hr)) {
-    return hr;
-  }
+  layout_.Encode(key, set, stream_);
+  if (const HRESULT hr = storage->WriteStream(rankingAttribute_, stream_); Failed(hr)) return hr;
 
   // The property write counts as a change of the file at the moment it happened (the inode
   // change time); the modification time then moves to that moment, but never more than

@@ -8,11 +8,15 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "context/context.h"
 #include "interfaces/ikiv_file_ranking.h"
 #include "interfaces/ikiv_listener.h"
+#include "platform/propset/property_store.h"
 #include "provider/ranking/ranking.h"
+#include "provider/ranking/ranking_record.h"
 #include "provider/ranking/ranking_switches.h"
 #include "provider/ranking/writable_mounts.h"
 
@@ -66,6 +70,9 @@ class FileRanking final : public IKivFileRanking {
   // the mounts known to take updates, the activation object, which holds no state, and the
   // effective user, which this process never changes.
   ranking::SwitchCache switches_;
+  const ranking::RankingRecordLayout layout_;
+  const std::string rankingAttribute_ = platform::PropertySetAttributeName(ranking::kRankingFmtid);
+  std::vector<std::uint8_t> stream_;  // the record read and written, its room kept
   ranking::WritableMounts writableMounts_;
   const uid_t user_ = ::geteuid();  // the user whose files this object ranks
   std::shared_ptr<BaseActivation> activation_;

@@ -382,6 +382,29 @@ TEST_F(FileRankingTest, DamagedRecordsAndBadKeysAreRebuiltWithAWarning) {
   EXPECT_EQ(Stored().visits, 1u);
 }
 
+TEST_F(FileRankingTest, ARecordLaidOutByAnotherProgramIsReadAndCarriedOn) {
+  ASSERT_EQ(Update(file), S_OK);
+  Guid key;
+  ranking::RankingSet first = Stored(&key);
+  // The same record with a property of its own added, as another program may keep it.
+  auto ps = ranking::MakeRankingPropertySet(key, first);
+  ps.values[40] = platform::PropVariant::Lpstr("kept by another program");
+  {
+    std::unique_ptr<platform::PropertyStorage> st;
+    ASSERT_EQ(platform::PropertyStorage::Open(
+                  file, platform::PropertyStorage::Mode::ReadWriteExclusive, st),
+              S_OK);
+    ASSERT_EQ(st->Write(ps), S_OK);
+  }
+  ASSERT_EQ(Update(file, kEnd + 0.01, 60), S_OK);
+  Guid again;
+  const ranking::RankingSet second = Stored(&again);
+  EXPECT_EQ(again, key);
+  EXPECT_EQ(second.visits, 2u);
+  EXPECT_EQ(second.workingTime, first.workingTime + 60);
+  EXPECT_TRUE(tc.EventIds().empty());
+}
+
 TEST_F(FileRankingTest, DeleteRankRemovesTheRecordAndToleratesItsAbsence) {
   EXPECT_EQ(fr.DeleteRank(&file), S_OK);
   ASSERT_EQ(Update(file), S_OK);
