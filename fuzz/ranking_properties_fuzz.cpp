@@ -32,7 +32,7 @@ bool SameBits(const qv::ranking::RankingSet& a, const qv::ranking::RankingSet& b
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace qv;
-  static const ranking::RankingRecordLayout layout;
+  const ranking::RankingRecordLayout& layout = ranking::RankingRecordLayout::Ours();
   const std::span<const std::uint8_t> bytes(data, size);
   Guid quickKey;
   ranking::RankingSet quick;

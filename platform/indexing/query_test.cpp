@@ -729,10 +729,13 @@ bool ModelCondition(const TestDoc& d, const Condition& c) {
 TEST_F(QueryFixture, ModelAgreesWithEngine) {
   Generator gen(20240611);
   std::vector<TestDoc> docs;
-  for (int i = 0; i < 80; ++i) docs.push_back(gen.Doc(i));
+  // More documents than the engine picks its first rows from, so that answers of every
+  // size are put in order both ways.
+  for (int i = 0; i < 600; ++i) docs.push_back(gen.Doc(i));
   MakeCatalog("System", docs);
 
   int nonEmpty = 0;
+  int large = 0;
   for (int round = 0; round < 300; ++round) {
     const std::string cond = gen.Condition(3);
     std::string scope = "System..Scope()";
@@ -814,6 +817,7 @@ TEST_F(QueryFixture, ModelAgreesWithEngine) {
     for (const auto& r : rs.Rows()) got.push_back(r[0].s);
     ASSERT_EQ(got, want) << text;
     nonEmpty += !want.empty();
+    large += want.size() > 300;
 
     // The property cache and the SQL form must give the same rows, ranks included, in the
     // same order, also when the rank sorts.
@@ -844,6 +848,7 @@ TEST_F(QueryFixture, ModelAgreesWithEngine) {
     ASSERT_EQ(ranks, sqliteRanks) << wide;
   }
   EXPECT_GT(nonEmpty, 100);  // the generator must not only make empty answers
+  EXPECT_GT(large, 30);       // nor only small ones
   // Every one of these queries can be answered from the cache, twice per round; only the
   // very first runs as SQL (the catalog had not yet stood still between two queries).
   EXPECT_EQ(executor_->cachedTables(), 599u);

@@ -216,14 +216,18 @@ HRESULT PropertyStorage::Read(const Guid& fmtid, PropertySet& out) const {
 HRESULT PropertyStorage::ReadStream(const std::string& attribute,
                                     std::vector<std::uint8_t>& out) const {
   out.resize(std::max(out.capacity(), kInitialReadBuffer));
+  const std::size_t tried = out.size();
   if (const ssize_t n = ::fgetxattr(fd_, attribute.c_str(), out.data(), out.size()); n >= 0) {
     out.resize(static_cast<std::size_t>(n));
     return S_OK;
   }
+  const int err = errno;
   out.clear();
-  if (errno == ENODATA) return STG_E_FILENOTFOUND;
-  if (errno != ERANGE) return AttributeError(errno);
-  return ReadGrown(fd_, attribute.c_str(), std::max(out.capacity(), kInitialReadBuffer), out);
+  if (err == ENODATA) return STG_E_FILENOTFOUND;
+  if (err != ERANGE) return AttributeError(err);
+  const HRESULT hr = ReadGrown(fd_, attribute.c_str(), tried, out);
+  if (Failed(hr)) out.clear();
+  return hr;
 }
 
 HRESULT PropertyStorage::WriteStream(const std::string& attribute,

@@ -52,7 +52,7 @@ class PropertyStorage {
   // The stored stream of a set, unparsed, for a caller with a codec of its own: `attribute`
   // is PropertySetAttributeName of the FMTID, and `out` keeps its room from call to call.
   // STG_E_FILENOTFOUND when there is no such set; the other errors are Read's, less the
-  // parser's.
+  // parser's. `out` is empty after any failure.
   HRESULT ReadStream(const std::string& attribute, std::vector<std::uint8_t>& out) const;
   // Stores `stream` as the set under `attribute` in one step, as Write does; the caller
   // vouches that it is a property set of that FMTID. Needs ReadWriteExclusive.

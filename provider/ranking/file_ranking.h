@@ -70,7 +70,7 @@ class FileRanking final : public IKivFileRanking {
   // the mounts known to take updates, the activation object, which holds no state, and the
   // effective user, which this process never changes.
   ranking::SwitchCache switches_;
-  const ranking::RankingRecordLayout layout_;
+  const ranking::RankingRecordLayout& layout_ = ranking::RankingRecordLayout::Ours();
   const std::string rankingAttribute_ = platform::PropertySetAttributeName(ranking::kRankingFmtid);
   std::vector<std::uint8_t> stream_;  // the record read and written, its room kept
   ranking::WritableMounts writableMounts_;

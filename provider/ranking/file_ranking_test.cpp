@@ -380,6 +380,18 @@ TEST_F(FileRankingTest, DamagedRecordsAndBadKeysAreRebuiltWithAWarning) {
             E_FAIL);
   ASSERT_EQ(Update(file, kEnd + 0.01), S_OK);
   EXPECT_EQ(Stored().visits, 1u);
+
+  // Our record's bytes under another set's identifier inside: damaged, and rebuilt.
+  ASSERT_EQ(Update(file, kEnd + 0.02), S_OK);
+  ASSERT_EQ(Stored().visits, 2u);
+  platform::PropertySet foreign = ranking::MakeRankingPropertySet(key, Stored());
+  foreign.fmtid = Guid{0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
+  const auto bytes = platform::SerializePropertySet(foreign);
+  ASSERT_EQ(::setxattr(file.c_str(), attr.c_str(), bytes.data(), bytes.size(), 0), 0);
+  ASSERT_EQ(Update(file, kEnd + 0.03), S_OK);
+  EXPECT_EQ(Stored().visits, 1u);
+  EXPECT_EQ(tc.EventIds(), (std::vector<std::uint32_t>{kEventRecordReadFailed, kEventBadSearchKey,
+                                                       kEventRecordReadFailed}));
 }
 
 TEST_F(FileRankingTest, ARecordLaidOutByAnotherProgramIsReadAndCarriedOn) {
@@ -398,10 +410,28 @@ TEST_F(FileRankingTest, ARecordLaidOutByAnotherProgramIsReadAndCarriedOn) {
   }
   ASSERT_EQ(Update(file, kEnd + 0.01, 60), S_OK);
   Guid again;
-  const ranking::RankingSet second = Stored(&again);
+  ranking::RankingSet second = Stored(&again);
   EXPECT_EQ(again, key);
   EXPECT_EQ(second.visits, 2u);
   EXPECT_EQ(second.workingTime, first.workingTime + 60);
+
+  // One larger than a first read takes, then an ordinary one, by the same object.
+  ps = ranking::MakeRankingPropertySet(key, second);
+  ps.values[41] = platform::PropVariant::Blob(std::vector<std::uint8_t>(3000, 0x5A));
+  {
+    std::unique_ptr<platform::PropertyStorage> st;
+    ASSERT_EQ(platform::PropertyStorage::Open(
+                  file, platform::PropertyStorage::Mode::ReadWriteExclusive, st),
+              S_OK);
+    ASSERT_EQ(st->Write(ps), S_OK);
+  }
+  ASSERT_EQ(Update(file, kEnd + 0.02, 60), S_OK);
+  EXPECT_EQ(Stored().visits, 3u);
+  ASSERT_EQ(Update(file, kEnd + 0.03, 60), S_OK);
+  second = Stored(&again);
+  EXPECT_EQ(again, key);
+  EXPECT_EQ(second.visits, 4u);
+  EXPECT_EQ(second.workingTime, first.workingTime + 180);
   EXPECT_TRUE(tc.EventIds().empty());
 }
 

@@ -72,6 +72,11 @@ RankingRecordLayout::RankingRecordLayout()
   if (from < stream_.size()) fixed_.push_back({from, stream_.size() - from});
 }
 
+const RankingRecordLayout& RankingRecordLayout::Ours() {
+  static const RankingRecordLayout layout;
+  return layout;
+}
+
 void RankingRecordLayout::Encode(const Guid& key, const RankingSet& s,
                                  std::vector<std::uint8_t>& out) const {
   out.assign(stream_.begin(), stream_.end());

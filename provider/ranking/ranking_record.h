@@ -28,6 +28,8 @@ bool ReadRankingProperties(const platform::PropertySet& ps, Guid& searchKey, Ran
 class RankingRecordLayout {
  public:
   RankingRecordLayout();
+  // The one layout every update shares: it is learnt once per process.
+  static const RankingRecordLayout& Ours();
   // The stream of the record, in `out` (whose room is kept from call to call).
   void Encode(const Guid& searchKey, const RankingSet& set, std::vector<std::uint8_t>& out) const;
   // False, and nothing set, unless `bytes` is a stream of exactly this layout.
