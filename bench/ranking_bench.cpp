@@ -66,21 +66,24 @@ struct Files {
   std::vector<std::string> paths;
 };
 
-// A ranking object as an installed machine has it, with the machine hive holding the
-// indexing settings, and the scope it ranks in.
+// Ranking objects as an installed machine has them, with the machine hive holding the
+// indexing settings, and the scope they rank in. Each update makes its object through the
+// class factory, as the tracer and the updater do for every visit.
 struct Updater {
-  explicit Updater(TestContext& tc) : fr(tc.ctx()) {
+  explicit Updater(TestContext& tc) : ctx(tc.ctx()) {
     RegisterRankingClasses(tc.ctx());
     tc.registry().SetValue(platform::Hive::LocalMachine, kFilesKey, "IndexedFolders",
                            platform::RegValue::Sz("/home"));
-    fr.get_CurrentScope(&scope);
+    FileRanking(ctx).get_CurrentScope(&scope);
   }
   bool Update(const std::string& file) {
     end += 0.001;
-    return fr.UpdateRank(&file, 300, 1, end - 60 * kSecond, end, 600, 600, scope, 0,
-                         nullptr) == S_OK;
+    std::shared_ptr<IKivFileRanking> fr;
+    return Succeeded(ctx.classes.CreateInstance(CLSID_FileRanking, fr)) &&
+           fr->UpdateRank(&file, 300, 1, end - 60 * kSecond, end, 600, 600, scope, 0,
+                          nullptr) == S_OK;
   }
-  FileRanking fr;
+  const Context& ctx;
   ULONG scope = 0;
   DATE end = kT0;
 };

@@ -29,11 +29,12 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 step "build (ThreadSanitizer): the tests of the threaded parts"
 # The tracer with its recorders and detection (X11 tests included), the messaging, the hooks,
-# the journal, the indexing service, the ranking service with its worker, and the runtime
-# manager. Only these programs are built, to keep CI short.
+# the journal, the indexing service, the ranking objects, the ranking service with its
+# worker, and the runtime manager. Only these programs are built, to keep CI short.
 tsan_programs=(tracer_tests qvtracer_program_tests qvtracer_x11_tests recording_tests
   detection_tests detection_x11_tests messaging_tests qvhooks_tests qvhooks_exports_tests
-  qvwlnp_tests journal_tests indexing_tests ranking_svc_tests manager_runtime_tests)
+  qvwlnp_tests journal_tests indexing_tests ranking_tests ranking_svc_tests
+  manager_runtime_tests)
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_TSAN=ON -DQV_BENCH=OFF \
   "$lines_only" > /dev/null
 tsan_known=$(cmake --build build-tsan --target help)

@@ -58,8 +58,8 @@ FileFacts Gather(const std::filesystem::path& file, Known* known = nullptr,
     f.statHr = known ? platform::StatFile(file, f.attrs, known->user)
                      : platform::StatFile(file, f.attrs);
     ranking::WritableMounts* mounts = known ? &known->mounts : nullptr;
-    const platform::VolumeInfo* volume =
-        mounts && Succeeded(f.statHr) ? mounts->Find(f.attrs.mountId) : nullptr;
+    const std::optional<platform::VolumeInfo> volume =
+        mounts && Succeeded(f.statHr) ? mounts->Find(f.attrs.mountId) : std::nullopt;
     if (volume) {
       f.volume = *volume;
       f.volumeHr = S_OK;
@@ -142,7 +142,7 @@ HRESULT FileRanking::Update(const std::string& file, ULONG nUnits, ULONG nVisits
                             DATE dtFinish, ULONG working, ULONG active, ULONG lScope,
                             const std::string* searchKey) {
   bool volumeFromCache = false;
-  Known known{writableMounts_, user_};
+  Known known{caches_->mounts, user_};
   const std::filesystem::path path(file);  // taken apart once for all the checks
   const FileFacts facts = Gather(path, &known, &volumeFromCache);
   if (CheckAccess(path, facts) != S_OK) return S_FALSE;
@@ -162,7 +162,7 @@ HRESULT FileRanking::Update(const std::string& file, ULONG nUnits, ULONG nVisits
     if (volumeFromCache) {
       // The mount may have changed (remounted read-only) since it was last asked about:
       // asked now, it answers as it would have before the open.
-      writableMounts_.Forget(facts.attrs.mountId);
+      caches_->mounts.Forget(facts.attrs.mountId);
       const FileFacts fresh = Gather(path);
       if (CheckAccess(path, fresh) != S_OK) return S_FALSE;
       if (const HRESULT u = CheckUpdateable(fresh); u != S_OK) return u;
@@ -206,7 +206,7 @@ HRESULT FileRanking::Update(const std::string& file, ULONG nUnits, ULONG nVisits
   }
   if (isNew) set = ranking::RankingSet{};
 
-  const ranking::Switches switches = switches_.Get();
+  const ranking::Switches switches = caches_->switches.Get();
   if (const HRESULT hr = activation->CalcRankingSet(
           lScope, nUnits, nVisits, dtStart, dtFinish, working, active,
           isNew ? VARIANT_TRUE : VARIANT_FALSE, !switches.disableStatistics, set);
@@ -407,9 +407,12 @@ HRESULT FileRanking::PreRank(const std::string* bstrFile, ULONG* pulScope,
 
 void RegisterRankingClasses(Context& ctx) {
   RegisterBaseActivation(ctx);
+  // Each caller makes a ranking object for the visit in hand; what they learn of the
+  // settings and the mounts is kept for all of them.
+  auto caches = std::make_shared<ranking::RankingCaches>(ctx.registry);
   ctx.classes.Register(CLSID_FileRanking, kProgIdFileRanking, kProgIdFileRankingIndependent,
-                       [&ctx](std::shared_ptr<platform::ComObject>& out) {
-                         out = std::make_shared<FileRanking>(ctx);
+                       [&ctx, caches](std::shared_ptr<platform::ComObject>& out) {
+                         out = std::make_shared<FileRanking>(ctx, caches);
                          return S_OK;
                        });
 }

@@ -36,7 +36,10 @@ bool IsRankableFile(const std::filesystem::path& file);
 
 class FileRanking final : public IKivFileRanking {
  public:
-  explicit FileRanking(const Context& ctx) : ctx_(ctx), switches_(ctx.registry) {}
+  explicit FileRanking(const Context& ctx)
+      : FileRanking(ctx, std::make_shared<ranking::RankingCaches>(ctx.registry)) {}
+  FileRanking(const Context& ctx, std::shared_ptr<ranking::RankingCaches> caches)
+      : ctx_(ctx), caches_(std::move(caches)) {}
 
   HRESULT UpdateRank(const std::string* bstrFile, ULONG nUnits, ULONG nVisits, DATE dtStart,
                      DATE dtFinish, ULONG ulWorkingTime, ULONG ulActiveTime, ULONG lScope,
@@ -62,18 +65,17 @@ class FileRanking final : public IKivFileRanking {
   HRESULT Update(const std::string& file, ULONG nUnits, ULONG nVisits, DATE dtStart,
                  DATE dtFinish, ULONG working, ULONG active, ULONG lScope,
                  const std::string* searchKey);
-  bool NoSearchKeys() { return switches_.Get().noSearchKeys; }
+  bool NoSearchKeys() { return caches_->switches.Get().noSearchKeys; }
   HRESULT Activation(std::shared_ptr<BaseActivation>& out);
 
   const Context& ctx_;
-  // Kept between updates: the registry switches (checked against the hive file on each use),
-  // the mounts known to take updates, the activation object, which holds no state, and the
-  // effective user, which this process never changes.
-  ranking::SwitchCache switches_;
+  // Kept between updates: what the process knows of the settings and mounts (shared by
+  // every object its class factory makes), the activation object, which holds no state,
+  // and the effective user, which this process never changes.
+  std::shared_ptr<ranking::RankingCaches> caches_;
   const ranking::RankingRecordLayout& layout_ = ranking::RankingRecordLayout::Ours();
   const std::string rankingAttribute_ = platform::PropertySetAttributeName(ranking::kRankingFmtid);
-  std::vector<std::uint8_t> stream_;  // the record read and written, its room kept
-  ranking::WritableMounts writableMounts_;
+  std::vector<std::uint8_t> stream_;  // the record read and written
   const uid_t user_ = ::geteuid();  // the user whose files this object ranks
   std::shared_ptr<BaseActivation> activation_;
 };

@@ -11,9 +11,12 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <thread>
 
 #include "context/registry_values.h"
 #include "common/scope_hash.h"
@@ -320,6 +323,61 @@ TEST_F(FileRankingTest, StatisticsSwitchTakesEffectBetweenUpdatesOfOneObject) {
   ASSERT_EQ(reg.DeleteValue(platform::Hive::LocalMachine, kVesperKey, "DisableStatistics"), 0);
   ASSERT_EQ(Update(file, kEnd + 0.02), S_OK);
   EXPECT_EQ(Stored().visits, 1u);
+}
+
+// A caller makes one object per visit through the class factory; what those objects keep
+// for each other must still follow the settings, and hold under visits from several threads.
+TEST_F(FileRankingTest, ObjectsOfTheClassFactoryShareWhatTheyKnowAndFollowTheSettings) {
+  auto make = [&] {
+    std::shared_ptr<IKivFileRanking> made;
+    EXPECT_EQ(tc.ctx().classes.CreateInstance(CLSID_FileRanking, made), S_OK);
+    return made;
+  };
+  auto update = [&](const std::string& f, DATE end) {
+    return make()->UpdateRank(&f, 600, 1, end - 120 * kSecond, end, 1200, 1200, scope, 0,
+                              nullptr);
+  };
+  ASSERT_EQ(update(file, kEnd), S_OK);
+  auto& reg = tc.registry();
+  ASSERT_EQ(reg.SetValue(platform::Hive::LocalMachine, kVesperKey, "DisableStatistics",
+                         platform::RegValue::Dword(1)),
+            0);
+  ASSERT_EQ(update(file, kEnd + 0.01), S_OK);
+  EXPECT_EQ(Stored().visits, 0u);
+  ASSERT_EQ(reg.DeleteValue(platform::Hive::LocalMachine, kVesperKey, "DisableStatistics"), 0);
+
+  constexpr int kThreads = 4, kVisits = 25;
+  std::vector<std::string> files;
+  for (int t = 0; t < kThreads; ++t) {
+    files.push_back((tc.root() / ("thread" + std::to_string(t) + ".txt")).string());
+    Write(files.back(), "visited from a thread");
+  }
+  std::vector<std::thread> threads;
+  std::atomic<int> failed = 0;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int v = 0; v < kVisits; ++v) failed += update(files[t], kEnd + 0.02 + v * 0.001) != S_OK;
+    });
+  }
+  // The hive changes under them: each change is read again, by whichever thread comes first.
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(reg.SetValue(platform::Hive::LocalMachine, kVesperKey, "Unrelated",
+                           platform::RegValue::Dword(static_cast<std::uint32_t>(i))),
+              0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failed, 0);
+  for (const auto& f : files) {
+    VARIANT_BOOL valid = VARIANT_FALSE;
+    ULONG visits = 0;
+    ASSERT_EQ(make()->GetRankingSet(&f, &valid, nullptr, nullptr, nullptr, nullptr, &visits,
+                                    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                    nullptr),
+              S_OK);
+    EXPECT_EQ(valid, VARIANT_TRUE);
+    EXPECT_EQ(visits, static_cast<ULONG>(kVisits)) << f;
+  }
 }
 
 TEST_F(FileRankingTest, AnotherUsersRecordIsNotValidAndIsStartedAfresh) {

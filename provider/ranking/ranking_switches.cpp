@@ -42,6 +42,7 @@ Switches SwitchCache::Get() {
   // The stamp is taken before the read: a change in between leaves an older stamp with the
   // newer values, and the next call reads again.
   const std::optional<Stamp> now = Take(hivePath_.c_str());
+  std::lock_guard lock(mutex_);
   if (!now || !stamp_ || *now != *stamp_) {
     values_ = ReadFromRegistry();
     stamp_ = now;

@@ -6,9 +6,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 
 #include "platform/registry/registry.h"
+#include "provider/ranking/writable_mounts.h"
 
 namespace qv::ranking {
 
@@ -23,7 +25,7 @@ class SwitchCache {
   explicit SwitchCache(const platform::Registry& registry)
       : registry_(registry), hivePath_(registry.HivePath(platform::Hive::LocalMachine)) {}
 
-  // The switches as the hive file holds them now.
+  // The switches as the hive file holds them now. Safe to call from several threads.
   Switches Get();
 
  private:
@@ -43,8 +45,17 @@ class SwitchCache {
 
   const platform::Registry& registry_;
   std::filesystem::path hivePath_;
+  std::mutex mutex_;            // over the two below
   std::optional<Stamp> stamp_;  // of the file the values below were read from
   Switches values_;
+};
+
+// What the ranking objects of one process learn and keep for each other: a caller makes one
+// object per visit.
+struct RankingCaches {
+  explicit RankingCaches(const platform::Registry& registry) : switches(registry) {}
+  SwitchCache switches;
+  WritableMounts mounts;
 };
 
 }  // namespace qv::ranking
