@@ -82,6 +82,14 @@ class FileRankingTest : public ::testing::Test {
     if (key) *key = k;
     return s;
   }
+  // Stores a set as another program would, past the ranking object.
+  void StoreAsIs(const platform::PropertySet& ps) {
+    std::unique_ptr<platform::PropertyStorage> st;
+    ASSERT_EQ(platform::PropertyStorage::Open(
+                  file, platform::PropertyStorage::Mode::ReadWriteExclusive, st),
+              S_OK);
+    ASSERT_EQ(st->Write(ps), S_OK);
+  }
   bool HasRecord(const std::string& f) {
     return ::getxattr(f.c_str(), platform::PropertySetAttributeName(ranking::kRankingFmtid).c_str(),
                       nullptr, 0) >= 0;
@@ -310,24 +318,40 @@ TEST_F(FileRankingTest, SearchKeysSwitchedOffStoreTheNullGuid) {
   EXPECT_TRUE(stored.IsNull());
 }
 
-TEST_F(FileRankingTest, StatisticsSwitchTakesEffectBetweenUpdatesOfOneObject) {
-  ASSERT_EQ(Update(file), S_OK);
-  EXPECT_EQ(Stored().visits, 1u);
-  auto& reg = tc.registry();
-  ASSERT_EQ(reg.SetValue(platform::Hive::LocalMachine, kVesperKey, "DisableStatistics",
-                         platform::RegValue::Dword(1)),
-            0);
-  ASSERT_EQ(Update(file, kEnd + 0.01), S_OK);
-  EXPECT_EQ(Stored().visits, 0u);
-  EXPECT_EQ(Stored().workingTime, 0u);
-  ASSERT_EQ(reg.DeleteValue(platform::Hive::LocalMachine, kVesperKey, "DisableStatistics"), 0);
-  ASSERT_EQ(Update(file, kEnd + 0.02), S_OK);
-  EXPECT_EQ(Stored().visits, 1u);
+// A caller makes one object per visit through the class factory; what those objects keep
+// for each other must still follow the settings.
+TEST_F(FileRankingTest, StatisticsSwitchTakesEffectBetweenUpdatesOfOneObjectOrOfMany) {
+  auto made = [&] {
+    std::shared_ptr<IKivFileRanking> one;
+    EXPECT_EQ(tc.ctx().classes.CreateInstance(CLSID_FileRanking, one), S_OK);
+    return one;
+  };
+  for (const bool many : {false, true}) {
+    SCOPED_TRACE(many ? "an object per update" : "one object");
+    file = (tc.root() / (many ? "many.txt" : "one.txt")).string();
+    Write(file, "switched");
+    auto update = [&](DATE end) {
+      return (many ? made().get() : &fr)
+          ->UpdateRank(&file, 600, 1, end - 120 * kSecond, end, 1200, 1200, scope, 0, nullptr);
+    };
+    ASSERT_EQ(update(kEnd), S_OK);
+    EXPECT_EQ(Stored().visits, 1u);
+    auto& reg = tc.registry();
+    ASSERT_EQ(reg.SetValue(platform::Hive::LocalMachine, kVesperKey, "DisableStatistics",
+                           platform::RegValue::Dword(1)),
+              0);
+    ASSERT_EQ(update(kEnd + 0.01), S_OK);
+    EXPECT_EQ(Stored().visits, 0u);
+    EXPECT_EQ(Stored().workingTime, 0u);
+    ASSERT_EQ(reg.DeleteValue(platform::Hive::LocalMachine, kVesperKey, "DisableStatistics"), 0);
+    ASSERT_EQ(update(kEnd + 0.02), S_OK);
+    EXPECT_EQ(Stored().visits, 1u);
+  }
 }
 
-// A caller makes one object per visit through the class factory; what those objects keep
-// for each other must still follow the settings, and hold under visits from several threads.
-TEST_F(FileRankingTest, ObjectsOfTheClassFactoryShareWhatTheyKnowAndFollowTheSettings) {
+// The objects of one process share what they learn, and updates from several threads at once
+// each count.
+TEST_F(FileRankingTest, ObjectsOfTheClassFactoryUpdateFromManyThreads) {
   auto make = [&] {
     std::shared_ptr<IKivFileRanking> made;
     EXPECT_EQ(tc.ctx().classes.CreateInstance(CLSID_FileRanking, made), S_OK);
@@ -337,15 +361,7 @@ TEST_F(FileRankingTest, ObjectsOfTheClassFactoryShareWhatTheyKnowAndFollowTheSet
     return make()->UpdateRank(&f, 600, 1, end - 120 * kSecond, end, 1200, 1200, scope, 0,
                               nullptr);
   };
-  ASSERT_EQ(update(file, kEnd), S_OK);
   auto& reg = tc.registry();
-  ASSERT_EQ(reg.SetValue(platform::Hive::LocalMachine, kVesperKey, "DisableStatistics",
-                         platform::RegValue::Dword(1)),
-            0);
-  ASSERT_EQ(update(file, kEnd + 0.01), S_OK);
-  EXPECT_EQ(Stored().visits, 0u);
-  ASSERT_EQ(reg.DeleteValue(platform::Hive::LocalMachine, kVesperKey, "DisableStatistics"), 0);
-
   constexpr int kThreads = 4, kVisits = 25;
   std::vector<std::string> files;
   for (int t = 0; t < kThreads; ++t) {
@@ -426,13 +442,7 @@ TEST_F(FileRankingTest, DamagedRecordsAndBadKeysAreRebuiltWithAWarning) {
   // A record with a property of the wrong type counts as absent and is replaced.
   auto ps = ranking::MakeRankingPropertySet(key, Stored());
   ps.values[ranking::kPidVisits] = platform::PropVariant::I4(5);
-  {
-    std::unique_ptr<platform::PropertyStorage> st;
-    ASSERT_EQ(platform::PropertyStorage::Open(
-                  file, platform::PropertyStorage::Mode::ReadWriteExclusive, st),
-              S_OK);
-    ASSERT_EQ(st->Write(ps), S_OK);
-  }
+  ASSERT_NO_FATAL_FAILURE(StoreAsIs(ps));
   EXPECT_EQ(fr.GetRankingSet(&file, &valid, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
             E_FAIL);
@@ -459,13 +469,7 @@ TEST_F(FileRankingTest, ARecordLaidOutByAnotherProgramIsReadAndCarriedOn) {
   // The same record with a property of its own added, as another program may keep it.
   auto ps = ranking::MakeRankingPropertySet(key, first);
   ps.values[40] = platform::PropVariant::Lpstr("kept by another program");
-  {
-    std::unique_ptr<platform::PropertyStorage> st;
-    ASSERT_EQ(platform::PropertyStorage::Open(
-                  file, platform::PropertyStorage::Mode::ReadWriteExclusive, st),
-              S_OK);
-    ASSERT_EQ(st->Write(ps), S_OK);
-  }
+  ASSERT_NO_FATAL_FAILURE(StoreAsIs(ps));
   ASSERT_EQ(Update(file, kEnd + 0.01, 60), S_OK);
   Guid again;
   ranking::RankingSet second = Stored(&again);
@@ -476,13 +480,7 @@ TEST_F(FileRankingTest, ARecordLaidOutByAnotherProgramIsReadAndCarriedOn) {
   // One larger than a first read takes, then an ordinary one, by the same object.
   ps = ranking::MakeRankingPropertySet(key, second);
   ps.values[41] = platform::PropVariant::Blob(std::vector<std::uint8_t>(3000, 0x5A));
-  {
-    std::unique_ptr<platform::PropertyStorage> st;
-    ASSERT_EQ(platform::PropertyStorage::Open(
-                  file, platform::PropertyStorage::Mode::ReadWriteExclusive, st),
-              S_OK);
-    ASSERT_EQ(st->Write(ps), S_OK);
-  }
+  ASSERT_NO_FATAL_FAILURE(StoreAsIs(ps));
   ASSERT_EQ(Update(file, kEnd + 0.02, 60), S_OK);
   EXPECT_EQ(Stored().visits, 3u);
   ASSERT_EQ(Update(file, kEnd + 0.03, 60), S_OK);
