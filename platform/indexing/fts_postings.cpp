@@ -661,14 +661,12 @@ HRESULT FtsWordReader::Read(std::string_view matchText, std::span<const WordPost
       p = p.subspan(n);
     }
   }
-  // A word of one form is counted without positions. A word of several forms (a stem and
-  // the word as written) is read with them at once: wherever the word itself occurs, its
-  // forms share the rows, and the hits of a row are its distinct positions over them.
+  // Counted first without positions: most words have one form in the index, or forms that
+  // never share a row, and only rows holding two forms need their positions compared.
   if (lists_.size() < terms.size()) lists_.resize(terms.size());
-  const bool several = terms.size() > 1;
   std::size_t filled = 0, only = 0;
   for (std::size_t i = 0; i < terms.size(); ++i) {
-    hr = ReadTerm(segments_, terms[i], several, lists_[i]);
+    hr = ReadTerm(segments_, terms[i], false, lists_[i]);
     if (Failed(hr)) return hr;
     if (!lists_[i].entries.empty()) {
       ++filled;
@@ -683,6 +681,10 @@ HRESULT FtsWordReader::Read(std::string_view matchText, std::span<const WordPost
     MergeDisjoint(std::span(lists_.data(), terms.size()), forms_);
     out = forms_;
     return S_OK;
+  }
+  for (std::size_t i = 0; i < terms.size(); ++i) {
+    hr = ReadTerm(segments_, terms[i], true, lists_[i]);
+    if (Failed(hr)) return hr;
   }
   // The forms of a word share positions where a stem stands beside its word: a row's hits
   // are its distinct positions over every form.
