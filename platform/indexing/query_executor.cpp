@@ -1295,8 +1295,10 @@ class RowHeap final : public ResultSet::Unordered {
   // Row x's keys, read where the row keeps them or from the copies.
   void KeysOf(std::uint32_t x, KeyCell* k, PathKey& path) const {
     for (std::size_t i = 0; i < nkeys; ++i) k[i] = KeyOf(x, i);
-    path = lazyKeys ? PathOf(x) : paths[x];
+    path = PathAt(x);
   }
+  // Row x's path, read where the row keeps it or from the copies.
+  PathKey PathAt(std::uint32_t x) const { return lazyKeys ? PathOf(x) : paths[x]; }
 
   // Whether row x comes before kept row s. Row x's keys are read into `k` and `path` as far
   // as they decide it: `read` of them, and the path as one more when all keys tie. Most
@@ -1311,7 +1313,7 @@ class RowHeap final : public ResultSet::Unordered {
       ++read;
       if (c != 0) return down ? c > 0 : c < 0;
     }
-    path = lazyKeys ? PathOf(x) : paths[x];
+    path = PathAt(x);
     ++read;
     return PathBefore(path, keptPaths_[s], x, keptRow_[s]);
   }
@@ -1356,7 +1358,7 @@ class RowHeap final : public ResultSet::Unordered {
       }
       if (read <= nkeys) {
         for (; read < nkeys; ++read) keys[read] = KeyOf(i, read);
-        path = lazyKeys ? PathOf(i) : paths[i];
+        path = PathAt(i);
       }
       std::pop_heap(kept.begin(), kept.end(), KeptOrder{this});
       const std::uint32_t s = kept.back();

@@ -181,7 +181,7 @@ HRESULT FileRanking::Update(const std::string& file, ULONG nUnits, ULONG nVisits
   bool isNew = true;
   Guid storedKey;
   ranking::RankingSet set;
-  HRESULT readHr = storage->ReadStream(rankingAttribute_, stream_);
+  HRESULT readHr = storage->ReadStream(layout_.attribute(), stream_);
   if (Succeeded(readHr)) {
     // Our own record's layout is read in place; any other goes through the general codec.
     ranking::RankingSet stored;
@@ -230,7 +230,7 @@ HRESULT FileRanking::Update(const std::string& file, ULONG nUnits, ULONG nVisits
 
   const FileTime changedNoEarlier = platform::ChangeTimeLowerBound();
   layout_.Encode(key, set, stream_);
-  if (const HRESULT hr = storage->WriteStream(rankingAttribute_, stream_); Failed(hr)) return hr;
+  if (const HRESULT hr = storage->WriteStream(layout_.attribute(), stream_); Failed(hr)) return hr;
 
   // The property write counts as a change of the file at the moment it happened (the inode
   // change time); the modification time then moves to that moment, but never more than

@@ -14,7 +14,6 @@
 #include "context/context.h"
 #include "interfaces/ikiv_file_ranking.h"
 #include "interfaces/ikiv_listener.h"
-#include "platform/propset/property_store.h"
 #include "provider/ranking/ranking.h"
 #include "provider/ranking/ranking_record.h"
 #include "provider/ranking/ranking_switches.h"
@@ -74,7 +73,6 @@ class FileRanking final : public IKivFileRanking {
   // and the effective user, which this process never changes.
   std::shared_ptr<ranking::RankingCaches> caches_;
   const ranking::RankingRecordLayout& layout_ = ranking::RankingRecordLayout::Ours();
-  const std::string rankingAttribute_ = platform::PropertySetAttributeName(ranking::kRankingFmtid);
   std::vector<std::uint8_t> stream_;  // the record read and written
   const uid_t user_ = ::geteuid();  // the user whose files this object ranks
   std::shared_ptr<BaseActivation> activation_;

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "platform/propset/property_set_format.h"
+#include "platform/propset/property_store.h"
 
 namespace qv::ranking {
 
@@ -42,7 +43,8 @@ constexpr std::size_t ValueSize(std::uint32_t pid) {
 }  // namespace
 
 RankingRecordLayout::RankingRecordLayout()
-    : stream_(platform::SerializePropertySet(MakeRankingPropertySet(Guid{}, RankingSet{}))) {
+    : attribute_(platform::PropertySetAttributeName(kRankingFmtid)),
+      stream_(platform::SerializePropertySet(MakeRankingPropertySet(Guid{}, RankingSet{}))) {
   namespace f = platform::propset_format;
   // The layout is learnt from the general codec's own stream: its one section's table says
   // where each value is.

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "platform/propset/property_set.h"
@@ -34,9 +35,12 @@ class RankingRecordLayout {
   void Encode(const Guid& searchKey, const RankingSet& set, std::vector<std::uint8_t>& out) const;
   // False, and nothing set, unless `bytes` is a stream of exactly this layout.
   bool Decode(std::span<const std::uint8_t> bytes, Guid& searchKey, RankingSet& set) const;
+  // The extended attribute the record is kept under.
+  const std::string& attribute() const { return attribute_; }
 
  private:
   static constexpr std::size_t kValues = kLastRankingPid - kFirstRankingPid + 1;
+  std::string attribute_;
   std::vector<std::uint8_t> stream_;         // the record of a null key and empty set
   std::array<std::size_t, kValues> at_{};    // per PROPID from the first: where its value is
   // The stretches of the stream outside the values, which a stream of this layout repeats.
