@@ -1,6 +1,7 @@
 // Reads arbitrary bytes as the full-text index's leaves, structure record and table
 // statement, which a damaged or foreign catalog may hold: the reader must never read out of
-// bounds, and what it lists must be in row id order with a position per hit.
+// bounds, what it lists must be in row id order with a position per hit, and finding a
+// doclist must agree with reading it.
 #include <cstddef>
 #include <algorithm>
 #include <cstdint>
@@ -51,10 +52,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzLeaves leaves(std::move(pages));
   static constexpr std::uint8_t kTerm[] = {'0', 'b', 'u', 'd', 'g', 'e', 't'};
   SegmentDoclist out;
-  if (ReadDoclist(leaves, 1, static_cast<std::int64_t>(count), kTerm, positions, out) !=
-      DoclistResult::Found) {
-    return 0;
-  }
+  const auto last = static_cast<std::int64_t>(count);
+  const DoclistResult found = FindDoclist(leaves, 1, last, kTerm);
+  const DoclistResult read = ReadDoclist(leaves, 1, last, kTerm, positions, out);
+  // Finding a doclist reads its first leaf as reading it does: they agree on where it is.
+  if ((found == DoclistResult::Absent) != (read == DoclistResult::Absent)) __builtin_trap();
+  if (found == DoclistResult::Damaged && read != DoclistResult::Damaged) __builtin_trap();
+  if (read != DoclistResult::Found) return 0;
   std::uint64_t hits = 0;
   for (std::size_t i = 0; i < out.entries.size(); ++i) {
     if (i && out.entries[i].rowid <= out.entries[i - 1].rowid) __builtin_trap();

@@ -258,19 +258,32 @@ void MergeDisjoint(std::span<const SegmentDoclist> lists, std::vector<WordPostin
             [](const WordPosting& a, const WordPosting& b) { return a.rowid < b.rowid; });
 }
 
+// Reads leaf `page` into `leaf` and finds `term` there; `at` is then where its doclist starts.
+DoclistResult OpenDoclist(LeafPages& leaves, std::int64_t page, std::int64_t lastPage,
+                          std::span<const std::uint8_t> term, Leaf& leaf, std::size_t& at) {
+  if (page < 1 || page > lastPage || lastPage > kMaxPage) return DoclistResult::Damaged;
+  leaf.page = page;
+  if (leaves.Read(page, leaf.bytes) != SQLITE_OK || !leaf.Open()) return DoclistResult::Damaged;
+  return FindTerm(leaf, term, at);
+}
+
 }  // namespace
+
+DoclistResult FindDoclist(LeafPages& leaves, std::int64_t page, std::int64_t lastPage,
+                          std::span<const std::uint8_t> term) {
+  Leaf leaf;
+  std::size_t at = 0;
+  return OpenDoclist(leaves, page, lastPage, term, leaf, at);
+}
 
 DoclistResult ReadDoclist(LeafPages& leaves, std::int64_t page, std::int64_t lastPage,
                           std::span<const std::uint8_t> term, bool wantPositions,
                           SegmentDoclist& out) {
   out.entries.clear();
   out.positions.clear();
-  if (page < 1 || page > lastPage || lastPage > kMaxPage) return DoclistResult::Damaged;
   Leaf leaf;
-  leaf.page = page;
-  if (leaves.Read(page, leaf.bytes) != SQLITE_OK || !leaf.Open()) return DoclistResult::Damaged;
   std::size_t at = 0;
-  const DoclistResult found = FindTerm(leaf, term, at);
+  const DoclistResult found = OpenDoclist(leaves, page, lastPage, term, leaf, at);
   if (found != DoclistResult::Found) return found;
   // The rows of a term on this page then the next: false at the end of the doclist.
   auto nextLeaf = [&]() -> DoclistResult {
@@ -500,6 +513,39 @@ HRESULT FtsWordReader::QueryTerms(std::string_view word, std::vector<std::string
   return S_OK;
 }
 
+HRESULT FtsWordReader::LeafOfTerm(const FtsSegment& segment, const std::string& term,
+                                  std::int64_t& page) {
+  findLeaf_.Bind(1, segment.id);
+  sqlite3_bind_blob(findLeaf_.get(), 2, term.data(), static_cast<int>(term.size()),
+                    SQLITE_STATIC);
+  page = segment.firstPage;
+  const int rc = findLeaf_.Step();
+  if (rc == SQLITE_ROW) page = std::max(page, findLeaf_.Int(0) >> 1);
+  findLeaf_.Reset();
+  return rc == SQLITE_ROW || rc == SQLITE_DONE ? S_OK : HresultFromSqlite(rc);
+}
+
+HRESULT FtsWordReader::TermPresent(const std::vector<FtsSegment>& segments,
+                                   const std::string& term, bool& present) {
+  present = false;
+  const std::span<const std::uint8_t> key(reinterpret_cast<const std::uint8_t*>(term.data()),
+                                          term.size());
+  for (const FtsSegment& seg : segments) {
+    std::int64_t page = 0;
+    const HRESULT hr = LeafOfTerm(seg, term, page);
+    if (Failed(hr)) return hr;
+    if (page > seg.lastPage) continue;
+    Leaves leaves(*this, seg);
+    const DoclistResult r = FindDoclist(leaves, page, seg.lastPage, key);
+    if (r == DoclistResult::Damaged) return HresultFromSqlite(SQLITE_CORRUPT);
+    if (r == DoclistResult::Found) {
+      present = true;
+      return S_OK;
+    }
+  }
+  return S_OK;
+}
+
 HRESULT FtsWordReader::ReadTerm(const std::vector<FtsSegment>& segments, const std::string& term,
                                 bool wantPositions, SegmentDoclist& merged) {
   merged.entries.clear();
@@ -510,14 +556,9 @@ HRESULT FtsWordReader::ReadTerm(const std::vector<FtsSegment>& segments, const s
   SegmentDoclist& combined = combined_;
   bool any = false;
   for (const FtsSegment& seg : segments) {
-    findLeaf_.Bind(1, seg.id);
-    sqlite3_bind_blob(findLeaf_.get(), 2, term.data(), static_cast<int>(term.size()),
-                      SQLITE_STATIC);
-    std::int64_t page = seg.firstPage;
-    const int rc = findLeaf_.Step();
-    if (rc == SQLITE_ROW) page = std::max(page, findLeaf_.Int(0) >> 1);
-    findLeaf_.Reset();
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return HresultFromSqlite(rc);
+    std::int64_t page = 0;
+    const HRESULT hr = LeafOfTerm(seg, term, page);
+    if (Failed(hr)) return hr;
     if (page > seg.lastPage) continue;
     Leaves leaves(*this, seg);
     const DoclistResult r = ReadDoclist(leaves, page, seg.lastPage, key, wantPositions, one);
@@ -661,26 +702,38 @@ HRESULT FtsWordReader::Read(std::string_view matchText, std::span<const WordPost
       p = p.subspan(n);
     }
   }
-  // Counted first without positions: most words have one form in the index, or forms that
-  // never share a row, and only rows holding two forms need their positions compared.
   if (lists_.size() < terms.size()) lists_.resize(terms.size());
-  std::size_t filled = 0, only = 0;
-  for (std::size_t i = 0; i < terms.size(); ++i) {
-    hr = ReadTerm(segments_, terms[i], false, lists_[i]);
+  // A word whose forms are two or more in the index (a word and the stem it is written
+  // beside) mostly shares its rows among them, and their positions must be compared: those
+  // are read with positions at once. Finding a form costs a leaf, reading it every leaf.
+  // Most words have one form in the index (a word that is its own stem still asks for its
+  // marked form, which no document holds), and are counted without positions.
+  std::size_t present = 0;
+  for (std::size_t i = 0; i < terms.size() && terms.size() > 1; ++i) {
+    bool here = false;
+    hr = TermPresent(segments_, terms[i], here);
     if (Failed(hr)) return hr;
-    if (!lists_[i].entries.empty()) {
-      ++filled;
-      only = i;
+    present += here;
+  }
+  if (present <= 1) {
+    std::size_t filled = 0, only = 0;
+    for (std::size_t i = 0; i < terms.size(); ++i) {
+      hr = ReadTerm(segments_, terms[i], false, lists_[i]);
+      if (Failed(hr)) return hr;
+      if (!lists_[i].entries.empty()) {
+        ++filled;
+        only = i;
+      }
     }
-  }
-  if (filled <= 1) {
-    out = lists_[only].entries;
-    return S_OK;
-  }
-  if (!SharedRows(std::span(lists_.data(), terms.size()))) {
-    MergeDisjoint(std::span(lists_.data(), terms.size()), forms_);
-    out = forms_;
-    return S_OK;
+    if (filled <= 1) {
+      out = lists_[only].entries;
+      return S_OK;
+    }
+    if (!SharedRows(std::span(lists_.data(), terms.size()))) {
+      MergeDisjoint(std::span(lists_.data(), terms.size()), forms_);
+      out = forms_;
+      return S_OK;
+    }
   }
   for (std::size_t i = 0; i < terms.size(); ++i) {
     hr = ReadTerm(segments_, terms[i], true, lists_[i]);

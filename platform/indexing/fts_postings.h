@@ -66,6 +66,10 @@ DoclistResult ReadDoclist(LeafPages& leaves, std::int64_t page, std::int64_t las
                           std::span<const std::uint8_t> term, bool wantPositions,
                           SegmentDoclist& out);
 
+// Whether the term has a doclist starting on the segment's leaf `page`, read no further.
+DoclistResult FindDoclist(LeafPages& leaves, std::int64_t page, std::int64_t lastPage,
+                          std::span<const std::uint8_t> term);
+
 // The index's shape as its structure record tells it: segments newest first.
 struct FtsSegment {
   std::int64_t id = 0;
@@ -100,6 +104,11 @@ class FtsWordReader {
   HRESULT ReadRecord(std::int64_t id, std::vector<std::uint8_t>& bytes);
   HRESULT ReadTerm(const std::vector<FtsSegment>& segments, const std::string& term,
                    bool wantPositions, SegmentDoclist& merged);
+  // Where the term's doclist starts in the segment (past lastPage: not there).
+  HRESULT LeafOfTerm(const FtsSegment& segment, const std::string& term, std::int64_t& page);
+  // Whether some segment has a doclist for the term, found without reading it.
+  HRESULT TermPresent(const std::vector<FtsSegment>& segments, const std::string& term,
+                      bool& present);
   HRESULT Check();
 
   sqlite3* db_;
