@@ -792,18 +792,23 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   if (hr == S_OK) {
     PhraseHits phrases =
         OnePhraseHits(tableRows, tableTokens, static_cast<std::int64_t>(postings.size()));
-    // The rows taken first, then their ranks in one loop.
+    // The rows taken first, with their hits and lengths, then their ranks in one loop.
     const std::size_t first = hits.size();
+    hits.reserve(first + postings.size());
     std::vector<std::uint32_t> freq;
+    std::vector<std::int64_t> tokens;
+    freq.reserve(postings.size());
+    tokens.reserve(postings.size());
     std::size_t hint = 0;
     for (const WordPosting& p : postings) {
       const std::size_t row = c.cache->Find(p.rowid, hint);
       if (row == c.cache->size()) continue;  // waiting for its first filtering
       hint = row;
-      if (take(row, 0)) freq.push_back(p.hits);
+      if (take(row, 0)) {
+        freq.push_back(p.hits);
+        tokens.push_back(c.cache->tokens(row));
+      }
     }
-    std::vector<std::int64_t> tokens(freq.size());
-    for (std::size_t i = 0; i < tokens.size(); ++i) tokens[i] = c.cache->tokens(hits[first + i].row);
     std::vector<double> scores(freq.size());
     OnePhraseScores(phrases, freq, tokens, scores);
     for (std::size_t i = 0; i < scores.size(); ++i) {
@@ -1360,18 +1365,36 @@ class RowHeap final : public ResultSet::Unordered {
         for (; read < nkeys; ++read) keys[read] = KeyOf(i, read);
         path = PathAt(i);
       }
-      std::pop_heap(kept.begin(), kept.end(), KeptOrder{this});
-      const std::uint32_t s = kept.back();
+      // Row i takes the place of the last kept row, and sinks to where it belongs.
+      const std::uint32_t s = kept.front();
       rest_.push_back(keptRow_[s]);
       keptRow_[s] = i;
       std::copy(keys.begin(), keys.end(), keptCells_.begin() + s * nkeys);
       keptPaths_[s] = path;
-      std::push_heap(kept.begin(), kept.end(), KeptOrder{this});
+      SinkTop(kept);
     }
     std::sort_heap(kept.begin(), kept.end(), KeptOrder{this});
     first_.resize(k);
     for (std::size_t s = 0; s < k; ++s) first_[s] = keptRow_[kept[s]];
     next_ = 0;
+  }
+
+  // The top of the heap of kept rows, changed, moved down to where it belongs: one pass
+  // where popping the heap and pushing onto it take two.
+  void SinkTop(std::vector<std::uint32_t>& kept) const {
+    const KeptOrder before{this};  // the row that comes later sits nearer the top
+    const std::size_t n = kept.size();
+    const std::uint32_t top = kept[0];
+    std::size_t at = 0;
+    for (;;) {
+      std::size_t child = 2 * at + 1;
+      if (child >= n) break;
+      if (child + 1 < n && before(kept[child], kept[child + 1])) ++child;
+      if (!before(top, kept[child])) break;
+      kept[at] = kept[child];
+      at = child;
+    }
+    kept[at] = top;
   }
 
   void Next(ResultSet& out) override {
