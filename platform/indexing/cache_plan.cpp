@@ -154,7 +154,7 @@ void AttachMemo(CachePlan& plan, const PropertyCache& cache, LikeMemo& memo) {
   }
 }
 
-bool Meets(const CachePlan& plan, const PropertyCache& cache, std::size_t row) {
+bool MeetsFirstTime(const CachePlan& plan, const PropertyCache& cache, std::size_t row) {
   if (!plan.where) return true;
   if (!plan.known) return Evaluate(*plan.where, cache, plan, row);
   std::int8_t& known = (*plan.known)[row];
@@ -178,6 +178,11 @@ std::vector<ScopeTest> ScopeTests(const TableRef& t) {
     }
   }
   return tests;
+}
+
+bool TakesEverything(std::span<const ScopeTest> tests) {
+  return std::any_of(tests.begin(), tests.end(),
+                     [](const ScopeTest& t) { return t.kind == ScopeTest::Kind::Everything; });
 }
 
 bool InScope(std::span<const ScopeTest> tests, const PropertyCache& cache, std::size_t row) {

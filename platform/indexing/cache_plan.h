@@ -46,9 +46,21 @@ struct CachePlan {
   std::vector<std::int8_t>* known = nullptr;
 };
 
+// Whether the cached document in `row` meets the plan's condition, worked out and kept for
+// the snapshot when it can be.
+bool MeetsFirstTime(const CachePlan& plan, const PropertyCache& cache, std::size_t row);
+
 // Whether the cached document in `row` meets the plan's condition, from what an earlier
-// query of the snapshot found where it can.
-bool Meets(const CachePlan& plan, const PropertyCache& cache, std::size_t row);
+// query of the snapshot found where it can. Inline: a common word's query asks it for a
+// third of the catalog, and mostly finds the answer kept.
+inline bool Meets(const CachePlan& plan, const PropertyCache& cache, std::size_t row) {
+  if (!plan.where) return true;
+  if (plan.known) {
+    const std::int8_t known = (*plan.known)[row];
+    if (known >= 0) return known == 1;
+  }
+  return MeetsFirstTime(plan, cache, row);
+}
 
 // Whether the cached document in `row` meets the condition.
 bool Evaluate(const PlanNode& n, const PropertyCache& cache, const CachePlan& plan,
@@ -65,6 +77,8 @@ struct ScopeTest {
 };
 
 std::vector<ScopeTest> ScopeTests(const TableRef& t);
+// Whether the tests take every document, so that no row need be tested.
+bool TakesEverything(std::span<const ScopeTest> tests);
 bool InScope(std::span<const ScopeTest> tests, const PropertyCache& cache, std::size_t row);
 
 }  // namespace qv::platform::indexing

@@ -768,8 +768,9 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
     if (rc != SQLITE_DONE) return FtsError(c.db, rc, error);
   }
   const std::vector<ScopeTest> scope = ScopeTests(table);
+  const bool everywhere = TakesEverything(scope);
   auto take = [&](std::size_t row, std::int64_t rank) {
-    if (!InScope(scope, *c.cache, row)) return false;
+    if (!everywhere && !InScope(scope, *c.cache, row)) return false;
     if (!Meets(plan, *c.cache, row)) return false;
     hits.push_back({static_cast<std::uint32_t>(row), static_cast<std::int32_t>(rank)});
     return true;
@@ -1351,14 +1352,15 @@ class RowHeap final : public ResultSet::Unordered {
       kept[s] = s;
     }
     std::make_heap(kept.begin(), kept.end(), KeptOrder{this});  // the last kept on top
-    rest_.clear();
-    rest_.reserve(n - k);
+    // Each row after the first k turns one row away, itself or a kept one: n - k in all.
+    rest_.resize(n - k);
+    std::uint32_t* away = rest_.data();
     std::vector<KeyCell> keys(nkeys);
     PathKey path;
     for (auto i = static_cast<std::uint32_t>(k); i < n; ++i) {
       std::size_t read = 0;
       if (!ReadBefore(i, kept.front(), keys.data(), read, path)) {
-        rest_.push_back(i);
+        *away++ = i;
         continue;
       }
       if (read <= nkeys) {
@@ -1367,7 +1369,7 @@ class RowHeap final : public ResultSet::Unordered {
       }
       // Row i takes the place of the last kept row, and sinks to where it belongs.
       const std::uint32_t s = kept.front();
-      rest_.push_back(keptRow_[s]);
+      *away++ = keptRow_[s];
       keptRow_[s] = i;
       std::copy(keys.begin(), keys.end(), keptCells_.begin() + s * nkeys);
       keptPaths_[s] = path;
@@ -1686,8 +1688,11 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
         ++cachedTables_;
         src.cache = cat->cache;
         src.rankSlot = rankColumn;
-        pending.reserve(pending.size() + hits.size());
-        for (const CacheHit& h : hits) pending.push_back({source, h.row, h.rank});
+        const std::size_t from = pending.size();
+        pending.resize(from + hits.size());
+        for (std::size_t i = 0; i < hits.size(); ++i) {
+          pending[from + i] = {source, hits[i].row, hits[i].rank};
+        }
         continue;
       }
     }
