@@ -42,6 +42,10 @@ class PositionCounter {
   }
   void Feed(std::span<const std::uint8_t> p) {
     if (!want_) return Count(p);
+    Decode(p);
+  }
+  // Every value read: a position, a column mark or number, or damage.
+  void Decode(std::span<const std::uint8_t> p) {
     for (const std::uint8_t b : p) {
       if (bytes_ == 8) {
         value_ = (value_ << 8) | b;
@@ -69,26 +73,12 @@ class PositionCounter {
         hits_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(
             std::uint64_t{hits_} + ends, UINT32_MAX));
         bytes_ = 0;
+        value_ = 0;
         return;
       }
     }
-    for (const std::uint8_t b : p) {
-      if (bytes_ == 0 && b == kColumnMark && !expectColumn_) {
-        expectColumn_ = true;
-        continue;
-      }
-      if (b & 0x80) {
-        if (++bytes_ > 8) bad_ = true;
-        continue;
-      }
-      if (bytes_ == 0 && b == 0 && !expectColumn_) bad_ = true;
-      bytes_ = 0;
-      if (expectColumn_) {
-        expectColumn_ = false;
-      } else if (hits_ < UINT32_MAX) {
-        ++hits_;
-      }
-    }
+    // Otherwise each value is read, as for the positions, and none is kept.
+    Decode(p);
   }
   // False for a list cut inside a varint or holding a value no list has.
   bool Finish() const { return !bad_ && bytes_ == 0 && !expectColumn_; }
@@ -222,40 +212,6 @@ DoclistResult FindTerm(Leaf& leaf, std::span<const std::uint8_t> term, std::size
     return DoclistResult::Found;
   }
   return DoclistResult::Absent;
-}
-
-// Whether any row is in more than one of the lists (each in row id order).
-bool SharedRows(std::span<const SegmentDoclist> lists) {
-  std::vector<std::size_t> next(lists.size(), 0);
-  for (;;) {
-    std::int64_t lowest = INT64_MAX;
-    std::size_t holding = 0;
-    for (std::size_t i = 0; i < lists.size(); ++i) {
-      if (next[i] >= lists[i].entries.size()) continue;
-      const std::int64_t r = lists[i].entries[next[i]].rowid;
-      if (r < lowest) {
-        lowest = r;
-        holding = 1;
-      } else if (r == lowest) {
-        ++holding;
-      }
-    }
-    if (holding == 0) return false;
-    if (holding > 1) return true;
-    for (std::size_t i = 0; i < lists.size(); ++i) {
-      if (next[i] < lists[i].entries.size() && lists[i].entries[next[i]].rowid == lowest) {
-        ++next[i];
-      }
-    }
-  }
-}
-
-// Lists that share no row, merged in row id order.
-void MergeDisjoint(std::span<const SegmentDoclist> lists, std::vector<WordPosting>& out) {
-  out.clear();
-  for (const auto& l : lists) out.insert(out.end(), l.entries.begin(), l.entries.end());
-  std::sort(out.begin(), out.end(),
-            [](const WordPosting& a, const WordPosting& b) { return a.rowid < b.rowid; });
 }
 
 // Reads leaf `page` into `leaf` and finds `term` there; `at` is then where its doclist starts.
@@ -708,34 +664,35 @@ HRESULT FtsWordReader::Read(std::string_view matchText, std::span<const WordPost
   // are read with positions at once. Finding a form costs a leaf, reading it every leaf.
   // Most words have one form in the index (a word that is its own stem still asks for its
   // marked form, which no document holds), and are counted without positions.
-  std::size_t present = 0;
-  for (std::size_t i = 0; i < terms.size() && terms.size() > 1; ++i) {
+  if (terms.size() == 1) {
+    hr = ReadTerm(segments_, terms[0], false, lists_[0]);
+    if (Failed(hr)) return hr;
+    out = lists_[0].entries;
+    return S_OK;
+  }
+  present_.assign(terms.size(), false);
+  std::size_t present = 0, only = 0;
+  for (std::size_t i = 0; i < terms.size(); ++i) {
     bool here = false;
     hr = TermPresent(segments_, terms[i], here);
     if (Failed(hr)) return hr;
-    present += here;
+    present_[i] = here;
+    if (here) {
+      ++present;
+      only = i;
+    }
   }
-  if (present <= 1) {
-    std::size_t filled = 0, only = 0;
-    for (std::size_t i = 0; i < terms.size(); ++i) {
-      hr = ReadTerm(segments_, terms[i], false, lists_[i]);
-      if (Failed(hr)) return hr;
-      if (!lists_[i].entries.empty()) {
-        ++filled;
-        only = i;
-      }
-    }
-    if (filled <= 1) {
-      out = lists_[only].entries;
-      return S_OK;
-    }
-    if (!SharedRows(std::span(lists_.data(), terms.size()))) {
-      MergeDisjoint(std::span(lists_.data(), terms.size()), forms_);
-      out = forms_;
-      return S_OK;
-    }
+  if (present == 0) return S_OK;
+  if (present == 1) {
+    hr = ReadTerm(segments_, terms[only], false, lists_[only]);
+    if (Failed(hr)) return hr;
+    out = lists_[only].entries;
+    return S_OK;
   }
   for (std::size_t i = 0; i < terms.size(); ++i) {
+    lists_[i].entries.clear();
+    lists_[i].positions.clear();
+    if (!present_[i]) continue;
     hr = ReadTerm(segments_, terms[i], true, lists_[i]);
     if (Failed(hr)) return hr;
   }

@@ -123,6 +123,7 @@ class FtsWordReader {
   // page fault a page.
   std::vector<std::uint8_t> bytes_;
   std::vector<FtsSegment> segments_;
+  std::vector<bool> present_;  // per term of the word: whether the index has it
   std::vector<SegmentDoclist> lists_;
   SegmentDoclist one_, combined_;
   std::vector<WordPosting> forms_;
