@@ -738,14 +738,21 @@ TEST_F(QueryFixture, ModelAgreesWithEngine) {
   int large = 0;
   for (int round = 0; round < 300; ++round) {
     const std::string cond = gen.Condition(3);
+    // No scope, or one or two folders, one of which may be the root (which takes all).
     std::string scope = "System..Scope()";
-    std::string scopeDir;
-    bool deep = false;
+    std::vector<std::pair<std::string, bool>> scopes;  // folder, deep
     if (gen.Chance(40)) {
-      scopeDir = Generator::kDirs[gen.Pick(4)];
-      deep = gen.Chance(50);
-      scope = std::string("System..SCOPE(' ") + (deep ? "DEEP" : "SHALLOW") +
-              " TRAVERSAL OF \"" + scopeDir + "\" ')";
+      const int count = gen.Chance(30) ? 2 : 1;
+      for (int i = 0; i < count; ++i) {
+        const bool root = count == 2 && gen.Chance(30);
+        scopes.emplace_back(root ? "/" : Generator::kDirs[gen.Pick(4)], root || gen.Chance(50));
+      }
+      scope = "System..SCOPE(";
+      for (std::size_t i = 0; i < scopes.size(); ++i) {
+        scope += std::string(i ? ", " : "") + "' " + (scopes[i].second ? "DEEP" : "SHALLOW") +
+                 " TRAVERSAL OF \"" + scopes[i].first + "\" '";
+      }
+      scope += ")";
     }
     static constexpr const char* kKeys[] = {"kivVisits", "kivLvE", "write", "kivUrl"};
     const int key = gen.Pick(4);
@@ -759,11 +766,14 @@ TEST_F(QueryFixture, ModelAgreesWithEngine) {
     std::vector<const TestDoc*> expected;
     for (const auto& d : docs) {
       const std::string dir = d.path.substr(0, d.path.rfind('/'));
-      if (!scopeDir.empty()) {
-        const bool in = deep ? (dir == scopeDir || dir.rfind(scopeDir + "/", 0) == 0)
-                             : dir == scopeDir;
-        if (!in) continue;
-      }
+      const bool in = scopes.empty() ||
+                      std::any_of(scopes.begin(), scopes.end(), [&](const auto& sc) {
+                        const auto& [folder, deep] = sc;
+                        if (folder == "/") return true;
+                        return deep ? (dir == folder || dir.rfind(folder + "/", 0) == 0)
+                                    : dir == folder;
+                      });
+      if (!in) continue;
       if (ModelCondition(d, *q.where)) expected.push_back(&d);
     }
     auto keyOf = [&](const TestDoc& d) {
