@@ -481,25 +481,33 @@ HRESULT FtsWordReader::LeafOfTerm(const FtsSegment& segment, const std::string& 
   return rc == SQLITE_ROW || rc == SQLITE_DONE ? S_OK : HresultFromSqlite(rc);
 }
 
-HRESULT FtsWordReader::TermPresent(const std::vector<FtsSegment>& segments,
-                                   const std::string& term, bool& present) {
-  present = false;
-  const std::span<const std::uint8_t> key(reinterpret_cast<const std::uint8_t*>(term.data()),
-                                          term.size());
+template <typename Visit>
+HRESULT FtsWordReader::EachTermLeaf(const std::vector<FtsSegment>& segments,
+                                    const std::string& term, Visit visit) {
   for (const FtsSegment& seg : segments) {
     std::int64_t page = 0;
     const HRESULT hr = LeafOfTerm(seg, term, page);
     if (Failed(hr)) return hr;
     if (page > seg.lastPage) continue;
     Leaves leaves(*this, seg);
-    const DoclistResult r = FindDoclist(leaves, page, seg.lastPage, key);
+    const DoclistResult r = visit(leaves, page, seg.lastPage);
     if (r == DoclistResult::Damaged) return HresultFromSqlite(SQLITE_CORRUPT);
-    if (r == DoclistResult::Found) {
-      present = true;
-      return S_OK;
-    }
+    if (r == DoclistResult::Found) break;
   }
   return S_OK;
+}
+
+HRESULT FtsWordReader::TermPresent(const std::vector<FtsSegment>& segments,
+                                   const std::string& term, bool& present) {
+  present = false;
+  const std::span<const std::uint8_t> key(reinterpret_cast<const std::uint8_t*>(term.data()),
+                                          term.size());
+  return EachTermLeaf(segments, term, [&](LeafPages& leaves, std::int64_t page,
+                                          std::int64_t lastPage) {
+    const DoclistResult r = FindDoclist(leaves, page, lastPage, key);
+    present = r == DoclistResult::Found;
+    return r;
+  });
 }
 
 HRESULT FtsWordReader::ReadTerm(const std::vector<FtsSegment>& segments, const std::string& term,
@@ -511,19 +519,16 @@ HRESULT FtsWordReader::ReadTerm(const std::vector<FtsSegment>& segments, const s
   SegmentDoclist& one = one_;
   SegmentDoclist& combined = combined_;
   bool any = false;
-  for (const FtsSegment& seg : segments) {
-    std::int64_t page = 0;
-    const HRESULT hr = LeafOfTerm(seg, term, page);
-    if (Failed(hr)) return hr;
-    if (page > seg.lastPage) continue;
-    Leaves leaves(*this, seg);
-    const DoclistResult r = ReadDoclist(leaves, page, seg.lastPage, key, wantPositions, one);
-    if (r == DoclistResult::Damaged) return HresultFromSqlite(SQLITE_CORRUPT);
-    if (r == DoclistResult::Absent || one.entries.empty()) continue;
+  // Every segment is read: Absent, never Found, carries the walk on.
+  const HRESULT hr = EachTermLeaf(segments, term, [&](LeafPages& leaves, std::int64_t page,
+                                                      std::int64_t lastPage) {
+    const DoclistResult r = ReadDoclist(leaves, page, lastPage, key, wantPositions, one);
+    if (r == DoclistResult::Damaged) return r;
+    if (r == DoclistResult::Absent || one.entries.empty()) return DoclistResult::Absent;
     if (!any) {
       std::swap(merged, one);
       any = true;
-      continue;
+      return DoclistResult::Absent;
     }
     // An older segment: its rows count where no newer segment has an entry for them.
     combined.entries.clear();
@@ -549,7 +554,9 @@ HRESULT FtsWordReader::ReadTerm(const std::vector<FtsSegment>& segments, const s
       }
     }
     std::swap(merged, combined);
-  }
+    return DoclistResult::Absent;
+  });
+  if (Failed(hr)) return hr;
   std::erase_if(merged.entries, [](const WordPosting& e) { return e.hits == 0; });
   return S_OK;
 }

@@ -106,6 +106,11 @@ class FtsWordReader {
                    bool wantPositions, SegmentDoclist& merged);
   // Where the term's doclist starts in the segment (past lastPage: not there).
   HRESULT LeafOfTerm(const FtsSegment& segment, const std::string& term, std::int64_t& page);
+  // Calls visit(leaves, page, lastPage) for each segment, newest first, whose leaf `page`
+  // may start the term's doclist, until it returns Found; Damaged fails the walk.
+  template <typename Visit>
+  HRESULT EachTermLeaf(const std::vector<FtsSegment>& segments, const std::string& term,
+                       Visit visit);
   // Whether some segment has a doclist for the term, found without reading it.
   HRESULT TermPresent(const std::vector<FtsSegment>& segments, const std::string& term,
                       bool& present);
