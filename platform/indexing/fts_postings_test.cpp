@@ -252,6 +252,61 @@ TEST_F(FtsPostingsTest, DamagedLeavesAreReportedNotRead) {
   EXPECT_EQ(out.size(), 200u);
 }
 
+// A leaf of one term, "0budget", whose doclist is row 5 with the given position list.
+class OneLeaf : public LeafPages {
+ public:
+  explicit OneLeaf(const std::vector<std::uint8_t>& positions) {
+    std::vector<std::uint8_t> body{7, '0', 'b', 'u', 'd', 'g', 'e', 't', 5,
+                                   static_cast<std::uint8_t>(2 * positions.size())};
+    body.insert(body.end(), positions.begin(), positions.end());
+    const auto footer = static_cast<std::uint16_t>(4 + body.size());
+    leaf_ = {0, 0, static_cast<std::uint8_t>(footer >> 8), static_cast<std::uint8_t>(footer)};
+    leaf_.insert(leaf_.end(), body.begin(), body.end());
+    leaf_.push_back(4);  // the term starts right after the header
+  }
+  int Read(std::int64_t page, std::vector<std::uint8_t>& bytes) override {
+    if (page != 1) return SQLITE_CORRUPT;
+    bytes = leaf_;
+    return SQLITE_OK;
+  }
+
+ private:
+  std::vector<std::uint8_t> leaf_;
+};
+
+// Counting a row's hits and reading its positions agree on every list, damaged ones too: a
+// word is counted or read depending on which of its forms the index holds.
+TEST(FtsDoclist, CountingAndReadingPositionsAgree) {
+  const std::uint8_t term[] = {'0', 'b', 'u', 'd', 'g', 'e', 't'};
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> positions;
+    DoclistResult result;
+    std::uint32_t hits;
+  };
+  const std::vector<Case> cases{
+      {"plain", {2, 3, 0x81, 0x05}, DoclistResult::Found, 3},
+      {"a second column", {2, 1, 1, 2, 4}, DoclistResult::Found, 3},
+      {"a column mark written long", {0x80, 1, 1, 2}, DoclistResult::Found, 1},
+      {"a zero written long", {2, 0x80, 0}, DoclistResult::Damaged, 0},
+      {"a lone zero", {2, 0}, DoclistResult::Damaged, 0},
+      {"a column past 2^32", {2, 1, 0x90, 0x80, 0x80, 0x80, 0, 2}, DoclistResult::Damaged, 0},
+      {"cut inside a varint", {2, 0x81}, DoclistResult::Damaged, 0},
+  };
+  for (const Case& c : cases) {
+    for (const bool positions : {false, true}) {
+      OneLeaf leaf(c.positions);
+      SegmentDoclist out;
+      ASSERT_EQ(ReadDoclist(leaf, 1, 1, term, positions, out), c.result)
+          << c.what << (positions ? ", positions read" : ", counted");
+      if (c.result != DoclistResult::Found) continue;
+      ASSERT_EQ(out.entries.size(), 1u) << c.what;
+      EXPECT_EQ(out.entries[0].rowid, 5) << c.what;
+      EXPECT_EQ(out.entries[0].hits, c.hits) << c.what << (positions ? ", positions read" : "");
+    }
+  }
+}
+
 TEST(FtsStructure, ReadsThePlainFormAndRefusesOthers) {
   // cookie, 2 levels, 3 segments, write counter 9; level 0: 0 merging, 2 segments; level 1:
   // 0 merging, 1 segment.
