@@ -523,8 +523,8 @@ void BM_SeekPrint(benchmark::State& state) {
 }
 
 // The same with a print server ("QvSeek --serve") running, as a user's session has one: the
-// QvSeek process hands the search over. The server answers one search before the runs are
-// timed, and its second search of the catalog loads the property cache.
+// QvSeek process hands the search over. The server answers two searches before the runs are
+// timed, and loads the catalog's property cache after the first.
 void BM_SeekPrintServed(benchmark::State& state) {
   auto& s = Get();
   if (!s.error.empty()) return state.SkipWithError(s.error.c_str());

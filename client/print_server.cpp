@@ -93,6 +93,19 @@ class Server {
     return reply.served;
   }
 
+  // Between searches: the property caches that the last search ran without are loaded now,
+  // so that the next search does not pay for it (a quarter of a second at 100,000 documents).
+  // A failure is left for the next search to meet and report.
+  void PrepareNext() {
+    std::size_t loaded = 0;
+    try {
+      if (Failed(exec_->LoadWantedCaches(loaded)) || loaded == 0) return;
+    } catch (const std::exception&) {
+      return;  // out of memory: the next search runs without a cache
+    }
+    log_ << "QvSeek: loaded the property caches of " << loaded << " catalog(s)\n" << std::flush;
+  }
+
  private:
   bool Decline(std::string_view why) {
     log_ << "QvSeek: declined a search: " << why << "\n" << std::flush;
@@ -249,6 +262,7 @@ int RunPrintServer(Context& ctx, const DateLocale& dates, const PrintServerOptio
     }
     if (!std::filesystem::exists(root, ec) && !ec) break;
     if (ctx.clock.Monotonic() - lastUse >= options.idle) break;
+    server.PrepareNext();
   }
   return kSeekOk;
 }

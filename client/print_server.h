@@ -1,6 +1,6 @@
 #pragma once
 // "QvSeek --serve": a process that keeps one root's catalogs open, with their property
-// caches and exclusion memos, and runs the --print searches that QvSeek hands it (see
+// caches (loaded between searches) and exclusion memos, and runs the --print searches that QvSeek hands it (see
 // print_protocol.h). It serves only its own user, only clients of its root whose time zone
 // and locale equal its own, and one search at a time; every search reads the registry and
 // the catalogs as a search of its own process would, so what it prints is what that would.

@@ -184,6 +184,46 @@ TEST_F(PropertyCacheTest, LoadsOnlyForACatalogThatStoodStill) {
   EXPECT_EQ(executor_->cachedTables(), 3u);  // reloaded
 }
 
+// A process that searches on loads between queries the cache its last query went without,
+// once the catalog has stood still since that query; nothing while nobody searches.
+TEST_F(PropertyCacheTest, LoadsBetweenQueriesTheCacheTheLastQueryWanted) {
+  Put("/h/a.txt", "memo", 1);
+  const std::string q = "SELECT Path, kivVisits FROM System..Scope() ORDER BY Path";
+  std::size_t loaded = 99;
+  ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
+  EXPECT_EQ(loaded, 0u);  // no query yet: no catalog open, nothing wanted
+
+  EXPECT_EQ(Run(q), std::vector<std::string>{"/h/a.txt|1|"});
+  EXPECT_EQ(executor_->cachedTables(), 0u);  // the first query: SQL
+  ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
+  EXPECT_EQ(loaded, 1u);
+  ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
+  EXPECT_EQ(loaded, 0u);  // loaded once, not again
+  EXPECT_EQ(Run(q), std::vector<std::string>{"/h/a.txt|1|"});
+  EXPECT_EQ(executor_->cachedTables(), 1u);  // the second query from the loaded cache
+
+  // The indexer commits: the next query runs as SQL and wants the cache again. A commit
+  // between that query and the next look defers the load; the look after loads what the
+  // catalog holds then, and the query after answers from it.
+  Put("/h/a.txt", "memo", 2);
+  EXPECT_EQ(Run(q), std::vector<std::string>{"/h/a.txt|2|"});
+  EXPECT_EQ(executor_->cachedTables(), 1u);
+  Put("/h/b.txt", "memo", 5);
+  ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
+  EXPECT_EQ(loaded, 0u);
+  ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
+  EXPECT_EQ(loaded, 1u);
+  EXPECT_EQ(Run(q), (std::vector<std::string>{"/h/a.txt|2|", "/h/b.txt|5|"}));
+  EXPECT_EQ(executor_->cachedTables(), 2u);
+
+  // A commit after the load: the loaded cache is out of date, and is not used.
+  Put("/h/b.txt", "memo", 6);
+  ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
+  EXPECT_EQ(loaded, 0u);  // no query wanted it since the load
+  EXPECT_EQ(Run(q), (std::vector<std::string>{"/h/a.txt|2|", "/h/b.txt|6|"}));
+  EXPECT_EQ(executor_->cachedTables(), 2u);
+}
+
 TEST_F(PropertyCacheTest, DocumentsWaitingForTheFilterAreNotAnswers) {
   Put("/h/ready.txt", "memo", 1);
   Put("/h/waiting.txt", "", std::nullopt, DocState::NeedsFilter);

@@ -673,6 +673,7 @@ struct CacheQuery {
   const std::vector<PropColumn>& props;
   std::shared_ptr<const PropertyCache>& cache;
   std::int64_t& lastVersion;
+  bool& wanted;
   LikeMemo& likeMemo;
   bool& phraseHits;
   std::map<std::string, Statement>& statements;
@@ -685,6 +686,16 @@ struct CacheHit {
   std::uint32_t row;
   std::int32_t rank;
 };
+
+HRESULT LoadCache(Database& db, std::span<const PropColumn> props, std::int64_t version,
+                  std::shared_ptr<const PropertyCache>& cache, LikeMemo& memo) {
+  const HRESULT hr = PropertyCache::Load(db, props, version, cache);
+  if (Failed(hr) || hr == E_NOTIMPL) return hr;
+  // LIKE results belong to the snapshot they were matched in.
+  memo.results.clear();
+  memo.snapshot = cache.get();
+  return hr;
+}
 
 HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
                    const TableRef& table, const std::vector<ColumnInfo>& slots,
@@ -704,13 +715,14 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   const bool stood = version == c.lastVersion;
   c.lastVersion = version;
   if (!c.cache || !c.cache->Current(version, c.props.size())) {
-    if (!stood) return S_OK;
-    hr = PropertyCache::Load(c.db, c.props, version, c.cache);
+    if (!stood) {
+      c.wanted = true;  // a process that searches on may load it before the next query
+      return S_OK;
+    }
+    c.wanted = false;
+    hr = LoadCache(c.db, c.props, version, c.cache, c.likeMemo);
     if (hr == E_NOTIMPL) return S_OK;  // more cached properties than the cache holds
     if (Failed(hr)) return hr;
-    // LIKE results belong to the snapshot they were matched in.
-    c.likeMemo.results.clear();
-    c.likeMemo.snapshot = c.cache.get();
   }
   // SQLite's NOCASE and LIKE stop at a NUL inside a text; the cache leaves those to SQL.
   if (c.cache->textHasNul()) return S_OK;
@@ -1448,9 +1460,6 @@ class RowHeap final : public ResultSet::Unordered {
   std::size_t next_ = 0;
 };
 
-namespace {
-}  // namespace
-
 bool ParseQueryDate(std::string_view text, double& out) {
   std::string s(text);
   while (!s.empty() && s.back() == ' ') s.pop_back();
@@ -1501,6 +1510,32 @@ HRESULT QueryExecutor::Catalog(const std::string& name, OpenCatalog*& out) {
     it->second.readOften = true;
   }
   out = &it->second;
+  return S_OK;
+}
+
+HRESULT QueryExecutor::LoadWantedCaches(std::size_t& loaded) {
+  loaded = 0;
+  for (auto& [name, cat] : catalogs_) {
+    if (!cat.cacheWanted || !cat.db) continue;
+    Database& db = cat.db->db();
+    ReadTransaction tx(db);
+    if (Failed(tx.status())) return tx.status();
+    std::int64_t version = 0;
+    HRESULT hr = PropertyCache::DataVersion(db, version);
+    if (Failed(hr)) return hr;
+    // Changed since the query: the indexer may be busy, and a load now could be stale by the
+    // next query. The catalog is looked at again next time.
+    if (version != cat.cacheVersion) {
+      cat.cacheVersion = version;
+      continue;
+    }
+    cat.cacheWanted = false;
+    if (cat.cache && cat.cache->Current(version, cat.db->columns().size())) continue;
+    hr = LoadCache(db, cat.db->columns(), version, cat.cache, cat.likeMemo);
+    if (hr == E_NOTIMPL) continue;  // more cached properties than a cache holds
+    if (Failed(hr)) return hr;
+    ++loaded;
+  }
   return S_OK;
 }
 
@@ -1680,6 +1715,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       bool done = false;
       std::vector<CacheHit> hits;
       hr = RunOnCache({cat->db->db(), cat->db->columns(), cat->cache, cat->cacheVersion,
+                       cat->cacheWanted,
                        cat->likeMemo, cat->phraseHits, cat->statements, cat->words},
                       comp, q, table, slots, rankColumn, keySlot, options.maxRows,
                       src.slotColumn, hits, done, error);

@@ -67,6 +67,11 @@ class QueryExecutor {
                   std::string& error);
   // How many tables of the queries so far the property cache answered.
   std::size_t cachedTables() const { return cachedTables_; }
+  // Loads, between queries, the property cache of each catalog that a query since the last
+  // load ran without (none yet, or out of date) and that has not changed since that query:
+  // the next query would otherwise pay for the load itself. A catalog that changed is looked
+  // at again on the next call. `loaded`: how many caches were loaded.
+  HRESULT LoadWantedCaches(std::size_t& loaded);
 
  private:
   struct OpenCatalog {
@@ -79,6 +84,7 @@ class QueryExecutor {
     std::map<std::string, Statement> statements;
     std::shared_ptr<const PropertyCache> cache;
     std::int64_t cacheVersion = -1;  // the catalog's version at the last query
+    bool cacheWanted = false;        // a query ran as SQL for want of a current cache
     LikeMemo likeMemo;
     bool phraseHits = false;  // qv_phrase_hits registered on the connection
     bool wordRows = false;    // qv_word_rows registered on the connection
