@@ -1515,8 +1515,7 @@ HRESULT QueryExecutor::Catalog(const std::string& name, OpenCatalog*& out) {
 
 HRESULT QueryExecutor::LoadWantedCaches(std::size_t& loaded) {
   loaded = 0;
-  for (auto& [name, cat] : catalogs_) {
-    if (!cat.cacheWanted || !cat.db) continue;
+  auto loadOne = [&loaded](OpenCatalog& cat) {
     Database& db = cat.db->db();
     ReadTransaction tx(db);
     if (Failed(tx.status())) return tx.status();
@@ -1527,16 +1526,26 @@ HRESULT QueryExecutor::LoadWantedCaches(std::size_t& loaded) {
     // next query. The catalog is looked at again next time.
     if (version != cat.cacheVersion) {
       cat.cacheVersion = version;
-      continue;
+      return S_OK;
     }
     cat.cacheWanted = false;
-    if (cat.cache && cat.cache->Current(version, cat.db->columns().size())) continue;
+    if (cat.cache && cat.cache->Current(version, cat.db->columns().size())) return S_OK;
     hr = LoadCache(db, cat.db->columns(), version, cat.cache, cat.likeMemo);
-    if (hr == E_NOTIMPL) continue;  // more cached properties than a cache holds
-    if (Failed(hr)) return hr;
-    ++loaded;
+    if (hr == E_NOTIMPL) return S_OK;  // more cached properties than a cache holds
+    if (Succeeded(hr)) ++loaded;
+    return hr;
+  };
+  // A catalog that fails is left to its next query, which reports it; the others go on.
+  HRESULT first = S_OK;
+  for (auto& [name, cat] : catalogs_) {
+    if (!cat.cacheWanted || !cat.db) continue;
+    const HRESULT hr = loadOne(cat);
+    if (Failed(hr)) {
+      cat.cacheWanted = false;
+      if (Succeeded(first)) first = hr;
+    }
   }
-  return S_OK;
+  return first;
 }
 
 HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& options,

@@ -70,7 +70,8 @@ class QueryExecutor {
   // Loads, between queries, the property cache of each catalog that a query since the last
   // load ran without (none yet, or out of date) and that has not changed since that query:
   // the next query would otherwise pay for the load itself. A catalog that changed is looked
-  // at again on the next call. `loaded`: how many caches were loaded.
+  // at again on the next call. `loaded`: how many caches were loaded. The first failure is
+  // returned after the other catalogs were tried; a catalog that failed waits for a query.
   HRESULT LoadWantedCaches(std::size_t& loaded);
 
  private:
