@@ -142,6 +142,52 @@ TEST_F(PropertyCacheTest, ManyRowsComeInTheOrderSqlGives) {
   EXPECT_EQ(cached, first);
 }
 
+// The first rows of a large answer are picked by a quick look where a row lacks the first
+// key and loses on the rank; rows that have the first key, or a last kept row that has it,
+// must still be read in full. The first key is sparse, then dense and ascending.
+TEST_F(PropertyCacheTest, FirstRowsFollowASparseOrDenseFirstKey) {
+  constexpr int kDocs = 400;  // more than the first rows put in order at once
+  auto text = [](int i) {
+    std::string t = "budget";
+    for (int k = 0; i % 5 != 0 && k < 2 + i % 3; ++k) t += " budget";
+    return t;
+  };
+  // Fewer than half the documents hold the word, so that its rows rank by their hits.
+  for (int i = 0; i <= kDocs; ++i) Put("/o/" + std::to_string(i) + ".txt", "memo", std::nullopt);
+  // Only every 50th document has visits: those have the lowest rank, and most come after the
+  // first rows in id order.
+  for (int i = 0; i < kDocs; ++i) {
+    Put("/h/" + std::to_string(i) + ".txt", text(i),
+        i % 50 == 0 ? std::optional<std::uint32_t>(1 + i / 50) : std::nullopt);
+  }
+  const std::string sparse = "SELECT Path, kivVisits, rank FROM System..Scope() WHERE "
+                             "CONTAINS(ALL,'\"budget\"') ORDER BY kivVisits DESC, rank DESC";
+  Both(sparse);
+  std::size_t before = executor_->cachedTables();
+  const auto first = Both(sparse);
+  EXPECT_EQ(executor_->cachedTables(), before + 1);
+  ASSERT_EQ(first.size(), static_cast<std::size_t>(kDocs));
+  EXPECT_EQ(first[0].substr(0, first[0].find('|')), "/h/350.txt");  // the most visits
+  EXPECT_EQ(first[7].substr(0, first[7].find('|')), "/h/0.txt");
+
+  // Now all but every 50th have visits, and the rows without come first in ascending order.
+  for (int i = 0; i < kDocs; ++i) {
+    Put("/h/" + std::to_string(i) + ".txt", text(i),
+        i % 50 == 0 ? std::nullopt : std::optional<std::uint32_t>(1 + i % 3));
+  }
+  const std::string dense = "SELECT Path, kivVisits, rank FROM System..Scope() WHERE "
+                            "CONTAINS(ALL,'\"budget\"') ORDER BY kivVisits ASC, rank DESC";
+  Both(dense);
+  before = executor_->cachedTables();
+  const auto ascending = Both(dense);
+  EXPECT_EQ(executor_->cachedTables(), before + 1);
+  ASSERT_EQ(ascending.size(), static_cast<std::size_t>(kDocs));
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_NE(ascending[i].find("|NULL|"), std::string::npos) << i << ": " << ascending[i];
+  }
+  EXPECT_EQ(ascending[8].find("|NULL|"), std::string::npos) << ascending[8];
+}
+
 TEST_F(PropertyCacheTest, FollowsTheIndexerAsItCommits) {
   Put("/h/a.txt", "budget plan", 3);
   Put("/h/b.txt", "budget", std::nullopt);

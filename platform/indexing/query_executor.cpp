@@ -1369,7 +1369,12 @@ class RowHeap final : public ResultSet::Unordered {
     std::uint32_t* away = rest_.data();
     std::vector<KeyCell> keys(nkeys);
     PathKey path;
+    const std::vector<int> lacking = FirstKeyColumns();
     for (auto i = static_cast<std::uint32_t>(k); i < n; ++i) {
+      if (!lacking.empty() && LosesOnRank(i, lacking, kept.front())) {
+        *away++ = i;
+        continue;
+      }
       std::size_t read = 0;
       if (!ReadBefore(i, kept.front(), keys.data(), read, path)) {
         *away++ = i;
@@ -1391,6 +1396,39 @@ class RowHeap final : public ResultSet::Unordered {
     first_.resize(k);
     for (std::size_t s = 0; s < k; ++s) first_[s] = keptRow_[kept[s]];
     next_ = 0;
+  }
+
+  // Where the first key is a cache column and the second the rank, most matches of a large
+  // word lack the first key (it is a visit's date, say) as the last kept row does, and lose
+  // to it on the rank. Per source: the cache column of the first key (-1: none, so every row
+  // lacks it), or kNotQuick where a row needs the general reading; empty when no source is
+  // quick.
+  static constexpr int kNotQuick = -2;
+  std::vector<int> FirstKeyColumns() const {
+    std::vector<int> columns(sources.size(), kNotQuick);
+    if (!lazyKeys || nkeys < 2) return {};
+    bool any = false;
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+      const Source& src = sources[i];
+      if (!src.cache || keySlot[0] == src.rankSlot || keySlot[1] != src.rankSlot) continue;
+      columns[i] = src.slotColumn[keySlot[0]];
+      any = true;
+    }
+    if (!any) columns.clear();
+    return columns;
+  }
+  // Whether row x comes after kept row s on the quick reading: both lack the first key, and
+  // x's rank comes after s's. False says only that the general reading must decide.
+  bool LosesOnRank(std::uint32_t x, const std::vector<int>& lacking, std::uint32_t s) const {
+    const KeyCell* top = keptCells_.data() + std::size_t{s} * nkeys;
+    if (top[0].kind != KeyCell::Kind::Null || top[1].kind != KeyCell::Kind::Int) return false;
+    const Pending& p = pending[x];
+    const int column = lacking[p.source];
+    if (column == kNotQuick || (column >= 0 && sources[p.source].cache->Has(column, p.index))) {
+      return false;
+    }
+    const auto rank = static_cast<std::int64_t>(top[1].value);
+    return descending[1] ? p.rank < rank : p.rank > rank;
   }
 
   // The top of the heap of kept rows, changed, moved down to where it belongs: one pass
