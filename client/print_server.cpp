@@ -94,8 +94,9 @@ class Server {
   }
 
   // Between searches: the property caches that the last search ran without are loaded now,
-  // so that the next search does not pay for it (a quarter of a second at 100,000 documents).
-  // A failure is left for the next search to meet and report.
+  // so that the next search does not pay for it (a quarter of a second at 100,000 documents),
+  // and kept in a file beside each catalog, from which a process searching by itself answers
+  // while the catalog stays as it is. A failure is left for the next search to meet and report.
   void PrepareNext() {
     std::size_t loaded = 0;
     try {

@@ -11,3 +11,5 @@ qv_fuzz(fts_docsize_fuzz SOURCES fts_docsize_fuzz.cpp DEPS qv_indexing)
 qv_fuzz(filter_host_reply_fuzz SOURCES filter_host_reply_fuzz.cpp DEPS qv_indexing)
 # The full-text index's own pages, read straight for one-word queries.
 qv_fuzz(fts_leaf_fuzz SOURCES fts_leaf_fuzz.cpp DEPS qv_indexing)
+# Snapshots of the property cache that another process left in the catalog's folder.
+qv_fuzz(property_snapshot_fuzz SOURCES property_snapshot_fuzz.cpp DEPS qv_indexing)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "common/guid.h"
 #include "common/utf.h"
 #include "platform/fs/private_files.h"
 #include "platform/indexing/stem_tokenizer.h"
@@ -114,6 +115,8 @@ HRESULT CatalogDb::Open(const std::filesystem::path& location,
   hr = c->CreateSchema(stemming);
   if (Failed(hr)) return hr;
   hr = c->SyncColumns(props);
+  if (Failed(hr)) return hr;
+  hr = c->CountChanges();
   if (Failed(hr)) return hr;
   hr = c->PrepareWriters();
   if (Failed(hr)) return hr;
@@ -228,6 +231,56 @@ HRESULT CatalogDb::SyncColumns(std::span<const CachedProperty> props) {
     if (Failed(hr)) return hr;
   }
   return tx.Commit();
+}
+
+HRESULT CatalogDb::CountChanges() {
+  // The columns a query reads: all but the crawl's own bookkeeping (seen, and the stat stamps
+  // that only come with a change of size, time or attributes). Property columns come and go
+  // with the registry, so the trigger is made again when they change.
+  std::string columns = "path, dir, filename, size, write, attrib, title, state";
+  for (const PropColumn& c : columns_) columns += ", " + c.column;
+  constexpr std::string_view kCount =
+      " ON docs BEGIN UPDATE meta SET value = value + 1 WHERE key = 'changes'; END";
+  const std::string update =
+      "CREATE TRIGGER docs_changes_update AFTER UPDATE OF " + columns + std::string(kCount);
+  Transaction tx(db_);
+  if (Failed(tx.status())) return tx.status();
+  Statement st;
+  HRESULT hr = db_.Prepare(
+      "SELECT sql FROM sqlite_master WHERE type = 'trigger' AND name = 'docs_changes_update'", st);
+  if (Failed(hr)) return hr;
+  const bool current = st.Step() == SQLITE_ROW && st.Text(0) == update;
+  st = Statement();
+  if (current) return S_OK;  // unchanged: the schema (and every reader's cache) stays
+  Guid instance;
+  hr = NewGuid(instance);
+  if (Failed(hr)) return hr;
+  hr = db_.Exec("DROP TRIGGER IF EXISTS docs_changes_update; " + update + "; " +
+                "CREATE TRIGGER IF NOT EXISTS docs_changes_insert AFTER INSERT" +
+                std::string(kCount) + "; " +
+                "CREATE TRIGGER IF NOT EXISTS docs_changes_delete AFTER DELETE" +
+                std::string(kCount) + "; " +
+                "INSERT OR IGNORE INTO meta(key, value) VALUES('instance', '" +
+                FormatGuid(instance) + "'), ('changes', 0); " +
+                // What happened before the count began is not known: count it as a change.
+                "UPDATE meta SET value = value + 1 WHERE key = 'changes'");
+  if (Failed(hr)) return hr;
+  return tx.Commit();
+}
+
+HRESULT ReadChangeStamp(Database& db, ChangeStamp& out) {
+  out = ChangeStamp{};
+  Statement st;
+  HRESULT hr = db.Prepare(
+      "SELECT (SELECT value FROM meta WHERE key = 'instance'), "
+      "(SELECT value FROM meta WHERE key = 'changes')", st);
+  if (Failed(hr)) return hr;
+  const int rc = st.Step();
+  if (rc != SQLITE_ROW) return HresultFromSqlite(rc);
+  if (st.Type(0) == SQLITE_NULL || st.Type(1) == SQLITE_NULL) return S_FALSE;
+  out.instance = st.Text(0);
+  out.changes = st.Int(1);
+  return S_OK;
 }
 
 HRESULT CatalogDb::PrepareWriters() {

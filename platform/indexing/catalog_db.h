@@ -7,7 +7,10 @@
 //   fts      FTS5 over the contents and the text properties, rowid = docs.id.
 //   propmap  cached property key -> column, variant type.
 //   requests rescans asked for by the administration side, done by the indexer.
-//   meta     schema version, crawl generation and phase, stopped flag.
+//   meta     schema version, crawl generation and phase, stopped flag, and the catalog's
+//            identity with a count of the changes to what a query reads of its documents
+//            (kept by triggers, so every writer counts; a crawl that only sees a file again
+//            changes nothing a query reads, and is not counted).
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -65,6 +68,17 @@ struct DocContent {
   // Cached property values by CachedProperty::Key().
   std::vector<std::pair<std::string, PropVariant>> props;
 };
+
+// Which catalog, and which state of its documents: equal stamps read the same documents.
+// Empty for a catalog that no writer of ours has opened since the count was added.
+struct ChangeStamp {
+  std::string instance;  // made once, with the catalog
+  std::int64_t changes = 0;
+  bool empty() const { return instance.empty(); }
+  friend bool operator==(const ChangeStamp&, const ChangeStamp&) = default;
+};
+// The stamp as the caller's transaction sees it.
+HRESULT ReadChangeStamp(Database& db, ChangeStamp& out);
 
 struct PropColumn {
   std::string key;
@@ -140,6 +154,7 @@ class CatalogDb {
   HRESULT CreateSchema(std::span<const std::string> stemming);
   HRESULT LoadColumns();
   HRESULT SyncColumns(std::span<const CachedProperty> props);
+  HRESULT CountChanges();
   HRESULT PrepareWriters();
 
   Database db_;

@@ -38,26 +38,34 @@ HRESULT PropertyCache::Load(Database& db, std::span<const PropColumn> props,
   return S_OK;
 }
 
+std::vector<std::string> PropertyCache::ColumnExprs(std::span<const PropColumn> props) {
+  std::vector<std::string> exprs;
+  for (std::string_view c : kDocColumns) exprs.push_back("d." + std::string(c));
+  for (const PropColumn& p : props) exprs.push_back("d." + p.column);
+  return exprs;
+}
+
 HRESULT PropertyCache::Fill(Database& db, std::span<const PropColumn> props) {
-  const std::size_t ncols = std::size(kDocColumns) + props.size();
+  const std::vector<std::string> exprs = ColumnExprs(props);
+  const std::size_t ncols = exprs.size();
   columns_.assign(ncols, {});
   std::string sql = "SELECT id";
   for (std::size_t c = 0; c < ncols; ++c) {
-    columns_[c].expr = "d." + (c < std::size(kDocColumns) ? std::string(kDocColumns[c])
-                                                          : props[c - std::size(kDocColumns)].column);
-    sql += ", " + columns_[c].expr.substr(2);
+    columns_[c].expr = exprs[c];
+    sql += ", " + exprs[c].substr(2);
   }
   sql += " FROM docs WHERE state <> 0 ORDER BY id";
   Statement st;
   HRESULT hr = db.Prepare(sql, st);
   if (Failed(hr)) return hr;
+  Filled& f = filled_;
   // Text goes to one buffer; offsets stay valid as it grows.
   int rc;
   while ((rc = st.Step()) == SQLITE_ROW) {
-    ids_.push_back(st.Int(0));
-    if (cells_.size() > UINT32_MAX - ncols) return E_OUTOFMEMORY;
-    first_.push_back(static_cast<std::uint32_t>(cells_.size()));
-    std::uint64_t& present = present_.emplace_back(0);
+    f.ids.push_back(st.Int(0));
+    if (f.cells.size() > UINT32_MAX - ncols) return E_OUTOFMEMORY;
+    f.first.push_back(static_cast<std::uint32_t>(f.cells.size()));
+    std::uint64_t& present = f.present.emplace_back(0);
     for (std::size_t c = 0; c < ncols; ++c) {
       Column& col = columns_[c];
       const int at = static_cast<int>(c + 1);
@@ -69,7 +77,7 @@ HRESULT PropertyCache::Fill(Database& db, std::span<const PropColumn> props) {
       col.everyRowReal = col.everyRowReal && type == SQLITE_FLOAT;
       if (type == SQLITE_NULL) continue;
       present |= std::uint64_t{1} << c;
-      Stored& cell = cells_.emplace_back();
+      Stored& cell = f.cells.emplace_back();
       cell.type = static_cast<std::uint8_t>(type);
       switch (type) {
         case SQLITE_INTEGER: cell.value = st.Int(at); break;
@@ -82,57 +90,72 @@ HRESULT PropertyCache::Fill(Database& db, std::span<const PropColumn> props) {
           const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), at));
           if (!p) return E_OUTOFMEMORY;  // SQLite could not make the text
           cell.length = static_cast<std::uint32_t>(sqlite3_column_bytes(st.get(), at));
-          cell.value = static_cast<std::int64_t>(text_.size());
-          text_.append(p, cell.length);
+          cell.value = static_cast<std::int64_t>(f.text.size());
+          f.text.append(p, cell.length);
           break;
         }
       }
     }
   }
   if (rc != SQLITE_DONE) return HresultFromSqlite(rc);
-  textHasNul_ = text_.find('\0') != std::string::npos;
+  textHasNul_ = f.text.find('\0') != std::string::npos;
+  const std::size_t rows = f.ids.size();
+  f.tokens.assign(rows, 0);
+  f.pathOrder.resize(rows);
+  f.reals.resize(ncols);
+  // Ids are handed out in order and few are ever deleted: a table from id to row is small
+  // and spares a search per full-text match.
+  if (rows && f.ids.front() >= 0 && static_cast<std::uint64_t>(f.ids.back()) < 8 * rows + 1024) {
+    f.rowOfId.assign(static_cast<std::size_t>(f.ids.back()) + 1, UINT32_MAX);
+    for (std::uint32_t r = 0; r < rows; ++r) f.rowOfId[static_cast<std::size_t>(f.ids[r])] = r;
+  }
+  Adopt();
   // A column of a real number in every row (the dates every document has) is also kept in
   // row order on its own: a sort by it then reads eight bytes a row, not a row's cells.
   for (std::size_t c = 0; c < ncols; ++c) {
-    if (!columns_[c].everyRowReal || ids_.empty()) continue;
-    std::vector<double>& dense = columns_[c].reals;
-    dense.resize(ids_.size());
-    for (std::size_t r = 0; r < ids_.size(); ++r) dense[r] = Cell(static_cast<int>(c), r).d;
-  }
-  // Ids are handed out in order and few are ever deleted: a table from id to row is small
-  // and spares a search per full-text match.
-  if (!ids_.empty() && ids_.front() >= 0 &&
-      static_cast<std::uint64_t>(ids_.back()) < 8 * ids_.size() + 1024) {
-    rowOfId_.assign(static_cast<std::size_t>(ids_.back()) + 1, UINT32_MAX);
-    for (std::uint32_t r = 0; r < ids_.size(); ++r) rowOfId_[static_cast<std::size_t>(ids_[r])] = r;
+    if (!columns_[c].everyRowReal || rows == 0) continue;
+    std::vector<double>& dense = f.reals[c];
+    dense.resize(rows);
+    for (std::size_t r = 0; r < rows; ++r) dense[r] = Cell(static_cast<int>(c), r).d;
+    columns_[c].reals = dense;
   }
   {
-    std::vector<std::uint32_t> byPath(ids_.size());
+    std::vector<std::uint32_t> byPath(rows);
     for (std::uint32_t r = 0; r < byPath.size(); ++r) byPath[r] = r;
     std::sort(byPath.begin(), byPath.end(), [&](std::uint32_t a, std::uint32_t b) {
       return Cell(kCachePath, a).text < Cell(kCachePath, b).text;
     });
-    pathOrder_.resize(ids_.size());
-    for (std::uint32_t k = 0; k < byPath.size(); ++k) pathOrder_[byPath[k]] = k;
+    for (std::uint32_t k = 0; k < byPath.size(); ++k) f.pathOrder[byPath[k]] = k;
   }
   // Lengths in tokens, for the rank: every column of the full-text row together.
-  tokens_.assign(ids_.size(), 0);
   Statement sz;
   hr = db.Prepare("SELECT id, sz FROM fts_docsize ORDER BY id", sz);
   if (Failed(hr)) return hr;
   std::size_t row = 0;
   while ((rc = sz.Step()) == SQLITE_ROW) {
     row = Find(sz.Int(0), row);
-    if (row == ids_.size()) {
+    if (row == rows) {
       row = 0;
       continue;
     }
     const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(sz.get(), 1));
     const auto n = static_cast<std::size_t>(sqlite3_column_bytes(sz.get(), 1));
-    tokens_[row] = p ? DocsizeTokens({p, n}) : 0;
+    f.tokens[row] = p ? DocsizeTokens({p, n}) : 0;
   }
   if (rc != SQLITE_DONE) return HresultFromSqlite(rc);
   return S_OK;
+}
+
+void PropertyCache::Adopt() {
+  const Filled& f = filled_;
+  ids_ = f.ids;
+  tokens_ = f.tokens;
+  pathOrder_ = f.pathOrder;
+  rowOfId_ = f.rowOfId;
+  present_ = f.present;
+  first_ = f.first;
+  cells_ = f.cells;
+  text_ = f.text;
 }
 
 std::size_t PropertyCache::Find(std::int64_t id, std::size_t from) const {

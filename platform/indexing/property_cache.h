@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <span>
@@ -42,8 +43,22 @@ class PropertyCache {
   // `version`. E_NOTIMPL when the catalog has more columns than a cache holds.
   static HRESULT Load(Database& db, std::span<const PropColumn> props, std::int64_t version,
                       std::shared_ptr<const PropertyCache>& out);
+  // The column expressions of a cache of these properties, in its order.
+  static std::vector<std::string> ColumnExprs(std::span<const PropColumn> props);
   // Whether this snapshot is of the catalog at `version` with these properties.
   bool Current(std::int64_t version, std::size_t properties) const;
+
+  // A snapshot kept in a file, so that another process need not load it again: written with
+  // the catalog's stamp as the loading transaction saw it, and used by a process whose
+  // transaction sees the same stamp (see property_snapshot_format.h). Save replaces the file
+  // in one rename, flushed to disk first.
+  HRESULT Save(const std::filesystem::path& file, const ChangeStamp& stamp) const;
+  // S_OK with the file's snapshot, taken as being at `version`; S_FALSE when there is none
+  // of this state of the catalog with these properties; STG_E_DOCFILECORRUPT for a file
+  // that does not hold together (which the next Save replaces).
+  static HRESULT Open(const std::filesystem::path& file, const ChangeStamp& stamp,
+                      std::span<const PropColumn> props, std::int64_t version,
+                      std::shared_ptr<const PropertyCache>& out);
 
   std::size_t size() const { return ids_.size(); }
   std::int64_t id(std::size_t row) const { return ids_[row]; }
@@ -83,7 +98,15 @@ class PropertyCache {
     switch (c.type) {
       case SQLITE_INTEGER: cell.i = c.value; break;
       case SQLITE_FLOAT: std::memcpy(&cell.d, &c.value, sizeof cell.d); break;
-      default: cell.text = std::string_view(text_.data() + c.value, c.length);
+      default:
+        // A snapshot read from a file is checked as it is read, value by value: a text out
+        // of bounds reads as missing.
+        if (static_cast<std::uint64_t>(c.value) > text_.size() ||
+            c.length > text_.size() - static_cast<std::uint64_t>(c.value)) {
+          cell.type = SQLITE_NULL;
+          break;
+        }
+        cell.text = std::string_view(text_.data() + c.value, c.length);
     }
     return cell;
   }
@@ -91,7 +114,9 @@ class PropertyCache {
   // Asks the processor for a row's values ahead of reading them: rows are taken scattered
   // across the cache, and each costs a memory fetch otherwise.
   void Prefetch(std::size_t row) const {
-    if (row < first_.size()) __builtin_prefetch(cells_.data() + first_[row]);
+    if (row < first_.size() && first_[row] < cells_.size()) {
+      __builtin_prefetch(cells_.data() + first_[row]);
+    }
   }
 
   // A document has at most this many columns in the cache (its own and the cached
@@ -100,6 +125,10 @@ class PropertyCache {
 
  private:
   HRESULT Fill(Database& db, std::span<const PropColumn> props);
+  // Points the views below at the vectors Fill made.
+  void Adopt();
+  // Whether the views describe a whole snapshot: what Cell, Find and the row order rely on.
+  bool HoldsTogether() const;
 
   struct Column {
     std::string expr;
@@ -107,25 +136,48 @@ class PropertyCache {
     bool allInteger = true;
     bool allNumber = true;
     bool everyRowReal = true;
-    std::vector<double> reals;  // when everyRowReal
+    std::span<const double> reals;  // when everyRowReal
   };
   // Only the values a row has are stored, together: most documents lack most properties,
-  // and a query takes scattered rows and reads many values of each.
+  // and a query takes scattered rows and reads many values of each. Stored in snapshot files
+  // as it is in memory.
   struct Stored {
     std::int64_t value = 0;  // integer, bits of a double, or text offset
     std::uint32_t length = 0;
     std::uint8_t type = SQLITE_NULL;
+    std::uint8_t unused[3] = {};
   };
+  static_assert(sizeof(Stored) == 16);
+  // What the views below point into: vectors a load filled, or a snapshot file mapped.
+  struct Filled {
+    std::vector<std::int64_t> ids, tokens;
+    std::vector<std::uint32_t> pathOrder, rowOfId, first;
+    std::vector<std::uint64_t> present;
+    std::vector<Stored> cells;
+    std::vector<std::vector<double>> reals;  // per column
+    std::string text;
+  };
+  struct Mapping {
+    Mapping() = default;
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
+    ~Mapping();
+    void* at = nullptr;
+    std::size_t size = 0;
+  };
+
   std::int64_t dataVersion_ = -1;
-  std::vector<std::int64_t> ids_, tokens_;
-  std::vector<std::uint32_t> pathOrder_;
-  std::vector<std::uint32_t> rowOfId_;  // when ids are dense enough; UINT32_MAX: no row
+  Filled filled_;
+  std::unique_ptr<Mapping> mapping_;
+  std::span<const std::int64_t> ids_, tokens_;
+  std::span<const std::uint32_t> pathOrder_;
+  std::span<const std::uint32_t> rowOfId_;  // when ids are dense enough; UINT32_MAX: no row
   bool textHasNul_ = false;
   std::vector<Column> columns_;
-  std::vector<std::uint64_t> present_;  // per row: which columns have a value
-  std::vector<std::uint32_t> first_;    // per row: its first stored value
-  std::vector<Stored> cells_;
-  std::string text_;
+  std::span<const std::uint64_t> present_;  // per row: which columns have a value
+  std::span<const std::uint32_t> first_;    // per row: its first stored value
+  std::span<const Stored> cells_;
+  std::string_view text_;
 };
 
 // LIKE results by column and pattern for one snapshot (-1: not matched yet). The client sends

@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <tuple>
 
 #include "context/context.h"
 #include "platform/indexing/catalog_admin.h"
 #include "platform/indexing/catalog_db.h"
 #include "platform/indexing/fts_rank.h"
+#include "platform/indexing/property_snapshot_format.h"
 #include "platform/indexing/query_executor.h"
 
 namespace qv::platform::indexing {
@@ -268,6 +272,140 @@ TEST_F(PropertyCacheTest, LoadsBetweenQueriesTheCacheTheLastQueryWanted) {
   EXPECT_EQ(loaded, 0u);  // no query wanted it since the load
   EXPECT_EQ(Run(q), (std::vector<std::string>{"/h/a.txt|2|", "/h/b.txt|6|"}));
   EXPECT_EQ(executor_->cachedTables(), 2u);
+}
+
+// What a query reads of the documents is counted by the catalog itself: every change to it
+// by any writer, and nothing for a crawl that only sees a file again.
+TEST_F(PropertyCacheTest, TheChangeStampCountsWhatAQueryReads) {
+  auto stamp = [&] {
+    ChangeStamp s;
+    EXPECT_EQ(ReadChangeStamp(writer_->db(), s), S_OK);
+    return s;
+  };
+  const ChangeStamp fresh = stamp();
+  EXPECT_FALSE(fresh.empty());
+  Put("/h/a.txt", "memo", 1);
+  const ChangeStamp one = stamp();
+  EXPECT_EQ(one.instance, fresh.instance);
+  EXPECT_GT(one.changes, fresh.changes);
+  // Seen again by a crawl, unchanged: the same stamp.
+  FileStat st;
+  st.path = "/h/a.txt";
+  st.write = 38000.0;
+  DocState was;
+  ASSERT_EQ(writer_->NoteFile(st, 2, was), S_OK);
+  EXPECT_EQ(stamp(), one);
+  // A cached property alone, a removal: each a change.
+  const std::pair<std::string, PropVariant> visits{"{" + std::string(kRanking) + "} 6",
+                                                   PropVariant::UI4(4)};
+  std::int64_t id = 0;
+  ASSERT_EQ(writer_->FindDocument("/h/a.txt", id, was), S_OK);
+  ASSERT_EQ(writer_->StoreProperties(id, std::span(&visits, 1)), S_OK);
+  const ChangeStamp two = stamp();
+  EXPECT_GT(two.changes, one.changes);
+  std::int64_t removed = 0;
+  ASSERT_EQ(writer_->RemovePath("/h/a.txt", removed), S_OK);
+  EXPECT_GT(stamp().changes, two.changes);
+
+  // Opened again with one more cached property: its column is counted too, and the catalog
+  // stays the same one.
+  writer_.reset();
+  executor_.reset();
+  install_->context().registry.SetValue(Hive::LocalMachine, PropertiesKey("System"),
+                                        std::string(kRanking) + " 9", RegValue::Sz("19,4,0,1"));
+  std::vector<CachedProperty> props;
+  ASSERT_EQ(admin_->GetCachedProperties("System", props), S_OK);
+  ASSERT_EQ(CatalogDb::Open(root_ / "cat", props, writer_), S_OK);
+  const ChangeStamp reopened = stamp();
+  EXPECT_EQ(reopened.instance, fresh.instance);
+  Put("/h/b.txt", "memo", std::nullopt);
+  ASSERT_EQ(writer_->FindDocument("/h/b.txt", id, was), S_OK);
+  // Any writer: a statement that sets the new column alone.
+  const PropColumn* column = writer_->ColumnOf("{" + std::string(kRanking) + "} 9");
+  ASSERT_NE(column, nullptr);
+  const ChangeStamp before = stamp();
+  ASSERT_EQ(writer_->db().Exec("UPDATE docs SET " + column->column + " = 2 WHERE id = " +
+                               std::to_string(id)),
+            S_OK);
+  EXPECT_GT(stamp().changes, before.changes);
+}
+
+// A process that loads a cache between queries keeps it in a file; another process whose
+// catalog is in the same state answers its first query from that file, and one whose catalog
+// changed since, or whose file is damaged, goes on as without one.
+TEST_F(PropertyCacheTest, ASnapshotServesTheNextProcessOfTheSameState) {
+  Put("/h/a.txt", "budget memo", 3);
+  Put("/h/b.txt", "budget", std::nullopt);
+  const std::string q = "SELECT Path, kivVisits FROM System..Scope() WHERE "
+                        "CONTAINS(ALL,'\"budget\"') ORDER BY Path";
+  const std::vector<std::string> answer{"/h/a.txt|3|", "/h/b.txt|NULL|"};
+  const fs::path file = root_ / "cat" / "Catalog.wci" / "properties.snap";
+  EXPECT_EQ(Run(q), answer);
+  std::size_t loaded = 0;
+  ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
+  ASSERT_EQ(loaded, 1u);
+  ASSERT_TRUE(fs::exists(file));
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+
+  // Another process: its first query is answered from the file.
+  auto firstQueryOfANewProcess = [&](const std::vector<std::string>& expected) {
+    executor_ = std::make_unique<QueryExecutor>(*admin_);
+    EXPECT_EQ(Run(q), expected);
+    return executor_->cachedTables();
+  };
+  EXPECT_EQ(firstQueryOfANewProcess(answer), 1u);
+  EXPECT_EQ(Both(q), answer);
+
+  // The catalog changes: the file is of an older state, and is not used.
+  Put("/h/b.txt", "budget", 5);
+  const std::vector<std::string> changed{"/h/a.txt|3|", "/h/b.txt|5|"};
+  EXPECT_EQ(firstQueryOfANewProcess(changed), 0u);
+  ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
+  ASSERT_EQ(loaded, 1u);
+  EXPECT_EQ(firstQueryOfANewProcess(changed), 1u);
+
+  // Damaged: cut short, or its row table pointing past the values. Passed over, and the
+  // next load replaces it.
+  const auto whole = fs::file_size(file);
+  fs::resize_file(file, whole / 2);
+  EXPECT_EQ(firstQueryOfANewProcess(changed), 0u);
+  ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
+  EXPECT_EQ(fs::file_size(file), whole);
+  EXPECT_EQ(firstQueryOfANewProcess(changed), 1u);
+  {
+    // The second row's first value placed far past the values there are.
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(f)), {});
+    snapshot::SnapshotHeader h;
+    std::memcpy(&h, bytes.data(), sizeof h);
+    ASSERT_EQ(h.rows, 2u);
+    std::size_t at = snapshot::kHeaderSize;
+    for (std::uint64_t c = 0; c < h.columns; ++c) {
+      std::uint32_t n = 0;
+      std::memcpy(&n, bytes.data() + at, sizeof n);
+      at += sizeof n + n + 1;
+    }
+    at = (at + 7) / 8 * 8 + h.rows * 8 * 3;  // past the ids, the lengths and the present bits
+    const std::uint32_t far = 1u << 30;
+    std::memcpy(bytes.data() + at + sizeof far, &far, sizeof far);
+    f.seekp(0);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  EXPECT_EQ(firstQueryOfANewProcess(changed), 0u);
+
+  // With other cached properties than the file's, it is not used either.
+  std::shared_ptr<const PropertyCache> mapped;
+  ChangeStamp stamp;
+  ASSERT_EQ(ReadChangeStamp(writer_->db(), stamp), S_OK);
+  ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
+  EXPECT_EQ(PropertyCache::Open(file, stamp, writer_->columns(), 1, mapped), S_OK);
+  std::vector<PropColumn> more = writer_->columns();
+  more.push_back({"{x} 1", "p99", VT_UI4});
+  EXPECT_EQ(PropertyCache::Open(file, stamp, more, 1, mapped), S_FALSE);
+  ChangeStamp other = stamp;
+  other.instance = "{another catalog}";
+  EXPECT_EQ(PropertyCache::Open(file, other, writer_->columns(), 1, mapped), S_FALSE);
 }
 
 TEST_F(PropertyCacheTest, DocumentsWaitingForTheFilterAreNotAnswers) {

@@ -19,6 +19,7 @@
 #include "platform/indexing/cache_plan.h"
 #include "platform/indexing/fts_rank.h"
 #include "platform/indexing/like_pattern.h"
+#include "platform/indexing/property_snapshot_format.h"
 #include "platform/indexing/word_rows_table.h"
 
 namespace qv::platform::indexing {
@@ -674,6 +675,7 @@ struct CacheQuery {
   std::shared_ptr<const PropertyCache>& cache;
   std::int64_t& lastVersion;
   bool& wanted;
+  const std::filesystem::path& snapshot;  // where a snapshot of the cache may be kept
   LikeMemo& likeMemo;
   bool& phraseHits;
   std::map<std::string, Statement>& statements;
@@ -697,6 +699,22 @@ HRESULT LoadCache(Database& db, std::span<const PropColumn> props, std::int64_t 
   return hr;
 }
 
+// The snapshot another process left of the catalog as this transaction sees it, if there is
+// one: mapped, it answers at once. A snapshot that is missing, of another state or damaged
+// is passed over (a damaged one is replaced by the next load that keeps one).
+bool MapSnapshot(Database& db, std::span<const PropColumn> props,
+                 const std::filesystem::path& file, std::int64_t version,
+                 std::shared_ptr<const PropertyCache>& cache, LikeMemo& memo) {
+  ChangeStamp stamp;
+  if (ReadChangeStamp(db, stamp) != S_OK) return false;
+  std::shared_ptr<const PropertyCache> mapped;
+  if (PropertyCache::Open(file, stamp, props, version, mapped) != S_OK) return false;
+  cache = std::move(mapped);
+  memo.results.clear();
+  memo.snapshot = cache.get();
+  return true;
+}
+
 HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
                    const TableRef& table, const std::vector<ColumnInfo>& slots,
                    std::size_t rankSlot, std::span<const std::size_t> keySlots,
@@ -714,7 +732,8 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   // the indexer is busy, costs a load it never earns back, and runs as SQL instead.
   const bool stood = version == c.lastVersion;
   c.lastVersion = version;
-  if (!c.cache || !c.cache->Current(version, c.props.size())) {
+  if ((!c.cache || !c.cache->Current(version, c.props.size())) &&
+      !MapSnapshot(c.db, c.props, c.snapshot, version, c.cache, c.likeMemo)) {
     if (!stood) {
       c.wanted = true;  // a process that searches on may load it before the next query
       return S_OK;
@@ -1570,8 +1589,13 @@ HRESULT QueryExecutor::LoadWantedCaches(std::size_t& loaded) {
     if (cat.cache && cat.cache->Current(version, cat.db->columns().size())) return S_OK;
     hr = LoadCache(db, cat.db->columns(), version, cat.cache, cat.likeMemo);
     if (hr == E_NOTIMPL) return S_OK;  // more cached properties than a cache holds
-    if (Succeeded(hr)) ++loaded;
-    return hr;
+    if (Failed(hr)) return hr;
+    ++loaded;
+    // Kept for the next process that searches this state of the catalog.
+    ChangeStamp stamp;
+    hr = ReadChangeStamp(db, stamp);
+    if (hr != S_OK) return Failed(hr) ? hr : S_OK;
+    return cat.cache->Save(cat.file.parent_path() / snapshot::kFileName, stamp);
   };
   // A catalog that fails is left to its next query, which reports it; the others go on.
   HRESULT first = S_OK;
@@ -1762,7 +1786,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       bool done = false;
       std::vector<CacheHit> hits;
       hr = RunOnCache({cat->db->db(), cat->db->columns(), cat->cache, cat->cacheVersion,
-                       cat->cacheWanted,
+                       cat->cacheWanted, cat->file.parent_path() / snapshot::kFileName,
                        cat->likeMemo, cat->phraseHits, cat->statements, cat->words},
                       comp, q, table, slots, rankColumn, keySlot, options.maxRows,
                       src.slotColumn, hits, done, error);

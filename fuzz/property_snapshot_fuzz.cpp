@@ -1,0 +1,71 @@
+// A property cache snapshot is a file that a damaged disk or another program may have
+// changed. Whatever it holds behind a header of the right catalog, opening it refuses it or
+// gives a cache whose every value, id lookup and row order reads within bounds.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/indexing/property_cache.h"
+#include "platform/indexing/property_snapshot_format.h"
+
+using namespace qv::platform::indexing;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  constexpr std::size_t kLead = 24;  // counts and flags; the rest is the sections
+  if (size < kLead) return 0;
+  auto u16 = [&](std::size_t at) { return std::uint64_t{data[at]} | std::uint64_t{data[at + 1]} << 8; };
+  const ChangeStamp stamp{"{fuzz}", 7};
+  snapshot::SnapshotHeader h;
+  std::copy(stamp.instance.begin(), stamp.instance.end(), h.instance.begin());
+  h.changes = stamp.changes;
+  h.rows = u16(0);
+  h.cells = u16(2);
+  h.textBytes = u16(4);
+  h.rowOfIdSize = u16(6);
+  h.flags = data[8] & 1;
+  const std::vector<std::string> exprs = PropertyCache::ColumnExprs({});
+  h.columns = exprs.size();
+  std::string columns;
+  for (std::size_t c = 0; c < exprs.size(); ++c) {
+    const auto n = static_cast<std::uint32_t>(exprs[c].size());
+    columns.append(reinterpret_cast<const char*>(&n), sizeof n);
+    columns += exprs[c];
+    columns += static_cast<char>(data[9 + c % 8] & 0x0f);
+  }
+  columns.resize((columns.size() + 7) / 8 * 8, '\0');
+  std::string body(reinterpret_cast<const char*>(data) + kLead, size - kLead);
+  h.fileSize = sizeof h + columns.size() + body.size() + (data[17] == 0xff ? data[18] : 0);
+  static const std::string file = [] {
+    return (std::filesystem::temp_directory_path() /
+            ("qv-snapshot-fuzz-" + std::to_string(::getpid())))
+        .string();
+  }();
+  {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(&h), sizeof h);
+    out << columns << body;
+  }
+  std::shared_ptr<const PropertyCache> cache;
+  if (PropertyCache::Open(file, stamp, {}, 1, cache) != qv::S_OK) return 0;
+  std::uint64_t sum = 0;
+  for (std::size_t row = 0; row < cache->size(); ++row) {
+    sum += static_cast<std::uint64_t>(cache->id(row)) + static_cast<std::uint64_t>(cache->tokens(row)) +
+           cache->pathOrder(row);
+    if (cache->Find(cache->id(row)) != row) std::abort();  // ids ascend: every one is found
+    cache->Prefetch(row);
+    for (int c = 0; c < static_cast<int>(exprs.size()); ++c) {
+      const CacheCell cell = cache->Cell(c, row);
+      for (const char ch : cell.text) sum += static_cast<unsigned char>(ch);
+      if (const double* reals = cache->Reals(c)) sum += static_cast<std::uint64_t>(reals[row] != 0);
+    }
+  }
+  for (std::size_t k = 0; k < 32 && k < size; ++k) sum += cache->Find(data[k] * 31 - 100);
+  if (sum == 0x5eed) std::abort();  // keeps the reads
+  return 0;
+}

@@ -1,0 +1,234 @@
+// Property cache snapshots in files: written by a process that loaded a cache, mapped by the
+// next process that searches the same state of the catalog (property_snapshot_format.h).
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/indexing/property_cache.h"
+#include "platform/indexing/property_snapshot_format.h"
+
+namespace qv::platform::indexing {
+namespace {
+
+namespace fs = std::filesystem;
+using snapshot::SnapshotHeader;
+
+constexpr std::uint64_t Padded(std::uint64_t n) { return (n + 7) / 8 * 8; }
+
+// Writes all of `bytes`, or says why not.
+bool WriteAll(int fd, const void* bytes, std::size_t n) {
+  const auto* p = static_cast<const char*>(bytes);
+  while (n > 0) {
+    const ssize_t w = ::write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+// A section and the zeros that bring it to a multiple of 8 bytes.
+bool WriteSection(int fd, const void* bytes, std::size_t n) {
+  static constexpr char kZeros[8] = {};
+  return WriteAll(fd, bytes, n) && WriteAll(fd, kZeros, Padded(n) - n);
+}
+
+template <typename T>
+bool WriteSpan(int fd, std::span<const T> s) {
+  return WriteSection(fd, s.data(), s.size_bytes());
+}
+
+// Reads sections of a mapped file in order, each at a multiple of 8 bytes.
+class SectionReader {
+ public:
+  SectionReader(const char* base, std::uint64_t size, std::uint64_t at)
+      : base_(base), size_(size), at_(at) {}
+  template <typename T>
+  bool Take(std::uint64_t count, std::span<const T>& out) {
+    if (count > (size_ - at_) / sizeof(T)) return false;
+    out = {reinterpret_cast<const T*>(base_ + at_), static_cast<std::size_t>(count)};
+    at_ = Padded(at_ + count * sizeof(T));
+    return at_ <= size_;
+  }
+  bool Bytes(std::uint64_t n, const char*& out) {
+    if (n > size_ - at_) return false;
+    out = base_ + at_;
+    at_ += n;
+    return true;
+  }
+  void Align() { at_ = std::min(Padded(at_), size_); }
+  std::uint64_t at() const { return at_; }
+
+ private:
+  const char* base_;
+  std::uint64_t size_;
+  std::uint64_t at_;
+};
+
+}  // namespace
+
+PropertyCache::Mapping::~Mapping() {
+  if (at) ::munmap(at, size);
+}
+
+HRESULT PropertyCache::Save(const fs::path& file, const ChangeStamp& stamp) const {
+  if (stamp.empty() || stamp.instance.size() >= snapshot::kInstanceSize) return E_INVALIDARG;
+  SnapshotHeader h;
+  h.flags = textHasNul_ ? snapshot::kTextHasNul : 0;
+  std::memcpy(h.instance.data(), stamp.instance.data(), stamp.instance.size());
+  h.changes = stamp.changes;
+  h.rows = ids_.size();
+  h.cells = cells_.size();
+  h.textBytes = text_.size();
+  h.rowOfIdSize = rowOfId_.size();
+  h.columns = columns_.size();
+  std::string columns;
+  for (const Column& c : columns_) {
+    const auto n = static_cast<std::uint32_t>(c.expr.size());
+    columns.append(reinterpret_cast<const char*>(&n), sizeof n);
+    columns += c.expr;
+    columns += static_cast<char>((c.allText ? snapshot::kAllText : 0) |
+                                 (c.allInteger ? snapshot::kAllInteger : 0) |
+                                 (c.allNumber ? snapshot::kAllNumber : 0) |
+                                 (c.reals.empty() ? 0 : snapshot::kEveryRowReal));
+  }
+  std::uint64_t size = snapshot::kHeaderSize + Padded(columns.size()) + ids_.size_bytes() +
+                       tokens_.size_bytes() + present_.size_bytes() +
+                       Padded(first_.size_bytes()) + Padded(pathOrder_.size_bytes()) +
+                       Padded(rowOfId_.size_bytes()) + cells_.size_bytes() + text_.size();
+  for (const Column& c : columns_) size += c.reals.size_bytes();
+  h.fileSize = size;
+
+  // A new file beside the old one, complete and on disk before it takes the name: a reader
+  // finds the old snapshot or the new one, never a part.
+  std::string temp = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // 0600
+  if (fd < 0) return HresultFromErrno(errno);
+  bool ok = WriteAll(fd, &h, sizeof h) && WriteSection(fd, columns.data(), columns.size()) &&
+            WriteSpan(fd, ids_) && WriteSpan(fd, tokens_) && WriteSpan(fd, present_) &&
+            WriteSpan(fd, first_) && WriteSpan(fd, pathOrder_) && WriteSpan(fd, rowOfId_) &&
+            WriteSpan(fd, cells_);
+  for (const Column& c : columns_) ok = ok && WriteSpan(fd, c.reals);
+  ok = ok && WriteAll(fd, text_.data(), text_.size()) && ::fsync(fd) == 0;
+  const int error = errno;
+  ::close(fd);
+  if (!ok || ::rename(temp.c_str(), file.c_str()) != 0) {
+    const int why = ok ? errno : error;
+    ::unlink(temp.c_str());
+    return HresultFromErrno(why ? why : EIO);
+  }
+  return S_OK;
+}
+
+HRESULT PropertyCache::Open(const fs::path& file, const ChangeStamp& stamp,
+                            std::span<const PropColumn> props, std::int64_t version,
+                            std::shared_ptr<const PropertyCache>& out) {
+  if (stamp.empty()) return S_FALSE;
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return S_FALSE;  // none (or none this process may read): loaded as before
+  struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+    return S_FALSE;
+  }
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  SnapshotHeader h;
+  if (size < snapshot::kHeaderSize || ::pread(fd, &h, sizeof h, 0) != sizeof h) {
+    return STG_E_DOCFILECORRUPT;
+  }
+  if (h.magic != snapshot::kMagic || h.version != snapshot::kVersion) return S_FALSE;
+  // Another state of the catalog, or another catalog: nothing wrong, just not this one.
+  if (h.changes != stamp.changes || h.instance.back() != 0 ||
+      std::string_view(h.instance.data()) != stamp.instance) {
+    return S_FALSE;
+  }
+  const std::vector<std::string> exprs = ColumnExprs(props);
+  if (h.columns != exprs.size()) return S_FALSE;
+  if (h.fileSize != size || size > snapshot::kMaxFileSize || h.rows > UINT32_MAX ||
+      h.cells > UINT32_MAX || h.rowOfIdSize > UINT32_MAX || exprs.size() > kMaxColumns) {
+    return STG_E_DOCFILECORRUPT;
+  }
+  void* at = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
+  if (at == MAP_FAILED) return HresultFromErrno(errno);
+  auto cache = std::make_shared<PropertyCache>();
+  cache->mapping_ = std::make_unique<Mapping>();
+  cache->mapping_->at = at;
+  cache->mapping_->size = static_cast<std::size_t>(size);
+
+  SectionReader r(static_cast<const char*>(at), size, snapshot::kHeaderSize);
+  cache->columns_.resize(exprs.size());
+  std::vector<bool> dense(exprs.size());
+  for (std::size_t c = 0; c < exprs.size(); ++c) {
+    const char* p = nullptr;
+    std::uint32_t n = 0;
+    if (!r.Bytes(sizeof n, p)) return STG_E_DOCFILECORRUPT;
+    std::memcpy(&n, p, sizeof n);
+    if (!r.Bytes(n, p)) return STG_E_DOCFILECORRUPT;
+    if (std::string_view(p, n) != exprs[c]) return S_FALSE;  // other properties
+    const char* flags = nullptr;
+    if (!r.Bytes(1, flags)) return STG_E_DOCFILECORRUPT;
+    Column& col = cache->columns_[c];
+    col.expr = exprs[c];
+    col.allText = *flags & snapshot::kAllText;
+    col.allInteger = *flags & snapshot::kAllInteger;
+    col.allNumber = *flags & snapshot::kAllNumber;
+    dense[c] = *flags & snapshot::kEveryRowReal;
+  }
+  r.Align();
+  PropertyCache& k = *cache;
+  if (!r.Take(h.rows, k.ids_) || !r.Take(h.rows, k.tokens_) || !r.Take(h.rows, k.present_) ||
+      !r.Take(h.rows, k.first_) || !r.Take(h.rows, k.pathOrder_) ||
+      !r.Take(h.rowOfIdSize, k.rowOfId_) || !r.Take(h.cells, k.cells_)) {
+    return STG_E_DOCFILECORRUPT;
+  }
+  for (std::size_t c = 0; c < exprs.size(); ++c) {
+    k.columns_[c].everyRowReal = dense[c];
+    if (dense[c] && !r.Take(h.rows, k.columns_[c].reals)) return STG_E_DOCFILECORRUPT;
+  }
+  const char* text = nullptr;
+  if (!r.Bytes(h.textBytes, text) || r.at() != size) return STG_E_DOCFILECORRUPT;
+  k.text_ = std::string_view(text, static_cast<std::size_t>(h.textBytes));
+  k.textHasNul_ = h.flags & snapshot::kTextHasNul;
+  if (!k.HoldsTogether()) return STG_E_DOCFILECORRUPT;
+  k.dataVersion_ = version;
+  out = std::move(cache);
+  return S_OK;
+}
+
+bool PropertyCache::HoldsTogether() const {
+  const std::size_t rows = ids_.size();
+  const std::size_t ncols = columns_.size();
+  const std::uint64_t beyond = ncols >= 64 ? 0 : ~std::uint64_t{0} << ncols;
+  for (std::size_t r = 0; r < rows; ++r) {
+    if (r > 0 && ids_[r] <= ids_[r - 1]) return false;
+    if (present_[r] & beyond) return false;
+    if (std::uint64_t{first_[r]} + static_cast<std::uint64_t>(std::popcount(present_[r])) >
+        cells_.size()) {
+      return false;
+    }
+    if (pathOrder_[r] >= rows) return false;
+    // Find answers from the table where there is one: it must know every row.
+    if (!rowOfId_.empty() && (ids_[r] < 0 || static_cast<std::uint64_t>(ids_[r]) >= rowOfId_.size() ||
+                              rowOfId_[static_cast<std::size_t>(ids_[r])] != r)) {
+      return false;
+    }
+  }
+  for (std::size_t id = 0; id < rowOfId_.size(); ++id) {
+    const std::uint32_t row = rowOfId_[id];
+    if (row != UINT32_MAX && (row >= rows || ids_[row] != static_cast<std::int64_t>(id))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace qv::platform::indexing
