@@ -699,6 +699,10 @@ HRESULT LoadCache(Database& db, std::span<const PropColumn> props, std::int64_t 
   return hr;
 }
 
+// A snapshot is mapped for a first query whose word matches at least one document in this
+// many (see RunOnCache).
+constexpr std::int64_t kMatchesPerMappedRow = 100;
+
 // The snapshot another process left of the catalog as this transaction sees it, if there is
 // one: mapped, it answers at once. A snapshot that is missing, of another state or damaged
 // is passed over (a damaged one is replaced by the next load that keeps one).
@@ -732,8 +736,26 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   // the indexer is busy, costs a load it never earns back, and runs as SQL instead.
   const bool stood = version == c.lastVersion;
   c.lastVersion = version;
+  // A one-word query's rows, read once here where they decide whether to map a snapshot.
+  std::optional<HRESULT> wordRead;
+  std::span<const WordPosting> postings;
+  std::int64_t tableRows = 0, tableTokens = 0;
+  auto readWord = [&] {
+    if (!wordRead) {
+      if (!c.words) c.words = std::make_unique<FtsWordReader>(c.db.handle());
+      wordRead = c.words->Read(comp.rankedMatch(), postings, tableRows, tableTokens);
+    }
+    return *wordRead;
+  };
+  // Mapping a snapshot and checking it costs about what SQL pays for a hundredth of the
+  // documents: a first query of a word with fewer matches runs as SQL.
+  auto worthMapping = [&] {
+    if (stood || !comp.ranked()) return true;
+    return readWord() != S_OK ||
+           static_cast<std::int64_t>(postings.size()) >= tableRows / kMatchesPerMappedRow;
+  };
   if ((!c.cache || !c.cache->Current(version, c.props.size())) &&
-      !MapSnapshot(c.db, c.props, c.snapshot, version, c.cache, c.likeMemo)) {
+      !(worthMapping() && MapSnapshot(c.db, c.props, c.snapshot, version, c.cache, c.likeMemo))) {
     if (!stood) {
       c.wanted = true;  // a process that searches on may load it before the next query
       return S_OK;
@@ -813,10 +835,7 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   }
   // One word, the common case, is read from the index's pages when they are in a form
   // known here: FTS5's cursor costs more than all the rest of a large word's query.
-  if (!c.words) c.words = std::make_unique<FtsWordReader>(c.db.handle());
-  std::span<const WordPosting> postings;
-  std::int64_t tableRows = 0, tableTokens = 0;
-  hr = c.words->Read(comp.rankedMatch(), postings, tableRows, tableTokens);
+  hr = readWord();
   if (Failed(hr)) {
     error = kWordsDamaged;
     return hr;
