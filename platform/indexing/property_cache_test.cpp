@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -341,10 +342,18 @@ TEST_F(PropertyCacheTest, ASnapshotServesTheNextProcessOfTheSameState) {
   const std::vector<std::string> answer{"/h/a.txt|3|", "/h/b.txt|NULL|"};
   const fs::path file = root_ / "cat" / "Catalog.wci" / "properties.snap";
   EXPECT_EQ(Run(q), answer);
+  // What writers that died mid-write left: an old one goes, one that may be in progress stays.
+  const fs::path died = file.parent_path() / ".properties.snap.Ab12Cd";
+  const fs::path writing = file.parent_path() / ".properties.snap.Ef34Gh";
+  std::ofstream(died) << "part";
+  std::ofstream(writing) << "part";
+  fs::last_write_time(died, fs::file_time_type::clock::now() - std::chrono::hours(1));
   std::size_t loaded = 0;
   ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
   ASSERT_EQ(loaded, 1u);
   ASSERT_TRUE(fs::exists(file));
+  EXPECT_FALSE(fs::exists(died));
+  EXPECT_TRUE(fs::exists(writing));
   EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
 

@@ -7,6 +7,7 @@
 
 #include <bit>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "platform/indexing/property_cache.h"
@@ -71,6 +72,20 @@ class SectionReader {
   std::uint64_t at_;
 };
 
+// A writer that died while writing left its new file under a temporary name, as large as a
+// snapshot: one older than any write in progress could be is removed.
+void RemoveLeftovers(const fs::path& folder, std::string_view prefix) {
+  constexpr auto kOldest = std::chrono::minutes(10);
+  std::error_code ec;
+  const auto now = fs::file_time_type::clock::now();
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (!name.starts_with(prefix) || !it->is_regular_file(ec)) continue;
+    const auto written = fs::last_write_time(it->path(), ec);
+    if (!ec && now - written > kOldest) fs::remove(it->path(), ec);
+  }
+}
+
 }  // namespace
 
 PropertyCache::Mapping::~Mapping() {
@@ -107,7 +122,9 @@ HRESULT PropertyCache::Save(const fs::path& file, const ChangeStamp& stamp) cons
 
   // A new file beside the old one, complete and on disk before it takes the name: a reader
   // finds the old snapshot or the new one, never a part.
-  std::string temp = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
+  const std::string prefix = "." + file.filename().string() + ".";
+  RemoveLeftovers(file.parent_path(), prefix);
+  std::string temp = (file.parent_path() / (prefix + "XXXXXX")).string();
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // 0600
   if (fd < 0) return HresultFromErrno(errno);
   bool ok = WriteAll(fd, &h, sizeof h) && WriteSection(fd, columns.data(), columns.size()) &&
