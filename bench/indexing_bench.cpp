@@ -43,6 +43,7 @@
 #include "platform/indexing/catalog_db.h"
 #include "platform/indexing/fts_postings.h"
 #include "platform/indexing/indexer.h"
+#include "platform/indexing/property_snapshot_format.h"
 #include "platform/indexing/query_executor.h"
 #include "provider/cihelper/catalog_tables.h"
 #include "provider/ranking/base_activation.h"
@@ -502,6 +503,19 @@ void BM_SearchWordQuery(benchmark::State& state) {
   Percentiles(state, ms);
 }
 
+// Whether the catalog has a snapshot of its property cache of its present state, which a
+// process searching by itself maps (the search server leaves one).
+bool SnapshotIsCurrent(const fs::path& location) {
+  std::unique_ptr<ix::CatalogDb> db;
+  if (qv::Failed(ix::CatalogDb::OpenForQuery(location, db))) return false;
+  ix::ChangeStamp stamp;
+  if (ix::ReadChangeStamp(db->db(), stamp) != qv::S_OK) return false;
+  std::shared_ptr<const ix::PropertyCache> cache;
+  return ix::PropertyCache::Open(ix::CatalogDb::DatabasePath(location).parent_path() /
+                                     ix::snapshot::kFileName,
+                                 stamp, db->columns(), 0, cache) == qv::S_OK;
+}
+
 // QvSeek --print WORD --catalogs files --max 20 as a whole process, start included.
 void BM_SeekPrint(benchmark::State& state) {
   auto& s = Get();
@@ -518,6 +532,7 @@ void BM_SeekPrint(benchmark::State& state) {
     if (r.status != 0) return state.SkipWithError("QvSeek failed");
     ms.push_back(r.seconds * 1000.0);
   }
+  state.counters["snapshot"] = SnapshotIsCurrent(s.engineRoot / "System Volume Information");
   state.SetLabel(word);
   Percentiles(state, ms);
 }
