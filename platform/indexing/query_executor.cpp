@@ -669,8 +669,28 @@ HRESULT Prepared(Database& db, std::map<std::string, Statement>& statements,
   return S_OK;
 }
 
+// A row a query takes from the property cache, with its rank.
+struct CacheHit {
+  std::uint32_t row;
+  std::int32_t rank;
+};
+
+}  // namespace
+
+// A large word's matches fill a few arrays of a query's own; kept from one query to the next,
+// they cost no fresh pages each time (the allocator hands large blocks back to the system).
+struct QueryScratch {
+  std::vector<CacheHit> hits;
+  std::vector<std::uint32_t> freq;
+  std::vector<std::int64_t> tokens;
+  std::vector<double> scores;
+};
+
+namespace {
+
 struct CacheQuery {
   Database& db;
+  QueryScratch& scratch;
   const std::vector<PropColumn>& props;
   std::shared_ptr<const PropertyCache>& cache;
   std::int64_t& lastVersion;
@@ -682,12 +702,6 @@ struct CacheQuery {
   std::unique_ptr<FtsWordReader>& words;
 };
 
-// Runs one table of the query over the property cache: the rows it takes (cache row and
-// rank, in id order). `done` stays false when the query needs the SQL form.
-struct CacheHit {
-  std::uint32_t row;
-  std::int32_t rank;
-};
 
 HRESULT LoadCache(Database& db, std::span<const PropColumn> props, std::int64_t version,
                   std::shared_ptr<const PropertyCache>& cache, LikeMemo& memo) {
@@ -719,6 +733,8 @@ bool MapSnapshot(Database& db, std::span<const PropColumn> props,
   return true;
 }
 
+// Runs one table of the query over the property cache: the rows it takes (cache row and
+// rank, in id order). `done` stays false when the query needs the SQL form.
 HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
                    const TableRef& table, const std::vector<ColumnInfo>& slots,
                    std::size_t rankSlot, std::span<const std::size_t> keySlots,
@@ -846,8 +862,10 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
     // The rows taken first, with their hits and lengths, then their ranks in one loop.
     const std::size_t first = hits.size();
     hits.reserve(first + postings.size());
-    std::vector<std::uint32_t> freq;
-    std::vector<std::int64_t> tokens;
+    std::vector<std::uint32_t>& freq = c.scratch.freq;
+    std::vector<std::int64_t>& tokens = c.scratch.tokens;
+    freq.clear();
+    tokens.clear();
     freq.reserve(postings.size());
     tokens.reserve(postings.size());
     std::size_t hint = 0;
@@ -860,7 +878,8 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
         tokens.push_back(c.cache->tokens(row));
       }
     }
-    std::vector<double> scores(freq.size());
+    std::vector<double>& scores = c.scratch.scores;
+    scores.assign(freq.size(), 0.0);
     OnePhraseScores(phrases, freq, tokens, scores);
     for (std::size_t i = 0; i < scores.size(); ++i) {
       hits[first + i].rank = static_cast<std::int32_t>(RankOfScore(-scores[i]));
@@ -1589,6 +1608,11 @@ HRESULT QueryExecutor::Catalog(const std::string& name, OpenCatalog*& out) {
   return S_OK;
 }
 
+QueryExecutor::QueryExecutor(const CatalogAdmin& admin)
+    : admin_(admin), scratch_(std::make_unique<QueryScratch>()) {}
+
+QueryExecutor::~QueryExecutor() = default;
+
 HRESULT QueryExecutor::LoadWantedCaches(std::size_t& loaded) {
   loaded = 0;
   auto loadOne = [&loaded](OpenCatalog& cat) {
@@ -1803,8 +1827,9 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
                                          ? static_cast<std::size_t>(rankAt - slotNames.begin())
                                          : slots.size();
       bool done = false;
-      std::vector<CacheHit> hits;
-      hr = RunOnCache({cat->db->db(), cat->db->columns(), cat->cache, cat->cacheVersion,
+      std::vector<CacheHit>& hits = scratch_->hits;
+      hits.clear();
+      hr = RunOnCache({cat->db->db(), *scratch_, cat->db->columns(), cat->cache, cat->cacheVersion,
                        cat->cacheWanted, cat->file.parent_path() / snapshot::kFileName,
                        cat->likeMemo, cat->phraseHits, cat->statements, cat->words},
                       comp, q, table, slots, rankColumn, keySlot, options.maxRows,

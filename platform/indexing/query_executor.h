@@ -57,9 +57,15 @@ struct QueryOptions {
 // 'YYYY/MM/DD hh:mm:ss', 'YYYY-MM-DD', 'YYYY/MM/DD' and ISO forms, UTC.
 bool ParseQueryDate(std::string_view text, double& out);
 
+// Buffers a query fills and the next one reuses (query_executor.cpp).
+struct QueryScratch;
+
 class QueryExecutor {
  public:
-  explicit QueryExecutor(const CatalogAdmin& admin) : admin_(admin) {}
+  explicit QueryExecutor(const CatalogAdmin& admin);
+  ~QueryExecutor();
+  QueryExecutor(const QueryExecutor&) = delete;
+  QueryExecutor& operator=(const QueryExecutor&) = delete;
   // DB_E_ERRORSINCOMMAND (with `error`) for text that does not read or names an unknown
   // column; QUERY_E_ALLNOISE for a full-text condition of ignored words only; the HRESULT of
   // ERROR_NOT_FOUND for a catalog that is not registered.
@@ -97,6 +103,7 @@ class QueryExecutor {
   const CatalogAdmin& admin_;
   std::map<std::string, OpenCatalog> catalogs_;
   std::size_t cachedTables_ = 0;
+  std::unique_ptr<QueryScratch> scratch_;
 };
 
 }  // namespace qv::platform::indexing
