@@ -96,15 +96,22 @@ class Server {
   // Between searches: the property caches that the last search ran without are loaded now,
   // so that the next search does not pay for it (a quarter of a second at 100,000 documents),
   // and kept in a file beside each catalog, from which a process searching by itself answers
-  // while the catalog stays as it is. A failure is left for the next search to meet and report.
+  // while the catalog stays as it is. A failure is logged; searches go on as without.
   void PrepareNext() {
     std::size_t loaded = 0;
+    HRESULT hr = S_OK;
     try {
-      if (Failed(exec_->LoadWantedCaches(loaded)) || loaded == 0) return;
+      hr = exec_->LoadWantedCaches(loaded);
     } catch (const std::exception&) {
-      return;  // out of memory: the next search runs without a cache
+      hr = E_OUTOFMEMORY;  // the next search runs without a cache
     }
-    log_ << "QvSeek: loaded the property caches of " << loaded << " catalog(s)\n" << std::flush;
+    if (loaded) {
+      log_ << "QvSeek: loaded the property caches of " << loaded << " catalog(s)\n" << std::flush;
+    }
+    if (Failed(hr)) {
+      log_ << "QvSeek: could not keep a catalog ready for the next search (" << FormatHresult(hr)
+           << " " << SystemMessage(hr) << "); searches go on without it\n" << std::flush;
+    }
   }
 
  private:

@@ -20,10 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   constexpr std::size_t kLead = 24;  // counts and flags; the rest is the sections
   if (size < kLead) return 0;
   auto u16 = [&](std::size_t at) { return std::uint64_t{data[at]} | std::uint64_t{data[at + 1]} << 8; };
-  const ChangeStamp stamp{"{fuzz}", 7};
+  const ChangeStamp stamp{"{fuzz}", 7, 42};
   snapshot::SnapshotHeader h;
   std::copy(stamp.instance.begin(), stamp.instance.end(), h.instance.begin());
   h.changes = stamp.changes;
+  h.file = stamp.file;
   h.rows = u16(0);
   h.cells = u16(2);
   h.textBytes = u16(4);
@@ -53,6 +54,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::shared_ptr<const PropertyCache> cache;
   if (PropertyCache::Open(file, stamp, {}, 1, cache) != qv::S_OK) return 0;
+  // What the rank and the row order rely on: lengths that are not negative, and places in
+  // path order that are the paths' own order.
+  std::vector<std::size_t> byPlace(cache->size());
+  for (std::size_t row = 0; row < cache->size(); ++row) {
+    if (cache->tokens(row) < 0 || cache->pathOrder(row) >= cache->size()) std::abort();
+    byPlace[cache->pathOrder(row)] = row;
+  }
+  for (std::size_t k = 1; k < byPlace.size(); ++k) {
+    if (!(cache->Cell(kCachePath, byPlace[k - 1]).text < cache->Cell(kCachePath, byPlace[k]).text)) {
+      std::abort();
+    }
+  }
   std::uint64_t sum = 0;
   for (std::size_t row = 0; row < cache->size(); ++row) {
     sum += static_cast<std::uint64_t>(cache->id(row)) + static_cast<std::uint64_t>(cache->tokens(row)) +

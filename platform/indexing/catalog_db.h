@@ -74,6 +74,9 @@ struct DocContent {
 struct ChangeStamp {
   std::string instance;  // made once, with the catalog
   std::int64_t changes = 0;
+  // The database file's inode, which the caller fills in: a copy of the file put back in its
+  // place (a restored backup) has the instance of the catalog it was copied from.
+  std::uint64_t file = 0;
   bool empty() const { return instance.empty(); }
   friend bool operator==(const ChangeStamp&, const ChangeStamp&) = default;
 };

@@ -51,7 +51,7 @@ class PropertyCache {
   // A snapshot kept in a file, so that another process need not load it again: written with
   // the catalog's stamp as the loading transaction saw it, and used by a process whose
   // transaction sees the same stamp (see property_snapshot_format.h). Save replaces the file
-  // in one rename, flushed to disk first.
+  // in one rename, flushed to disk first; S_FALSE when it would be too large to be mapped.
   HRESULT Save(const std::filesystem::path& file, const ChangeStamp& stamp) const;
   // S_OK with the file's snapshot, taken as being at `version`; S_FALSE when there is none
   // of this state of the catalog with these properties; STG_E_DOCFILECORRUPT for a file

@@ -1,6 +1,7 @@
 // The property cache behind the query executor: what it answers must follow the index as the
 // indexer changes it, and match the SQL form wherever the cache cannot answer.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -262,6 +263,9 @@ TEST_F(PropertyCacheTest, LoadsBetweenQueriesTheCacheTheLastQueryWanted) {
   Put("/h/b.txt", "memo", 5);
   ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
   EXPECT_EQ(loaded, 0u);
+  // A query before the next look runs as SQL too, rather than load the cache itself.
+  EXPECT_EQ(Run(q), (std::vector<std::string>{"/h/a.txt|2|", "/h/b.txt|5|"}));
+  EXPECT_EQ(executor_->cachedTables(), 1u);
   ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
   EXPECT_EQ(loaded, 1u);
   EXPECT_EQ(Run(q), (std::vector<std::string>{"/h/a.txt|2|", "/h/b.txt|5|"}));
@@ -403,18 +407,39 @@ TEST_F(PropertyCacheTest, ASnapshotServesTheNextProcessOfTheSameState) {
   }
   EXPECT_EQ(firstQueryOfANewProcess(changed), 0u);
 
-  // With other cached properties than the file's, it is not used either.
+  // Other cached properties than the file's (more, or as many of another name), another
+  // catalog, or another database file in the catalog's place: not used either.
   std::shared_ptr<const PropertyCache> mapped;
   ChangeStamp stamp;
   ASSERT_EQ(ReadChangeStamp(writer_->db(), stamp), S_OK);
+  struct stat st {};
+  ASSERT_EQ(::stat((file.parent_path() / "index.db").c_str(), &st), 0);
+  stamp.file = st.st_ino;
   ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
   EXPECT_EQ(PropertyCache::Open(file, stamp, writer_->columns(), 1, mapped), S_OK);
   std::vector<PropColumn> more = writer_->columns();
   more.push_back({"{x} 1", "p99", VT_UI4});
   EXPECT_EQ(PropertyCache::Open(file, stamp, more, 1, mapped), S_FALSE);
+  std::vector<PropColumn> renamed = writer_->columns();
+  renamed.back().column = "p98";
+  EXPECT_EQ(PropertyCache::Open(file, stamp, renamed, 1, mapped), S_FALSE);
   ChangeStamp other = stamp;
   other.instance = "{another catalog}";
   EXPECT_EQ(PropertyCache::Open(file, other, writer_->columns(), 1, mapped), S_FALSE);
+  other = stamp;
+  ++other.file;
+  EXPECT_EQ(PropertyCache::Open(file, other, writer_->columns(), 1, mapped), S_FALSE);
+
+  // A snapshot that cannot be written is reported (here a folder holds its name).
+  fs::remove(file);
+  fs::create_directory(file);
+  Put("/h/b.txt", "budget", 6);
+  EXPECT_EQ(Run(q), (std::vector<std::string>{"/h/a.txt|3|", "/h/b.txt|6|"}));
+  EXPECT_TRUE(Failed(executor_->LoadWantedCaches(loaded)));
+  EXPECT_EQ(loaded, 1u);  // loaded all the same, and used
+  const std::size_t cachedBefore = executor_->cachedTables();
+  EXPECT_EQ(Run(q), (std::vector<std::string>{"/h/a.txt|3|", "/h/b.txt|6|"}));
+  EXPECT_EQ(executor_->cachedTables(), cachedBefore + 1);
 }
 
 // A process's first query of a word found in few documents costs less through SQL than

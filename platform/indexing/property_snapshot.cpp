@@ -27,6 +27,7 @@ bool WriteAll(int fd, const void* bytes, std::size_t n) {
   while (n > 0) {
     const ssize_t w = ::write(fd, p, n);
     if (w < 0 && errno == EINTR) continue;
+    if (w == 0) errno = EIO;
     if (w <= 0) return false;
     p += w;
     n -= static_cast<std::size_t>(w);
@@ -98,6 +99,7 @@ HRESULT PropertyCache::Save(const fs::path& file, const ChangeStamp& stamp) cons
   h.flags = textHasNul_ ? snapshot::kTextHasNul : 0;
   std::memcpy(h.instance.data(), stamp.instance.data(), stamp.instance.size());
   h.changes = stamp.changes;
+  h.file = stamp.file;
   h.rows = ids_.size();
   h.cells = cells_.size();
   h.textBytes = text_.size();
@@ -118,6 +120,7 @@ HRESULT PropertyCache::Save(const fs::path& file, const ChangeStamp& stamp) cons
                        Padded(first_.size_bytes()) + Padded(pathOrder_.size_bytes()) +
                        Padded(rowOfId_.size_bytes()) + cells_.size_bytes() + text_.size();
   for (const Column& c : columns_) size += c.reals.size_bytes();
+  if (size > snapshot::kMaxFileSize) return S_FALSE;  // no process would map it
   h.fileSize = size;
 
   // A new file beside the old one, complete and on disk before it takes the name: a reader
@@ -135,6 +138,8 @@ HRESULT PropertyCache::Save(const fs::path& file, const ChangeStamp& stamp) cons
   ok = ok && WriteAll(fd, text_.data(), text_.size()) && ::fsync(fd) == 0;
   const int error = errno;
   ::close(fd);
+  // The folder is not flushed after the rename: a snapshot lost in a crash is only missed,
+  // and one that survives it is checked against the catalog's stamp like any other.
   if (!ok || ::rename(temp.c_str(), file.c_str()) != 0) {
     const int why = ok ? errno : error;
     ::unlink(temp.c_str());
@@ -147,7 +152,7 @@ HRESULT PropertyCache::Open(const fs::path& file, const ChangeStamp& stamp,
                             std::span<const PropColumn> props, std::int64_t version,
                             std::shared_ptr<const PropertyCache>& out) {
   if (stamp.empty()) return S_FALSE;
-  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return S_FALSE;  // none (or none this process may read): loaded as before
   struct FdCloser {
     int fd;
@@ -164,7 +169,7 @@ HRESULT PropertyCache::Open(const fs::path& file, const ChangeStamp& stamp,
   }
   if (h.magic != snapshot::kMagic || h.version != snapshot::kVersion) return S_FALSE;
   // Another state of the catalog, or another catalog: nothing wrong, just not this one.
-  if (h.changes != stamp.changes || h.instance.back() != 0 ||
+  if (h.changes != stamp.changes || h.file != stamp.file || h.instance.back() != 0 ||
       std::string_view(h.instance.data()) != stamp.instance) {
     return S_FALSE;
   }
@@ -225,14 +230,18 @@ bool PropertyCache::HoldsTogether() const {
   const std::size_t rows = ids_.size();
   const std::size_t ncols = columns_.size();
   const std::uint64_t beyond = ncols >= 64 ? 0 : ~std::uint64_t{0} << ncols;
+  std::uint64_t everyRow = 0;  // the columns said to have a real number in every row
+  for (std::size_t c = 0; c < ncols; ++c) {
+    if (!columns_[c].reals.empty()) everyRow |= std::uint64_t{1} << c;
+  }
   for (std::size_t r = 0; r < rows; ++r) {
     if (r > 0 && ids_[r] <= ids_[r - 1]) return false;
-    if (present_[r] & beyond) return false;
+    if (tokens_[r] < 0) return false;  // the rank divides by a length
+    if ((present_[r] & beyond) || (present_[r] & everyRow) != everyRow) return false;
     if (std::uint64_t{first_[r]} + static_cast<std::uint64_t>(std::popcount(present_[r])) >
         cells_.size()) {
       return false;
     }
-    if (pathOrder_[r] >= rows) return false;
     // Find answers from the table where there is one: it must know every row.
     if (!rowOfId_.empty() && (ids_[r] < 0 || static_cast<std::uint64_t>(ids_[r]) >= rowOfId_.size() ||
                               rowOfId_[static_cast<std::size_t>(ids_[r])] != r)) {
@@ -244,6 +253,16 @@ bool PropertyCache::HoldsTogether() const {
     if (row != UINT32_MAX && (row >= rows || ids_[row] != static_cast<std::int64_t>(id))) {
       return false;
     }
+  }
+  // Rows of one snapshot are ordered by their places, rows of others by their paths' bytes:
+  // the places must be the paths' order, or a sort over both would go round in circles.
+  std::vector<std::uint32_t> byPlace(rows, UINT32_MAX);
+  for (std::uint32_t r = 0; r < rows; ++r) {
+    if (pathOrder_[r] >= rows || byPlace[pathOrder_[r]] != UINT32_MAX) return false;
+    byPlace[pathOrder_[r]] = r;
+  }
+  for (std::size_t k = 1; k < rows; ++k) {
+    if (!(Cell(kCachePath, byPlace[k - 1]).text < Cell(kCachePath, byPlace[k]).text)) return false;
   }
   return true;
 }

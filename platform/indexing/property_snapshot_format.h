@@ -42,6 +42,7 @@ struct SnapshotHeader {
   std::uint32_t flags = 0;
   std::array<char, kInstanceSize> instance{};
   std::int64_t changes = 0;
+  std::uint64_t file = 0;  // the catalog database's inode
   std::uint64_t rows = 0;
   std::uint64_t cells = 0;
   std::uint64_t textBytes = 0;

@@ -695,7 +695,9 @@ struct CacheQuery {
   std::shared_ptr<const PropertyCache>& cache;
   std::int64_t& lastVersion;
   bool& wanted;
+  std::optional<OwedSnapshot>& snapshotOwed;
   const std::filesystem::path& snapshot;  // where a snapshot of the cache may be kept
+  std::uint64_t file;                     // the database file's inode
   LikeMemo& likeMemo;
   bool& phraseHits;
   std::map<std::string, Statement>& statements;
@@ -720,11 +722,12 @@ constexpr std::int64_t kMatchesPerMappedRow = 100;
 // The snapshot another process left of the catalog as this transaction sees it, if there is
 // one: mapped, it answers at once. A snapshot that is missing, of another state or damaged
 // is passed over (a damaged one is replaced by the next load that keeps one).
-bool MapSnapshot(Database& db, std::span<const PropColumn> props,
+bool MapSnapshot(Database& db, std::uint64_t databaseFile, std::span<const PropColumn> props,
                  const std::filesystem::path& file, std::int64_t version,
                  std::shared_ptr<const PropertyCache>& cache, LikeMemo& memo) {
   ChangeStamp stamp;
   if (ReadChangeStamp(db, stamp) != S_OK) return false;
+  stamp.file = databaseFile;
   std::shared_ptr<const PropertyCache> mapped;
   if (PropertyCache::Open(file, stamp, props, version, mapped) != S_OK) return false;
   cache = std::move(mapped);
@@ -771,7 +774,8 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
            static_cast<std::int64_t>(postings.size()) >= tableRows / kMatchesPerMappedRow;
   };
   if ((!c.cache || !c.cache->Current(version, c.props.size())) &&
-      !(worthMapping() && MapSnapshot(c.db, c.props, c.snapshot, version, c.cache, c.likeMemo))) {
+      !(worthMapping() &&
+        MapSnapshot(c.db, c.file, c.props, c.snapshot, version, c.cache, c.likeMemo))) {
     if (!stood) {
       c.wanted = true;  // a process that searches on may load it before the next query
       return S_OK;
@@ -780,6 +784,9 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
     hr = LoadCache(c.db, c.props, version, c.cache, c.likeMemo);
     if (hr == E_NOTIMPL) return S_OK;  // more cached properties than the cache holds
     if (Failed(hr)) return hr;
+    // Kept in a file later, between queries, by a process that does that.
+    ChangeStamp stamp;
+    if (ReadChangeStamp(c.db, stamp) == S_OK) c.snapshotOwed = {stamp, c.cache};
   }
   // SQLite's NOCASE and LIKE stop at a NUL inside a text; the cache leaves those to SQL.
   if (c.cache->textHasNul()) return S_OK;
@@ -1622,10 +1629,10 @@ HRESULT QueryExecutor::LoadWantedCaches(std::size_t& loaded) {
     std::int64_t version = 0;
     HRESULT hr = PropertyCache::DataVersion(db, version);
     if (Failed(hr)) return hr;
-    // Changed since the query: the indexer may be busy, and a load now could be stale by the
-    // next query. The catalog is looked at again next time.
-    if (version != cat.cacheVersion) {
-      cat.cacheVersion = version;
+    // Changed since the query and since the last look: the indexer may be busy, and a load
+    // now could be stale by the next query. The catalog is looked at again next time.
+    if (version != cat.cacheVersion && version != cat.lookVersion) {
+      cat.lookVersion = version;
       return S_OK;
     }
     cat.cacheWanted = false;
@@ -1634,21 +1641,33 @@ HRESULT QueryExecutor::LoadWantedCaches(std::size_t& loaded) {
     if (hr == E_NOTIMPL) return S_OK;  // more cached properties than a cache holds
     if (Failed(hr)) return hr;
     ++loaded;
-    // Kept for the next process that searches this state of the catalog.
     ChangeStamp stamp;
     hr = ReadChangeStamp(db, stamp);
-    if (hr != S_OK) return Failed(hr) ? hr : S_OK;
-    return cat.cache->Save(cat.file.parent_path() / snapshot::kFileName, stamp);
+    if (hr == S_OK) cat.snapshotOwed = {stamp, cat.cache};
+    return Failed(hr) ? hr : S_OK;
+  };
+  // Written once the read transaction has ended, so that the catalog's log can be folded
+  // back meanwhile; and only while the file at the catalog's place is the one read.
+  auto saveOne = [](OpenCatalog& cat) {
+    OwedSnapshot owed = std::move(*cat.snapshotOwed);
+    cat.snapshotOwed.reset();
+    struct stat st {};
+    if (::stat(cat.file.c_str(), &st) != 0 || st.st_ino != cat.inode) return S_OK;
+    owed.stamp.file = cat.inode;
+    const HRESULT hr = owed.cache->Save(cat.file.parent_path() / snapshot::kFileName, owed.stamp);
+    return Failed(hr) ? hr : S_OK;
   };
   // A catalog that fails is left to its next query, which reports it; the others go on.
   HRESULT first = S_OK;
   for (auto& [name, cat] : catalogs_) {
-    if (!cat.cacheWanted || !cat.db) continue;
-    const HRESULT hr = loadOne(cat);
-    if (Failed(hr)) {
-      cat.cacheWanted = false;
-      if (Succeeded(first)) first = hr;
+    if (!cat.db) continue;
+    HRESULT hr = S_OK;
+    if (cat.cacheWanted) {
+      hr = loadOne(cat);
+      if (Failed(hr)) cat.cacheWanted = false;
     }
+    if (Succeeded(hr) && cat.snapshotOwed) hr = saveOne(cat);
+    if (Failed(hr) && Succeeded(first)) first = hr;
   }
   return first;
 }
@@ -1830,7 +1849,8 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       std::vector<CacheHit>& hits = scratch_->hits;
       hits.clear();
       hr = RunOnCache({cat->db->db(), *scratch_, cat->db->columns(), cat->cache, cat->cacheVersion,
-                       cat->cacheWanted, cat->file.parent_path() / snapshot::kFileName,
+                       cat->cacheWanted, cat->snapshotOwed,
+                       cat->file.parent_path() / snapshot::kFileName, cat->inode,
                        cat->likeMemo, cat->phraseHits, cat->statements, cat->words},
                       comp, q, table, slots, rankColumn, keySlot, options.maxRows,
                       src.slotColumn, hits, done, error);

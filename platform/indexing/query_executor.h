@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,12 @@ bool ParseQueryDate(std::string_view text, double& out);
 // Buffers a query fills and the next one reuses (query_executor.cpp).
 struct QueryScratch;
 
+// A property cache loaded and not yet kept in a snapshot file, with the stamp of its state.
+struct OwedSnapshot {
+  ChangeStamp stamp;
+  std::shared_ptr<const PropertyCache> cache;
+};
+
 class QueryExecutor {
  public:
   explicit QueryExecutor(const CatalogAdmin& admin);
@@ -92,6 +99,8 @@ class QueryExecutor {
     std::shared_ptr<const PropertyCache> cache;
     std::int64_t cacheVersion = -1;  // the catalog's version at the last query
     bool cacheWanted = false;        // a query ran as SQL for want of a current cache
+    std::int64_t lookVersion = -1;   // the version at the last look between queries
+    std::optional<OwedSnapshot> snapshotOwed;
     LikeMemo likeMemo;
     bool phraseHits = false;  // qv_phrase_hits registered on the connection
     bool wordRows = false;    // qv_word_rows registered on the connection
