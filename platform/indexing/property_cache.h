@@ -66,6 +66,9 @@ class PropertyCache {
   // The row's place among all rows by path (bytewise), so that rows of one snapshot compare
   // by path without reading the paths.
   std::uint32_t pathOrder(std::size_t row) const { return pathOrder_[row]; }
+  // Whether pathOrder is known to be the paths' byte order: so for a cache loaded here; a
+  // snapshot read from a file is only known to give every row its own place.
+  bool placesArePathOrder() const { return !mapping_; }
   // Whether some text holds a NUL byte (where SQLite's LIKE stops reading it).
   bool textHasNul() const { return textHasNul_; }
   // The row of a document id at or after `from` (ids ascend), or size() when it is not there.

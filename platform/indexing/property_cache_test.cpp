@@ -442,6 +442,46 @@ TEST_F(PropertyCacheTest, ASnapshotServesTheNextProcessOfTheSameState) {
   EXPECT_EQ(executor_->cachedTables(), cachedBefore + 1);
 }
 
+// A snapshot's places in path order come from a file: where its rows meet another source's,
+// they are ordered by their paths' bytes, so that even places that disagree with the paths
+// give one consistent order, the one SQL gives.
+TEST_F(PropertyCacheTest, RowsOfASnapshotAndAnotherSourceOrderByTheirPaths) {
+  Put("/h/a.txt", "memo", 1);
+  Put("/h/b.txt", "memo", 1);
+  const std::string q = "SELECT Path FROM (TABLE System..Scope() UNION ALL TABLE "
+                        "System..SCOPE(' DEEP TRAVERSAL OF \"/h\" ')) ORDER BY kivVisits";
+  const std::vector<std::string> answer{"/h/a.txt|", "/h/a.txt|", "/h/b.txt|", "/h/b.txt|"};
+  EXPECT_EQ(Run(q), answer);
+  std::size_t loaded = 0;
+  ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
+  const fs::path file = root_ / "cat" / "Catalog.wci" / "properties.snap";
+  {
+    // The two rows' places swapped: still one place each, but against their paths.
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(f)), {});
+    snapshot::SnapshotHeader h;
+    std::memcpy(&h, bytes.data(), sizeof h);
+    ASSERT_EQ(h.rows, 2u);
+    std::size_t at = snapshot::kHeaderSize;
+    for (std::uint64_t c = 0; c < h.columns; ++c) {
+      std::uint32_t n = 0;
+      std::memcpy(&n, bytes.data() + at, sizeof n);
+      at += sizeof n + n + 1;
+    }
+    at = (at + 7) / 8 * 8 + h.rows * 8 * 3 + 8;  // past ids, lengths, present bits, first values
+    std::uint32_t places[2];
+    std::memcpy(places, bytes.data() + at, sizeof places);
+    ASSERT_EQ(places[0] + places[1], 1u);
+    std::swap(places[0], places[1]);
+    std::memcpy(bytes.data() + at, places, sizeof places);
+    f.seekp(0);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  executor_ = std::make_unique<QueryExecutor>(*admin_);
+  EXPECT_EQ(Run(q), answer);
+  EXPECT_EQ(executor_->cachedTables(), 2u);  // both tables from the snapshot
+}
+
 // A process's first query of a word found in few documents costs less through SQL than
 // mapping a snapshot and checking it; a word found in many is answered from the snapshot.
 TEST_F(PropertyCacheTest, ASnapshotIsMappedForAWordOfManyMatches) {

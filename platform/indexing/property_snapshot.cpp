@@ -254,15 +254,13 @@ bool PropertyCache::HoldsTogether() const {
       return false;
     }
   }
-  // Rows of one snapshot are ordered by their places, rows of others by their paths' bytes:
-  // the places must be the paths' order, or a sort over both would go round in circles.
-  std::vector<std::uint32_t> byPlace(rows, UINT32_MAX);
+  // Every row its own place in path order, so that rows of the snapshot order totally.
+  // (Whether the places follow the paths' bytes is not checked: that would compare every
+  // path; see RowHeap::placesByText.)
+  std::vector<bool> taken(rows);
   for (std::uint32_t r = 0; r < rows; ++r) {
-    if (pathOrder_[r] >= rows || byPlace[pathOrder_[r]] != UINT32_MAX) return false;
-    byPlace[pathOrder_[r]] = r;
-  }
-  for (std::size_t k = 1; k < rows; ++k) {
-    if (!(Cell(kCachePath, byPlace[k - 1]).text < Cell(kCachePath, byPlace[k]).text)) return false;
+    if (pathOrder_[r] >= rows || taken[pathOrder_[r]]) return false;
+    taken[pathOrder_[r]] = true;
   }
   return true;
 }

@@ -1295,6 +1295,11 @@ class RowHeap final : public ResultSet::Unordered {
   // than on putting the first screenfuls in order. Not for GUID keys of a cache, which need
   // a copy.
   bool lazyKeys = false;
+  // Rows of one snapshot compare by their places in path order, others by the paths' bytes.
+  // Where a snapshot read from a file meets another source, its places are not trusted to
+  // be the bytes' order (a damaged file), and its rows compare by their bytes too: a sort
+  // whose order goes round in circles reads out of bounds.
+  bool placesByText = false;
   std::vector<std::size_t> keySlot;
   std::size_t pathSlot = 0;
 
@@ -1322,8 +1327,12 @@ class RowHeap final : public ResultSet::Unordered {
     const Pending& p = pending[x];
     const Source& src = sources[p.source];
     PathKey path;
-    if (src.cache && src.slotColumn[pathSlot] == kCachePath) {
+    if (src.cache && src.slotColumn[pathSlot] == kCachePath && !placesByText) {
       path = {src.cache.get(), nullptr, p.index, src.cache->pathOrder(p.index)};
+    } else if (src.cache && src.slotColumn[pathSlot] == kCachePath) {
+      const std::string_view text = src.cache->Cell(kCachePath, p.index).text;
+      path.text = text.data();
+      path.rowOrLength = static_cast<std::uint32_t>(std::min<std::size_t>(text.size(), UINT32_MAX));
     } else if (!src.cache) {
       const std::string_view text = sqlValues.Text(src.ValueAt(sqlValues, p.index, pathSlot));
       path.text = text.data();
@@ -1988,6 +1997,10 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
   h.sources = std::move(sources);
   h.pending = std::move(pending);
   h.sqlValues = std::move(sqlValues);  // moving the store keeps every value where it is
+  h.placesByText = h.sources.size() > 1 &&
+                   std::any_of(h.sources.begin(), h.sources.end(), [](const Source& src) {
+                     return src.cache && !src.cache->placesArePathOrder();
+                   });
   h.lazyKeys = std::none_of(h.sources.begin(), h.sources.end(), [&](const Source& src) {
     return src.cache && std::any_of(keySlot.begin(), keySlot.end(), [&](std::size_t slot) {
              return slot != src.rankSlot && src.slots[slot].kind == ValueKind::Guid;
