@@ -99,6 +99,32 @@ class PropertyCacheTest : public ::testing::Test {
     return a;
   }
 
+  // Edits a snapshot of two rows in place: `edit` gets their first values and their places
+  // in path order.
+  template <typename Edit>
+  static void EditRowTables(const fs::path& file, Edit edit) {
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(f)), {});
+    snapshot::SnapshotHeader h;
+    std::memcpy(&h, bytes.data(), sizeof h);
+    ASSERT_EQ(h.rows, 2u);
+    std::size_t at = snapshot::kHeaderSize;
+    for (std::uint64_t c = 0; c < h.columns; ++c) {
+      std::uint32_t n = 0;
+      std::memcpy(&n, bytes.data() + at, sizeof n);
+      at += sizeof n + n + 1;
+    }
+    at = (at + 7) / 8 * 8 + h.rows * 8 * 3;  // past the ids, the lengths and the present bits
+    std::uint32_t first[2], places[2];
+    std::memcpy(first, bytes.data() + at, sizeof first);
+    std::memcpy(places, bytes.data() + at + 8, sizeof places);  // each table padded to 8
+    edit(first, places);
+    std::memcpy(bytes.data() + at, first, sizeof first);
+    std::memcpy(bytes.data() + at + 8, places, sizeof places);
+    f.seekp(0);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+
   fs::path root_;
   std::unique_ptr<Installation> install_;
   std::unique_ptr<CatalogAdmin> admin_;
@@ -386,25 +412,8 @@ TEST_F(PropertyCacheTest, ASnapshotServesTheNextProcessOfTheSameState) {
   ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
   EXPECT_EQ(fs::file_size(file), whole);
   EXPECT_EQ(firstQueryOfANewProcess(changed), 1u);
-  {
-    // The second row's first value placed far past the values there are.
-    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(f)), {});
-    snapshot::SnapshotHeader h;
-    std::memcpy(&h, bytes.data(), sizeof h);
-    ASSERT_EQ(h.rows, 2u);
-    std::size_t at = snapshot::kHeaderSize;
-    for (std::uint64_t c = 0; c < h.columns; ++c) {
-      std::uint32_t n = 0;
-      std::memcpy(&n, bytes.data() + at, sizeof n);
-      at += sizeof n + n + 1;
-    }
-    at = (at + 7) / 8 * 8 + h.rows * 8 * 3;  // past the ids, the lengths and the present bits
-    const std::uint32_t far = 1u << 30;
-    std::memcpy(bytes.data() + at + sizeof far, &far, sizeof far);
-    f.seekp(0);
-    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
+  // The second row's first value placed far past the values there are.
+  EditRowTables(file, [](std::uint32_t* first, std::uint32_t*) { first[1] = 1u << 30; });
   EXPECT_EQ(firstQueryOfANewProcess(changed), 0u);
 
   // Other cached properties than the file's (more, or as many of another name), another
@@ -455,28 +464,11 @@ TEST_F(PropertyCacheTest, RowsOfASnapshotAndAnotherSourceOrderByTheirPaths) {
   std::size_t loaded = 0;
   ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
   const fs::path file = root_ / "cat" / "Catalog.wci" / "properties.snap";
-  {
-    // The two rows' places swapped: still one place each, but against their paths.
-    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(f)), {});
-    snapshot::SnapshotHeader h;
-    std::memcpy(&h, bytes.data(), sizeof h);
-    ASSERT_EQ(h.rows, 2u);
-    std::size_t at = snapshot::kHeaderSize;
-    for (std::uint64_t c = 0; c < h.columns; ++c) {
-      std::uint32_t n = 0;
-      std::memcpy(&n, bytes.data() + at, sizeof n);
-      at += sizeof n + n + 1;
-    }
-    at = (at + 7) / 8 * 8 + h.rows * 8 * 3 + 8;  // past ids, lengths, present bits, first values
-    std::uint32_t places[2];
-    std::memcpy(places, bytes.data() + at, sizeof places);
+  // The two rows' places swapped: still one place each, but against their paths.
+  EditRowTables(file, [](std::uint32_t*, std::uint32_t* places) {
     ASSERT_EQ(places[0] + places[1], 1u);
     std::swap(places[0], places[1]);
-    std::memcpy(bytes.data() + at, places, sizeof places);
-    f.seekp(0);
-    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
+  });
   executor_ = std::make_unique<QueryExecutor>(*admin_);
   EXPECT_EQ(Run(q), answer);
   EXPECT_EQ(executor_->cachedTables(), 2u);  // both tables from the snapshot
