@@ -19,6 +19,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -510,10 +511,13 @@ bool SnapshotIsCurrent(const fs::path& location) {
   if (qv::Failed(ix::CatalogDb::OpenForQuery(location, db))) return false;
   ix::ChangeStamp stamp;
   if (ix::ReadChangeStamp(db->db(), stamp) != qv::S_OK) return false;
+  const fs::path file = ix::CatalogDb::DatabasePath(location);
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return false;
+  stamp.file = st.st_ino;
   std::shared_ptr<const ix::PropertyCache> cache;
-  return ix::PropertyCache::Open(ix::CatalogDb::DatabasePath(location).parent_path() /
-                                     ix::snapshot::kFileName,
-                                 stamp, db->columns(), 0, cache) == qv::S_OK;
+  return ix::PropertyCache::Open(file.parent_path() / ix::snapshot::kFileName, stamp,
+                                 db->columns(), 0, cache) == qv::S_OK;
 }
 
 // QvSeek --print WORD --catalogs files --max 20 as a whole process, start included.
