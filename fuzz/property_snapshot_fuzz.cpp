@@ -30,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   h.textBytes = u16(4);
   h.rowOfIdSize = u16(6);
   h.flags = data[8] & 1;
+  h.likeResults = data[19] & 3;
   const std::vector<std::string> exprs = PropertyCache::ColumnExprs({});
   h.columns = exprs.size();
   std::string columns;
@@ -53,7 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     out << columns << body;
   }
   std::shared_ptr<const PropertyCache> cache;
-  if (PropertyCache::Open(file, stamp, {}, 1, cache) != qv::S_OK) return 0;
+  LikeMemo memo;
+  if (PropertyCache::Open(file, stamp, {}, 1, cache, &memo) != qv::S_OK) return 0;
+  if (memo.snapshot != cache.get()) std::abort();
+  for (const auto& [key, known] : memo.results) {
+    if (known.size() != cache->size()) std::abort();  // a result for every row
+  }
   // What the rank and the row order rely on: lengths that are not negative, and every row
   // its own place in path order.
   std::vector<bool> taken(cache->size());

@@ -12,6 +12,7 @@ namespace {
 // kCachePath and kCacheDir say), then one per cached property.
 constexpr std::string_view kDocColumns[] = {"path", "dir", "filename", "size", "write",
                                             "attrib", "title"};
+static_assert(std::size(kDocColumns) == kCacheDocColumns);
 
 }  // namespace
 

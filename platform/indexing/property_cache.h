@@ -33,6 +33,10 @@ struct CacheCell {
 // The columns every cache has first, in this order.
 inline constexpr int kCachePath = 0;
 inline constexpr int kCacheDir = 1;
+// The documents' own columns, before those of the cached properties.
+inline constexpr int kCacheDocColumns = 7;
+
+struct LikeMemo;
 
 class PropertyCache {
  public:
@@ -52,13 +56,20 @@ class PropertyCache {
   // the catalog's stamp as the loading transaction saw it, and used by a process whose
   // transaction sees the same stamp (see property_snapshot_format.h). Save replaces the file
   // in one rename, flushed to disk first; S_FALSE when it would be too large to be mapped.
-  HRESULT Save(const std::filesystem::path& file, const ChangeStamp& stamp) const;
+  // With `memo` (of this snapshot), its LIKE results are kept too, so that the next process
+  // need not match every path against the client's exclusions again.
+  HRESULT Save(const std::filesystem::path& file, const ChangeStamp& stamp,
+               const LikeMemo* memo = nullptr) const;
   // S_OK with the file's snapshot, taken as being at `version`; S_FALSE when there is none
   // of this state of the catalog with these properties; STG_E_DOCFILECORRUPT for a file
   // that does not hold together (which the next Save replaces).
+  // The LIKE results kept with it go to `memo` (when given).
+  // Matches every row not yet matched against each single LIKE pattern of `memo` (of this
+  // snapshot): between searches, so that neither the next search nor the next process does.
+  void CompleteLikeResults(LikeMemo& memo) const;
   static HRESULT Open(const std::filesystem::path& file, const ChangeStamp& stamp,
                       std::span<const PropColumn> props, std::int64_t version,
-                      std::shared_ptr<const PropertyCache>& out);
+                      std::shared_ptr<const PropertyCache>& out, LikeMemo* memo = nullptr);
 
   std::size_t size() const { return ids_.size(); }
   std::int64_t id(std::size_t row) const { return ids_[row]; }

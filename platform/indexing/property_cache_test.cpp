@@ -474,6 +474,64 @@ TEST_F(PropertyCacheTest, RowsOfASnapshotAndAnotherSourceOrderByTheirPaths) {
   EXPECT_EQ(executor_->cachedTables(), 2u);  // both tables from the snapshot
 }
 
+// The client's path exclusions are matched against every row between searches and kept with
+// the snapshot: the next process matches none of them again, and answers the same.
+TEST_F(PropertyCacheTest, ASnapshotKeepsTheExclusionsMatchedForEveryRow) {
+  Put("/h/a.txt", "budget", 1);
+  Put("/h/Trash/b.txt", "budget", 1);
+  Put("/h/c.txt", "budget memo", std::nullopt);
+  const std::string q = "SELECT Path FROM System..Scope() WHERE CONTAINS(ALL,'\"budget\"') "
+                        "AND Path NOT LIKE '%/trash/%' ORDER BY Path";
+  const std::vector<std::string> answer{"/h/a.txt|", "/h/c.txt|"};
+  const fs::path file = root_ / "cat" / "Catalog.wci" / "properties.snap";
+  std::string bytes;
+  snapshot::SnapshotHeader h;
+  auto readSnapshot = [&] {
+    std::ifstream in(file, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+    std::memcpy(&h, bytes.data(), sizeof h);
+  };
+  // The first query runs as SQL, which matches no pattern here: the snapshot written after
+  // it holds none.
+  EXPECT_EQ(Run(q), answer);
+  std::size_t loaded = 0;
+  ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
+  readSnapshot();
+  EXPECT_EQ(h.likeResults, 0u);
+  // A query on the cache matches the pattern for its own rows; the next look keeps it with
+  // every row matched. The last section: the pattern's result per row.
+  EXPECT_EQ(Run(q), answer);
+  ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
+  EXPECT_EQ(loaded, 0u);
+  readSnapshot();
+  EXPECT_EQ(h.likeResults, 1u);
+  ASSERT_EQ(h.rows, 3u);
+  std::size_t results = bytes.size() - 8;
+  EXPECT_EQ(std::string(bytes.data() + results, 3), std::string("\0\1\0", 3));
+  // After a change the pattern is carried to the new cache, whose rows are all matched when
+  // it is kept, though the query that wanted it ran as SQL.
+  Put("/h/c.txt", "budget memo", 2);
+  EXPECT_EQ(Run(q), answer);
+  ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
+  ASSERT_EQ(loaded, 1u);
+  readSnapshot();
+  EXPECT_EQ(h.likeResults, 1u);
+  results = bytes.size() - 8;
+  EXPECT_EQ(std::string(bytes.data() + results, 3), std::string("\0\1\0", 3));
+
+  executor_ = std::make_unique<QueryExecutor>(*admin_);
+  EXPECT_EQ(Run(q), answer);
+  EXPECT_EQ(executor_->cachedTables(), 1u);
+  EXPECT_EQ(Both(q), answer);
+
+  // A result that is none of the four values: the snapshot is refused, the answer the same.
+  bytes[results + 1] = 7;
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+  executor_ = std::make_unique<QueryExecutor>(*admin_);
+  EXPECT_EQ(Run(q), answer);
+  EXPECT_EQ(executor_->cachedTables(), 0u);
+}
+
 // A process's first query of a word found in few documents costs less through SQL than
 // mapping a snapshot and checking it; a word found in many is answered from the snapshot.
 TEST_F(PropertyCacheTest, ASnapshotIsMappedForAWordOfManyMatches) {

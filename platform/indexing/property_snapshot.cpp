@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <bit>
+#include <charconv>
+#include <map>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 
+#include "platform/indexing/like_pattern.h"
 #include "platform/indexing/property_cache.h"
 #include "platform/indexing/property_snapshot_format.h"
 
@@ -93,8 +96,44 @@ PropertyCache::Mapping::~Mapping() {
   if (at) ::munmap(at, size);
 }
 
-HRESULT PropertyCache::Save(const fs::path& file, const ChangeStamp& stamp) const {
+// The column of a LIKE result's key ("<column>:<pattern>"), or -1.
+int KeyColumn(std::string_view key, std::size_t columns) {
+  const auto colon = key.find(':');
+  int column = 0;
+  const auto [end, ec] = std::from_chars(key.data(), key.data() + std::min(colon, key.size()), column);
+  if (colon == std::string_view::npos || ec != std::errc() || end != key.data() + colon ||
+      column < 0 || static_cast<std::size_t>(column) >= columns) {
+    return -1;
+  }
+  return column;
+}
+
+void PropertyCache::CompleteLikeResults(LikeMemo& memo) const {
+  if (memo.snapshot != this || textHasNul_) return;  // NUL: LIKE is left to SQL
+  for (auto& [key, known] : memo.results) {
+    const int column = KeyColumn(key, columns_.size());
+    if (column < 0 || known.size() != ids_.size()) continue;
+    const LikePattern like(std::string_view(key).substr(key.find(':') + 1));
+    for (std::size_t row = 0; row < known.size(); ++row) {
+      if (known[row] >= 0) continue;
+      const CacheCell cell = Cell(column, row);
+      known[row] = cell.type == SQLITE_NULL ? 2 : like.MatchesWhole(cell.text);
+    }
+  }
+}
+
+HRESULT PropertyCache::Save(const fs::path& file, const ChangeStamp& stamp,
+                            const LikeMemo* memo) const {
   if (stamp.empty() || stamp.instance.size() >= snapshot::kInstanceSize) return E_INVALIDARG;
+  // The LIKE results of single patterns (a whole plan's are not kept).
+  std::vector<std::pair<std::string_view, std::span<const std::int8_t>>> likes;
+  if (memo && memo->snapshot == this) {
+    for (const auto& [key, known] : memo->results) {
+      if (KeyColumn(key, columns_.size()) >= 0 && known.size() == ids_.size()) {
+        likes.emplace_back(key, known);
+      }
+    }
+  }
   SnapshotHeader h;
   h.flags = textHasNul_ ? snapshot::kTextHasNul : 0;
   std::memcpy(h.instance.data(), stamp.instance.data(), stamp.instance.size());
@@ -120,6 +159,9 @@ HRESULT PropertyCache::Save(const fs::path& file, const ChangeStamp& stamp) cons
                        Padded(first_.size_bytes()) + Padded(pathOrder_.size_bytes()) +
                        Padded(rowOfId_.size_bytes()) + cells_.size_bytes() + text_.size();
   for (const Column& c : columns_) size += c.reals.size_bytes();
+  size = Padded(size);
+  for (const auto& [key, all] : likes) size += Padded(sizeof(std::uint32_t) + key.size()) + Padded(all.size());
+  h.likeResults = likes.size();
   if (size > snapshot::kMaxFileSize) return S_FALSE;  // no process would map it
   h.fileSize = size;
 
@@ -135,7 +177,16 @@ HRESULT PropertyCache::Save(const fs::path& file, const ChangeStamp& stamp) cons
             WriteSpan(fd, first_) && WriteSpan(fd, pathOrder_) && WriteSpan(fd, rowOfId_) &&
             WriteSpan(fd, cells_);
   for (const Column& c : columns_) ok = ok && WriteSpan(fd, c.reals);
-  ok = ok && WriteAll(fd, text_.data(), text_.size()) && ::fsync(fd) == 0;
+  ok = ok && WriteSection(fd, text_.data(), text_.size());
+  for (const auto& [key, all] : likes) {
+    std::string head(sizeof(std::uint32_t), '\0');
+    const auto n = static_cast<std::uint32_t>(key.size());
+    std::memcpy(head.data(), &n, sizeof n);
+    head += key;
+    ok = ok && WriteSection(fd, head.data(), head.size()) &&
+         WriteSection(fd, all.data(), all.size());
+  }
+  ok = ok && ::fsync(fd) == 0;
   const int error = errno;
   ::close(fd);
   // The folder is not flushed after the rename: a snapshot lost in a crash is only missed,
@@ -150,7 +201,7 @@ HRESULT PropertyCache::Save(const fs::path& file, const ChangeStamp& stamp) cons
 
 HRESULT PropertyCache::Open(const fs::path& file, const ChangeStamp& stamp,
                             std::span<const PropColumn> props, std::int64_t version,
-                            std::shared_ptr<const PropertyCache>& out) {
+                            std::shared_ptr<const PropertyCache>& out, LikeMemo* memo) {
   if (stamp.empty()) return S_FALSE;
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return S_FALSE;  // none (or none this process may read): loaded as before
@@ -217,11 +268,32 @@ HRESULT PropertyCache::Open(const fs::path& file, const ChangeStamp& stamp,
     if (dense[c] && !r.Take(h.rows, k.columns_[c].reals)) return STG_E_DOCFILECORRUPT;
   }
   const char* text = nullptr;
-  if (!r.Bytes(h.textBytes, text) || r.at() != size) return STG_E_DOCFILECORRUPT;
+  if (!r.Bytes(h.textBytes, text)) return STG_E_DOCFILECORRUPT;
+  r.Align();
   k.text_ = std::string_view(text, static_cast<std::size_t>(h.textBytes));
   k.textHasNul_ = h.flags & snapshot::kTextHasNul;
-  if (!k.HoldsTogether()) return STG_E_DOCFILECORRUPT;
+  std::map<std::string, std::vector<std::int8_t>> likes;
+  for (std::uint64_t i = 0; i < h.likeResults; ++i) {
+    const char* p = nullptr;
+    std::uint32_t n = 0;
+    if (!r.Bytes(sizeof n, p)) return STG_E_DOCFILECORRUPT;
+    std::memcpy(&n, p, sizeof n);
+    if (!r.Bytes(n, p)) return STG_E_DOCFILECORRUPT;
+    std::string key(p, n);
+    r.Align();
+    std::span<const std::int8_t> known;
+    if (KeyColumn(key, exprs.size()) < 0 || !r.Take(h.rows, known)) return STG_E_DOCFILECORRUPT;
+    for (const std::int8_t v : known) {
+      if (v < -1 || v > 2) return STG_E_DOCFILECORRUPT;
+    }
+    likes[std::move(key)].assign(known.begin(), known.end());
+  }
+  if (r.at() != size || !k.HoldsTogether()) return STG_E_DOCFILECORRUPT;
   k.dataVersion_ = version;
+  if (memo) {
+    memo->results = std::move(likes);
+    memo->snapshot = cache.get();
+  }
   out = std::move(cache);
   return S_OK;
 }

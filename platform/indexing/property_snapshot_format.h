@@ -16,7 +16,10 @@
 //   cells       16 bytes per value: int64 value (an integer, a double's bits, or a text's
 //               offset), uint32 text length, uint8 SQLite type, 3 zero bytes
 //   reals       per column flagged kEveryRowReal: a double per row
-//   text        textBytes bytes
+//   text        textBytes bytes, then zeros to a multiple of 8
+//   LIKE results likeResults of them: the key's length (uint32), the key ("<column>:<pattern>"),
+//               zeros to a multiple of 8, then an int8 per row (0 no match, 1 match, 2 no
+//               value, -1 not known), zeros to a multiple of 8
 //
 // A snapshot is used only when its instance and change count equal the catalog's as the
 // reading transaction sees them, and its columns are those the catalog caches now.
@@ -48,6 +51,7 @@ struct SnapshotHeader {
   std::uint64_t textBytes = 0;
   std::uint64_t rowOfIdSize = 0;
   std::uint64_t columns = 0;
+  std::uint64_t likeResults = 0;
   std::uint64_t fileSize = 0;
 };
 inline constexpr std::size_t kHeaderSize = sizeof(SnapshotHeader);

@@ -696,6 +696,8 @@ struct CacheQuery {
   std::int64_t& lastVersion;
   bool& wanted;
   std::optional<OwedSnapshot>& snapshotOwed;
+  std::optional<OwedSnapshot>& snapshotKept;
+  std::size_t& likesKept;
   const std::filesystem::path& snapshot;  // where a snapshot of the cache may be kept
   std::uint64_t file;                     // the database file's inode
   LikeMemo& likeMemo;
@@ -709,9 +711,17 @@ HRESULT LoadCache(Database& db, std::span<const PropColumn> props, std::int64_t 
                   std::shared_ptr<const PropertyCache>& cache, LikeMemo& memo) {
   const HRESULT hr = PropertyCache::Load(db, props, version, cache);
   if (Failed(hr) || hr == E_NOTIMPL) return hr;
-  // LIKE results belong to the snapshot they were matched in.
+  // LIKE results belong to the snapshot they were matched in; the patterns on the documents'
+  // own columns (the client's path exclusions, in every search) stay, to be matched anew.
+  std::vector<std::string> kept;
+  for (const auto& [key, known] : memo.results) {
+    if (key.size() > 2 && key[0] >= '0' && key[0] < '0' + kCacheDocColumns && key[1] == ':') {
+      kept.push_back(key);
+    }
+  }
   memo.results.clear();
   memo.snapshot = cache.get();
+  for (const std::string& key : kept) memo.results[key].assign(cache->size(), -1);
   return hr;
 }
 
@@ -722,17 +732,25 @@ constexpr std::int64_t kMatchesPerMappedRow = 100;
 // The snapshot another process left of the catalog as this transaction sees it, if there is
 // one: mapped, it answers at once. A snapshot that is missing, of another state or damaged
 // is passed over (a damaged one is replaced by the next load that keeps one).
-bool MapSnapshot(Database& db, std::uint64_t databaseFile, std::span<const PropColumn> props,
-                 const std::filesystem::path& file, std::int64_t version,
-                 std::shared_ptr<const PropertyCache>& cache, LikeMemo& memo) {
+// The LIKE patterns of single columns whose results a memo holds (not whole plans').
+std::size_t SingleLikes(const LikeMemo& memo) {
+  return static_cast<std::size_t>(std::count_if(memo.results.begin(), memo.results.end(),
+                                                [](const auto& r) { return !r.first.starts_with("plan "); }));
+}
+
+bool MapSnapshot(CacheQuery& c, std::int64_t version) {
   ChangeStamp stamp;
-  if (ReadChangeStamp(db, stamp) != S_OK) return false;
-  stamp.file = databaseFile;
+  if (ReadChangeStamp(c.db, stamp) != S_OK) return false;
+  stamp.file = c.file;
   std::shared_ptr<const PropertyCache> mapped;
-  if (PropertyCache::Open(file, stamp, props, version, mapped) != S_OK) return false;
-  cache = std::move(mapped);
-  memo.results.clear();
-  memo.snapshot = cache.get();
+  LikeMemo likes;  // the LIKE results kept with it
+  if (PropertyCache::Open(c.snapshot, stamp, c.props, version, mapped, &likes) != S_OK) {
+    return false;
+  }
+  c.cache = std::move(mapped);
+  c.likeMemo = std::move(likes);
+  c.snapshotKept = OwedSnapshot{stamp, c.cache};
+  c.likesKept = SingleLikes(c.likeMemo);
   return true;
 }
 
@@ -774,8 +792,7 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
            static_cast<std::int64_t>(postings.size()) >= tableRows / kMatchesPerMappedRow;
   };
   if ((!c.cache || !c.cache->Current(version, c.props.size())) &&
-      !(worthMapping() &&
-        MapSnapshot(c.db, c.file, c.props, c.snapshot, version, c.cache, c.likeMemo))) {
+      !(worthMapping() && MapSnapshot(c, version))) {
     if (!stood) {
       c.wanted = true;  // a process that searches on may load it before the next query
       return S_OK;
@@ -1663,8 +1680,13 @@ HRESULT QueryExecutor::LoadWantedCaches(std::size_t& loaded) {
     struct stat st {};
     if (::stat(cat.file.c_str(), &st) != 0 || st.st_ino != cat.inode) return S_OK;
     owed.stamp.file = cat.inode;
-    const HRESULT hr = owed.cache->Save(cat.file.parent_path() / snapshot::kFileName, owed.stamp);
-    return Failed(hr) ? hr : S_OK;
+    owed.cache->CompleteLikeResults(cat.likeMemo);
+    const HRESULT hr =
+        owed.cache->Save(cat.file.parent_path() / snapshot::kFileName, owed.stamp, &cat.likeMemo);
+    if (Failed(hr)) return hr;
+    cat.likesKept = cat.likeMemo.snapshot == owed.cache.get() ? SingleLikes(cat.likeMemo) : 0;
+    cat.snapshotKept = std::move(owed);
+    return S_OK;
   };
   // A catalog that fails is left to its next query, which reports it; the others go on.
   HRESULT first = S_OK;
@@ -1674,6 +1696,11 @@ HRESULT QueryExecutor::LoadWantedCaches(std::size_t& loaded) {
     if (cat.cacheWanted) {
       hr = loadOne(cat);
       if (Failed(hr)) cat.cacheWanted = false;
+    }
+    // Searches on the kept snapshot matched patterns it lacks: kept again, with them.
+    if (!cat.snapshotOwed && cat.snapshotKept && cat.snapshotKept->cache == cat.cache &&
+        cat.likeMemo.snapshot == cat.cache.get() && SingleLikes(cat.likeMemo) > cat.likesKept) {
+      cat.snapshotOwed = cat.snapshotKept;
     }
     if (Succeeded(hr) && cat.snapshotOwed) hr = saveOne(cat);
     if (Failed(hr) && Succeeded(first)) first = hr;
@@ -1858,7 +1885,7 @@ HRESULT QueryExecutor::Execute(std::string_view text, const QueryOptions& option
       std::vector<CacheHit>& hits = scratch_->hits;
       hits.clear();
       hr = RunOnCache({cat->db->db(), *scratch_, cat->db->columns(), cat->cache, cat->cacheVersion,
-                       cat->cacheWanted, cat->snapshotOwed,
+                       cat->cacheWanted, cat->snapshotOwed, cat->snapshotKept, cat->likesKept,
                        cat->file.parent_path() / snapshot::kFileName, cat->inode,
                        cat->likeMemo, cat->phraseHits, cat->statements, cat->words},
                       comp, q, table, slots, rankColumn, keySlot, options.maxRows,

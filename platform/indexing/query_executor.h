@@ -101,6 +101,10 @@ class QueryExecutor {
     bool cacheWanted = false;        // a query ran as SQL for want of a current cache
     std::int64_t lookVersion = -1;   // the version at the last look between queries
     std::optional<OwedSnapshot> snapshotOwed;
+    // The snapshot in the file as this process last wrote or mapped it, and how many LIKE
+    // patterns' results it holds: written again when searches have matched more since.
+    std::optional<OwedSnapshot> snapshotKept;
+    std::size_t likesKept = 0;
     LikeMemo likeMemo;
     bool phraseHits = false;  // qv_phrase_hits registered on the connection
     bool wordRows = false;    // qv_word_rows registered on the connection
