@@ -1,6 +1,7 @@
 #include "platform/indexing/property_cache.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 #include "platform/indexing/fts_rank.h"
@@ -175,6 +176,18 @@ int PropertyCache::ColumnOf(std::string_view expr) const {
     if (columns_[c].expr == expr) return static_cast<int>(c);
   }
   return -1;
+}
+
+int LikeKeyColumn(std::string_view key, std::size_t columns) {
+  const auto colon = key.find(':');
+  if (colon == std::string_view::npos) return -1;
+  int column = 0;
+  const auto [end, ec] = std::from_chars(key.data(), key.data() + colon, column);
+  if (ec != std::errc() || end != key.data() + colon || column < 0 ||
+      static_cast<std::size_t>(column) >= columns) {
+    return -1;
+  }
+  return column;
 }
 
 }  // namespace qv::platform::indexing

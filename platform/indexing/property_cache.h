@@ -201,4 +201,8 @@ struct LikeMemo {
   std::map<std::string, std::vector<std::int8_t>> results;
 };
 
+// The column (below `columns`) of a single pattern's key in LikeMemo::results
+// ("<column>:<pattern>"), or -1: another key (a whole plan's, "plan ...").
+int LikeKeyColumn(std::string_view key, std::size_t columns);
+
 }  // namespace qv::platform::indexing

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <bit>
-#include <charconv>
 #include <map>
 #include <cerrno>
 #include <chrono>
@@ -96,22 +95,10 @@ PropertyCache::Mapping::~Mapping() {
   if (at) ::munmap(at, size);
 }
 
-// The column of a LIKE result's key ("<column>:<pattern>"), or -1.
-int KeyColumn(std::string_view key, std::size_t columns) {
-  const auto colon = key.find(':');
-  int column = 0;
-  const auto [end, ec] = std::from_chars(key.data(), key.data() + std::min(colon, key.size()), column);
-  if (colon == std::string_view::npos || ec != std::errc() || end != key.data() + colon ||
-      column < 0 || static_cast<std::size_t>(column) >= columns) {
-    return -1;
-  }
-  return column;
-}
-
 void PropertyCache::CompleteLikeResults(LikeMemo& memo) const {
   if (memo.snapshot != this || textHasNul_) return;  // NUL: LIKE is left to SQL
   for (auto& [key, known] : memo.results) {
-    const int column = KeyColumn(key, columns_.size());
+    const int column = LikeKeyColumn(key, columns_.size());
     if (column < 0 || known.size() != ids_.size()) continue;
     const LikePattern like(std::string_view(key).substr(key.find(':') + 1));
     for (std::size_t row = 0; row < known.size(); ++row) {
@@ -129,7 +116,7 @@ HRESULT PropertyCache::Save(const fs::path& file, const ChangeStamp& stamp,
   std::vector<std::pair<std::string_view, std::span<const std::int8_t>>> likes;
   if (memo && memo->snapshot == this) {
     for (const auto& [key, known] : memo->results) {
-      if (KeyColumn(key, columns_.size()) >= 0 && known.size() == ids_.size()) {
+      if (LikeKeyColumn(key, columns_.size()) >= 0 && known.size() == ids_.size()) {
         likes.emplace_back(key, known);
       }
     }
@@ -282,7 +269,7 @@ HRESULT PropertyCache::Open(const fs::path& file, const ChangeStamp& stamp,
     std::string key(p, n);
     r.Align();
     std::span<const std::int8_t> known;
-    if (KeyColumn(key, exprs.size()) < 0 || !r.Take(h.rows, known)) return STG_E_DOCFILECORRUPT;
+    if (LikeKeyColumn(key, exprs.size()) < 0 || !r.Take(h.rows, known)) return STG_E_DOCFILECORRUPT;
     for (const std::int8_t v : known) {
       if (v < -1 || v > 2) return STG_E_DOCFILECORRUPT;
     }

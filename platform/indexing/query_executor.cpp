@@ -706,7 +706,6 @@ struct CacheQuery {
   std::unique_ptr<FtsWordReader>& words;
 };
 
-
 HRESULT LoadCache(Database& db, std::span<const PropColumn> props, std::int64_t version,
                   std::shared_ptr<const PropertyCache>& cache, LikeMemo& memo) {
   const HRESULT hr = PropertyCache::Load(db, props, version, cache);
@@ -715,9 +714,7 @@ HRESULT LoadCache(Database& db, std::span<const PropColumn> props, std::int64_t 
   // own columns (the client's path exclusions, in every search) stay, to be matched anew.
   std::vector<std::string> kept;
   for (const auto& [key, known] : memo.results) {
-    if (key.size() > 2 && key[0] >= '0' && key[0] < '0' + kCacheDocColumns && key[1] == ':') {
-      kept.push_back(key);
-    }
+    if (LikeKeyColumn(key, kCacheDocColumns) >= 0) kept.push_back(key);
   }
   memo.results.clear();
   memo.snapshot = cache.get();
@@ -729,15 +726,17 @@ HRESULT LoadCache(Database& db, std::span<const PropColumn> props, std::int64_t 
 // many (see RunOnCache).
 constexpr std::int64_t kMatchesPerMappedRow = 100;
 
+// The LIKE patterns of single columns whose results a memo holds (not whole plans').
+std::size_t SingleLikes(const LikeMemo& memo) {
+  return static_cast<std::size_t>(
+      std::count_if(memo.results.begin(), memo.results.end(), [](const auto& r) {
+        return LikeKeyColumn(r.first, PropertyCache::kMaxColumns) >= 0;
+      }));
+}
+
 // The snapshot another process left of the catalog as this transaction sees it, if there is
 // one: mapped, it answers at once. A snapshot that is missing, of another state or damaged
 // is passed over (a damaged one is replaced by the next load that keeps one).
-// The LIKE patterns of single columns whose results a memo holds (not whole plans').
-std::size_t SingleLikes(const LikeMemo& memo) {
-  return static_cast<std::size_t>(std::count_if(memo.results.begin(), memo.results.end(),
-                                                [](const auto& r) { return !r.first.starts_with("plan "); }));
-}
-
 bool MapSnapshot(CacheQuery& c, std::int64_t version) {
   ChangeStamp stamp;
   if (ReadChangeStamp(c.db, stamp) != S_OK) return false;
