@@ -59,6 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (memo.snapshot != cache.get()) std::abort();
   for (const auto& [key, known] : memo.results) {
     if (known.size() != cache->size()) std::abort();  // a result for every row
+    for (const std::int8_t v : known) {
+      if (v < -1 || v > 2) std::abort();  // each one of the four (checked eight at a time)
+    }
   }
   // What the rank and the row order rely on: lengths that are not negative, and every row
   // its own place in path order.

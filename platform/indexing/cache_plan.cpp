@@ -129,7 +129,72 @@ void LikeNodes(PlanNode* n, std::vector<PlanNode*>& out) {
   if (n->kind == PlanNode::Kind::Like && n->column >= 0) out.push_back(n);
 }
 
+std::string LikeKey(const PlanNode& n) {
+  return std::to_string(n.column) + ":" + std::get<std::string>(n.param);
+}
+
+// The condition alone, pointing at no process's results.
+std::unique_ptr<PlanNode> Copy(const PlanNode& n) {
+  auto c = std::make_unique<PlanNode>();
+  c->kind = n.kind;
+  if (n.left) c->left = Copy(*n.left);
+  if (n.right) c->right = Copy(*n.right);
+  c->column = n.column;
+  c->op = n.op;
+  c->param = n.param;
+  c->nocase = n.nocase;
+  c->negated = n.negated;
+  c->set = n.set;
+  c->like = n.like;
+  return c;
+}
+
 }  // namespace
+
+bool ReadsColumnsBelow(const PlanNode& n, int columns) {
+  if (n.kind == PlanNode::Kind::InSet) return false;
+  if ((n.kind == PlanNode::Kind::Like || n.kind == PlanNode::Kind::Compare ||
+       n.kind == PlanNode::Kind::IsNull) &&
+      (n.column < 0 || n.column >= columns)) {
+    return false;
+  }
+  return (!n.left || ReadsColumnsBelow(*n.left, columns)) &&
+         (!n.right || ReadsColumnsBelow(*n.right, columns));
+}
+
+void CompleteMemo(const PropertyCache& cache, LikeMemo& memo) {
+  // A text with a NUL leaves LIKE to SQL; and results of another cache are not this one's.
+  if (memo.snapshot != &cache || cache.textHasNul()) return;
+  const std::size_t rows = cache.size();
+  for (auto& [key, known] : memo.results) {
+    const int column = LikeKeyColumn(key, cache.columns());
+    if (column < 0 || known.size() != rows) continue;
+    const LikePattern like(std::string_view(key).substr(key.find(':') + 1));
+    for (std::size_t row = 0; row < rows; ++row) {
+      if (known[row] >= 0) continue;
+      const CacheCell cell = cache.Cell(column, row);
+      known[row] = cell.type == SQLITE_NULL ? 2 : like.MatchesWhole(cell.text);
+    }
+  }
+  const CachePlan none;  // a kept plan reads no match set
+  for (auto& [key, where] : memo.plans) {
+    const auto it = memo.results.find(key);
+    if (it == memo.results.end() || it->second.size() != rows) continue;
+    // Its patterns read from their own results, all worked out above.
+    std::vector<PlanNode*> likes;
+    LikeNodes(where.get(), likes);
+    for (PlanNode* n : likes) {
+      const auto single = memo.results.find(LikeKey(*n));
+      n->memo = single != memo.results.end() && single->second.size() == rows ? &single->second
+                                                                               : nullptr;
+    }
+    std::vector<std::int8_t>& known = it->second;
+    for (std::size_t row = 0; row < rows; ++row) {
+      if (known[row] < 0) known[row] = Evaluate(*where, cache, none, row) ? 1 : 0;
+    }
+    for (PlanNode* n : likes) n->memo = nullptr;
+  }
+}
 
 void AttachMemo(CachePlan& plan, const PropertyCache& cache, LikeMemo& memo) {
   std::vector<PlanNode*> likes;
@@ -141,16 +206,22 @@ void AttachMemo(CachePlan& plan, const PropertyCache& cache, LikeMemo& memo) {
   // nodes attached first pointing at freed results. A plan with more patterns than the map
   // keeps matches none.
   if (need > kMaxMemoPatterns) return;
-  if (memo.results.size() + need > kMaxMemoPatterns) memo.results.clear();
+  if (memo.results.size() + need > kMaxMemoPatterns) {
+    memo.results.clear();
+    memo.plans.clear();
+  }
   for (PlanNode* n : likes) {
-    auto& known = memo.results[std::to_string(n->column) + ":" + std::get<std::string>(n->param)];
+    auto& known = memo.results[LikeKey(*n)];
     if (known.size() != cache.size()) known.assign(cache.size(), -1);
     n->memo = &known;
   }
   if (wholeKnown) {
-    auto& known = memo.results["plan " + whole];
+    const std::string key = "plan " + whole;
+    auto& known = memo.results[key];
     if (known.size() != cache.size()) known.assign(cache.size(), -1);
     plan.known = &known;
+    auto& where = memo.plans[key];
+    if (!where) where = Copy(*plan.where);
   }
 }
 

@@ -70,6 +70,14 @@ bool Evaluate(const PlanNode& n, const PropertyCache& cache, const CachePlan& pl
 // this snapshot.
 void AttachMemo(CachePlan& plan, const PropertyCache& cache, LikeMemo& memo);
 
+// Works out, for every row the memo's results of `cache` still lack, each single pattern
+// and each whole plan the memo knows the condition of: a snapshot then keeps them whole.
+void CompleteMemo(const PropertyCache& cache, LikeMemo& memo);
+
+// Whether every column the condition reads is below `columns` (a whole plan's results are
+// carried to the next cache only when its columns keep their places).
+bool ReadsColumnsBelow(const PlanNode& n, int columns);
+
 // Which documents a table's scopes take: the same test as the SQL form's.
 struct ScopeTest {
   enum class Kind { Nothing, Everything, Folder, Under } kind;

@@ -178,6 +178,8 @@ int PropertyCache::ColumnOf(std::string_view expr) const {
   return -1;
 }
 
+bool IsPlanKey(std::string_view key) { return key.starts_with("plan "); }
+
 int LikeKeyColumn(std::string_view key, std::size_t columns) {
   const auto colon = key.find(':');
   if (colon == std::string_view::npos) return -1;

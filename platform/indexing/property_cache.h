@@ -5,7 +5,6 @@
 // another connection (the indexer) has committed since. It is loaded inside the read
 // transaction that the query's full-text reads use, so both see the same catalog. Rows handed
 // out keep their snapshot alive.
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/bit_count.h"
 #include "common/hresult.h"
 #include "platform/indexing/catalog_db.h"
 #include "platform/indexing/sqlite_db.h"
@@ -37,6 +37,7 @@ inline constexpr int kCacheDir = 1;
 inline constexpr int kCacheDocColumns = 7;
 
 struct LikeMemo;
+struct PlanNode;
 
 class PropertyCache {
  public:
@@ -56,22 +57,20 @@ class PropertyCache {
   // the catalog's stamp as the loading transaction saw it, and used by a process whose
   // transaction sees the same stamp (see property_snapshot_format.h). Save replaces the file
   // in one rename, flushed to disk first; S_FALSE when it would be too large to be mapped.
-  // With `memo` (of this snapshot), its LIKE results are kept too, so that the next process
-  // need not match every path against the client's exclusions again.
+  // With `memo` (of this snapshot), its LIKE results and whole plans' results are kept too,
+  // so that the next process need not match every path against the client's exclusions.
   HRESULT Save(const std::filesystem::path& file, const ChangeStamp& stamp,
                const LikeMemo* memo = nullptr) const;
   // S_OK with the file's snapshot, taken as being at `version`; S_FALSE when there is none
   // of this state of the catalog with these properties; STG_E_DOCFILECORRUPT for a file
   // that does not hold together (which the next Save replaces).
   // The LIKE results kept with it go to `memo` (when given).
-  // Matches every row not yet matched against each single LIKE pattern of `memo` (of this
-  // snapshot): between searches, so that neither the next search nor the next process does.
-  void CompleteLikeResults(LikeMemo& memo) const;
   static HRESULT Open(const std::filesystem::path& file, const ChangeStamp& stamp,
                       std::span<const PropColumn> props, std::int64_t version,
                       std::shared_ptr<const PropertyCache>& out, LikeMemo* memo = nullptr);
 
   std::size_t size() const { return ids_.size(); }
+  std::size_t columns() const { return columns_.size(); }
   std::int64_t id(std::size_t row) const { return ids_[row]; }
   std::int64_t tokens(std::size_t row) const { return tokens_[row]; }
   // The row's place among all rows by path (bytewise), so that rows of one snapshot compare
@@ -107,7 +106,7 @@ class PropertyCache {
     const std::uint64_t mask = present_[row];
     const std::uint64_t bit = std::uint64_t{1} << column;
     if (!(mask & bit)) return cell;
-    const Stored& c = cells_[first_[row] + static_cast<std::size_t>(std::popcount(mask & (bit - 1)))];
+    const Stored& c = cells_[first_[row] + static_cast<std::size_t>(CountBits(mask & (bit - 1)))];
     cell.type = c.type;
     switch (c.type) {
       case SQLITE_INTEGER: cell.i = c.value; break;
@@ -199,10 +198,15 @@ class PropertyCache {
 struct LikeMemo {
   const PropertyCache* snapshot = nullptr;
   std::map<std::string, std::vector<std::int8_t>> results;
+  // The condition of each whole plan's key this process has seen, so that its results can
+  // be worked out for every row before a snapshot keeps them.
+  std::map<std::string, std::shared_ptr<PlanNode>> plans;
 };
 
 // The column (below `columns`) of a single pattern's key in LikeMemo::results
 // ("<column>:<pattern>"), or -1: another key (a whole plan's, "plan ...").
 int LikeKeyColumn(std::string_view key, std::size_t columns);
+// The key of a whole plan's results ("plan <condition>").
+bool IsPlanKey(std::string_view key);
 
 }  // namespace qv::platform::indexing

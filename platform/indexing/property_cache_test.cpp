@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -474,8 +475,9 @@ TEST_F(PropertyCacheTest, RowsOfASnapshotAndAnotherSourceOrderByTheirPaths) {
   EXPECT_EQ(executor_->cachedTables(), 2u);  // both tables from the snapshot
 }
 
-// The client's path exclusions are matched against every row between searches and kept with
-// the snapshot: the next process matches none of them again, and answers the same.
+// The client's path exclusions, and the whole condition made of them, are matched against
+// every row between searches and kept with the snapshot: the next process matches none of
+// them again, and answers the same.
 TEST_F(PropertyCacheTest, ASnapshotKeepsTheExclusionsMatchedForEveryRow) {
   Put("/h/a.txt", "budget", 1);
   Put("/h/Trash/b.txt", "budget", 1);
@@ -491,6 +493,20 @@ TEST_F(PropertyCacheTest, ASnapshotKeepsTheExclusionsMatchedForEveryRow) {
     bytes.assign(std::istreambuf_iterator<char>(in), {});
     std::memcpy(&h, bytes.data(), sizeof h);
   };
+  // Where the results of the section whose key holds `needle` begin: after the key's
+  // length and the key, padded to eight bytes.
+  auto resultsOf = [&](std::string_view needle) {
+    std::size_t at = bytes.find(needle);
+    if (at == std::string::npos) return bytes.size();
+    while (at > 0 && std::isdigit(static_cast<unsigned char>(bytes[at - 1]))) --at;
+    std::uint32_t n = 0;
+    std::memcpy(&n, bytes.data() + at - sizeof n, sizeof n);
+    return (at + n + 7) / 8 * 8;
+  };
+  auto results = [&](std::string_view needle) {
+    const std::size_t at = resultsOf(needle);
+    return at + 3 <= bytes.size() ? bytes.substr(at, 3) : std::string();
+  };
   // The first query runs as SQL, which matches no pattern here: the snapshot written after
   // it holds none.
   EXPECT_EQ(Run(q), answer);
@@ -498,26 +514,26 @@ TEST_F(PropertyCacheTest, ASnapshotKeepsTheExclusionsMatchedForEveryRow) {
   ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
   readSnapshot();
   EXPECT_EQ(h.likeResults, 0u);
-  // A query on the cache matches the pattern for its own rows; the next look keeps it with
-  // every row matched. The last section: the pattern's result per row.
+  // A query on the cache matches the pattern, and the condition, for its own rows; the
+  // next look keeps both with every row matched.
   EXPECT_EQ(Run(q), answer);
   ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
   EXPECT_EQ(loaded, 0u);
   readSnapshot();
-  EXPECT_EQ(h.likeResults, 1u);
+  EXPECT_EQ(h.likeResults, 2u);
   ASSERT_EQ(h.rows, 3u);
-  std::size_t results = bytes.size() - 8;
-  EXPECT_EQ(std::string(bytes.data() + results, 3), std::string("\0\1\0", 3));
-  // After a change the pattern is carried to the new cache, whose rows are all matched when
-  // it is kept, though the query that wanted it ran as SQL.
+  EXPECT_EQ(results(":%/trash/%"), std::string("\0\1\0", 3));
+  EXPECT_EQ(results("plan "), std::string("\1\0\1", 3));
+  // After a change both are carried to the new cache, whose rows are all matched when it
+  // is kept, though the query that wanted it ran as SQL.
   Put("/h/c.txt", "budget memo", 2);
   EXPECT_EQ(Run(q), answer);
   ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
   ASSERT_EQ(loaded, 1u);
   readSnapshot();
-  EXPECT_EQ(h.likeResults, 1u);
-  results = bytes.size() - 8;
-  EXPECT_EQ(std::string(bytes.data() + results, 3), std::string("\0\1\0", 3));
+  EXPECT_EQ(h.likeResults, 2u);
+  EXPECT_EQ(results(":%/trash/%"), std::string("\0\1\0", 3));
+  EXPECT_EQ(results("plan "), std::string("\1\0\1", 3));
 
   executor_ = std::make_unique<QueryExecutor>(*admin_);
   EXPECT_EQ(Run(q), answer);
@@ -525,7 +541,7 @@ TEST_F(PropertyCacheTest, ASnapshotKeepsTheExclusionsMatchedForEveryRow) {
   EXPECT_EQ(Both(q), answer);
 
   // A result that is none of the four values: the snapshot is refused, the answer the same.
-  bytes[results + 1] = 7;
+  bytes[resultsOf("plan ") + 1] = 7;
   std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
   executor_ = std::make_unique<QueryExecutor>(*admin_);
   EXPECT_EQ(Run(q), answer);

@@ -5,11 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <bit>
-#include <map>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <map>
 
 #include "platform/indexing/like_pattern.h"
 #include "platform/indexing/property_cache.h"
@@ -89,34 +88,38 @@ void RemoveLeftovers(const fs::path& folder, std::string_view prefix) {
   }
 }
 
+// Whether every byte is a result (-1, 0, 1 or 2), eight at a time: a fresh search checks
+// a byte per row for every pattern kept.
+bool AllResults(std::span<const std::int8_t> known) {
+  constexpr std::uint64_t kLow = 0x7f7f7f7f7f7f7f7full, kHigh = 0x8080808080808080ull;
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  std::uint64_t outside = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= known.size(); i += 8) {
+    std::uint64_t x = 0;
+    std::memcpy(&x, known.data() + i, sizeof x);
+    // Each byte plus one (without carrying into the next) must be 0 to 3.
+    outside |= (((x & kLow) + kOnes) ^ (x & kHigh)) & ~(kOnes * 3);
+  }
+  for (; i < known.size(); ++i) outside |= static_cast<std::uint8_t>(known[i] + 1) > 3;
+  return outside == 0;
+}
+
 }  // namespace
 
 PropertyCache::Mapping::~Mapping() {
   if (at) ::munmap(at, size);
 }
 
-void PropertyCache::CompleteLikeResults(LikeMemo& memo) const {
-  if (memo.snapshot != this || textHasNul_) return;  // NUL: LIKE is left to SQL
-  for (auto& [key, known] : memo.results) {
-    const int column = LikeKeyColumn(key, columns_.size());
-    if (column < 0 || known.size() != ids_.size()) continue;
-    const LikePattern like(std::string_view(key).substr(key.find(':') + 1));
-    for (std::size_t row = 0; row < known.size(); ++row) {
-      if (known[row] >= 0) continue;
-      const CacheCell cell = Cell(column, row);
-      known[row] = cell.type == SQLITE_NULL ? 2 : like.MatchesWhole(cell.text);
-    }
-  }
-}
-
 HRESULT PropertyCache::Save(const fs::path& file, const ChangeStamp& stamp,
                             const LikeMemo* memo) const {
   if (stamp.empty() || stamp.instance.size() >= snapshot::kInstanceSize) return E_INVALIDARG;
-  // The LIKE results of single patterns (a whole plan's are not kept).
+  // The LIKE results of single patterns and of whole plans.
   std::vector<std::pair<std::string_view, std::span<const std::int8_t>>> likes;
   if (memo && memo->snapshot == this) {
     for (const auto& [key, known] : memo->results) {
-      if (LikeKeyColumn(key, columns_.size()) >= 0 && known.size() == ids_.size()) {
+      if ((LikeKeyColumn(key, columns_.size()) >= 0 || IsPlanKey(key)) &&
+          known.size() == ids_.size()) {
         likes.emplace_back(key, known);
       }
     }
@@ -269,10 +272,10 @@ HRESULT PropertyCache::Open(const fs::path& file, const ChangeStamp& stamp,
     std::string key(p, n);
     r.Align();
     std::span<const std::int8_t> known;
-    if (LikeKeyColumn(key, exprs.size()) < 0 || !r.Take(h.rows, known)) return STG_E_DOCFILECORRUPT;
-    for (const std::int8_t v : known) {
-      if (v < -1 || v > 2) return STG_E_DOCFILECORRUPT;
+    if ((LikeKeyColumn(key, exprs.size()) < 0 && !IsPlanKey(key)) || !r.Take(h.rows, known)) {
+      return STG_E_DOCFILECORRUPT;
     }
+    if (!AllResults(known)) return STG_E_DOCFILECORRUPT;
     likes[std::move(key)].assign(known.begin(), known.end());
   }
   if (r.at() != size || !k.HoldsTogether()) return STG_E_DOCFILECORRUPT;
@@ -285,6 +288,8 @@ HRESULT PropertyCache::Open(const fs::path& file, const ChangeStamp& stamp,
   return S_OK;
 }
 
+// Each check is a loop of its own without early exits, so that the compiler can make it
+// branch-free: a fresh search checks some megabytes of tables before its first answer.
 bool PropertyCache::HoldsTogether() const {
   const std::size_t rows = ids_.size();
   const std::size_t ncols = columns_.size();
@@ -293,35 +298,45 @@ bool PropertyCache::HoldsTogether() const {
   for (std::size_t c = 0; c < ncols; ++c) {
     if (!columns_[c].reals.empty()) everyRow |= std::uint64_t{1} << c;
   }
+  bool bad = false;
+  for (std::size_t r = 1; r < rows; ++r) bad |= ids_[r] <= ids_[r - 1];
+  std::int64_t lengths = 0;  // the rank divides by a length: none may be negative
+  for (std::size_t r = 0; r < rows; ++r) lengths |= tokens_[r];
+  bad |= lengths < 0;
   for (std::size_t r = 0; r < rows; ++r) {
-    if (r > 0 && ids_[r] <= ids_[r - 1]) return false;
-    if (tokens_[r] < 0) return false;  // the rank divides by a length
-    if ((present_[r] & beyond) || (present_[r] & everyRow) != everyRow) return false;
-    if (std::uint64_t{first_[r]} + static_cast<std::uint64_t>(std::popcount(present_[r])) >
-        cells_.size()) {
-      return false;
-    }
-    // Find answers from the table where there is one: it must know every row.
-    if (!rowOfId_.empty() && (ids_[r] < 0 || static_cast<std::uint64_t>(ids_[r]) >= rowOfId_.size() ||
-                              rowOfId_[static_cast<std::size_t>(ids_[r])] != r)) {
-      return false;
-    }
+    bad |= ((present_[r] & beyond) | ((present_[r] & everyRow) ^ everyRow)) != 0;
   }
-  for (std::size_t id = 0; id < rowOfId_.size(); ++id) {
-    const std::uint32_t row = rowOfId_[id];
-    if (row != UINT32_MAX && (row >= rows || ids_[row] != static_cast<std::int64_t>(id))) {
+  const std::uint64_t cells = cells_.size();
+  for (std::size_t r = 0; r < rows; ++r) {
+    bad |= std::uint64_t{first_[r]} + static_cast<std::uint64_t>(CountBits(present_[r])) > cells;
+  }
+  if (bad) return false;
+  // Find answers from the table where there is one. Ids ascend, so the first and the last
+  // bound them all; every row must be found at its id, and no other entry may name a row.
+  if (!rowOfId_.empty()) {
+    if (rows > 0 &&
+        (ids_.front() < 0 || static_cast<std::uint64_t>(ids_.back()) >= rowOfId_.size())) {
       return false;
     }
+    for (std::size_t r = 0; r < rows; ++r) {
+      bad |= rowOfId_[static_cast<std::size_t>(ids_[r])] != r;
+    }
+    std::size_t named = 0;
+    for (const std::uint32_t row : rowOfId_) named += row != UINT32_MAX;
+    bad |= named != rows;
   }
   // Every row its own place in path order, so that rows of the snapshot order totally.
   // (Whether the places follow the paths' bytes is not checked: that would compare every
   // path; see RowHeap::placesByText.)
-  std::vector<bool> taken(rows);
-  for (std::uint32_t r = 0; r < rows; ++r) {
-    if (pathOrder_[r] >= rows || taken[pathOrder_[r]]) return false;
-    taken[pathOrder_[r]] = true;
+  std::vector<std::uint64_t> taken((rows + 63) / 64);
+  for (std::size_t r = 0; r < rows; ++r) {
+    const std::uint32_t place = pathOrder_[r];
+    const std::size_t at = place < rows ? place : 0;
+    const std::uint64_t bit = std::uint64_t{1} << (at % 64);
+    bad |= place >= rows || (taken[at / 64] & bit) != 0;
+    taken[at / 64] |= bit;
   }
-  return true;
+  return !bad;
 }
 
 }  // namespace qv::platform::indexing

@@ -17,9 +17,10 @@
 //               offset), uint32 text length, uint8 SQLite type, 3 zero bytes
 //   reals       per column flagged kEveryRowReal: a double per row
 //   text        textBytes bytes, then zeros to a multiple of 8
-//   LIKE results likeResults of them: the key's length (uint32), the key ("<column>:<pattern>"),
-//               zeros to a multiple of 8, then an int8 per row (0 no match, 1 match, 2 no
-//               value, -1 not known), zeros to a multiple of 8
+//   LIKE results likeResults of them: the key's length (uint32), the key ("<column>:<pattern>",
+//               or "plan <condition>" for a whole condition), zeros to a multiple of 8,
+//               then an int8 per row (0 no match or false, 1 match or true, 2 no value,
+//               -1 not known), zeros to a multiple of 8
 //
 // A snapshot is used only when its instance and change count equal the catalog's as the
 // reading transaction sees them, and its columns are those the catalog caches now.

@@ -14,6 +14,7 @@
 #include <span>
 #include <variant>
 
+#include "common/bit_count.h"
 #include "common/oledate.h"
 #include "common/utf.h"
 #include "platform/indexing/cache_plan.h"
@@ -711,14 +712,20 @@ HRESULT LoadCache(Database& db, std::span<const PropColumn> props, std::int64_t 
   const HRESULT hr = PropertyCache::Load(db, props, version, cache);
   if (Failed(hr) || hr == E_NOTIMPL) return hr;
   // LIKE results belong to the snapshot they were matched in; the patterns on the documents'
-  // own columns (the client's path exclusions, in every search) stay, to be matched anew.
+  // own columns (the client's path exclusions, in every search), and the whole conditions
+  // made of them, stay, to be matched anew.
   std::vector<std::string> kept;
   for (const auto& [key, known] : memo.results) {
-    if (LikeKeyColumn(key, kCacheDocColumns) >= 0) kept.push_back(key);
+    const auto plan = memo.plans.find(key);
+    if (LikeKeyColumn(key, kCacheDocColumns) >= 0 ||
+        (plan != memo.plans.end() && ReadsColumnsBelow(*plan->second, kCacheDocColumns))) {
+      kept.push_back(key);
+    }
   }
   memo.results.clear();
   memo.snapshot = cache.get();
   for (const std::string& key : kept) memo.results[key].assign(cache->size(), -1);
+  std::erase_if(memo.plans, [&](const auto& p) { return !memo.results.contains(p.first); });
   return hr;
 }
 
@@ -726,11 +733,11 @@ HRESULT LoadCache(Database& db, std::span<const PropColumn> props, std::int64_t 
 // many (see RunOnCache).
 constexpr std::int64_t kMatchesPerMappedRow = 100;
 
-// The LIKE patterns of single columns whose results a memo holds (not whole plans').
-std::size_t SingleLikes(const LikeMemo& memo) {
+// The LIKE patterns and whole plans whose results a memo holds for a snapshot to keep.
+std::size_t KeptResults(const LikeMemo& memo) {
   return static_cast<std::size_t>(
       std::count_if(memo.results.begin(), memo.results.end(), [](const auto& r) {
-        return LikeKeyColumn(r.first, PropertyCache::kMaxColumns) >= 0;
+        return LikeKeyColumn(r.first, PropertyCache::kMaxColumns) >= 0 || IsPlanKey(r.first);
       }));
 }
 
@@ -749,7 +756,7 @@ bool MapSnapshot(CacheQuery& c, std::int64_t version) {
   c.cache = std::move(mapped);
   c.likeMemo = std::move(likes);
   c.snapshotKept = OwedSnapshot{stamp, c.cache};
-  c.likesKept = SingleLikes(c.likeMemo);
+  c.likesKept = KeptResults(c.likeMemo);
   return true;
 }
 
@@ -1017,9 +1024,9 @@ class SqlValues {
     const std::uint64_t word = at(row + column / 64).bits;
     const std::uint64_t bit = std::uint64_t{1} << (column % 64);
     if (!(word & bit)) return kNull;
-    std::size_t before = static_cast<std::size_t>(std::popcount(word & (bit - 1)));
+    std::size_t before = static_cast<std::size_t>(CountBits(word & (bit - 1)));
     for (std::size_t w = 0; w < column / 64; ++w) {
-      before += static_cast<std::size_t>(std::popcount(at(row + w).bits));
+      before += static_cast<std::size_t>(CountBits(at(row + w).bits));
     }
     return std::size_t{row} + Words(stored) + before;
   }
@@ -1679,11 +1686,11 @@ HRESULT QueryExecutor::LoadWantedCaches(std::size_t& loaded) {
     struct stat st {};
     if (::stat(cat.file.c_str(), &st) != 0 || st.st_ino != cat.inode) return S_OK;
     owed.stamp.file = cat.inode;
-    owed.cache->CompleteLikeResults(cat.likeMemo);
+    CompleteMemo(*owed.cache, cat.likeMemo);
     const HRESULT hr =
         owed.cache->Save(cat.file.parent_path() / snapshot::kFileName, owed.stamp, &cat.likeMemo);
     if (Failed(hr)) return hr;
-    cat.likesKept = cat.likeMemo.snapshot == owed.cache.get() ? SingleLikes(cat.likeMemo) : 0;
+    cat.likesKept = cat.likeMemo.snapshot == owed.cache.get() ? KeptResults(cat.likeMemo) : 0;
     cat.snapshotKept = std::move(owed);
     return S_OK;
   };
@@ -1698,7 +1705,7 @@ HRESULT QueryExecutor::LoadWantedCaches(std::size_t& loaded) {
     }
     // Searches on the kept snapshot matched patterns it lacks: kept again, with them.
     if (!cat.snapshotOwed && cat.snapshotKept && cat.snapshotKept->cache == cat.cache &&
-        cat.likeMemo.snapshot == cat.cache.get() && SingleLikes(cat.likeMemo) > cat.likesKept) {
+        cat.likeMemo.snapshot == cat.cache.get() && KeptResults(cat.likeMemo) > cat.likesKept) {
       cat.snapshotOwed = cat.snapshotKept;
     }
     if (Succeeded(hr) && cat.snapshotOwed) hr = saveOne(cat);
