@@ -413,9 +413,21 @@ TEST_F(PropertyCacheTest, ASnapshotServesTheNextProcessOfTheSameState) {
   ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
   EXPECT_EQ(fs::file_size(file), whole);
   EXPECT_EQ(firstQueryOfANewProcess(changed), 1u);
-  // The second row's first value placed far past the values there are.
-  EditRowTables(file, [](std::uint32_t* first, std::uint32_t*) { first[1] = 1u << 30; });
+  // The second row's first value placed far past the values there are; or both rows given
+  // the same place in path order (a sort could not order them).
+  std::uint32_t firstBefore = 0;
+  EditRowTables(file, [&](std::uint32_t* first, std::uint32_t*) {
+    firstBefore = first[1];
+    first[1] = 1u << 30;
+  });
   EXPECT_EQ(firstQueryOfANewProcess(changed), 0u);
+  EditRowTables(file, [&](std::uint32_t* first, std::uint32_t* places) {
+    first[1] = firstBefore;
+    places[1] = places[0];
+  });
+  EXPECT_EQ(firstQueryOfANewProcess(changed), 0u);
+  EditRowTables(file, [](std::uint32_t*, std::uint32_t* places) { places[1] = 1 - places[0]; });
+  EXPECT_EQ(firstQueryOfANewProcess(changed), 1u);  // mended by hand: used again
 
   // Other cached properties than the file's (more, or as many of another name), another
   // catalog, or another database file in the catalog's place: not used either.

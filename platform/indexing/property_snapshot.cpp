@@ -288,8 +288,8 @@ HRESULT PropertyCache::Open(const fs::path& file, const ChangeStamp& stamp,
   return S_OK;
 }
 
-// Each check is a loop of its own without early exits, so that the compiler can make it
-// branch-free: a fresh search checks some megabytes of tables before its first answer.
+// One pass over the rows without early exits, so that it runs without mispredicted
+// branches: a fresh search checks some megabytes of tables before its first answer.
 bool PropertyCache::HoldsTogether() const {
   const std::size_t rows = ids_.size();
   const std::size_t ncols = columns_.size();
@@ -298,45 +298,43 @@ bool PropertyCache::HoldsTogether() const {
   for (std::size_t c = 0; c < ncols; ++c) {
     if (!columns_[c].reals.empty()) everyRow |= std::uint64_t{1} << c;
   }
-  bool bad = false;
-  for (std::size_t r = 1; r < rows; ++r) bad |= ids_[r] <= ids_[r - 1];
-  std::int64_t lengths = 0;  // the rank divides by a length: none may be negative
-  for (std::size_t r = 0; r < rows; ++r) lengths |= tokens_[r];
-  bad |= lengths < 0;
-  for (std::size_t r = 0; r < rows; ++r) {
-    bad |= ((present_[r] & beyond) | ((present_[r] & everyRow) ^ everyRow)) != 0;
-  }
   const std::uint64_t cells = cells_.size();
-  for (std::size_t r = 0; r < rows; ++r) {
-    bad |= std::uint64_t{first_[r]} + static_cast<std::uint64_t>(CountBits(present_[r])) > cells;
-  }
-  if (bad) return false;
-  // Find answers from the table where there is one. Ids ascend, so the first and the last
-  // bound them all; every row must be found at its id, and no other entry may name a row.
-  if (!rowOfId_.empty()) {
-    if (rows > 0 &&
-        (ids_.front() < 0 || static_cast<std::uint64_t>(ids_.back()) >= rowOfId_.size())) {
-      return false;
-    }
-    for (std::size_t r = 0; r < rows; ++r) {
-      bad |= rowOfId_[static_cast<std::size_t>(ids_[r])] != r;
-    }
-    std::size_t named = 0;
-    for (const std::uint32_t row : rowOfId_) named += row != UINT32_MAX;
-    bad |= named != rows;
-  }
-  // Every row its own place in path order, so that rows of the snapshot order totally.
-  // (Whether the places follow the paths' bytes is not checked: that would compare every
-  // path; see RowHeap::placesByText.)
+  const std::uint64_t ids = rowOfId_.size();
+  const bool byTable = ids > 0;  // Find answers from the table where there is one
   std::vector<std::uint64_t> taken((rows + 63) / 64);
+  bool bad = false;
+  std::int64_t lengths = 0;  // the rank divides by a length: none may be negative
+  std::uint64_t stray = 0;   // bits of columns there are not, or missing where every row has one
+  std::int64_t before = INT64_MIN;
   for (std::size_t r = 0; r < rows; ++r) {
+    const std::int64_t id = ids_[r];
+    bad |= r > 0 && id <= before;  // ids ascend
+    before = id;
+    lengths |= tokens_[r];
+    const std::uint64_t present = present_[r];
+    stray |= (present & beyond) | (~present & everyRow);
+    // The row's values lie within the values (the count of its bits only near the end).
+    const std::uint64_t first = first_[r];
+    if (first + ncols > cells) bad |= first + static_cast<std::uint64_t>(CountBits(present)) > cells;
+    // The table finds the row at its id.
+    if (byTable) {
+      const std::uint64_t at = static_cast<std::uint64_t>(id) < ids ? static_cast<std::uint64_t>(id) : 0;
+      bad |= at != static_cast<std::uint64_t>(id) || rowOfId_[at] != r;
+    }
+    // Every row its own place in path order, so that rows of the snapshot order totally.
+    // (Whether the places follow the paths' bytes is not checked: that would compare every
+    // path; see RowHeap::placesByText.)
     const std::uint32_t place = pathOrder_[r];
-    const std::size_t at = place < rows ? place : 0;
-    const std::uint64_t bit = std::uint64_t{1} << (at % 64);
-    bad |= place >= rows || (taken[at / 64] & bit) != 0;
-    taken[at / 64] |= bit;
+    const std::size_t slot = place < rows ? place : 0;
+    const std::uint64_t bit = std::uint64_t{1} << (slot % 64);
+    bad |= place >= rows || (taken[slot / 64] & bit) != 0;
+    taken[slot / 64] |= bit;
   }
-  return !bad;
+  // No entry of the table but those of the rows names a row.
+  std::size_t named = 0;
+  for (const std::uint32_t row : rowOfId_) named += row != UINT32_MAX;
+  bad |= byTable && named != rows;
+  return !bad && lengths >= 0 && stray == 0;
 }
 
 }  // namespace qv::platform::indexing
