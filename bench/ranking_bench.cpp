@@ -74,6 +74,9 @@ struct Updater {
     RegisterRankingClasses(tc.ctx());
     tc.registry().SetValue(platform::Hive::LocalMachine, kFilesKey, "IndexedFolders",
                            platform::RegValue::Sz("/home"));
+    // The settings were written a while before, as on a machine in use: a hive changed in
+    // the last seconds is read again on every update.
+    tc.clock().SetNow(SystemClock().Now() + 60 * 10'000'000ull);
     FileRanking(ctx).get_CurrentScope(&scope);
   }
   bool Update(const std::string& file) {

@@ -409,7 +409,7 @@ void RegisterRankingClasses(Context& ctx) {
   RegisterBaseActivation(ctx);
   // Each caller makes a ranking object for the visit in hand; what they learn of the
   // settings and the mounts is kept for all of them.
-  auto caches = std::make_shared<ranking::RankingCaches>(ctx.registry);
+  auto caches = std::make_shared<ranking::RankingCaches>(ctx.registry, ctx.clock);
   ctx.classes.Register(CLSID_FileRanking, kProgIdFileRanking, kProgIdFileRankingIndependent,
                        [&ctx, caches](std::shared_ptr<platform::ComObject>& out) {
                          out = std::make_shared<FileRanking>(ctx, caches);

@@ -36,7 +36,7 @@ bool IsRankableFile(const std::filesystem::path& file);
 class FileRanking final : public IKivFileRanking {
  public:
   explicit FileRanking(const Context& ctx)
-      : FileRanking(ctx, std::make_shared<ranking::RankingCaches>(ctx.registry)) {}
+      : FileRanking(ctx, std::make_shared<ranking::RankingCaches>(ctx.registry, ctx.clock)) {}
   FileRanking(const Context& ctx, std::shared_ptr<ranking::RankingCaches> caches)
       : ctx_(ctx), caches_(std::move(caches)) {}
 

@@ -10,6 +10,10 @@
 namespace qv::ranking {
 namespace {
 
+// How long a hive must have stood unchanged before its stamp is trusted (100 ns units):
+// longer than the coarsest file system clock (two seconds, FAT's).
+constexpr std::int64_t kSettledAfter = 3 * 10'000'000;
+
 std::int64_t Nanoseconds(const timespec& t) {
   return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
@@ -45,9 +49,22 @@ Switches SwitchCache::Get() {
   std::lock_guard lock(mutex_);
   if (!now || !stamp_ || *now != *stamp_) {
     values_ = ReadFromRegistry();
-    stamp_ = now;
+    ++reads_;
+    // A file system whose clock ticks coarsely can give two writes within one tick the same
+    // times, and a replaced file the old inode and size: the stamp of a hive changed lately
+    // is not kept, so that it is read again until it has stood still for a while.
+    const std::int64_t changed =
+        kFileTimeUnixEpochSeconds * 10'000'000 + (now ? now->changedNs : 0) / 100;
+    const bool settled =
+        now && (!now->exists || static_cast<std::int64_t>(clock_.Now()) - changed >= kSettledAfter);
+    stamp_ = settled ? now : std::nullopt;
   }
   return values_;
+}
+
+std::uint64_t SwitchCache::reads() const {
+  std::lock_guard lock(mutex_);
+  return reads_;
 }
 
 }  // namespace qv::ranking

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 
+#include "common/clock.h"
 #include "platform/registry/registry.h"
 #include "provider/ranking/writable_mounts.h"
 
@@ -22,11 +23,14 @@ struct Switches {
 
 class SwitchCache {
  public:
-  explicit SwitchCache(const platform::Registry& registry)
-      : registry_(registry), hivePath_(registry.HivePath(platform::Hive::LocalMachine)) {}
+  SwitchCache(const platform::Registry& registry, const Clock& clock)
+      : registry_(registry), clock_(clock),
+        hivePath_(registry.HivePath(platform::Hive::LocalMachine)) {}
 
   // The switches as the hive file holds them now. Safe to call from several threads.
   Switches Get();
+  // How many times the hive has been read.
+  std::uint64_t reads() const;
 
  private:
   // What tells one version of the hive file from another: every write replaces the file
@@ -44,16 +48,19 @@ class SwitchCache {
   Switches ReadFromRegistry() const;
 
   const platform::Registry& registry_;
+  const Clock& clock_;
   std::filesystem::path hivePath_;
-  std::mutex mutex_;            // over the two below
+  mutable std::mutex mutex_;    // over the three below
   std::optional<Stamp> stamp_;  // of the file the values below were read from
   Switches values_;
+  std::uint64_t reads_ = 0;
 };
 
 // What the ranking objects of one process learn and keep for each other: a caller makes one
 // object per visit.
 struct RankingCaches {
-  explicit RankingCaches(const platform::Registry& registry) : switches(registry) {}
+  RankingCaches(const platform::Registry& registry, const Clock& clock)
+      : switches(registry, clock) {}
   SwitchCache switches;
   WritableMounts mounts;
 };

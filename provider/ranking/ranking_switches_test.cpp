@@ -16,7 +16,7 @@ using platform::RegValue;
 
 TEST(SwitchCache, FollowsEveryChangeOfTheHive) {
   TestContext tc;
-  SwitchCache cache(tc.registry());
+  SwitchCache cache(tc.registry(), tc.clock());
   // No hive file yet: everything off.
   EXPECT_EQ(cache.Get(), (Switches{false, false}));
 
@@ -42,7 +42,7 @@ TEST(SwitchCache, SeesAFileEditedInPlace) {
   TestContext tc;
   auto& reg = tc.registry();
   ASSERT_EQ(reg.SetValue(Hive::LocalMachine, kFilesKey, "NoSearchKeys", RegValue::Dword(1)), 0);
-  SwitchCache cache(reg);
+  SwitchCache cache(reg, tc.clock());
   EXPECT_EQ(cache.Get(), (Switches{false, true}));
 
   // An editor that rewrites the same file (same inode) rather than replacing it.
@@ -63,6 +63,30 @@ TEST(SwitchCache, SeesAFileEditedInPlace) {
   // A hive that no longer parses reads as all switches off, as the registry reads it.
   std::ofstream(path, std::ios::trunc) << "not a registry file";
   EXPECT_EQ(cache.Get(), (Switches{false, false}));
+}
+
+// Two writes within one tick of a coarse file system clock can leave the same stamp: a
+// hive changed lately is read on every call until it has stood still for a few seconds.
+TEST(SwitchCache, ReadsAHiveChangedLatelyUntilItStandsStill) {
+  TestContext tc;
+  auto& reg = tc.registry();
+  ASSERT_EQ(reg.SetValue(Hive::LocalMachine, kFilesKey, "NoSearchKeys", RegValue::Dword(1)), 0);
+  tc.clock().SetNow(SystemClock().Now());  // the hive was written just now
+  SwitchCache cache(reg, tc.clock());
+  EXPECT_EQ(cache.Get(), (Switches{false, true}));
+  EXPECT_EQ(cache.Get(), (Switches{false, true}));
+  EXPECT_EQ(cache.reads(), 2u);
+  tc.clock().Advance(std::chrono::seconds(5));
+  EXPECT_EQ(cache.Get(), (Switches{false, true}));
+  EXPECT_EQ(cache.Get(), (Switches{false, true}));
+  EXPECT_EQ(cache.reads(), 3u);  // kept once it stood still
+  // A change is read at once, and again while it is new.
+  ASSERT_EQ(reg.SetValue(Hive::LocalMachine, kVesperKey, "DisableStatistics", RegValue::Dword(1)),
+            0);
+  tc.clock().SetNow(SystemClock().Now());
+  EXPECT_EQ(cache.Get(), (Switches{true, true}));
+  EXPECT_EQ(cache.Get(), (Switches{true, true}));
+  EXPECT_EQ(cache.reads(), 5u);
 }
 
 }  // namespace
