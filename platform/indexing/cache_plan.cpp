@@ -177,12 +177,13 @@ void CompleteMemo(const PropertyCache& cache, LikeMemo& memo) {
     }
   }
   const CachePlan none;  // a kept plan reads no match set
-  for (auto& [key, where] : memo.plans) {
+  for (auto& [key, plan] : memo.plans) {
     const auto it = memo.results.find(key);
-    if (it == memo.results.end() || it->second.size() != rows) continue;
+    if (!KeepsPlan(memo, key) || it == memo.results.end() || it->second.size() != rows) continue;
+    PlanNode* where = plan.where.get();
     // Its patterns read from their own results, all worked out above.
     std::vector<PlanNode*> likes;
-    LikeNodes(where.get(), likes);
+    LikeNodes(where, likes);
     for (PlanNode* n : likes) {
       const auto single = memo.results.find(LikeKey(*n));
       n->memo = single != memo.results.end() && single->second.size() == rows ? &single->second
@@ -220,8 +221,9 @@ void AttachMemo(CachePlan& plan, const PropertyCache& cache, LikeMemo& memo) {
     auto& known = memo.results[key];
     if (known.size() != cache.size()) known.assign(cache.size(), -1);
     plan.known = &known;
-    auto& where = memo.plans[key];
-    if (!where) where = Copy(*plan.where);
+    auto& asked = memo.plans[key];
+    if (!asked.where) asked.where = Copy(*plan.where);
+    ++asked.uses;
   }
 }
 

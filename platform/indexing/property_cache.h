@@ -198,10 +198,20 @@ class PropertyCache {
 struct LikeMemo {
   const PropertyCache* snapshot = nullptr;
   std::map<std::string, std::vector<std::int8_t>> results;
-  // The condition of each whole plan's key this process has seen, so that its results can
-  // be worked out for every row before a snapshot keeps them.
-  std::map<std::string, std::shared_ptr<PlanNode>> plans;
+  // The condition of each whole plan's key this process has seen, and how many queries
+  // asked it, so that the results of those asked again can be worked out for every row
+  // before a snapshot keeps them.
+  struct Plan {
+    std::shared_ptr<PlanNode> where;
+    std::uint64_t uses = 0;
+  };
+  std::map<std::string, Plan> plans;
 };
+
+// Whether a snapshot keeps the results of the whole plan `key`: one that searches asked
+// more than once, and among the few asked most. A condition a user typed once (a date, a
+// folder) is not worth a pass over every row and a new snapshot.
+bool KeepsPlan(const LikeMemo& memo, std::string_view key);
 
 // The column (below `columns`) of a single pattern's key in LikeMemo::results
 // ("<column>:<pattern>"), or -1: another key (a whole plan's, "plan ...").

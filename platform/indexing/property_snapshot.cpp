@@ -114,11 +114,11 @@ PropertyCache::Mapping::~Mapping() {
 HRESULT PropertyCache::Save(const fs::path& file, const ChangeStamp& stamp,
                             const LikeMemo* memo) const {
   if (stamp.empty() || stamp.instance.size() >= snapshot::kInstanceSize) return E_INVALIDARG;
-  // The LIKE results of single patterns and of whole plans.
+  // The LIKE results of single patterns and of the whole plans asked most.
   std::vector<std::pair<std::string_view, std::span<const std::int8_t>>> likes;
   if (memo && memo->snapshot == this) {
     for (const auto& [key, known] : memo->results) {
-      if ((LikeKeyColumn(key, columns_.size()) >= 0 || IsPlanKey(key)) &&
+      if ((LikeKeyColumn(key, columns_.size()) >= 0 || KeepsPlan(*memo, key)) &&
           known.size() == ids_.size()) {
         likes.emplace_back(key, known);
       }

@@ -718,7 +718,7 @@ HRESULT LoadCache(Database& db, std::span<const PropColumn> props, std::int64_t 
   for (const auto& [key, known] : memo.results) {
     const auto plan = memo.plans.find(key);
     if (LikeKeyColumn(key, kCacheDocColumns) >= 0 ||
-        (plan != memo.plans.end() && ReadsColumnsBelow(*plan->second, kCacheDocColumns))) {
+        (KeepsPlan(memo, key) && ReadsColumnsBelow(*plan->second.where, kCacheDocColumns))) {
       kept.push_back(key);
     }
   }
@@ -733,11 +733,13 @@ HRESULT LoadCache(Database& db, std::span<const PropColumn> props, std::int64_t 
 // many (see RunOnCache).
 constexpr std::int64_t kMatchesPerMappedRow = 100;
 
-// The LIKE patterns and whole plans whose results a memo holds for a snapshot to keep.
-std::size_t KeptResults(const LikeMemo& memo) {
+// The LIKE patterns and whole plans whose results a memo holds for a snapshot to keep;
+// with `read`, every plan's too (a snapshot just mapped holds only plans worth keeping).
+std::size_t KeptResults(const LikeMemo& memo, bool read = false) {
   return static_cast<std::size_t>(
-      std::count_if(memo.results.begin(), memo.results.end(), [](const auto& r) {
-        return LikeKeyColumn(r.first, PropertyCache::kMaxColumns) >= 0 || IsPlanKey(r.first);
+      std::count_if(memo.results.begin(), memo.results.end(), [&](const auto& r) {
+        return LikeKeyColumn(r.first, PropertyCache::kMaxColumns) >= 0 ||
+               (IsPlanKey(r.first) && (read || KeepsPlan(memo, r.first)));
       }));
 }
 
@@ -756,7 +758,7 @@ bool MapSnapshot(CacheQuery& c, std::int64_t version) {
   c.cache = std::move(mapped);
   c.likeMemo = std::move(likes);
   c.snapshotKept = OwedSnapshot{stamp, c.cache};
-  c.likesKept = KeptResults(c.likeMemo);
+  c.likesKept = KeptResults(c.likeMemo, true);
   return true;
 }
 
