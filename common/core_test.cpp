@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
+#include "common/bit_count.h"
 #include "common/guid.h"
 #include "common/hresult.h"
 #include "common/oledate.h"
@@ -12,6 +15,23 @@
 
 namespace qv {
 namespace {
+
+// The inline count must agree with the standard one on every width and pattern: a wrong
+// mask would pick the wrong value of a cached row.
+TEST(BitCount, AgreesWithTheStandardCount) {
+  static_assert(CountBits(0) == 0 && CountBits(~std::uint64_t{0}) == 64);
+  std::uint64_t x = 0x9e3779b97f4a7c15ull;
+  for (int i = 0; i < 10000; ++i) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    const std::uint64_t sparse = x & (x >> 1) & (x >> 2);
+    EXPECT_EQ(CountBits(x), std::popcount(x));
+    EXPECT_EQ(CountBits(sparse), std::popcount(sparse));
+    EXPECT_EQ(CountBits(x & ((std::uint64_t{1} << (i % 64)) - 1)),
+              std::popcount(x & ((std::uint64_t{1} << (i % 64)) - 1)));
+  }
+}
 
 TEST(Hresult, Win32CodesBecomeFailuresOnlyWhenPositive) {
   EXPECT_EQ(HresultFromWin32(0), S_OK);
