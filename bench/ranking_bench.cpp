@@ -74,10 +74,14 @@ struct Updater {
     RegisterRankingClasses(tc.ctx());
     tc.registry().SetValue(platform::Hive::LocalMachine, kFilesKey, "IndexedFolders",
                            platform::RegValue::Sz("/home"));
-    // The settings were written a while before, as on a machine in use: a hive changed in
-    // the last seconds is read again on every update.
-    tc.clock().SetNow(SystemClock().Now() + 60 * 10'000'000ull);
     FileRanking(ctx).get_CurrentScope(&scope);
+    // The settings stand still, as on a machine in use: a hive is read again on every update
+    // until a few seconds after its change was first seen.
+    const std::string first = (tc.root() / "settle.txt").string();
+    std::ofstream(first) << "settle";
+    Update(first);
+    tc.clock().Advance(std::chrono::seconds(5));
+    Update(first);
   }
   bool Update(const std::string& file) {
     end += 0.001;

@@ -133,6 +133,14 @@ std::string LikeKey(const PlanNode& n) {
   return std::to_string(n.column) + ":" + std::get<std::string>(n.param);
 }
 
+bool ReadsAnyColumn(const PlanNode& n) {
+  if (n.kind == PlanNode::Kind::Like || n.kind == PlanNode::Kind::Compare ||
+      n.kind == PlanNode::Kind::IsNull) {
+    return true;
+  }
+  return (n.left && ReadsAnyColumn(*n.left)) || (n.right && ReadsAnyColumn(*n.right));
+}
+
 // The condition alone, pointing at no process's results.
 std::unique_ptr<PlanNode> Copy(const PlanNode& n) {
   auto c = std::make_unique<PlanNode>();
@@ -179,8 +187,11 @@ void CompleteMemo(const PropertyCache& cache, LikeMemo& memo) {
   const CachePlan none;  // a kept plan reads no match set
   for (auto& [key, plan] : memo.plans) {
     const auto it = memo.results.find(key);
-    if (!KeepsPlan(memo, key) || it == memo.results.end() || it->second.size() != rows) continue;
+    // A plan read from this cache's snapshot, not asked here yet, is complete already.
     PlanNode* where = plan.where.get();
+    if (!where || !KeepsPlan(memo, key) || it == memo.results.end() || it->second.size() != rows) {
+      continue;
+    }
     // Its patterns read from their own results, all worked out above.
     std::vector<PlanNode*> likes;
     LikeNodes(where, likes);
@@ -201,7 +212,9 @@ void AttachMemo(CachePlan& plan, const PropertyCache& cache, LikeMemo& memo) {
   std::vector<PlanNode*> likes;
   LikeNodes(plan.where.get(), likes);
   std::string whole;
-  const bool wholeKnown = plan.where && Signature(*plan.where, whole);
+  // A condition that reads no column (the full-text match alone) is true for every row:
+  // nothing to keep.
+  const bool wholeKnown = plan.where && ReadsAnyColumn(*plan.where) && Signature(*plan.where, whole);
   const std::size_t need = likes.size() + (wholeKnown ? 1 : 0);
   // Room is made before any node points into the map: clearing it later would leave the
   // nodes attached first pointing at freed results. A plan with more patterns than the map

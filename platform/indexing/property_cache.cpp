@@ -181,13 +181,12 @@ int PropertyCache::ColumnOf(std::string_view expr) const {
 bool IsPlanKey(std::string_view key) { return key.starts_with("plan "); }
 
 namespace {
-constexpr std::uint64_t kUsesToKeep = 2;    // asked by this many queries
-constexpr std::size_t kMaxKeptPlans = 4;    // the most asked this many
+constexpr std::size_t kMaxKeptPlans = 4;  // the most asked this many
 }  // namespace
 
 bool KeepsPlan(const LikeMemo& memo, std::string_view key) {
   const auto it = memo.plans.find(std::string(key));
-  if (it == memo.plans.end() || it->second.uses < kUsesToKeep) return false;
+  if (it == memo.plans.end() || it->second.uses < kPlanUsesToKeep) return false;
   // Its place among the plans by uses (ties by key, so that the choice is stable).
   std::size_t above = 0;
   for (const auto& [other, plan] : memo.plans) {

@@ -212,6 +212,9 @@ struct LikeMemo {
 // more than once, and among the few asked most. A condition a user typed once (a date, a
 // folder) is not worth a pass over every row and a new snapshot.
 bool KeepsPlan(const LikeMemo& memo, std::string_view key);
+// How often a whole plan must have been asked to be kept; a plan read from a snapshot
+// counts as asked so often (it was kept by the process that wrote it).
+inline constexpr std::uint64_t kPlanUsesToKeep = 2;
 
 // The column (below `columns`) of a single pattern's key in LikeMemo::results
 // ("<column>:<pattern>"), or -1: another key (a whole plan's, "plan ...").

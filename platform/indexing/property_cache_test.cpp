@@ -566,12 +566,75 @@ TEST_F(PropertyCacheTest, ASnapshotKeepsTheExclusionsMatchedForEveryRow) {
   EXPECT_EQ(executor_->cachedTables(), 1u);
   EXPECT_EQ(Both(q), answer);
 
+  // A process that mapped the snapshot keeps its condition kept, though it asked it only
+  // once itself: carried to its next cache.
+  executor_ = std::make_unique<QueryExecutor>(*admin_);
+  EXPECT_EQ(Run(q), answer);
+  EXPECT_EQ(executor_->cachedTables(), 1u);
+  Put("/h/c.txt", "budget memo", 3);
+  EXPECT_EQ(Run(q), answer);
+  ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
+  ASSERT_EQ(loaded, 1u);
+  readSnapshot();
+  EXPECT_EQ(results("plan "), std::string("\1\0\1", 3));
+
   // A result that is none of the four values: the snapshot is refused, the answer the same.
   bytes[resultsOf("plan ") + 1] = 7;
   std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
   executor_ = std::make_unique<QueryExecutor>(*admin_);
   EXPECT_EQ(Run(q), answer);
   EXPECT_EQ(executor_->cachedTables(), 0u);
+}
+
+// The results kept with a snapshot are checked eight bytes at a time: every byte of a word
+// counts, a pattern's result may be "no value" (2), a whole condition's may not.
+TEST_F(PropertyCacheTest, EveryByteOfTheKeptResultsIsChecked) {
+  for (int i = 0; i < 12; ++i) {
+    Put("/h/" + std::string(i % 3 == 0 ? "Trash/" : "") + std::to_string(i) + ".txt", "budget", 1);
+  }
+  const std::string q = "SELECT Path FROM System..Scope() WHERE CONTAINS(ALL,'\"budget\"') "
+                        "AND Path NOT LIKE '%/trash/%' ORDER BY Path";
+  const std::vector<std::string> answer = Run(q);
+  ASSERT_EQ(answer.size(), 8u);
+  std::size_t loaded = 0;
+  ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(Run(q), answer);
+    ASSERT_EQ(executor_->LoadWantedCaches(loaded), S_OK);
+  }
+  const fs::path file = root_ / "cat" / "Catalog.wci" / "properties.snap";
+  std::string bytes;
+  {
+    std::ifstream in(file, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  const std::string good = bytes;
+  auto sectionOf = [&](std::string_view needle) {
+    std::size_t at = good.find(needle);
+    while (at > 0 && std::isdigit(static_cast<unsigned char>(good[at - 1]))) --at;
+    std::uint32_t n = 0;
+    std::memcpy(&n, good.data() + at - sizeof n, sizeof n);
+    return (at + n + 7) / 8 * 8;
+  };
+  const std::size_t pattern = sectionOf(":%/trash/%"), condition = sectionOf("plan ");
+  ASSERT_EQ(good.substr(pattern, 12), std::string("\1\0\0\1\0\0\1\0\0\1\0\0", 12));
+  auto firstQueryWith = [&](std::size_t at, char value) {
+    bytes = good;
+    bytes[at] = value;
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+    executor_ = std::make_unique<QueryExecutor>(*admin_);
+    EXPECT_EQ(Run(q), answer);
+    return executor_->cachedTables();
+  };
+  EXPECT_EQ(firstQueryWith(pattern + 2, 0), 1u);  // as written: used
+  for (const std::size_t at : {pattern, pattern + 5, pattern + 7, condition + 3}) {
+    for (const char bad : {'\x03', '\x7f', '\x80', '\xfe'}) {
+      EXPECT_EQ(firstQueryWith(at, bad), 0u) << at << " " << int(bad);
+    }
+  }
+  EXPECT_EQ(firstQueryWith(pattern + 6, 2), 1u);     // a pattern's "no value"
+  EXPECT_EQ(firstQueryWith(condition + 6, 2), 0u);   // a condition is true or false
+  EXPECT_EQ(firstQueryWith(condition + 9, -1), 1u);  // not known yet: worked out
 }
 
 // A process's first query of a word found in few documents costs less through SQL than

@@ -88,21 +88,29 @@ void RemoveLeftovers(const fs::path& folder, std::string_view prefix) {
   }
 }
 
-// Whether every byte is a result (-1, 0, 1 or 2), eight at a time: a fresh search checks
-// a byte per row for every pattern kept.
-bool AllResults(std::span<const std::int8_t> known) {
+// Whether every byte is a result: -1, 0, 1 or 2 for a pattern (2: no value), and -1, 0 or
+// 1 for a whole condition. Eight at a time: a fresh search checks a byte per row for every
+// result kept.
+bool AllResults(std::span<const std::int8_t> known, bool condition) {
   constexpr std::uint64_t kLow = 0x7f7f7f7f7f7f7f7full, kHigh = 0x8080808080808080ull;
   constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-  std::uint64_t outside = 0;
+  std::uint64_t outside = 0, three = 0;
   std::size_t i = 0;
   for (; i + 8 <= known.size(); i += 8) {
     std::uint64_t x = 0;
     std::memcpy(&x, known.data() + i, sizeof x);
-    // Each byte plus one (without carrying into the next) must be 0 to 3.
-    outside |= (((x & kLow) + kOnes) ^ (x & kHigh)) & ~(kOnes * 3);
+    // Each byte plus one (without carrying into the next) must be 0 to 3 (to 2 for a
+    // condition: no byte with both low bits set).
+    const std::uint64_t up = ((x & kLow) + kOnes) ^ (x & kHigh);
+    outside |= up & ~(kOnes * 3);
+    three |= up & (up >> 1) & kOnes;
   }
-  for (; i < known.size(); ++i) outside |= static_cast<std::uint8_t>(known[i] + 1) > 3;
-  return outside == 0;
+  for (; i < known.size(); ++i) {
+    const auto up = static_cast<std::uint8_t>(known[i] + 1);
+    outside |= up > 3;
+    three |= up == 3;
+  }
+  return outside == 0 && (!condition || three == 0);
 }
 
 }  // namespace
@@ -275,13 +283,19 @@ HRESULT PropertyCache::Open(const fs::path& file, const ChangeStamp& stamp,
     if ((LikeKeyColumn(key, exprs.size()) < 0 && !IsPlanKey(key)) || !r.Take(h.rows, known)) {
       return STG_E_DOCFILECORRUPT;
     }
-    if (!AllResults(known)) return STG_E_DOCFILECORRUPT;
+    if (!AllResults(known, IsPlanKey(key))) return STG_E_DOCFILECORRUPT;
     likes[std::move(key)].assign(known.begin(), known.end());
   }
   if (r.at() != size || !k.HoldsTogether()) return STG_E_DOCFILECORRUPT;
   k.dataVersion_ = version;
   if (memo) {
     memo->results = std::move(likes);
+    memo->plans.clear();
+    for (const auto& [key, known] : memo->results) {
+      // Kept by the process that wrote them: they stay kept, though this one has not asked
+      // them yet (their conditions come with the first query that does).
+      if (IsPlanKey(key)) memo->plans[key].uses = kPlanUsesToKeep;
+    }
     memo->snapshot = cache.get();
   }
   out = std::move(cache);

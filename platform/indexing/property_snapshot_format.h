@@ -31,7 +31,7 @@ namespace qv::platform::indexing::snapshot {
 
 inline constexpr char kFileName[] = "properties.snap";
 inline constexpr std::array<char, 8> kMagic = {'Q', 'V', 'P', 'C', 'S', 'N', 'P', '1'};
-inline constexpr std::uint32_t kVersion = 1;
+inline constexpr std::uint32_t kVersion = 2;  // 2: whole conditions' results
 inline constexpr std::size_t kInstanceSize = 48;  // a catalog instance's text, zero-padded
 
 inline constexpr std::uint8_t kAllText = 1;

@@ -718,7 +718,8 @@ HRESULT LoadCache(Database& db, std::span<const PropColumn> props, std::int64_t 
   for (const auto& [key, known] : memo.results) {
     const auto plan = memo.plans.find(key);
     if (LikeKeyColumn(key, kCacheDocColumns) >= 0 ||
-        (KeepsPlan(memo, key) && ReadsColumnsBelow(*plan->second.where, kCacheDocColumns))) {
+        (KeepsPlan(memo, key) && plan->second.where &&
+         ReadsColumnsBelow(*plan->second.where, kCacheDocColumns))) {
       kept.push_back(key);
     }
   }
@@ -726,6 +727,9 @@ HRESULT LoadCache(Database& db, std::span<const PropColumn> props, std::int64_t 
   memo.snapshot = cache.get();
   for (const std::string& key : kept) memo.results[key].assign(cache->size(), -1);
   std::erase_if(memo.plans, [&](const auto& p) { return !memo.results.contains(p.first); });
+  // Older asks count for less with each new cache, so that conditions no longer asked give
+  // way; one carried stays kept until others are asked more.
+  for (auto& [key, plan] : memo.plans) plan.uses = std::max(plan.uses / 2, kPlanUsesToKeep);
   return hr;
 }
 
@@ -733,13 +737,12 @@ HRESULT LoadCache(Database& db, std::span<const PropColumn> props, std::int64_t 
 // many (see RunOnCache).
 constexpr std::int64_t kMatchesPerMappedRow = 100;
 
-// The LIKE patterns and whole plans whose results a memo holds for a snapshot to keep;
-// with `read`, every plan's too (a snapshot just mapped holds only plans worth keeping).
-std::size_t KeptResults(const LikeMemo& memo, bool read = false) {
+// The LIKE patterns and whole plans whose results a memo holds for a snapshot to keep.
+std::size_t KeptResults(const LikeMemo& memo) {
   return static_cast<std::size_t>(
       std::count_if(memo.results.begin(), memo.results.end(), [&](const auto& r) {
         return LikeKeyColumn(r.first, PropertyCache::kMaxColumns) >= 0 ||
-               (IsPlanKey(r.first) && (read || KeepsPlan(memo, r.first)));
+               KeepsPlan(memo, r.first);
       }));
 }
 
@@ -758,7 +761,7 @@ bool MapSnapshot(CacheQuery& c, std::int64_t version) {
   c.cache = std::move(mapped);
   c.likeMemo = std::move(likes);
   c.snapshotKept = OwedSnapshot{stamp, c.cache};
-  c.likesKept = KeptResults(c.likeMemo, true);
+  c.likesKept = KeptResults(c.likeMemo);
   return true;
 }
 
@@ -819,6 +822,7 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   if (q.where && !comp.Plan(*q.where, *c.cache, plan, plan.where)) return S_OK;
   if (c.likeMemo.snapshot != c.cache.get()) {
     c.likeMemo.results.clear();
+    c.likeMemo.plans.clear();
     c.likeMemo.snapshot = c.cache.get();
   }
   AttachMemo(plan, *c.cache, c.likeMemo);

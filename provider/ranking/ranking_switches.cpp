@@ -10,9 +10,9 @@
 namespace qv::ranking {
 namespace {
 
-// How long a hive must have stood unchanged before its stamp is trusted (100 ns units):
-// longer than the coarsest file system clock (two seconds, FAT's).
-constexpr std::int64_t kSettledAfter = 3 * 10'000'000;
+// How long after a stamp was first seen a read of the hive is sure to have seen every write
+// that leaves that stamp: longer than the coarsest file system clock (two seconds, FAT's).
+constexpr std::chrono::seconds kSettledAfter{3};
 
 std::int64_t Nanoseconds(const timespec& t) {
   return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
@@ -47,18 +47,21 @@ Switches SwitchCache::Get() {
   // newer values, and the next call reads again.
   const std::optional<Stamp> now = Take(hivePath_.c_str());
   std::lock_guard lock(mutex_);
+  const std::chrono::nanoseconds at = clock_.Monotonic();
   if (!now || !stamp_ || *now != *stamp_) {
-    values_ = ReadFromRegistry();
-    ++reads_;
-    // A file system whose clock ticks coarsely can give two writes within one tick the same
-    // times, and a replaced file the old inode and size: the stamp of a hive changed lately
-    // is not kept, so that it is read again until it has stood still for a while.
-    const std::int64_t changed =
-        kFileTimeUnixEpochSeconds * 10'000'000 + (now ? now->changedNs : 0) / 100;
-    const bool settled =
-        now && (!now->exists || static_cast<std::int64_t>(clock_.Now()) - changed >= kSettledAfter);
-    stamp_ = settled ? now : std::nullopt;
+    stamp_ = now;
+    seenAt_ = at;
+    settled_ = now && !now->exists;  // a missing hive cannot be written unseen
+  } else if (settled_) {
+    return values_;
+  } else {
+    // A file system whose clock ticks coarsely can give a second write within one tick the
+    // same stamp as the first: the hive is read on every call until a read comes well
+    // after the stamp was first seen, which sees every write of that tick.
+    settled_ = at - seenAt_ >= kSettledAfter;
   }
+  values_ = ReadFromRegistry();
+  ++reads_;
   return values_;
 }
 

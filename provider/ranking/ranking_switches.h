@@ -4,6 +4,7 @@
 // stat of that file; the hive is read and parsed again only when the file changed.
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -52,6 +53,8 @@ class SwitchCache {
   std::filesystem::path hivePath_;
   mutable std::mutex mutex_;    // over the three below
   std::optional<Stamp> stamp_;  // of the file the values below were read from
+  std::chrono::nanoseconds seenAt_{0};  // when that stamp was first seen (monotonic)
+  bool settled_ = false;        // whether the values were read after it stood still
   Switches values_;
   std::uint64_t reads_ = 0;
 };
