@@ -133,12 +133,15 @@ std::string LikeKey(const PlanNode& n) {
   return std::to_string(n.column) + ":" + std::get<std::string>(n.param);
 }
 
+// Whether the node itself reads a column's values (its children aside).
+bool ReadsAColumn(const PlanNode& n) {
+  return n.kind == PlanNode::Kind::Like || n.kind == PlanNode::Kind::Compare ||
+         n.kind == PlanNode::Kind::IsNull;
+}
+
 bool ReadsAnyColumn(const PlanNode& n) {
-  if (n.kind == PlanNode::Kind::Like || n.kind == PlanNode::Kind::Compare ||
-      n.kind == PlanNode::Kind::IsNull) {
-    return true;
-  }
-  return (n.left && ReadsAnyColumn(*n.left)) || (n.right && ReadsAnyColumn(*n.right));
+  return ReadsAColumn(n) || (n.left && ReadsAnyColumn(*n.left)) ||
+         (n.right && ReadsAnyColumn(*n.right));
 }
 
 // The condition alone, pointing at no process's results.
@@ -161,11 +164,7 @@ std::unique_ptr<PlanNode> Copy(const PlanNode& n) {
 
 bool ReadsColumnsBelow(const PlanNode& n, int columns) {
   if (n.kind == PlanNode::Kind::InSet) return false;
-  if ((n.kind == PlanNode::Kind::Like || n.kind == PlanNode::Kind::Compare ||
-       n.kind == PlanNode::Kind::IsNull) &&
-      (n.column < 0 || n.column >= columns)) {
-    return false;
-  }
+  if (ReadsAColumn(n) && (n.column < 0 || n.column >= columns)) return false;
   return (!n.left || ReadsColumnsBelow(*n.left, columns)) &&
          (!n.right || ReadsColumnsBelow(*n.right, columns));
 }
@@ -220,10 +219,7 @@ void AttachMemo(CachePlan& plan, const PropertyCache& cache, LikeMemo& memo) {
   // nodes attached first pointing at freed results. A plan with more patterns than the map
   // keeps matches none.
   if (need > kMaxMemoPatterns) return;
-  if (memo.results.size() + need > kMaxMemoPatterns) {
-    memo.results.clear();
-    memo.plans.clear();
-  }
+  if (memo.results.size() + need > kMaxMemoPatterns) memo.Clear();
   for (PlanNode* n : likes) {
     auto& known = memo.results[LikeKey(*n)];
     if (known.size() != cache.size()) known.assign(cache.size(), -1);

@@ -195,6 +195,10 @@ bool KeepsPlan(const LikeMemo& memo, std::string_view key) {
   return above < kMaxKeptPlans;
 }
 
+bool KeptWithSnapshot(const LikeMemo& memo, std::string_view key, std::size_t columns) {
+  return LikeKeyColumn(key, columns) >= 0 || KeepsPlan(memo, key);
+}
+
 int LikeKeyColumn(std::string_view key, std::size_t columns) {
   const auto colon = key.find(':');
   if (colon == std::string_view::npos) return -1;

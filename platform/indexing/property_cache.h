@@ -206,12 +206,21 @@ struct LikeMemo {
     std::uint64_t uses = 0;
   };
   std::map<std::string, Plan> plans;
+
+  // Forgets every result and condition (they belong to another snapshot, or to none).
+  void Clear() {
+    results.clear();
+    plans.clear();
+  }
 };
 
 // Whether a snapshot keeps the results of the whole plan `key`: one that searches asked
 // more than once, and among the few asked most. A condition a user typed once (a date, a
 // folder) is not worth a pass over every row and a new snapshot.
 bool KeepsPlan(const LikeMemo& memo, std::string_view key);
+// Whether a snapshot of `columns` columns keeps the memo's results of `key`: every single
+// pattern's, and the whole plans' that KeepsPlan keeps.
+bool KeptWithSnapshot(const LikeMemo& memo, std::string_view key, std::size_t columns);
 // How often a whole plan must have been asked to be kept; a plan read from a snapshot
 // counts as asked so often (it was kept by the process that wrote it).
 inline constexpr std::uint64_t kPlanUsesToKeep = 2;

@@ -126,8 +126,7 @@ HRESULT PropertyCache::Save(const fs::path& file, const ChangeStamp& stamp,
   std::vector<std::pair<std::string_view, std::span<const std::int8_t>>> likes;
   if (memo && memo->snapshot == this) {
     for (const auto& [key, known] : memo->results) {
-      if ((LikeKeyColumn(key, columns_.size()) >= 0 || KeepsPlan(*memo, key)) &&
-          known.size() == ids_.size()) {
+      if (KeptWithSnapshot(*memo, key, columns_.size()) && known.size() == ids_.size()) {
         likes.emplace_back(key, known);
       }
     }

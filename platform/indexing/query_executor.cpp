@@ -741,8 +741,7 @@ constexpr std::int64_t kMatchesPerMappedRow = 100;
 std::size_t KeptResults(const LikeMemo& memo) {
   return static_cast<std::size_t>(
       std::count_if(memo.results.begin(), memo.results.end(), [&](const auto& r) {
-        return LikeKeyColumn(r.first, PropertyCache::kMaxColumns) >= 0 ||
-               KeepsPlan(memo, r.first);
+        return KeptWithSnapshot(memo, r.first, PropertyCache::kMaxColumns);
       }));
 }
 
@@ -821,8 +820,7 @@ HRESULT RunOnCache(CacheQuery c, const Compiler& comp, const ParsedQuery& q,
   CachePlan plan;
   if (q.where && !comp.Plan(*q.where, *c.cache, plan, plan.where)) return S_OK;
   if (c.likeMemo.snapshot != c.cache.get()) {
-    c.likeMemo.results.clear();
-    c.likeMemo.plans.clear();
+    c.likeMemo.Clear();
     c.likeMemo.snapshot = c.cache.get();
   }
   AttachMemo(plan, *c.cache, c.likeMemo);

@@ -1,7 +1,8 @@
 #pragma once
 // The two machine-wide switches a ranking update consults (statistics off, search keys off),
 // read once and kept with the identity of the hive file they came from. Each Get() costs one
-// stat of that file; the hive is read and parsed again only when the file changed.
+// stat of that file; the hive is read and parsed again when the file changed, and on every
+// call until a few seconds after a change was first seen.
 #include <sys/types.h>
 
 #include <chrono>
@@ -51,7 +52,7 @@ class SwitchCache {
   const platform::Registry& registry_;
   const Clock& clock_;
   std::filesystem::path hivePath_;
-  mutable std::mutex mutex_;    // over the three below
+  mutable std::mutex mutex_;    // over the members below
   std::optional<Stamp> stamp_;  // of the file the values below were read from
   std::chrono::nanoseconds seenAt_{0};  // when that stamp was first seen (monotonic)
   bool settled_ = false;        // whether the values were read after it stood still
